@@ -1,0 +1,47 @@
+// Property files: small text files of "key = value" lines read whole into a VariableTable and
+// written back whole (settings under db/ and each module's settings file), plus the "in use"
+// words that share a settings table between the pages that edit it and the notifier threads.
+//
+// Thread safety: the functions keep no state of their own; the file system is the only shared
+// thing, and writePropertyFile replaces a file atomically (temporary file + rename).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "common/variable_table.h"
+
+// Paths of the server's files, relative to the working folder.
+inline constexpr const char kServerIniPath[] = "db/server.ini";
+inline constexpr const char kEmailIniPath[] = "db/email.ini";
+inline constexpr const char kSnmpIniPath[] = "db/snmp.ini";
+inline constexpr const char kSyslogIniPath[] = "db/syslog.ini";
+inline constexpr const char kPrefsIniPath[] = "db/prefs.ini";
+inline constexpr const char kIpDbPath[] = "db/IP.db";
+inline constexpr const char kStringsDbPath[] = "db/strings.db";
+inline constexpr const char kScsiErrorsDbPath[] = "db/scsiErrors.db";
+inline constexpr const char kPasswordPath[] = "db/password.web";
+inline constexpr const char kServerLogPath[] = "db/ServerLog.log";
+inline constexpr const char kDebugSettingsPath[] = "db/DebugSettings.db";
+
+// Headers written in front of the files (see writePropertyFile).
+inline constexpr const char kServerIniHeader[] = "'This file contains all server settings\n\n\n";
+inline constexpr const char kEmailIniHeader[] = "\\\\\\\\\\This is the email configuration file.";
+inline constexpr const char kSnmpIniHeader[] = "\\\\\\\\\\This is the SNMP configuration file.";
+inline constexpr const char kSyslogIniHeader[] = "\\\\\\\\\\This is the SYSLOG configuration file.";
+inline constexpr const char kEmptyHeader[] = "";
+
+// New table from the file (its lines in reverse order), or null when the file is missing or
+// holds no pairs. Caller frees.
+VariableTable readPropertyFile(const char* path);
+
+// Writes header (when non-null: NUL, LF, apostrophe, header, LF) and the table in text form with
+// its closing marker. The new content goes to a temporary file in the same folder which is
+// flushed to disk and renamed over path, so the old file survives any failure. Returns 0, or -1.
+[[nodiscard]] int writePropertyFile(const char* path, const char* header, VariableTable table);
+
+// Waits (10 ms polls, at most timeoutMs) until *word is 0, then sets it to 1. Returns false on
+// time-out. Pair every true result with releaseFileInUse.
+inline constexpr int kFileInUseTimeoutMs = 120000;
+[[nodiscard]] bool acquireFileInUse(std::atomic<int>* word, int timeoutMs = kFileInUseTimeoutMs);
+void releaseFileInUse(std::atomic<int>* word);

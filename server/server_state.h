@@ -1,0 +1,51 @@
+// Process-wide control words and the run-time data that each start of the main loop fills and
+// each shutdown frees. Kept apart from configuration so that a restart visibly rebuilds it.
+//
+// Thread safety: the words are atomics read by every loop of the server; the settings tables are
+// written only during start-up and shutdown (and replaced whole by the settings pages under their
+// in-use words), and read through the VariableTable lock.
+#pragma once
+
+#include <atomic>
+#include <ctime>
+
+#include "common/variable_table.h"
+
+struct ServerControl {
+  std::atomic<int> serverRunning{0};
+  std::atomic<int> stop{0};
+  std::atomic<int> restart{0};
+  std::atomic<int> rescanRequested{0};
+  std::atomic<int> scanning{0};
+  std::atomic<int> debugMode{0};
+  std::atomic<int> signalIntercepted{0};
+  std::atomic<int> signalsLeft{25};
+  std::atomic<int> restartCount{0};
+  std::atomic<time_t> startTime{0};
+  std::atomic<time_t> restartTime{0};
+};
+
+// Settings tables read at start-up; freed at shutdown ("Clearing hashtables:").
+struct ServerSettings {
+  VariableTable email = nullptr;
+  VariableTable snmp = nullptr;
+  VariableTable syslog = nullptr;
+  VariableTable server = nullptr;
+  VariableTable ip = nullptr;
+  std::atomic<int> emailInUse{0};
+  std::atomic<int> snmpInUse{0};
+  std::atomic<int> syslogInUse{0};
+  std::atomic<int> serverInUse{0};
+  std::atomic<int> ipInUse{0};
+};
+
+ServerControl& serverControl();
+ServerSettings& serverSettings();
+
+// Text "serverDeviceName" looked up at start; borrowed, valid while the server runs. Never null.
+const char* serverDeviceName();
+void setServerDeviceName(const char* name);  // copies; null clears
+const char* serverSerialNumber();
+void setServerSerialNumber(const char* serial);
+
+inline bool isServerRunning() { return serverControl().serverRunning.load() != 0; }
