@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the tests and the demo need. Idempotent: when all
+# packages are present it prints nothing and touches nothing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build g++ ccache pkg-config
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libsystemd-dev
+  clang-format clang-tidy cppcheck valgrind
+  procps iproute2 psmisc
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "bootstrap: missing packages: ${missing[*]} (run as root to install them)" >&2
+  exit 1
+fi
+echo "bootstrap: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

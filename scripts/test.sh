@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is missing, builds the debug preset with warnings as errors
+# and runs every test, then does the same under AddressSanitizer + UBSan.
+# Usage: scripts/test.sh [--fast]   (--fast: debug preset only)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/bootstrap.sh
+
+jobs=$(nproc)
+run_preset() {
+  local preset=$1
+  echo "== ${preset}: configure and build"
+  cmake --preset "$preset" -DKESTROVA_WERROR=ON >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  echo "== ${preset}: tests"
+  ctest --preset "$preset" -j "$jobs"
+}
+
+run_preset default
+if [ "${1:-}" != "--fast" ]; then
+  run_preset asan
+fi
