@@ -11,8 +11,11 @@ function(kestrova_add_unit_tests dir)
     add_executable(${name} ${src})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    # Two properties rather than one ENVIRONMENT list: test discovery splits a list value into
+    # separate arguments, which would drop the second variable.
     gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR} DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "KESTROVA_SOURCE_DIR=${PROJECT_SOURCE_DIR};KESTROVA_BUILD_DIR=${CMAKE_BINARY_DIR}")
+                         PROPERTIES ENVIRONMENT "KESTROVA_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+                                    ENVIRONMENT_MODIFICATION "KESTROVA_BUILD_DIR=set:${CMAKE_BINARY_DIR}")
   endforeach()
 endfunction()
 

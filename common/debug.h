@@ -2,15 +2,16 @@
 // 32-bit debug code read as sssssmml (subsystem bits 12-31, module bits 4-11, level bits 0-3),
 // with optional time and tag prefixes, written to standard output or a debug file.
 //
-// Also the server's option parsing (initDebug) and the small date and time texts that the event
-// log, the network page and the syslog sender share.
+// Also the server's option parsing (initDebug); the small date and time texts that the event
+// log, the network page and the syslog sender share come with it from date_text.h.
 //
 // Thread safety: debugPrint may be called from any thread; one process-wide lock keeps each line
 // (prefixes and text) whole. initDebug and closeDebug run only at start-up and shutdown.
 #pragma once
 
 #include <cstdint>
-#include <ctime>
+
+#include "common/date_text.h"
 
 // Levels, modules and the subsystems used by the server itself.
 inline constexpr uint32_t kDebugLevel1 = 0x1;
@@ -51,17 +52,3 @@ const char* debugTagName(uint32_t code);
 
 // Prints the help text of the server's options on standard output.
 void printServerHelp();
-
-// Date and time texts. Each returns a newly malloc'ed string (caller frees), or null when the
-// clock cannot be read or memory is short. The variants taking a time_t use local time.
-char* monthName();
-char* monthNameAt(time_t when);
-char* weekdayName();
-char* dayOfMonthText();
-char* dayOfMonthTextAt(time_t when);
-char* yearText();
-char* timeText();
-char* timeTextAt(time_t when);
-char* dateText(time_t when);
-char* longDateText();
-char* syslogTimeText(time_t when);

@@ -37,11 +37,24 @@ VariableTable readPropertyFile(const char* path);
 
 // Writes header (when non-null: NUL, LF, apostrophe, header, LF) and the table in text form with
 // its closing marker. The new content goes to a temporary file in the same folder which is
-// flushed to disk and renamed over path, so the old file survives any failure. Returns 0, or -1.
+// flushed to disk and renamed over path, so the old file survives any failure (the temporary file
+// is removed again). An existing file keeps its permission bits. A table whose text form would not
+// read back as the same pairs is refused before anything is written: a key that is empty, holds
+// "=", starts with a space or a comment character or ends with a space; a key or value holding a
+// line break or the closing marker. (Lines are not limited in length, but the reader takes 499
+// characters at a time: callers that read a file back keep their values shorter.) Returns 0,
+// or -1.
+// REQUIRES: no other thread removes entries from table during the call (the settings tables are
+// guarded by their "in use" words).
 [[nodiscard]] int writePropertyFile(const char* path, const char* header, VariableTable table);
 
-// Waits (10 ms polls, at most timeoutMs) until *word is 0, then sets it to 1. Returns false on
-// time-out. Pair every true result with releaseFileInUse.
+// Waits (polls of pollMs, at most timeoutMs) until *word is 0, then sets it to value (non-zero) in
+// one atomic step. Returns false on time-out, leaving *word alone. Pair every true result with
+// releaseFileInUse. The notifiers mark who holds the word by value (e-mail: 1 save, 2 page,
+// 3 sender; SNMP: 1 page or save, 5 sender).
 inline constexpr int kFileInUseTimeoutMs = 120000;
-[[nodiscard]] bool acquireFileInUse(std::atomic<int>* word, int timeoutMs = kFileInUseTimeoutMs);
+inline constexpr int kFileInUsePollMs = 10;
+[[nodiscard]] bool acquireFileInUse(std::atomic<int>* word, int timeoutMs = kFileInUseTimeoutMs,
+                                    int value = 1, int pollMs = kFileInUsePollMs);
+// Sets *word back to 0.
 void releaseFileInUse(std::atomic<int>* word);

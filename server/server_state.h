@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <ctime>
+#include <string>
 
 #include "common/variable_table.h"
 
@@ -45,7 +46,20 @@ ServerSettings& serverSettings();
 // Text "serverDeviceName" looked up at start; borrowed, valid while the server runs. Never null.
 const char* serverDeviceName();
 void setServerDeviceName(const char* name);  // copies; null clears
+// A copy taken under the lock, for threads that may run while start-up or shutdown changes it.
+std::string serverDeviceNameCopy();
 const char* serverSerialNumber();
 void setServerSerialNumber(const char* serial);
 
 inline bool isServerRunning() { return serverControl().serverRunning.load() != 0; }
+
+// The names the program runs under: the service name, its display name and the name used in
+// messages, each "Kestrova" unless "-name" gives another. Set by the program entry before any
+// other thread starts; read-only afterwards, so the borrowed texts stay valid for the process.
+inline constexpr int kServiceNameSize = 100;  // buffer size: at most 99 characters
+inline constexpr const char kDefaultServiceName[] = "Kestrova";
+// Sets all three names. Returns false (and changes nothing) unless name has 1 to 99 characters.
+bool setServiceNames(const char* name);
+const char* serviceName();
+const char* serviceDisplayName();
+const char* serviceMessageName();

@@ -2,13 +2,84 @@
 // of every started channel ("kvlog", "oslog", "email", "snmp", "syslog"); each channel has one
 // consumer thread, so a slow channel never delays the others.
 //
+// The event log's channel ("kvlog") keeps every record: its queue grows instead of refusing a
+// burst, and records still queued when the server stops are written before its thread ends.
+// The other channels have fixed queues; a record that finds one full is lost for that channel
+// only and counted in its drop count.
+//
 // Thread safety: raiseEvent and dispatchEvent may be called from any thread. Start and stop run
-// only in the main loop's start-up and shutdown.
+// only in the main loop's start-up and shutdown (and in tests); they exclude dispatching while
+// they change the channel table.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <shared_mutex>
+#include <vector>
 
 #include "server/events/event_record.h"
+
+// Takes a record and frees it. Returns 0 on success, nonzero on failure (the record is freed
+// either way).
+typedef int (*ChannelHandler)(EventRecord* record);
+
+struct NotificationChannelSpec {
+  const char* name;            // also the tag of the channel's thread; must live for the program
+  int slotsLog2;               // queue of 2^slotsLog2 slots
+  int maxSlotsLog2;            // the queue may double up to 2^maxSlotsLog2 (no growth when smaller)
+  ChannelHandler handler;      // called for each record while the server runs
+  ChannelHandler stopHandler;  // called for records still queued when the thread ends; null drops them
+};
+
+// The fixed channel table of the server, in dispatch order.
+std::vector<NotificationChannelSpec> defaultNotificationChannels();
+
+// A set of channels with their queues and threads. The server uses one (notificationDispatcher);
+// tests build their own with their own handlers.
+class NotificationDispatcher {
+ public:
+  explicit NotificationDispatcher(std::vector<NotificationChannelSpec> channels);
+  ~NotificationDispatcher();  // stops the channels
+  NotificationDispatcher(const NotificationDispatcher&) = delete;
+  NotificationDispatcher& operator=(const NotificationDispatcher&) = delete;
+
+  // Creates each channel's queue and starts its thread through the thread manager; prints
+  // "[ ERROR ] Failed to start %s\n" for each channel that failed. False when any failed.
+  // Channels already started are left as they are.
+  bool start();
+  // Tells the threads to end, waits up to waitMs for them and frees their queues with the records
+  // left in them. A thread that has not ended by then frees its own queue when it does.
+  void stop(int waitMs = 2000);
+
+  // dispatchEvent and raiseEvent for this set of channels.
+  int dispatch(const EventRecord* record);
+  int raise(const char* device, const char* message, uint32_t concernLevel, uint32_t eventTime,
+            uint32_t eventId, uint8_t syncFlag);
+
+  int channelCount() const { return static_cast<int>(specs_.size()); }
+  // Borrowed, lives as long as the program; null for an index out of range.
+  const char* channelName(int index) const;
+  bool channelStarted(int index) const;
+  // Records the channel lost because its queue was full (or memory ran out), since construction.
+  uint64_t dropCount(int index) const;
+  // Records waiting in the channel's queue (0 when not started).
+  size_t queuedCount(int index) const;
+
+ private:
+  struct Channel;
+  static void channelThread(uintptr_t context);
+  static void releaseChannel(Channel* channel);
+
+  std::vector<NotificationChannelSpec> specs_;
+  std::unique_ptr<std::atomic<uint64_t>[]> drops_;
+  mutable std::shared_mutex mutex_;  // exclusive for start and stop, shared for dispatching
+  std::vector<Channel*> channels_;   // guarded by mutex_; null while not started
+};
+
+// The server's dispatcher over defaultNotificationChannels().
+NotificationDispatcher& notificationDispatcher();
 
 // Returns 0 on success, 1 when memory ran out or a queue refused the record, 2 when device or
 // message is missing. eventTime 0 means now.
@@ -22,3 +93,8 @@ bool startNotificationChannels();
 // Frees the queues of the started channels (after the running word was cleared and the threads
 // had time to end).
 void stopNotificationChannels();
+
+// For the debug page: the server's channels, their names and drop counts.
+int notificationChannelCount();
+const char* notificationChannelName(int channelIndex);  // borrowed; null out of range
+uint64_t notificationDropCount(int channelIndex);

@@ -1,0 +1,22 @@
+// The record handlers of the notification channels, one per channel. Each takes one record and
+// frees it.
+//
+// Thread safety: each handler runs on its own channel's thread only.
+#pragma once
+
+#include <cstdint>
+
+#include "server/events/event_record.h"
+
+// "oslog": the operating-system log (syslog) when the server setting "UseOsEventLog" is true.
+// Returns 0, or 1 when the log refused the record.
+int writeOsEventLog(EventRecord* record);
+
+// Priority that the operating-system log gives a concern level: LOG_INFO for 0 and 4, LOG_ERR for
+// 2, LOG_WARNING for every other level.
+int osLogPriority(uint32_t concernLevel);
+
+// "email", "snmp" and "syslog": the notifiers.
+int sendEmailNotification(EventRecord* record);
+int sendSnmpNotification(EventRecord* record);
+int sendSyslogNotification(EventRecord* record);

@@ -1,0 +1,213 @@
+// The notification channels and the raising of events; see dispatcher.h.
+#include "server/events/dispatcher.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "common/thread_manager.h"
+#include "common/variable_table.h"
+#include "server/events/channel_handlers.h"
+#include "server/events/event_log.h"
+#include "server/events/event_queue.h"
+#include "server/events/event_text.h"
+#include "server/server_state.h"
+
+namespace {
+
+constexpr int kPushTries = 3;
+constexpr int kIdleSleepMs = 50;
+constexpr auto kStopPoll = std::chrono::milliseconds(10);
+// The event log's queue may grow to 2^20 records (about 100 MB of waiting events) before it
+// too refuses; far beyond any burst a server raises, yet bounded if its disk stops.
+constexpr int kEventLogQueueMaxLog2 = 20;
+
+bool syncingAllowed() {
+  char* value = getVariableCopyShared(&serverSettings().server, "AllowEventLogSyncing");
+  const bool allowed = value && (std::strcmp(value, "true") == 0 || std::strcmp(value, "1") == 0);
+  std::free(value);
+  return allowed;
+}
+
+}  // namespace
+
+struct NotificationDispatcher::Channel {
+  NotificationChannelSpec spec;
+  std::unique_ptr<EventQueue> queue;
+  std::atomic<bool> stopRequested{false};
+  std::atomic<bool> ended{false};
+  std::atomic<int> owners{2};  // the dispatcher's table and the thread; the last one frees
+};
+
+std::vector<NotificationChannelSpec> defaultNotificationChannels() {
+  return {
+      {"kvlog", 5, kEventLogQueueMaxLog2, appendEventRecord, writeEventRecord},
+      {"oslog", 5, 0, writeOsEventLog, nullptr},
+      {"email", 6, 0, sendEmailNotification, nullptr},
+      {"snmp", 5, 0, sendSnmpNotification, nullptr},
+      {"syslog", 5, 0, sendSyslogNotification, nullptr},
+  };
+}
+
+NotificationDispatcher::NotificationDispatcher(std::vector<NotificationChannelSpec> channels)
+    : specs_(std::move(channels)),
+      drops_(new std::atomic<uint64_t>[specs_.size()]),
+      channels_(specs_.size(), nullptr) {
+  for (size_t i = 0; i < specs_.size(); ++i) drops_[i].store(0);
+}
+
+NotificationDispatcher::~NotificationDispatcher() { stop(); }
+
+void NotificationDispatcher::channelThread(uintptr_t context) {
+  auto* channel = reinterpret_cast<Channel*>(context);
+  while (isServerRunning() && !channel->stopRequested.load() && !threadStopRequested()) {
+    if (EventRecord* record = channel->queue->pop()) {
+      channel->spec.handler(record);
+    } else {
+      threadSleep(kIdleSleepMs);
+    }
+  }
+  if (channel->spec.stopHandler != nullptr) {
+    while (EventRecord* record = channel->queue->pop()) channel->spec.stopHandler(record);
+  }
+  channel->ended.store(true);
+  releaseChannel(channel);
+}
+
+void NotificationDispatcher::releaseChannel(Channel* channel) {
+  if (channel->owners.fetch_sub(1) == 1) delete channel;
+}
+
+bool NotificationDispatcher::start() {
+  std::unique_lock<std::shared_mutex> lock(mutex_);
+  bool allStarted = true;
+  for (size_t i = 0; i < specs_.size(); ++i) {
+    if (channels_[i] != nullptr) continue;
+    const NotificationChannelSpec& spec = specs_[i];
+    auto queue = EventQueue::create(spec.slotsLog2, spec.maxSlotsLog2);
+    auto* channel = queue ? new (std::nothrow) Channel{spec, std::move(queue)} : nullptr;
+    if (channel == nullptr ||
+        startThread(channelThread, reinterpret_cast<uintptr_t>(channel), 0, spec.name) == 0) {
+      delete channel;
+      std::printf("[ ERROR ] Failed to start %s\n", spec.name);
+      allStarted = false;
+      continue;
+    }
+    channels_[i] = channel;
+  }
+  return allStarted;
+}
+
+void NotificationDispatcher::stop(int waitMs) {
+  std::vector<Channel*> stopping;
+  {
+    std::unique_lock<std::shared_mutex> lock(mutex_);
+    for (Channel*& channel : channels_) {
+      if (channel == nullptr) continue;
+      channel->stopRequested.store(true);
+      stopping.push_back(channel);
+      channel = nullptr;
+    }
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  for (Channel* channel : stopping) {
+    while (!channel->ended.load() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(kStopPoll);
+    }
+    if (!channel->ended.load()) std::printf("Notification channel %s is still ending.\n", channel->spec.name);
+    releaseChannel(channel);
+  }
+}
+
+int NotificationDispatcher::dispatch(const EventRecord* record) {
+  if (record == nullptr || record->message == nullptr || record->device == nullptr) return 2;
+  if (record->syncFlag != 0 && !syncingAllowed()) return 0;
+  int result = 0;
+  std::shared_lock<std::shared_mutex> lock(mutex_);
+  for (size_t i = 0; i < channels_.size(); ++i) {
+    Channel* channel = channels_[i];
+    if (channel == nullptr) continue;
+    EventRecord* copy = copyEventRecord(record);
+    bool queued = false;
+    for (int attempt = 0; copy != nullptr && attempt < kPushTries && !queued; ++attempt) {
+      queued = channel->queue->push(copy);
+    }
+    if (!queued) {
+      if (copy != nullptr) std::printf("[ERROR] failed to queue notification\n");
+      freeEventRecord(copy);
+      drops_[i].fetch_add(1);
+      result = 1;
+    }
+  }
+  return result;
+}
+
+int NotificationDispatcher::raise(const char* device, const char* message, uint32_t concernLevel,
+                                  uint32_t eventTime, uint32_t eventId, uint8_t syncFlag) {
+  auto* buffer = static_cast<char*>(std::malloc(kEventMessageBufferSize));
+  if (buffer == nullptr) {
+    std::printf("notification_createSend: Unable to allocate memory for storing event message\n");
+    return 1;
+  }
+  if (device == nullptr || message == nullptr) {
+    std::free(buffer);
+    return 2;
+  }
+  formatEventMessage(buffer, kEventMessageBufferSize, eventId, message);
+  const auto now = static_cast<uint32_t>(std::time(nullptr));
+  EventRecord record{
+      buffer,  const_cast<char*>(device), concernLevel, eventTime != 0 ? eventTime : now, now, eventId,
+      syncFlag};
+  const int result = dispatch(&record);
+  std::free(buffer);
+  return result;
+}
+
+const char* NotificationDispatcher::channelName(int index) const {
+  return index >= 0 && index < channelCount() ? specs_[index].name : nullptr;
+}
+
+bool NotificationDispatcher::channelStarted(int index) const {
+  std::shared_lock<std::shared_mutex> lock(mutex_);
+  return index >= 0 && index < channelCount() && channels_[index] != nullptr;
+}
+
+uint64_t NotificationDispatcher::dropCount(int index) const {
+  return index >= 0 && index < channelCount() ? drops_[index].load() : 0;
+}
+
+size_t NotificationDispatcher::queuedCount(int index) const {
+  std::shared_lock<std::shared_mutex> lock(mutex_);
+  if (index < 0 || index >= channelCount() || channels_[index] == nullptr) return 0;
+  return channels_[index]->queue->size();
+}
+
+NotificationDispatcher& notificationDispatcher() {
+  // Never destroyed: channel threads may still be ending while the process exits.
+  static NotificationDispatcher* const dispatcher = new NotificationDispatcher(defaultNotificationChannels());
+  return *dispatcher;
+}
+
+int raiseEvent(const char* device, const char* message, uint32_t concernLevel, uint32_t eventTime,
+               uint32_t eventId, uint8_t syncFlag) {
+  return notificationDispatcher().raise(device, message, concernLevel, eventTime, eventId, syncFlag);
+}
+
+int dispatchEvent(const EventRecord* record) { return notificationDispatcher().dispatch(record); }
+
+bool startNotificationChannels() { return notificationDispatcher().start(); }
+
+void stopNotificationChannels() { notificationDispatcher().stop(); }
+
+int notificationChannelCount() { return notificationDispatcher().channelCount(); }
+
+const char* notificationChannelName(int channelIndex) {
+  return notificationDispatcher().channelName(channelIndex);
+}
+
+uint64_t notificationDropCount(int channelIndex) { return notificationDispatcher().dropCount(channelIndex); }

@@ -1,0 +1,67 @@
+// The "oslog" channel: hands each event to the operating system's log (syslog(3)) under the
+// server's software name, when the server setting "UseOsEventLog" asks for it.
+//
+// Thread safety: runs on the "oslog" channel thread; the openlog/syslog/closelog sequence is
+// serialized because openlog keeps a pointer to the identity text.
+#include <syslog.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "common/variable_table.h"
+#include "server/events/channel_handlers.h"
+#include "server/server_state.h"
+
+namespace {
+
+constexpr char kDefaultSoftwareName[] = "Kestrova";
+
+std::mutex gOsLogMutex;
+std::string gIdentity;  // guarded by gOsLogMutex; openlog keeps a pointer to it
+
+bool settingIsTrue(const char* key) {
+  char* value = getVariableCopyShared(&serverSettings().server, key);
+  const bool on = value && (std::strcmp(value, "true") == 0 || std::strcmp(value, "1") == 0);
+  std::free(value);
+  return on;
+}
+
+std::string softwareName() {
+  char* value = getVariableCopyShared(&serverSettings().server, "softwareName");
+  std::string name = value ? value : kDefaultSoftwareName;
+  std::free(value);
+  return name;
+}
+
+}  // namespace
+
+int osLogPriority(uint32_t concernLevel) {
+  switch (concernLevel) {
+    case 0:
+    case 4:
+      return LOG_INFO;
+    case 2:
+      return LOG_ERR;
+    default:
+      return LOG_WARNING;
+  }
+}
+
+int writeOsEventLog(EventRecord* record) {
+  if (record == nullptr || record->message == nullptr || record->device == nullptr ||
+      !settingIsTrue("UseOsEventLog")) {
+    freeEventRecord(record);
+    return 0;
+  }
+  {
+    std::lock_guard<std::mutex> lock(gOsLogMutex);
+    gIdentity = softwareName();
+    openlog(gIdentity.c_str(), LOG_PID, LOG_DAEMON);
+    syslog(osLogPriority(record->concernLevel), "%s: %s", record->device, record->message);
+    closelog();
+  }
+  freeEventRecord(record);
+  return 0;
+}
