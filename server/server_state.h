@@ -22,6 +22,9 @@ struct ServerControl {
   std::atomic<int> signalIntercepted{0};
   std::atomic<int> signalsLeft{25};
   std::atomic<int> restartCount{0};
+  // Advanced on every change of the global status, the server list and the logged-in users;
+  // pages compare it to know when to refresh.
+  std::atomic<int> networkChanges{0};
   std::atomic<time_t> startTime{0};
   std::atomic<time_t> restartTime{0};
 };

@@ -7,19 +7,7 @@
 
 #include <cstdint>
 
-extern "C" {
-
-struct EventRecord {
-  char* message;          // owned
-  char* device;           // owned
-  uint32_t concernLevel;  // 0 information, 1 warning, 2 error, 4 information passing every filter
-  uint32_t eventTime;     // seconds since 1970 when it happened
-  uint32_t raiseTime;     // seconds since 1970 when it was raised to the server
-  uint32_t eventId;       // 0 = none
-  uint8_t syncFlag;       // re-read from a device's own history
-};
-
-}  // extern "C"
+#include "common/module_abi.h"  // struct EventRecord
 
 // New record with copies of the texts, or null when memory runs out. Caller frees.
 EventRecord* copyEventRecord(const EventRecord* source);
