@@ -9,6 +9,7 @@ packages=(
   libsystemd-dev
   clang-format clang-tidy cppcheck valgrind
   procps iproute2 psmisc
+  snmptrapd python3-aiosmtpd socat openssl
 )
 
 missing=()
