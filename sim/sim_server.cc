@@ -1,0 +1,177 @@
+// The raidsim socket server; see sim_server.h.
+#include "sim/sim_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace sim {
+
+namespace {
+
+bool replyFrame(int fd, uint16_t op, uint32_t sequence, const std::vector<uint8_t>& payload) {
+  int error = 0;
+  // A client that does not take its reply within a minute is gone.
+  return writeSimFrame(fd, op | simwire::kReplyBit, sequence, payload, deadlineAfterMs(60000), &error) ==
+         SimIo::kOk;
+}
+
+void replyError(int fd, uint32_t sequence, const std::string& why) {
+  (void)replyFrame(fd, simwire::kOpError, sequence, simwire::encodeText(why));
+}
+
+}  // namespace
+
+SimServer::SimServer(SimWorld& world, std::string socketPath)
+    : world_(world), socketPath_(std::move(socketPath)) {}
+
+SimServer::~SimServer() { stop(); }
+
+bool SimServer::start(std::string* error) {
+  sockaddr_un address{};
+  if (socketPath_.empty() || socketPath_.size() >= sizeof(address.sun_path)) {
+    *error = "socket path is empty or longer than " + std::to_string(sizeof(address.sun_path) - 1) + " bytes";
+    return false;
+  }
+  int code = 0;
+  if (connectSimSocket(socketPath_, &code).valid()) {
+    *error = "another raidsim already answers on " + socketPath_;
+    return false;
+  }
+  struct stat existing {};
+  if (::lstat(socketPath_.c_str(), &existing) == 0) {
+    if (!S_ISSOCK(existing.st_mode)) {
+      *error = socketPath_ + " exists and is not a socket";
+      return false;
+    }
+    ::unlink(socketPath_.c_str());  // the socket of a daemon that died
+  }
+  listener_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, socketPath_.data(), socketPath_.size());
+  if (!listener_.valid() ||
+      ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+      ::listen(listener_.get(), 64) != 0) {
+    *error = "cannot listen on " + socketPath_ + ": " + std::strerror(errno);
+    listener_.reset();
+    return false;
+  }
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    *error = std::string("cannot create the wake pipe: ") + std::strerror(errno);
+    listener_.reset();
+    ::unlink(socketPath_.c_str());
+    return false;
+  }
+  wakeRead_.reset(pipeFds[0]);
+  wakeWrite_.reset(pipeFds[1]);
+  stopping_ = false;
+  acceptThread_ = std::thread([this] { acceptLoop(); });
+  return true;
+}
+
+void SimServer::stop() {
+  if (!acceptThread_.joinable()) return;
+  stopping_ = true;
+  world_.stop();
+  char byte = 1;
+  (void)!::write(wakeWrite_.get(), &byte, 1);
+  acceptThread_.join();
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    for (Connection& c : connections_) ::shutdown(c.fd, SHUT_RDWR);
+  }
+  // No new connection can appear now: the accept loop has ended.
+  for (Connection& c : connections_) c.thread.join();
+  for (Connection& c : connections_) ::close(c.fd);
+  connections_.clear();
+  listener_.reset();
+  wakeRead_.reset();
+  wakeWrite_.reset();
+  ::unlink(socketPath_.c_str());
+}
+
+void SimServer::acceptLoop() {
+  while (!stopping_) {
+    pollfd fds[2] = {{listener_.get(), POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
+    int rc = ::poll(fds, 2, 1000);
+    reapFinished();
+    if (rc < 0 && errno != EINTR) break;
+    if (rc <= 0 || (fds[0].revents & POLLIN) == 0) continue;
+    int fd = ::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    std::lock_guard<std::mutex> lock(mu_);
+    connections_.emplace_back();
+    Connection* connection = &connections_.back();
+    connection->fd = fd;
+    connection->thread = std::thread([this, connection] { serve(connection); });
+  }
+}
+
+void SimServer::reapFinished() {
+  std::lock_guard<std::mutex> lock(mu_);
+  for (auto it = connections_.begin(); it != connections_.end();) {
+    if (it->finished) {
+      it->thread.join();
+      ::close(it->fd);
+      it = connections_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void SimServer::serve(Connection* connection) {
+  int fd = connection->fd;
+  while (!stopping_) {
+    SimFrame request;
+    bool gotAny = false;
+    int error = 0;
+    std::string why;
+    SimIo io = readSimFrame(fd, &request, noDeadline(), &gotAny, &error, &why);
+    if (io == SimIo::kBadFrame) {
+      replyError(fd, 0, "bad frame: " + why);
+      break;
+    }
+    if (io != SimIo::kOk || !answer(fd, request)) break;
+  }
+  // The peer sees the end at once; the descriptor itself is closed when the thread is reaped.
+  ::shutdown(fd, SHUT_RDWR);
+  connection->finished = true;
+}
+
+bool SimServer::answer(int fd, const SimFrame& request) {
+  uint32_t sequence = request.header.sequence;
+  switch (request.header.op) {
+    case simwire::kOpList:
+      return replyFrame(fd, simwire::kOpList, sequence, simwire::encodeListReply(world_.list()));
+    case simwire::kOpExecute: {
+      simwire::ExecuteRequest execute;
+      std::string why;
+      if (!simwire::decodeExecuteRequest(request.payload, &execute, &why)) {
+        replyError(fd, sequence, why);
+        return false;
+      }
+      SimReply reply = world_.execute(execute);
+      simwire::ExecuteReply encoded{static_cast<uint8_t>(reply.outcome), reply.status, std::move(reply.sense),
+                                    std::move(reply.data)};
+      return replyFrame(fd, simwire::kOpExecute, sequence, simwire::encodeExecuteReply(encoded));
+    }
+    case simwire::kOpControl: {
+      ControlResult result = world_.control(std::string(request.payload.begin(), request.payload.end()));
+      simwire::ControlReply reply{static_cast<uint32_t>(result.code), result.text};
+      return replyFrame(fd, simwire::kOpControl, sequence, simwire::encodeControlReply(reply));
+    }
+    default:
+      replyError(fd, sequence, "unknown op " + std::to_string(request.header.op));
+      return false;
+  }
+}
+
+}  // namespace sim

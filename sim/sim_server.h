@@ -1,0 +1,59 @@
+// The raidsim socket server: listens on a Unix socket and answers the frames of
+// sim/sim_protocol.h from the simulated world, one thread per client connection.
+//
+// start() refuses a socket path that another live daemon answers on and replaces a stale socket
+// file. stop() wakes the world's latency sleeps, shuts every client connection down, joins every
+// thread and removes the socket file; the destructor stops a running server.
+//
+// Thread safety: start and stop are called by one owner thread; the connection threads share
+// only the world (which locks itself) and the connection list (guarded by mu_).
+#pragma once
+
+#include <atomic>
+#include <list>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "common/scsi/sim_socket.h"
+#include "sim/sim_world.h"
+
+namespace sim {
+
+class SimServer {
+ public:
+  SimServer(SimWorld& world, std::string socketPath);
+  ~SimServer();
+  SimServer(const SimServer&) = delete;
+  SimServer& operator=(const SimServer&) = delete;
+
+  // False with a reason when the socket cannot be set up.
+  bool start(std::string* error);
+  void stop();
+  const std::string& socketPath() const { return socketPath_; }
+
+ private:
+  struct Connection {
+    int fd = -1;
+    std::thread thread;
+    std::atomic<bool> finished{false};
+  };
+
+  void acceptLoop();
+  void serve(Connection* connection);
+  // Answers one request frame; false when the connection is to be closed.
+  bool answer(int fd, const SimFrame& request);
+  void reapFinished();
+
+  SimWorld& world_;
+  const std::string socketPath_;
+  UniqueFd listener_;
+  UniqueFd wakeRead_;  // the accept loop polls it; stop() writes to wakeWrite_
+  UniqueFd wakeWrite_;
+  std::thread acceptThread_;
+  std::atomic<bool> stopping_{false};
+  std::mutex mu_;
+  std::list<Connection> connections_;  // guarded by mu_
+};
+
+}  // namespace sim
