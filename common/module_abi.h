@@ -61,6 +61,10 @@ struct ModuleServices {
   VariableTable (*serverRequest)(uint32_t request, VariableTable table);                     // 9
 };
 
+// Marks a module's entry point: modules are built with hidden visibility (kestrova_add_module),
+// so only what carries this mark is exported.
+#define KESTROVA_MODULE_EXPORT __attribute__((visibility("default")))
+
 // Module exports (each optional unless the server says otherwise).
 typedef int (*ModuleStartupFn)(const ModuleServices* services);
 typedef void (*ModuleAcceptDeviceListFn)(DeviceRecord* list);

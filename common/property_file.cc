@@ -188,6 +188,11 @@ int writePropertyFile(const char* path, const char* header, VariableTable table)
   return replaceFile(path, text) ? 0 : -1;
 }
 
+int replaceFileContents(const char* path, const char* data, size_t size) {
+  if (path == nullptr || path[0] == '\0' || (data == nullptr && size != 0)) return -1;
+  return replaceFile(path, std::string(data != nullptr ? data : "", size)) ? 0 : -1;
+}
+
 bool acquireFileInUse(std::atomic<int>* word, int timeoutMs, int value, int pollMs) {
   if (word == nullptr || value == 0) return false;  // 0 would mark the word free
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -48,6 +48,11 @@ VariableTable readPropertyFile(const char* path);
 // guarded by their "in use" words).
 [[nodiscard]] int writePropertyFile(const char* path, const char* header, VariableTable table);
 
+// Replaces the file at path with size bytes of data the same safe way (temporary file in the same
+// folder, flushed, renamed over path, permission bits kept; the old file survives any failure).
+// For files whose lines must be kept as they are. Returns 0, or -1.
+[[nodiscard]] int replaceFileContents(const char* path, const char* data, size_t size);
+
 // Waits (polls of pollMs, at most timeoutMs) until *word is 0, then sets it to value (non-zero) in
 // one atomic step. Returns false on time-out, leaving *word alone. Pair every true result with
 // releaseFileInUse. The notifiers mark who holds the word by value (e-mail: 1 save, 2 page,

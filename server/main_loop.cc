@@ -14,6 +14,7 @@
 #include "common/debug.h"
 #include "common/file_utils.h"
 #include "common/property_file.h"
+#include "common/scsi/device_scan.h"
 #include "common/string_tables.h"
 #include "common/thread_manager.h"
 #include "server/components.h"
@@ -64,6 +65,9 @@ void readSettingsTables() {
   for (const SettingsFile& file : kSettingsFiles) {
     if (settings.*file.table == nullptr) logServerError(file.missingMessage);
   }
+  // The preferences table has no missing-file line: its only entry is the page's edit counter.
+  freeVariableTable(&settings.prefs);
+  settings.prefs = readPropertyFile(kPrefsIniPath);
 }
 
 void setServerNames() {
@@ -208,12 +212,15 @@ void waitAndThenRestartServer(uintptr_t) {
 int scanSystem(const ScanRequest* request) {
   if (request == nullptr) return 2;
   ServerControl& control = serverControl();
-  int idle = 0;
-  if (!control.scanning.compare_exchange_strong(idle, 1)) return 0;
+  // The scan flag of the device scan is the one the network code consults; the control word
+  // mirrors it for the pages that show whether a scan runs.
+  if (!beginDeviceScan()) return 0;
+  control.scanning.store(1);
   ServerComponents& components = serverComponents();
   components.scanDevices(request->rescanBuses);
   components.acceptDeviceList();
   control.scanning.store(0);
+  endDeviceScan();
   if (isServerRunning()) components.startDeviceListSender();
   std::printf("Scan System thread terminated\n");
   std::fflush(stdout);

@@ -2,6 +2,7 @@
 // reach the components, restarts through the restart thread (twenty in a row must leave no
 // thread, descriptor or shared-memory object behind), the CGI start failure, and a shutdown
 // requested twice at once.
+#include "common/scsi/device_scan.h"
 #include "server/main_loop.h"
 
 #include <gtest/gtest.h>
@@ -236,11 +237,11 @@ TEST_F(MainLoopTest, ShutdownRequestedTwiceRunsOnce) {
 
 TEST_F(MainLoopTest, ScanSystemNeedsItsArgumentsAndRunsOneAtATime) {
   EXPECT_EQ(scanSystem(nullptr), 2);
-  serverControl().scanning.store(1);
+  ASSERT_TRUE(beginDeviceScan());  // a scan already runs
   ScanRequest request;
   EXPECT_EQ(scanSystem(&request), 0);
   EXPECT_TRUE(takeCalls().empty());
-  serverControl().scanning.store(0);
+  endDeviceScan();
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(scanSystem(&request), 0);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Scan System thread terminated\n");

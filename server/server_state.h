@@ -36,6 +36,8 @@ struct ServerSettings {
   VariableTable syslog = nullptr;
   VariableTable server = nullptr;
   VariableTable ip = nullptr;
+  // db/prefs.ini; like ip, changed only by the preferences page while holding ipInUse.
+  VariableTable prefs = nullptr;
   std::atomic<int> emailInUse{0};
   std::atomic<int> snmpInUse{0};
   std::atomic<int> syslogInUse{0};

@@ -45,7 +45,8 @@ void countDown(int graceMs) {
 void freeSettingsTables() {
   ServerSettings& settings = serverSettings();
   for (VariableTable* table :
-       {&settings.email, &settings.snmp, &settings.syslog, &settings.server, &settings.ip}) {
+       {&settings.email, &settings.snmp, &settings.syslog, &settings.server, &settings.ip,
+        &settings.prefs}) {
     freeVariableTable(table);
   }
 }

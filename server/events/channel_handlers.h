@@ -18,5 +18,8 @@ int osLogPriority(uint32_t concernLevel);
 
 // "email", "snmp" and "syslog": the notifiers.
 int sendEmailNotification(EventRecord* record);
+// For records still queued when the "email" thread ends: frees the record unsent and ends the
+// sender's burst, so that no connection outlives the channel.
+int dropEmailNotification(EventRecord* record);
 int sendSnmpNotification(EventRecord* record);
 int sendSyslogNotification(EventRecord* record);

@@ -48,7 +48,7 @@ std::vector<NotificationChannelSpec> defaultNotificationChannels() {
   return {
       {"kvlog", 5, kEventLogQueueMaxLog2, appendEventRecord, writeEventRecord},
       {"oslog", 5, 0, writeOsEventLog, nullptr},
-      {"email", 6, 0, sendEmailNotification, nullptr},
+      {"email", 6, 0, sendEmailNotification, dropEmailNotification},
       {"snmp", 5, 0, sendSnmpNotification, nullptr},
       {"syslog", 5, 0, sendSyslogNotification, nullptr},
   };
@@ -147,6 +147,25 @@ int NotificationDispatcher::dispatch(const EventRecord* record) {
   return result;
 }
 
+int NotificationDispatcher::dispatchTo(const char* channelName, const EventRecord* record) {
+  if (record == nullptr || record->message == nullptr || record->device == nullptr) return 2;
+  std::shared_lock<std::shared_mutex> lock(mutex_);
+  for (size_t i = 0; i < channels_.size(); ++i) {
+    if (channelName == nullptr || std::strcmp(specs_[i].name, channelName) != 0) continue;
+    Channel* channel = channels_[i];
+    if (channel == nullptr) return 1;
+    EventRecord* copy = copyEventRecord(record);
+    for (int attempt = 0; copy != nullptr && attempt < kPushTries; ++attempt) {
+      if (channel->queue->push(copy)) return 0;
+    }
+    if (copy != nullptr) std::printf("[ERROR] failed to queue notification\n");
+    freeEventRecord(copy);
+    drops_[i].fetch_add(1);
+    return 1;
+  }
+  return 1;
+}
+
 int NotificationDispatcher::raise(const char* device, const char* message, uint32_t concernLevel,
                                   uint32_t eventTime, uint32_t eventId, uint8_t syncFlag) {
   auto* buffer = static_cast<char*>(std::malloc(kEventMessageBufferSize));
@@ -199,6 +218,10 @@ int raiseEvent(const char* device, const char* message, uint32_t concernLevel, u
 }
 
 int dispatchEvent(const EventRecord* record) { return notificationDispatcher().dispatch(record); }
+
+int dispatchEventToChannel(const char* channelName, const EventRecord* record) {
+  return notificationDispatcher().dispatchTo(channelName, record);
+}
 
 bool startNotificationChannels() { return notificationDispatcher().start(); }
 

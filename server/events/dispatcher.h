@@ -57,6 +57,10 @@ class NotificationDispatcher {
   int dispatch(const EventRecord* record);
   int raise(const char* device, const char* message, uint32_t concernLevel, uint32_t eventTime,
             uint32_t eventId, uint8_t syncFlag);
+  // Copies the record into the named channel's queue only (the test message of one notifier).
+  // Returns 0, 1 when the channel is not started, memory ran out or its queue refused the copy,
+  // 2 when the record, its message or its device is missing. The record stays the caller's.
+  int dispatchTo(const char* channelName, const EventRecord* record);
 
   int channelCount() const { return static_cast<int>(specs_.size()); }
   // Borrowed, lives as long as the program; null for an index out of range.
@@ -87,6 +91,8 @@ int raiseEvent(const char* device, const char* message, uint32_t concernLevel, u
                uint32_t eventId, uint8_t syncFlag);
 // Same codes; the record stays the caller's.
 int dispatchEvent(const EventRecord* record);
+// NotificationDispatcher::dispatchTo on the server's dispatcher.
+int dispatchEventToChannel(const char* channelName, const EventRecord* record);
 
 // Starts every channel; returns false when any failed to start (each printed).
 bool startNotificationChannels();

@@ -228,7 +228,8 @@ TEST(NotificationChannelsTest, ServerTableAndOsLogLevels) {
     EXPECT_STREQ(notificationChannelName(static_cast<int>(i)), names[i]);
     EXPECT_EQ(channels[i].slotsLog2, slots[i]);
     EXPECT_EQ(channels[i].maxSlotsLog2 > channels[i].slotsLog2, i == 0) << "only the event log grows";
-    EXPECT_EQ(channels[i].stopHandler != nullptr, i == 0) << "only the event log writes at stop";
+    EXPECT_EQ(channels[i].stopHandler != nullptr, i == 0 || i == 2)
+        << "only the event log writes at stop; e-mail drops its records and closes its connection";
   }
   EXPECT_EQ(notificationChannelName(5), nullptr);
   EXPECT_EQ(osLogPriority(0), LOG_INFO);

@@ -5,7 +5,13 @@
 
 #include <cstring>
 
+#include "server/events/email_pages.h"
 #include "server/events/event_log.h"
+#include "server/events/snmp_settings.h"
+#include "server/events/syslog_settings.h"
+#include "server/request/debug_page.h"
+#include "server/request/server_pages.h"
+#include "server/request/settings_pages.h"
 #include "server/techsupport.h"
 
 namespace {
@@ -16,35 +22,35 @@ struct MethodRow {
 };
 
 constexpr MethodRow kMethods[] = {
-    {"GetDebugInfo", nullptr},
-    {"testMethod", nullptr},
-    {"TestLoop", nullptr},
-    {"GetEmailConfig", nullptr},
-    {"SetEmailConfig", nullptr},
-    {"TestEmailConfig", nullptr},
-    {"GetSnmpConfig", nullptr},
-    {"SetSnmpConfig", nullptr},
-    {"TestSnmpConfig", nullptr},
-    {"GetSyslogConfig", nullptr},
-    {"SetSyslogConfig", nullptr},
-    {"TestSyslogConfig", nullptr},
-    {"SessionPing", nullptr},
+    {"GetDebugInfo", GetDebugInfo},
+    {"testMethod", testMethod},
+    {"TestLoop", TestLoop},
+    {"GetEmailConfig", GetEmailConfig},
+    {"SetEmailConfig", SetEmailConfig},
+    {"TestEmailConfig", TestEmailConfig},
+    {"GetSnmpConfig", GetSnmpConfig},
+    {"SetSnmpConfig", SetSnmpConfig},
+    {"TestSnmpConfig", TestSnmpConfig},
+    {"GetSyslogConfig", GetSyslogConfig},
+    {"SetSyslogConfig", SetSyslogConfig},
+    {"TestSyslogConfig", TestSyslogConfig},
+    {"SessionPing", SessionPing},
     {"ViewLogs", ViewLogs},
     {"ExportLogs", ExportLogs},
     {"ClearEventLogs", ClearEventLogs},
-    {"GetNetworkInfo", nullptr},
-    {"RescanSystem", nullptr},
+    {"GetNetworkInfo", GetNetworkInfo},
+    {"RescanSystem", RescanSystem},
     {"UpdatePassword", nullptr},
-    {"GetMainPage", nullptr},
-    {"GetAboutPage", nullptr},
-    {"GetRescanPage", nullptr},
+    {"GetMainPage", GetMainPage},
+    {"GetAboutPage", GetAboutPage},
+    {"GetRescanPage", GetRescanPage},
     {"GatherInformation", GatherInformation},
     {"TechSupportPing", TechSupportPing},
-    {"PingPage", nullptr},
-    {"LoadIndex", nullptr},
+    {"PingPage", PingPage},
+    {"LoadIndex", LoadIndex},
     {"TakeDeviceControl", nullptr},
-    {"GetPrefsConfig", nullptr},
-    {"SetPrefsConfig", nullptr},
+    {"GetPrefsConfig", GetPrefsConfig},
+    {"SetPrefsConfig", SetPrefsConfig},
 };
 
 }  // namespace

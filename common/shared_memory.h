@@ -1,0 +1,78 @@
+// Named shared memory: the sections through which the server and its web front ends exchange
+// slot states, requests and replies. A section is named by a number; the platform turns it into
+// its own object name ("/<prefix><number>" under POSIX, the prefix taken from the environment
+// variable KESTROVA_SHM_PREFIX, default "kestrova.", so that tests and several servers on one
+// host never meet). Sections are mode 0660, never world-writable; KESTROVA_SHM_GROUP names the
+// group that may use them (default: the creator's group).
+//
+// Used by the server's CGI communicator and by the front end's side library (cgi_client.h).
+//
+// Thread safety: the functions keep no shared state; one record belongs to one owner at a time.
+// The bytes of a mapped view are shared with other processes: callers synchronise on them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// One mapped section.
+struct SharedMemoryRecord {
+  int handle;      // the section's descriptor
+  void* view;      // mapped view address; null for a section of size 0
+  size_t size;     // size of the section (and of the view)
+  uint32_t name;   // numeric name
+  int owner;       // 1 when created here: closing it removes the name
+};
+
+// Creates section `name` with `size` bytes (zero-filled) and maps it for reading and writing.
+// A name that exists already is a failure. Returns 0 and a new record in *record, or 1 (and
+// *record null). Caller closes the record with closeSharedMemory.
+[[nodiscard]] int createSharedMemory(size_t size, SharedMemoryRecord** record, uint32_t name);
+// Maps the existing section `name` with its real size, for reading and writing. Returns 0 and a
+// new record in *record, or 1 (and *record null). Caller closes the record.
+[[nodiscard]] int openSharedMemory(SharedMemoryRecord** record, uint32_t name);
+// Unmaps, closes and frees the record; the owner also removes the name (mappings held by other
+// processes stay valid until they close theirs). A null record is ignored.
+void closeSharedMemory(SharedMemoryRecord* record);
+// Copy `size` bytes into / out of the start of the view. Return 0, or 1 when the record is null
+// or the section is smaller than size (nothing copied).
+int writeSharedMemory(const void* buffer, size_t size, SharedMemoryRecord* record);
+int readSharedMemory(void* buffer, size_t size, const SharedMemoryRecord* record);
+
+// Takes this process's exclusive claim on the section, held until the record is closed: tells
+// whether another live process already holds it. Returns 0 when taken, 1 when another holds it.
+int claimSharedMemory(SharedMemoryRecord* record);
+// Removes the name of a section left behind by a process that ended without closing it.
+// Returns 0 when removed, 1 when there was none or it could not be removed.
+int removeSharedMemory(uint32_t name);
+
+// The platform object name of section `name` ("/<prefix><number>"), for messages and tests.
+// Empty when the prefix from the environment is unusable (then every call above fails).
+std::string sharedMemoryObjectName(uint32_t name);
+// The prefix in use: KESTROVA_SHM_PREFIX or "kestrova.".
+std::string sharedObjectPrefix();
+
+// Owner for C++ code: closes the record when it goes out of scope.
+class SharedMemoryOwner {
+ public:
+  SharedMemoryOwner() = default;
+  explicit SharedMemoryOwner(SharedMemoryRecord* record) : record_(record) {}
+  ~SharedMemoryOwner() { closeSharedMemory(record_); }
+  SharedMemoryOwner(const SharedMemoryOwner&) = delete;
+  SharedMemoryOwner& operator=(const SharedMemoryOwner&) = delete;
+
+  SharedMemoryRecord* get() const { return record_; }
+  SharedMemoryRecord** address() { return &record_; }
+  void reset(SharedMemoryRecord* record = nullptr) {
+    closeSharedMemory(record_);
+    record_ = record;
+  }
+  SharedMemoryRecord* release() {
+    SharedMemoryRecord* r = record_;
+    record_ = nullptr;
+    return r;
+  }
+
+ private:
+  SharedMemoryRecord* record_ = nullptr;
+};

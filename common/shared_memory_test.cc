@@ -1,0 +1,198 @@
+// Tests of the named shared memory and the named semaphores: the object names under the prefix,
+// the access rights, create-existing failing, opening with the real size, removal by the owner
+// only, the claim, and the wake-up semantics of the semaphores.
+#include "common/shared_memory.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "common/named_semaphore.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Each test works under its own prefix, restored afterwards.
+class SharedMemoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    prefix_ = std::string("kestrova-smtest-") + std::to_string(getpid()) + "-" + info->name() + ".";
+    setenv("KESTROVA_SHM_PREFIX", prefix_.c_str(), 1);
+    unsetenv("KESTROVA_SHM_GROUP");
+  }
+  void TearDown() override {
+    unsetenv("KESTROVA_SHM_PREFIX");
+    unsetenv("KESTROVA_SHM_GROUP");
+  }
+  std::string devShmPath(uint32_t name) const { return "/dev/shm/" + prefix_ + std::to_string(name); }
+  std::string prefix_;
+};
+
+TEST_F(SharedMemoryTest, CreateMapsZeroedSectionWithMode0660UnderPrefix) {
+  const mode_t old = umask(027);  // the umask must not take the group's rights
+  SharedMemoryRecord* record = nullptr;
+  ASSERT_EQ(createSharedMemory(64, &record, 9290), 0);
+  umask(old);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->size, 64u);
+  EXPECT_EQ(record->owner, 1);
+  EXPECT_EQ(record->name, 9290u);
+  EXPECT_EQ(sharedMemoryObjectName(9290), "/" + prefix_ + "9290");
+  struct stat info {};
+  ASSERT_EQ(stat(devShmPath(9290).c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0660u);
+  EXPECT_EQ(info.st_size, 64);
+  const char zeros[64] = {};
+  EXPECT_EQ(std::memcmp(record->view, zeros, sizeof zeros), 0);
+  closeSharedMemory(record);
+  EXPECT_NE(access(devShmPath(9290).c_str(), F_OK), 0) << "the owner removes the name";
+}
+
+TEST_F(SharedMemoryTest, CreatingAnExistingNameFails) {
+  SharedMemoryOwner first;
+  ASSERT_EQ(createSharedMemory(10, first.address(), 9190), 0);
+  SharedMemoryRecord* second = reinterpret_cast<SharedMemoryRecord*>(0x1);
+  EXPECT_EQ(createSharedMemory(10, &second, 9190), 1);
+  EXPECT_EQ(second, nullptr);
+  // The failed create left the first section alone.
+  SharedMemoryOwner opened;
+  ASSERT_EQ(openSharedMemory(opened.address(), 9190), 0);
+  EXPECT_EQ(opened.get()->size, 10u);
+}
+
+TEST_F(SharedMemoryTest, OpenUsesTheRealSizeAndCopiesStayInBounds) {
+  SharedMemoryOwner created;
+  ASSERT_EQ(createSharedMemory(5, created.address(), 9391), 0);
+  ASSERT_EQ(writeSharedMemory("abcde", 5, created.get()), 0);
+  EXPECT_EQ(writeSharedMemory("abcdef", 6, created.get()), 1) << "larger than the section";
+
+  SharedMemoryOwner opened;
+  ASSERT_EQ(openSharedMemory(opened.address(), 9391), 0);
+  EXPECT_EQ(opened.get()->size, 5u);
+  EXPECT_EQ(opened.get()->owner, 0);
+  char buffer[8] = {};
+  EXPECT_EQ(readSharedMemory(buffer, 6, opened.get()), 1);
+  ASSERT_EQ(readSharedMemory(buffer, 5, opened.get()), 0);
+  EXPECT_STREQ(buffer, "abcde");
+  // Both views show the same bytes.
+  static_cast<char*>(opened.get()->view)[0] = 'X';
+  EXPECT_EQ(static_cast<char*>(created.get()->view)[0], 'X');
+
+  opened.reset();
+  EXPECT_EQ(access(devShmPath(9391).c_str(), F_OK), 0) << "a non-owner never removes the name";
+  SharedMemoryRecord* missing = nullptr;
+  created.reset();
+  EXPECT_EQ(openSharedMemory(&missing, 9391), 1);
+  EXPECT_EQ(missing, nullptr);
+}
+
+TEST_F(SharedMemoryTest, EmptySectionOpensWithoutView) {
+  SharedMemoryOwner created;
+  ASSERT_EQ(createSharedMemory(0, created.address(), 9292), 0);
+  SharedMemoryOwner opened;
+  ASSERT_EQ(openSharedMemory(opened.address(), 9292), 0);
+  EXPECT_EQ(opened.get()->size, 0u);
+  EXPECT_EQ(opened.get()->view, nullptr);
+  char byte = 0;
+  EXPECT_EQ(readSharedMemory(&byte, 1, opened.get()), 1);
+  EXPECT_EQ(readSharedMemory(&byte, 0, opened.get()), 0);
+}
+
+TEST_F(SharedMemoryTest, UnusablePrefixFailsEveryCall) {
+  setenv("KESTROVA_SHM_PREFIX", "bad/prefix", 1);
+  SharedMemoryRecord* record = nullptr;
+  EXPECT_TRUE(sharedMemoryObjectName(9190).empty());
+  EXPECT_EQ(createSharedMemory(10, &record, 9190), 1);
+  EXPECT_EQ(openSharedMemory(&record, 9190), 1);
+  EXPECT_EQ(NamedSemaphore::create(9190), nullptr);
+  setenv("KESTROVA_SHM_PREFIX", std::string(300, 'a').c_str(), 1);
+  EXPECT_EQ(createSharedMemory(10, &record, 9190), 1);
+  unsetenv("KESTROVA_SHM_PREFIX");
+  EXPECT_EQ(sharedMemoryObjectName(9190), "/kestrova.9190");
+}
+
+TEST_F(SharedMemoryTest, GroupFromEnvironmentAndUnknownGroupRefused) {
+  const gid_t group = getegid() == 0 ? 1 : getegid();  // any other group as root
+  setenv("KESTROVA_SHM_GROUP", std::to_string(group).c_str(), 1);
+  SharedMemoryOwner created;
+  ASSERT_EQ(createSharedMemory(10, created.address(), 9190), 0);
+  struct stat info {};
+  ASSERT_EQ(fstat(created.get()->handle, &info), 0);
+  EXPECT_EQ(info.st_gid, group);
+  EXPECT_EQ(info.st_mode & 0777, 0660u);
+
+  setenv("KESTROVA_SHM_GROUP", "no-such-group-kestrova", 1);
+  SharedMemoryRecord* record = nullptr;
+  EXPECT_EQ(createSharedMemory(10, &record, 9191), 1);
+  EXPECT_NE(access(devShmPath(9191).c_str(), F_OK), 0) << "a refused create leaves nothing behind";
+  EXPECT_EQ(NamedSemaphore::create(9191), nullptr);
+  EXPECT_NE(access(("/dev/shm/sem." + prefix_ + "sem9191").c_str(), F_OK), 0);
+}
+
+TEST_F(SharedMemoryTest, ClaimIsExclusiveAndEndsWithItsHolder) {
+  SharedMemoryRecord* holder = nullptr;
+  ASSERT_EQ(createSharedMemory(10, &holder, 9190), 0);
+  ASSERT_EQ(claimSharedMemory(holder), 0);
+  {
+    SharedMemoryOwner other;
+    ASSERT_EQ(openSharedMemory(other.address(), 9190), 0);
+    EXPECT_EQ(claimSharedMemory(other.get()), 1) << "another holder has the claim";
+  }
+  holder->owner = 0;  // ends like a process that died without removing its name
+  closeSharedMemory(holder);
+  SharedMemoryOwner left;
+  ASSERT_EQ(openSharedMemory(left.address(), 9190), 0);
+  EXPECT_EQ(claimSharedMemory(left.get()), 0) << "nobody holds a claim on the leftover";
+  EXPECT_EQ(removeSharedMemory(9190), 0);
+  EXPECT_EQ(removeSharedMemory(9190), 1);
+  EXPECT_NE(access(devShmPath(9190).c_str(), F_OK), 0);
+}
+
+TEST_F(SharedMemoryTest, SemaphorePostsDoNotPileUpAndWaitTimesOut) {
+  const mode_t old = umask(077);
+  std::unique_ptr<NamedSemaphore> created = NamedSemaphore::create(9390);
+  umask(old);
+  ASSERT_NE(created, nullptr);
+  struct stat info {};
+  const std::string path = "/dev/shm/sem." + prefix_ + "sem9390";
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0660u);
+  EXPECT_EQ(NamedSemaphore::create(9390), nullptr) << "an existing name is a failure";
+
+  std::unique_ptr<NamedSemaphore> opened = NamedSemaphore::open(9390);
+  ASSERT_NE(opened, nullptr);
+  for (int i = 0; i < 5; ++i) opened->post();
+  EXPECT_TRUE(created->wait(0));
+  EXPECT_FALSE(created->wait(0)) << "five posts without a waiter leave one wake-up";
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(created->wait(50));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 45ms);
+
+  std::thread poster([&opened] {
+    std::this_thread::sleep_for(20ms);
+    opened->post();
+  });
+  EXPECT_TRUE(created->wait(5000));
+  poster.join();
+
+  opened->post();
+  created->drain();
+  EXPECT_FALSE(created->wait(0));
+
+  opened.reset();
+  EXPECT_EQ(stat(path.c_str(), &info), 0) << "closing an opened semaphore keeps the name";
+  created.reset();
+  EXPECT_NE(stat(path.c_str(), &info), 0) << "the creator removes the name";
+  EXPECT_EQ(NamedSemaphore::open(9390), nullptr);
+}
+
+}  // namespace

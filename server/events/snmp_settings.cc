@@ -1,0 +1,154 @@
+// The SNMP settings pages; see snmp_settings.h.
+#include "server/events/snmp_settings.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "common/property_file.h"
+#include "common/string_tables.h"
+#include "server/events/dispatcher.h"
+#include "server/events/notifier_settings.h"
+#include "server/main_loop.h"
+#include "server/request/command_result.h"
+#include "server/server_state.h"
+
+namespace {
+
+constexpr char kSettingsPage[] = "../Server/other/setting_snmp.htm";
+constexpr char kErrorPanel[] = "../Common/CommonErrorPanel.htm";
+constexpr char kPageTimeout[] = "Timed out while waiting for SNMP configuration file for script.";
+constexpr char kSaveTimeout[] = "Timed out while waiting for SNMP configuration file to add an entry.";
+constexpr char kDefaultCommunity[] = "public";
+constexpr char kDefaultPort[] = "162";
+constexpr int kPageInUse = 1;
+
+// Empty text for an absent value.
+const char* valueOrEmpty(VariableTable table, const char* key, int index) {
+  const char* value = indexedValue(table, key, index);
+  return value != nullptr ? value : "";
+}
+
+std::string rowKey(int row, const char* field) { return "SnmpLoop" + std::to_string(row) + field; }
+
+// REQUIRES: the in-use word is held.
+void addReceiverRows(VariableTable* reply, VariableTable settings) {
+  int rows = 0;
+  for (; rows < kSnmpReceiverSlots && indexedValue(settings, "SnmpServer", rows) != nullptr; ++rows) {
+    addVariable(reply, rowKey(rows, "SnmpServer").c_str(), valueOrEmpty(settings, "SnmpServer", rows));
+    addVariable(reply, rowKey(rows, "SnmpCommunity").c_str(), valueOrEmpty(settings, "SnmpCommunity", rows));
+    addVariable(reply, rowKey(rows, "SnmpIWE").c_str(), valueOrEmpty(settings, "SnmpIWE", rows));
+    addVariable(reply, rowKey(rows, "SnmpPort").c_str(), valueOrEmpty(settings, "SnmpPort", rows));
+  }
+  addIntVariable(reply, "SnmpLoop", static_cast<uint32_t>(rows), true);
+  addIntVariable(reply, "TotalSnmp", static_cast<uint32_t>(rows), true);
+  const char* version = getVariable(settings, "version");
+  addVariable(reply, "version", version != nullptr ? version : "");
+}
+
+// A posted text that is absent, empty or begins with a space takes the default.
+std::string valueOrDefault(VariableTable request, const char* key, int index, const char* fallback) {
+  const char* value = indexedValue(request, key, index);
+  return value == nullptr || value[0] == '\0' || value[0] == ' ' ? std::string(fallback) : std::string(value);
+}
+
+// The receivers of the request, renumbered from 0, behind "version". Null in *table and false
+// when a receiver's address, community or port can't be stored or used.
+bool buildReceiverTable(VariableTable request, uint32_t version, TableOwner* table) {
+  addUnsignedVariable(table->address(), "version", version);
+  int stored = 0;
+  for (int i = 0; i < kSnmpRequestRows; ++i) {
+    const char* posted = indexedValue(request, "SnmpServer", i);
+    const std::string server = posted != nullptr ? trimBlanks(posted) : std::string();
+    if (server.empty()) continue;
+    const std::string community = valueOrDefault(request, "SnmpCommunity", i, kDefaultCommunity);
+    const std::string port = valueOrDefault(request, "SnmpPort", i, kDefaultPort);
+    if (!isHostText(server) || !isPlainText(community, 255) || !parsePortText(port, nullptr)) {
+      *table = TableOwner();
+      return false;
+    }
+    addVariable(table->address(), indexedKey("SnmpServer", stored).c_str(), server.c_str());
+    addVariable(table->address(), indexedKey("SnmpCommunity", stored).c_str(), community.c_str());
+    addVariable(table->address(), indexedKey("SnmpIWE", stored).c_str(),
+                iweFromRequest(request, "SnmpInfo", "SnmpWarn", "SnmpErr", i).c_str());
+    addVariable(table->address(), indexedKey("SnmpPort", stored).c_str(), port.c_str());
+    ++stored;
+  }
+  return true;
+}
+
+// Steps 2-4 of a save. Returns the details key of a failure, or null when saved.
+// REQUIRES: the in-use word is held.
+const char* saveReceivers(VariableTable request) {
+  VariableTable* settings = &serverSettings().snmp;
+  uint32_t version = 0;
+  switch (checkSettingsVersion(request, *settings, &version)) {
+    case VersionCheck::kMissing:
+      return "MissingParams";
+    case VersionCheck::kOld:
+      return "OldVersionMsg";
+    case VersionCheck::kOk:
+      break;
+  }
+  TableOwner fresh;
+  if (!buildReceiverTable(request, version, &fresh)) return "InvalidReceiverSettings";
+  // The file lists the keys in the order they were added; the table keeps them newest first.
+  TableOwner fileOrder(copyVariableTable(fresh.get()));
+  if (writePropertyFile(kSnmpIniPath, kSnmpIniHeader, fileOrder.get()) != 0) return "NoSaveSetting";
+  replaceSettingsTable(settings, fresh.release());
+  return nullptr;
+}
+
+bool isKnownText(const char* text) { return text != nullptr && std::strcmp(text, kMissing) != 0; }
+
+}  // namespace
+
+VariableTable GetSnmpConfig(VariableTable /*request*/) {
+  VariableTable reply = nullptr;
+  ServerSettings& settings = serverSettings();
+  if (!acquireNotifierSettings(&settings.snmpInUse, kPageInUse)) {
+    addVariable(&reply, "Message", kPageTimeout);
+    addVariable(&reply, "HTMLPath", kErrorPanel);
+    logServerError((std::string(" ") + kPageTimeout + " ").c_str());
+    return reply;
+  }
+  addReceiverRows(&reply, settings.snmp);
+  releaseFileInUse(&settings.snmpInUse);
+  addVariable(&reply, "HTMLPath", kSettingsPage);
+  return reply;
+}
+
+VariableTable SetSnmpConfig(VariableTable request) {
+  VariableTable reply = nullptr;
+  ServerSettings& settings = serverSettings();
+  if (!acquireNotifierSettings(&settings.snmpInUse, kPageInUse)) {
+    logServerError(kSaveTimeout);
+    addCommandResult(&reply, true, "CmdSetSnmp", "SettingsTimeout");
+  } else {
+    const char* failure = saveReceivers(request);
+    releaseFileInUse(&settings.snmpInUse);
+    addCommandResult(&reply, failure != nullptr, "CmdSetSnmp", failure);
+  }
+  appendVariableTable(&reply, GetSnmpConfig(request));
+  return reply;
+}
+
+VariableTable TestSnmpConfig(VariableTable request) {
+  VariableTable reply = GetSnmpConfig(request);
+  char* message = lookupString(kStringsDbPath, "serverTestMessage");
+  char* device = lookupString(kStringsDbPath, "serverDeviceName");
+  const char* failure = nullptr;
+  if (!isKnownText(message) || !isKnownText(device)) {
+    failure = "NoTestMessage";
+  } else {
+    const auto now = static_cast<uint32_t>(std::time(nullptr));
+    const EventRecord record{message, device, 4, now, now, 0, 0};
+    // A channel that is not running or whose queue is full would lose the test silently.
+    if (dispatchEventToChannel("snmp", &record) != 0) failure = "TestNotQueued";
+  }
+  std::free(message);
+  std::free(device);
+  addCommandResult(&reply, failure != nullptr, "CmdTestSnmp", failure);
+  return reply;
+}

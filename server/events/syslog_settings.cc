@@ -1,0 +1,147 @@
+// The syslog settings pages; see syslog_settings.h.
+#include "server/events/syslog_settings.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/property_file.h"
+#include "common/string_tables.h"
+#include "server/events/notifier_settings.h"
+#include "server/events/syslog_sender.h"
+#include "server/main_loop.h"
+#include "server/net/socket_layer.h"
+#include "server/request/command_result.h"
+#include "server/server_state.h"
+
+namespace {
+
+constexpr char kSettingsPage[] = "../Server/other/setting_syslog.htm";
+constexpr char kErrorPanel[] = "../Common/CommonErrorPanel.htm";
+constexpr char kPageTimeout[] = "Timed out while waiting for SYSLOG configuration file for script.";
+constexpr char kSaveTimeout[] = "Timed out while waiting for SYSLOG configuration file to add an entry.";
+constexpr char kDefaultPort[] = "514";
+constexpr int kPageInUse = 1;
+
+const char* valueOrEmpty(VariableTable table, const char* key, int index) {
+  const char* value = indexedValue(table, key, index);
+  return value != nullptr ? value : "";
+}
+
+std::string rowKey(int row, const char* field) { return "SyslogLoop" + std::to_string(row) + field; }
+
+// REQUIRES: the in-use word is held.
+void addReceiverRows(VariableTable* reply, VariableTable settings) {
+  int rows = 0;
+  for (; rows < kSyslogReceiverSlots && indexedValue(settings, "SyslogServer", rows) != nullptr; ++rows) {
+    addVariable(reply, rowKey(rows, "SyslogServer").c_str(), valueOrEmpty(settings, "SyslogServer", rows));
+    addVariable(reply, rowKey(rows, "SyslogIWE").c_str(), valueOrEmpty(settings, "SyslogIWE", rows));
+    addVariable(reply, rowKey(rows, "SyslogPort").c_str(), valueOrEmpty(settings, "SyslogPort", rows));
+  }
+  addIntVariable(reply, "SyslogLoop", static_cast<uint32_t>(rows), true);
+  addIntVariable(reply, "TotalSyslog", static_cast<uint32_t>(rows), true);
+  const char* version = getVariable(settings, "version");
+  addVariable(reply, "version", version != nullptr ? version : "");
+}
+
+// The receivers of the request, renumbered from 0, behind "version". False when a receiver's
+// address or port can't be used (host names are not resolved, so the address must be dotted).
+bool buildReceiverTable(VariableTable request, uint32_t version, TableOwner* table) {
+  addUnsignedVariable(table->address(), "version", version);
+  int stored = 0;
+  for (int i = 0; i < kSyslogRequestRows; ++i) {
+    const char* posted = indexedValue(request, "SyslogServer", i);
+    const std::string server = posted != nullptr ? trimBlanks(posted) : std::string();
+    if (server.empty()) continue;
+    const char* postedPort = indexedValue(request, "SyslogPort", i);
+    const std::string port = postedPort == nullptr || postedPort[0] == '\0' || postedPort[0] == ' '
+                                 ? std::string(kDefaultPort)
+                                 : std::string(postedPort);
+    if (!isHostText(server) || !parseDottedAddress(server.c_str(), nullptr) ||
+        !parsePortText(port, nullptr)) {
+      *table = TableOwner();
+      return false;
+    }
+    addVariable(table->address(), indexedKey("SyslogServer", stored).c_str(), server.c_str());
+    addVariable(table->address(), indexedKey("SyslogIWE", stored).c_str(),
+                iweFromRequest(request, "SyslogInfo", "SyslogWarn", "SyslogErr", i).c_str());
+    addVariable(table->address(), indexedKey("SyslogPort", stored).c_str(), port.c_str());
+    ++stored;
+  }
+  return true;
+}
+
+// Steps 2-4 of a save. Returns the details key of a failure, or null when saved.
+// REQUIRES: the in-use word is held.
+const char* saveReceivers(VariableTable request) {
+  VariableTable* settings = &serverSettings().syslog;
+  uint32_t version = 0;
+  switch (checkSettingsVersion(request, *settings, &version)) {
+    case VersionCheck::kMissing:
+      return "MissingParams";
+    case VersionCheck::kOld:
+      return "OldVersionMsg";
+    case VersionCheck::kOk:
+      break;
+  }
+  TableOwner fresh;
+  if (!buildReceiverTable(request, version, &fresh)) return "InvalidReceiverSettings";
+  TableOwner fileOrder(copyVariableTable(fresh.get()));
+  if (writePropertyFile(kSyslogIniPath, kSyslogIniHeader, fileOrder.get()) != 0) return "NoSaveSetting";
+  replaceSettingsTable(settings, fresh.release());
+  return nullptr;
+}
+
+bool isKnownText(const char* text) { return text != nullptr && std::strcmp(text, kMissing) != 0; }
+
+}  // namespace
+
+VariableTable GetSyslogConfig(VariableTable /*request*/) {
+  VariableTable reply = nullptr;
+  ServerSettings& settings = serverSettings();
+  if (!acquireNotifierSettings(&settings.syslogInUse, kPageInUse)) {
+    addVariable(&reply, "Message", kPageTimeout);
+    addVariable(&reply, "HTMLPath", kErrorPanel);
+    logServerError((std::string(" ") + kPageTimeout + " ").c_str());
+    return reply;
+  }
+  addReceiverRows(&reply, settings.syslog);
+  releaseFileInUse(&settings.syslogInUse);
+  addVariable(&reply, "HTMLPath", kSettingsPage);
+  return reply;
+}
+
+VariableTable SetSyslogConfig(VariableTable request) {
+  VariableTable reply = nullptr;
+  ServerSettings& settings = serverSettings();
+  if (!acquireNotifierSettings(&settings.syslogInUse, kPageInUse)) {
+    logServerError(kSaveTimeout);
+    addCommandResult(&reply, true, "CmdSetSyslog", "SettingsTimeout");
+  } else {
+    const char* failure = saveReceivers(request);
+    releaseFileInUse(&settings.syslogInUse);
+    addCommandResult(&reply, failure != nullptr, "CmdSetSyslog", failure);
+  }
+  appendVariableTable(&reply, GetSyslogConfig(request));
+  return reply;
+}
+
+VariableTable TestSyslogConfig(VariableTable request) {
+  VariableTable reply = GetSyslogConfig(request);
+  char* message = lookupString(kStringsDbPath, "serverTestMessage");
+  char* device = lookupString(kStringsDbPath, "serverDeviceName");
+  const char* failure = nullptr;
+  SyslogReceivers receivers;
+  if (!isKnownText(message) || !isKnownText(device)) {
+    failure = "NoTestMessage";
+  } else if (!readSyslogReceivers(&receivers)) {
+    failure = "SettingsTimeout";
+  } else {
+    const EventRecord record{message, device, 4, 0, 0, 0, 0};
+    if (sendSyslogMessages(receivers, record, SyslogMode::kTest) != 0) failure = "IPNIinvalidSocket";
+  }
+  std::free(message);
+  std::free(device);
+  addCommandResult(&reply, failure != nullptr, "CmdTestSyslog", failure);
+  return reply;
+}

@@ -1,0 +1,312 @@
+// Tests of the socket layer on the loopback interface: status keys and texts, listen sockets with
+// and without a multicast group, connect failures, whole sends, the local addresses and the
+// socket information block.
+#include "server/net/socket_layer.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "server/net/socket_info.h"
+
+namespace {
+
+constexpr uint32_t kLoopback = 0x7F000001;
+constexpr uint32_t kForeignAddress = 0xCB00710A;  // 203.0.113.10, documentation range, not ours
+constexpr char kGroup[] = "239.255.42.99";
+
+void setReceiveTimeout(SocketHandle handle, int ms) {
+  timeval limit{ms / 1000, (ms % 1000) * 1000};
+  setsockopt(handle, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+}
+
+std::string receiveText(SocketHandle handle, uint32_t* source = nullptr) {
+  char buffer[256];
+  size_t received = 0;
+  if (receiveDatagram(handle, buffer, sizeof(buffer), &received, source) != 0) return "<nothing>";
+  return std::string(buffer, received);
+}
+
+// Sends text from a fresh UDP socket connected to dotted:port.
+uint32_t sendText(const char* dotted, uint16_t port, const std::string& text) {
+  SocketOwner sender;
+  const uint32_t status = connectToHost(nullptr, dotted, port, sender.address(), kUdpSpecifier);
+  if (status != 0) return status;
+  return writeToSocket(sender.get(), text.data(), text.size());
+}
+
+TEST(SocketStatus, KeysFollowBitZero) {
+  EXPECT_STREQ(socketStatusKey(0), "IPNInoError");
+  EXPECT_STREQ(socketStatusKey(2), "IPNInoError");  // bit 0 clear: a plain resource error reads as success
+  EXPECT_STREQ(socketStatusKey(0x10000000), "IPNInoError");
+  EXPECT_STREQ(socketStatusKey(1), "IPNIunknownError");
+  EXPECT_STREQ(socketStatusKey(3), "IPNIunknownError");
+  EXPECT_STREQ(socketStatusKey(0x03000001), "IPNIunknownError");  // two bits name no single error
+  EXPECT_STREQ(socketStatusKey(kNetInvalidSocket), "IPNIinvalidSocket");
+  EXPECT_STREQ(socketStatusKey(kNetBindFailed), "IPNIbindindFailed");
+  EXPECT_STREQ(socketStatusKey(kNetListenFailed), "IPNIlistenFailed");
+  EXPECT_STREQ(socketStatusKey(kNetGetHostNameFailed), "IPNIgetHostNameFailed");
+  EXPECT_STREQ(socketStatusKey(kNetConnectionFailed), "IPNIconnectionFailed");
+  EXPECT_STREQ(socketStatusKey(kNetMulticastRequestFailed), "IPNImulticastRequestFailed");
+}
+
+TEST(SocketStatus, TextsComeFromTheStringTable) {
+  const char* source = std::getenv("KESTROVA_SOURCE_DIR");
+  const std::filesystem::path root =
+      source ? std::filesystem::path(source)
+             : std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(root / "data");
+  const uint32_t codes[] = {0,
+                            kNetInvalidSocket,
+                            kNetBindFailed,
+                            kNetListenFailed,
+                            kNetGetHostNameFailed,
+                            kNetConnectionFailed,
+                            kNetMulticastRequestFailed,
+                            3};
+  std::vector<std::string> texts;
+  for (uint32_t code : codes) {
+    char* text = socketStatusText(code);
+    ASSERT_NE(text, nullptr);
+    texts.emplace_back(text);
+    std::free(text);
+  }
+  std::filesystem::current_path(previous);
+  EXPECT_EQ(texts[0], "The network operation completed successfully.");
+  EXPECT_EQ(texts[5], "The connection to the remote host failed.");
+  for (size_t i = 0; i < texts.size(); ++i) {
+    EXPECT_EQ(texts[i].find("missing"), std::string::npos) << socketStatusKey(codes[i]);
+    for (size_t j = 0; j < i; ++j) EXPECT_NE(texts[i], texts[j]);
+  }
+}
+
+TEST(ListenSocket, PlainBoundSocketReceivesDatagramsWithTheirSource) {
+  SocketOwner listener;
+  ASSERT_EQ(createListenSocket(listener.address(), kLoopback, 0, kUdpSpecifier, nullptr), 0u);
+  ASSERT_NE(listener.get(), kInvalidSocket);
+  const uint16_t port = socketLocalPort(listener.get());
+  ASSERT_NE(port, 0);
+  setReceiveTimeout(listener.get(), 2000);
+
+  ASSERT_EQ(sendText("127.0.0.1", port, "hello"), 0u);
+  uint32_t source = 0;
+  EXPECT_EQ(receiveText(listener.get(), &source), "hello");
+  EXPECT_EQ(source, kLoopback);
+
+  const std::string info = socketInfoText(listener.get());
+  EXPECT_NE(info.find("| type        = datagram\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("| bind addr   = 127.0.0.1 \n"), std::string::npos) << info;
+  EXPECT_NE(info.find("| bind port   = " + std::to_string(port) + " "), std::string::npos) << info;
+}
+
+TEST(ListenSocket, JoinedGroupDeliversMulticastAndUnicast) {
+  testing::internal::CaptureStdout();  // the socket information block goes to the console
+  SocketOwner listener;
+  const uint32_t status =
+      createListenSocket(listener.address(), kLoopback, 0, kMulticastListenSpecifier, kGroup);
+  testing::internal::GetCapturedStdout();
+  ASSERT_EQ(status, 0u);
+  const uint16_t port = socketLocalPort(listener.get());
+  setReceiveTimeout(listener.get(), 2000);
+
+  // Out of the loopback interface to the group, as the check-in sender does.
+  SocketOwner sender;
+  ASSERT_EQ(connectToHostThroughBind(nullptr, kGroup, port, sender.address(), kLoopback, kUdpSpecifier), 0u);
+  EXPECT_NE(socketInfoText(sender.get()).find("| mc bindaddr = 127.0.0.1 \n"), std::string::npos);
+  ASSERT_EQ(writeToSocket(sender.get(), "group", 5), 0u);
+  EXPECT_EQ(receiveText(listener.get()), "group");
+
+  ASSERT_EQ(sendText("127.0.0.1", port, "direct"), 0u);
+  EXPECT_EQ(receiveText(listener.get()), "direct");
+}
+
+TEST(ListenSocket, FailuresLeaveNoSocket) {
+  testing::internal::CaptureStdout();
+  SocketOwner notAGroup;
+  EXPECT_EQ(createListenSocket(notAGroup.address(), kLoopback, 0, kMulticastListenSpecifier, "10.1.2.3"),
+            kNetMulticastRequestFailed);
+  EXPECT_EQ(notAGroup.get(), kInvalidSocket);
+
+  SocketOwner garbage;
+  EXPECT_EQ(createListenSocket(garbage.address(), kLoopback, 0, kMulticastListenSpecifier, "two.three"),
+            kNetMulticastRequestFailed);
+  EXPECT_EQ(garbage.get(), kInvalidSocket);
+
+  SocketOwner foreign;
+  EXPECT_EQ(createListenSocket(foreign.address(), kForeignAddress, 0, kUdpSpecifier, nullptr),
+            kNetBindFailed);
+  EXPECT_EQ(foreign.get(), kInvalidSocket);
+  SocketOwner foreignGroup;
+  EXPECT_EQ(createListenSocket(foreignGroup.address(), kForeignAddress, 0, kMulticastListenSpecifier, kGroup),
+            kNetBindFailed);
+  EXPECT_EQ(foreignGroup.get(), kInvalidSocket);
+
+  SocketOwner badFamily;
+  EXPECT_EQ(createListenSocket(badFamily.address(), kLoopback, 0, 0x0202FF, nullptr), kNetInvalidSocket);
+  EXPECT_EQ(badFamily.get(), kInvalidSocket);
+  const std::string console = testing::internal::GetCapturedStdout();
+  EXPECT_NE(console.find("net: crtLstnSckt: setsockopt failed: errno = "), std::string::npos) << console;
+  EXPECT_NE(console.find("net: crtLstnSckt: bind failed: errno = "), std::string::npos) << console;
+  EXPECT_NE(console.find("net: createSocket: Error creating socket.\n"), std::string::npos) << console;
+}
+
+TEST(Connect, RefusedPortAndBadAddressesFail) {
+  // A TCP port that was just free: nothing listens there.
+  SocketOwner probe;
+  ASSERT_EQ(createListenSocket(probe.address(), kLoopback, 0, kTcpSpecifier, nullptr), 0u);
+  const uint16_t port = socketLocalPort(probe.get());
+  closeSocket(probe.address());
+
+  SocketOwner tcp;
+  EXPECT_EQ(connectToHost(nullptr, "127.0.0.1", port, tcp.address(), kTcpSpecifier), kNetConnectionFailed);
+  EXPECT_EQ(tcp.get(), kInvalidSocket);
+  EXPECT_EQ(connectToHost("localhost", nullptr, port, tcp.address(), kTcpSpecifier), kNetConnectionFailed);
+  EXPECT_EQ(tcp.get(), kInvalidSocket);
+
+  // Malformed dotted text is refused, not sent to 255.255.255.255.
+  for (const char* bad : {"300.1.1.1", "abc", "", "1.2.3.4.5"}) {
+    SocketOwner udp;
+    EXPECT_EQ(connectToHost(nullptr, bad, 514, udp.address(), kUdpSpecifier), kNetGetHostNameFailed) << bad;
+    EXPECT_EQ(udp.get(), kInvalidSocket);
+  }
+  SocketOwner none;
+  EXPECT_EQ(connectToHost(nullptr, nullptr, 514, none.address(), kUdpSpecifier), kNetGetHostNameFailed);
+
+  SocketOwner foreign;
+  EXPECT_EQ(
+      connectToHostThroughBind(nullptr, "127.0.0.1", 9, foreign.address(), kForeignAddress, kUdpSpecifier),
+      kNetBindFailed);
+  EXPECT_EQ(foreign.get(), kInvalidSocket);
+}
+
+TEST(Connect, StreamSendsWholeBuffersAndSurvivesAClosedPeer) {
+  SocketOwner server;
+  ASSERT_EQ(createListenSocket(server.address(), kLoopback, 0, kTcpSpecifier, nullptr), 0u);
+  ASSERT_EQ(listen(server.get(), 1), 0);
+  SocketOwner client;
+  ASSERT_EQ(
+      connectToHost("localhost", nullptr, socketLocalPort(server.get()), client.address(), kTcpSpecifier),
+      0u);
+  SocketOwner accepted(accept(server.get(), nullptr, nullptr));
+  ASSERT_NE(accepted.get(), kInvalidSocket);
+
+  const std::string big(4 << 20, 'k');  // larger than the socket buffers: needs several sends
+  std::thread writer([&] { EXPECT_EQ(writeToSocket(client.get(), big.data(), big.size()), 0u); });
+  size_t total = 0;
+  std::vector<char> buffer(65536);
+  while (total < big.size()) {
+    size_t received = 0;
+    ASSERT_EQ(readFromSocket(accepted.get(), buffer.data(), buffer.size(), &received), 0u);
+    ASSERT_GT(received, 0u);
+    total += received;
+  }
+  writer.join();
+  EXPECT_EQ(total, big.size());
+
+  // The peer goes away: sends fail with a status instead of killing the process with SIGPIPE.
+  closeSocket(accepted.address());
+  uint32_t status = 0;
+  for (int i = 0; i < 50 && status == 0; ++i) status = writeToSocket(client.get(), big.data(), 65536);
+  EXPECT_EQ(status, 1u);
+  size_t received = 99;
+  EXPECT_EQ(readFromSocket(kInvalidSocket, buffer.data(), buffer.size(), &received), 1u);
+  EXPECT_EQ(received, 0u);
+}
+
+TEST(Connect, ShutdownWakesABlockedReader) {
+  SocketOwner listener;
+  ASSERT_EQ(createListenSocket(listener.address(), kLoopback, 0, kUdpSpecifier, nullptr), 0u);
+  const uint16_t port = socketLocalPort(listener.get());
+  std::atomic<bool> woke{false};
+  std::thread reader([&] {
+    char buffer[16];
+    size_t received = 0;
+    receiveDatagram(listener.get(), buffer, sizeof(buffer), &received, nullptr);
+    woke.store(true);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  shutdownSocket(listener.get());
+  for (int i = 0; i < 200 && !woke.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(woke.load());
+  if (!woke.load()) sendText("127.0.0.1", port, "wake");  // let the thread end either way
+  reader.join();
+}
+
+TEST(LocalAddresses, FillsInResolverOrderUpToTheCapacity) {
+  uint32_t none = 0;
+  EXPECT_EQ(getLocalHostAddress(nullptr, 10), 2u);
+  EXPECT_EQ(getLocalHostAddress(&none, 0), 2u);
+
+  uint32_t all[10];
+  std::fill(std::begin(all), std::end(all), 0xFFFFFFFFu);
+  ASSERT_EQ(getLocalHostAddress(all, 10), 0u);
+  EXPECT_NE(all[0], 0u);
+  int count = 0;
+  while (count < 10 && all[count] != 0) ++count;
+  for (int i = count; i < 10; ++i) EXPECT_EQ(all[i], 0u) << i;  // the rest stays zero-filled
+
+  uint32_t first[2] = {7, 7};
+  ASSERT_EQ(getLocalHostAddress(first, 1), 0u);
+  EXPECT_EQ(first[0], all[0]);
+  EXPECT_EQ(first[1], 7u);  // nothing written past the capacity
+}
+
+TEST(SocketInfo, NoSocketAndUnreadableSocket) {
+  EXPECT_EQ(socketInfoText(kInvalidSocket), "iDSI: No socket\n");
+  const int closedFd = dup(0);
+  close(closedFd);
+  const std::string text = socketInfoText(closedFd);
+  EXPECT_EQ(text.rfind("net: getsockname err=", 0), 0u) << text;
+  EXPECT_NE(text.find("iDSI: Failed to get socket information\n"), std::string::npos);
+}
+
+TEST(SocketInfo, BlockShowsEachOptionOrThatItCouldNotBeRead) {
+  SocketInfoValues values;
+  values.bindPort = 9191;
+  values.bindAddress = 0xC0A80105;
+  values.type = {true, 2};
+  values.multicastInterface = {true, 0x0A000001};
+  values.multicastLoop = {true, 1};
+  values.sendBuffer = {true, 212992};
+  values.receiveBuffer = {false, 0};
+  values.dontRoute = {true, 0};
+  values.broadcast = {true, 0};
+  values.reuseAddress = {true, 1};
+  values.acceptConnections = {false, 0};
+  values.keepAlive = {true, 0};
+  EXPECT_EQ(formatSocketInfo(values),
+            "|-------[ Socket Info ]--------\n"
+            "| family      = internetwork\n"
+            "| type        = datagram\n"
+            "| bind port   = 9191 23e7x\n"
+            "| bind addr   = 192.168.1.5 \n"
+            "| mc bindaddr = 10.0.0.1 \n"
+            "| mc loopback = yes\n"
+            "| send buff   = 212992( 208KB )\n"
+            "| recv buff   = getopt failed\n"
+            "| route       = yes\n"
+            "| broadcast   = no\n"
+            "| reuse addr  = yes\n"
+            "| listening   = getopt failed\n"
+            "| keep alive  = no\n"
+            "|------------------------------\n");
+  values.type = {true, 9};
+  values.dontRoute = {true, 1};
+  const std::string other = formatSocketInfo(values);
+  EXPECT_NE(other.find("| type        = unknown\n"), std::string::npos);
+  EXPECT_NE(other.find("| route       = no\n"), std::string::npos);
+}
+
+}  // namespace

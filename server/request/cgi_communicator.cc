@@ -1,0 +1,203 @@
+// The CGI communicator loop, its start and release in the server's life cycle, and its timings;
+// see cgi_communicator.h. The handler of one slot is in cgi_request_handler.cc.
+#include "server/request/cgi_communicator.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "common/cgi_protocol.h"
+#include "common/debug.h"
+#include "common/thread_manager.h"
+#include "server/main_loop.h"
+#include "server/request/cgi_events.h"
+#include "server/request/cgi_status_area.h"
+#include "server/server_state.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kCgiDebug = 0x200014;
+constexpr int kPollStepMs = 10;
+constexpr int kMaxTimingMs = 3600000;
+
+std::mutex gTimingsLock;
+CgiTimings gTimings;  // guarded by gTimingsLock
+std::atomic<bool> gCommunicatorRunning{false};
+
+// Since when each slot has stood in a state that no thread of ours watches (a front end's claim
+// or a handler that could not be started); only the communicator thread uses it.
+struct UnwatchedSince {
+  uint8_t state = kSlotFree;
+  Clock::time_point since;
+};
+
+void handlerThread(uintptr_t context) {
+  const int slot = *reinterpret_cast<const uint8_t*>(context);
+  handleCGIRequest(reinterpret_cast<void*>(context));
+  cgi::handlerFinished(slot);
+}
+
+// A request is ready in slot (state already 3): starts its handler, or sets 255.
+void startHandler(int slot, uint8_t* state) {
+  uint8_t* block = static_cast<uint8_t*>(std::malloc(1));
+  if (block == nullptr) {
+    changeSlotState(state, kSlotTaken, kSlotNoHandler);
+    cgi::postReplySemaphore(slot);
+    logServerError("CGI Communicator failed to allcoate memory for process identication");
+    return;
+  }
+  *block = static_cast<uint8_t>(slot);
+  cgi::handlerStarting(slot);
+  const ThreadHandle handle = startThread(handlerThread, reinterpret_cast<uintptr_t>(block), 0,
+                                          "requestManager/handleCGIRequest");
+  if (handle == 0) {
+    std::free(block);
+    cgi::handlerFinished(slot);
+    changeSlotState(state, kSlotTaken, kSlotNoHandler);
+    cgi::postReplySemaphore(slot);
+    logServerError("CGI Communicator failed to start request thread");
+    return;
+  }
+  cgi::setHandlerThread(slot, handle);
+}
+
+// A slot left in a state nobody watches is given up after the reply time-out, as a handler
+// gives up a reply, so that a front end that died, or a server that ended without cleaning up
+// an area this one opened, never holds a slot for good: a claim (1), a 255, and a 3, 4 or an
+// error state without a handler thread.
+void expireUnwatched(int slot, uint8_t* state, uint8_t value, UnwatchedSince* watch, int timeoutMs) {
+  const bool handled = cgi::handlerRunning(slot);
+  const bool unwatched = value == kSlotClaimed || value == kSlotNoHandler ||
+                         (!handled && (value == kSlotTaken || value == kSlotReplyReady || isSlotErrorState(value)));
+  if (!unwatched || value != watch->state) {
+    watch->state = unwatched ? value : kSlotFree;
+    watch->since = Clock::now();
+    return;
+  }
+  if (Clock::now() - watch->since < std::chrono::milliseconds(timeoutMs)) return;
+  if (changeSlotState(state, value, kSlotFinished)) {
+    debugPrint(kCgiDebug, "cgi: slot %d given up in state %d\n", slot, value);
+  }
+  watch->state = kSlotFree;
+}
+
+// One pass over the slots. Returns true when a slot was freed (its handler has ended).
+bool servePass(UnwatchedSince* watch, int timeoutMs) {
+  bool freed = false;
+  for (int slot = 0; slot < kRequestSlots && isServerRunning(); ++slot) {
+    uint8_t* state = cgi::slotStateByte(slot);
+    const uint8_t value = loadSlotState(state);
+    if (value == kSlotRequestReady) {
+      if (changeSlotState(state, kSlotRequestReady, kSlotTaken)) startHandler(slot, state);
+    } else if ((value == kSlotFinished || isSlotStopState(value)) && !cgi::handlerRunning(slot)) {
+      // Never while the handler runs: it still reads the state, and a new request in the slot
+      // would be taken for its own.
+      cgi::forgetHandlerThread(slot);
+      freed = changeSlotState(state, value, kSlotFree) || freed;
+    }
+    expireUnwatched(slot, state, loadSlotState(state), &watch[slot], timeoutMs);
+  }
+  return freed;
+}
+
+// The pass interval in 10 ms steps, ended early by a front end's wake-up or the server's stop;
+// while a rescan is under way only one step is waited.
+void waitForNextPass(int intervalMs) {
+  const ServerControl& control = serverControl();
+  for (int waited = 0; waited < intervalMs; waited += kPollStepMs) {
+    if (!isServerRunning() || threadStopRequested()) return;
+    if (cgi::waitWakeSemaphore(kPollStepMs)) return;
+    if (control.rescanRequested.load() != 0) return;
+  }
+}
+
+uint8_t stopState() {
+  const ServerControl& control = serverControl();
+  if (control.rescanRequested.load() != 0) return kSlotRescanning;
+  if (control.restart.load() != 0) return kSlotRestarting;
+  return kSlotStopped;
+}
+
+bool parseTiming(const char* name, int* out) {
+  const char* text = std::getenv(name);
+  if (text == nullptr) return false;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value <= 0 || value > kMaxTimingMs) {
+    debugPrint(kCgiDebug, "cgi: ignoring %s=%s\n", name, text);
+    return false;
+  }
+  *out = static_cast<int>(value);
+  return true;
+}
+
+bool startRequestManager() {
+  applyCgiTimingsFromEnvironment();
+  return startThread(requestManager, 0, 0, "startAllThreads/requestManager") != 0;
+}
+
+}  // namespace
+
+void setCgiTimings(const CgiTimings& timings) {
+  std::lock_guard<std::mutex> guard(gTimingsLock);
+  gTimings = timings;
+}
+
+CgiTimings cgiTimings() {
+  std::lock_guard<std::mutex> guard(gTimingsLock);
+  return gTimings;
+}
+
+void applyCgiTimingsFromEnvironment() {
+  CgiTimings timings = cgiTimings();
+  parseTiming("KESTROVA_CGI_REPLY_TIMEOUT_MS", &timings.replyTimeoutMs);
+  parseTiming("KESTROVA_CGI_POLL_MS", &timings.pollIntervalMs);
+  parseTiming("KESTROVA_CGI_WAIT_STEP_MS", &timings.waitStepMs);
+  setCgiTimings(timings);
+}
+
+void requestManager(uintptr_t) {
+  gCommunicatorRunning.store(true);
+  if (!cgi::acquireStatusArea()) {
+    raiseCgiEvent("KestrovaEvent_CGIMemNotFound", kEventCgiMemNotFound);
+    gCommunicatorRunning.store(false);
+    return;
+  }
+  for (int slot = 0; slot < kRequestSlots; ++slot) {
+    // A handler of the previous pass that still runs keeps its slot until it ends. A front end
+    // may already be at work in a new area (1 or 2): its request is served, not wiped.
+    uint8_t* state = cgi::slotStateByte(slot);
+    const uint8_t value = loadSlotState(state);
+    if (cgi::handlerRunning(slot) || value == kSlotClaimed || value == kSlotRequestReady) continue;
+    changeSlotState(state, value, kSlotFree);
+    cgi::forgetHandlerThread(slot);
+  }
+  UnwatchedSince watch[kRequestSlots];
+  while (isServerRunning() && !threadStopRequested()) {
+    const CgiTimings timings = cgiTimings();
+    if (servePass(watch, timings.replyTimeoutMs)) reapThreads();
+    waitForNextPass(timings.pollIntervalMs);
+  }
+  const uint8_t stop = stopState();
+  for (int slot = 0; slot < kRequestSlots; ++slot) {
+    storeSlotState(cgi::slotStateByte(slot), stop);
+    cgi::postReplySemaphore(slot);
+  }
+  if (stop == kSlotStopped) cgi::releaseStatusArea();
+  gCommunicatorRunning.store(false);
+  std::printf("CGI communicator ended\n");
+  std::fflush(stdout);
+}
+
+bool startCgiCommunicator() { return startRequestManager(); }
+
+void releaseCgiCommunicator() {
+  const ServerControl& control = serverControl();
+  const bool restarting = control.restart.load() != 0 || control.rescanRequested.load() != 0;
+  if (!restarting && !gCommunicatorRunning.load()) cgi::releaseStatusArea();
+}
+
+void addCgiDebugInfo(VariableTable* reply) { cgi::addStatusAreaRows(reply); }

@@ -1,0 +1,307 @@
+// Tests of the CGI communicator inside one process, driven through the front end's library: a
+// slot is not freed while its handler still runs, slots left in states nobody watches are given
+// up, the stop states at the end of a pass, the status area kept over a restart and removed on a
+// stop, the slot waits, and the debug page rows.
+#include "server/request/cgi_communicator.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "common/cgi_client.h"
+#include "common/cgi_protocol.h"
+#include "common/shared_memory.h"
+#include "common/test_folder.h"
+#include "common/thread_manager.h"
+#include "server/request/request_admission.h"
+#include "server/server_state.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::atomic<bool> gHoldHandlers{false};
+std::atomic<int> gHeldHandlers{0};
+
+// Admission hook that keeps a handler busy while the test holds it.
+void holdingTrackUser(VariableTable*) {
+  gHeldHandlers.fetch_add(1);
+  while (gHoldHandlers.load()) std::this_thread::sleep_for(1ms);
+  gHeldHandlers.fetch_sub(1);
+}
+
+int countSharedObjects(const std::string& prefix) {
+  int count = 0;
+  for (const auto& entry : fs::directory_iterator("/dev/shm")) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) == 0 || name.rfind("sem." + prefix, 0) == 0) ++count;
+  }
+  return count;
+}
+
+template <typename Predicate>
+bool eventually(Predicate predicate, std::chrono::milliseconds limit = 5s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!predicate()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+VariableTable echoRequest() {
+  VariableTable request = nullptr;
+  addVariable(&request, "method", "testMethod");
+  addVariable(&request, "RemoteAddress", "127.0.0.1");
+  return request;
+}
+
+class CgiCommunicatorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    prefix_ = "kestrova-cgicomm-" + std::to_string(getpid()) + "-" + info->name() + ".";
+    setenv("KESTROVA_SHM_PREFIX", prefix_.c_str(), 1);
+    saved_ = fs::current_path();
+    fs::create_directories(folder_.path() + "/db");
+    fs::current_path(folder_.path());
+    CgiTimings timings;
+    timings.replyTimeoutMs = 300;
+    timings.pollIntervalMs = 300;
+    timings.waitStepMs = 20;
+    setCgiTimings(timings);
+    requestAdmission() = defaultRequestAdmission();
+    initThreadManager();
+  }
+  void TearDown() override {
+    gHoldHandlers.store(false);
+    stop(false, false);
+    terminateAllThreads();
+    closeThreadManager();
+    requestAdmission() = defaultRequestAdmission();
+    setCgiTimings(CgiTimings());
+    fs::current_path(saved_);
+    EXPECT_EQ(countSharedObjects(prefix_), 0) << "shared objects left behind";
+    unsetenv("KESTROVA_SHM_PREFIX");
+  }
+
+  void start() {
+    ServerControl& control = serverControl();
+    control.restart.store(0);
+    control.rescanRequested.store(0);
+    control.serverRunning.store(1);
+    communicator_ = std::thread(requestManager, 0);
+    ASSERT_TRUE(eventually([] {
+      CgiClientSlot probe{CgiClientOptions()};
+      return probe.connect() == kCgiOk && probe.claim() == kCgiOk;
+    }));
+  }
+  // Ends the pass as the shutdown does: the running word first, the release after the threads.
+  void stop(bool restart, bool rescan) {
+    if (!communicator_.joinable()) return;
+    ServerControl& control = serverControl();
+    control.restart.store(restart ? 1 : 0);
+    control.rescanRequested.store(rescan ? 1 : 0);
+    control.serverRunning.store(0);
+    communicator_.join();
+    reapThreads();
+    ASSERT_TRUE(eventually([] { return liveThreadCount() == 0; }));
+    releaseCgiCommunicator();
+    control.restart.store(0);
+    control.rescanRequested.store(0);
+  }
+
+  static uint8_t slotState(int slot) {
+    SharedMemoryOwner area;
+    if (openSharedMemory(area.address(), kStatusAreaName) != 0) return 0xAA;
+    return loadSlotState(static_cast<uint8_t*>(area.get()->view) + slot);
+  }
+
+  std::string prefix_;
+  TestFolder folder_;
+  fs::path saved_;
+  std::thread communicator_;
+};
+
+TEST_F(CgiCommunicatorTest, RoundTripsWithAndWithoutWakeUps) {
+  start();
+  TableOwner request(echoRequest());
+  for (bool pollOnly : {false, true}) {
+    CgiClientOptions options;
+    options.pollOnly = pollOnly;
+    options.pollStepMs = 10;
+    VariableTable reply = nullptr;
+    ASSERT_EQ(cgiRoundTrip(request.get(), &reply, options), kCgiOk) << pollOnly;
+    TableOwner owner(reply);
+    EXPECT_STREQ(getVariable(reply, "serverSet"), "Inside request handler");
+    EXPECT_STREQ(getVariable(reply, "VariablesLoop"), "2");
+  }
+}
+
+TEST_F(CgiCommunicatorTest, SlotIsNotFreedWhileItsHandlerRuns) {
+  start();
+  requestAdmission().trackUser = holdingTrackUser;
+  gHoldHandlers.store(true);
+  CgiClientOptions options;
+  CgiClientSlot slot(options);
+  ASSERT_EQ(slot.claim(2), kCgiOk);
+  TableOwner request(echoRequest());
+  ASSERT_EQ(slot.submit(request.get()), kCgiOk);
+  ASSERT_TRUE(eventually([] { return gHeldHandlers.load() == 1; }));
+  slot.abandon();  // the front end stops waiting while the handler works
+  EXPECT_EQ(slotState(2), kSlotFinished);
+  // Several passes of the communicator: the slot stays 5 while the handler is still busy, so
+  // no new request can be put into it underneath the handler.
+  std::this_thread::sleep_for(700ms);
+  EXPECT_EQ(slotState(2), kSlotFinished);
+  CgiClientOptions noWait;
+  noWait.slotWaitMs = 0;
+  CgiClientSlot other(noWait);
+  EXPECT_EQ(other.claim(2), kCgiBusy);
+
+  gHoldHandlers.store(false);
+  EXPECT_TRUE(eventually([] { return slotState(2) == kSlotFree; }, 2s));
+  EXPECT_EQ(other.claim(2), kCgiOk);
+}
+
+TEST_F(CgiCommunicatorTest, UnwatchedStatesAreGivenUpAfterTheReplyTimeOut) {
+  start();
+  SharedMemoryOwner area;
+  ASSERT_EQ(openSharedMemory(area.address(), kStatusAreaName), 0);
+  uint8_t* states = static_cast<uint8_t*>(area.get()->view);
+  storeSlotState(states + 1, kSlotClaimed);    // a front end died while filling its request
+  storeSlotState(states + 8, kSlotNoHandler);  // a 255 nobody acknowledged
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(loadSlotState(states + 1), kSlotClaimed);
+  EXPECT_TRUE(eventually([&] { return loadSlotState(states + 1) == kSlotFree; }, 3s));
+  EXPECT_TRUE(eventually([&] { return loadSlotState(states + 8) == kSlotFree; }, 3s));
+}
+
+TEST_F(CgiCommunicatorTest, RequestAreaWithoutClosingNulIsReadWithinItsSize) {
+  start();
+  CgiClientOptions options;
+  CgiClientSlot slot(options);
+  ASSERT_EQ(slot.claim(), kCgiOk);
+  // The last value runs to the end of the area: the pair is dropped, nothing past it is read.
+  const char bytes[] = {'m', 'e', 't', 'h', 'o', 'd', 0,   't', 'e', 's', 't', 'M', 'e', 't', 'h', 'o', 'd', 0,
+                        'R', 'e', 'm', 'o', 't', 'e', 'A', 'd', 'd', 'r', 'e', 's', 's', 0,   '1', '2', '7'};
+  ASSERT_EQ(slot.submitBytes(bytes, sizeof bytes), kCgiOk);
+  EXPECT_EQ(slot.awaitReply(), kCgiNoReply) << "without its address the request is not admitted";
+  slot.abandon();
+}
+
+TEST_F(CgiCommunicatorTest, StopStatesAtTheEndOfAPass) {
+  start();
+  const struct {
+    bool restart;
+    bool rescan;
+    uint8_t state;
+  } cases[] = {{true, false, kSlotRestarting}, {true, true, kSlotRescanning}, {false, false, kSlotStopped}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.state));
+    CgiClientOptions options;
+    CgiClientSlot waiting(options);
+    ASSERT_EQ(waiting.claim(), kCgiOk);
+    TableOwner request(echoRequest());
+    ASSERT_EQ(waiting.submit(request.get()), kCgiOk);
+    ASSERT_EQ(waiting.awaitReply(), kCgiOk);  // reply ready, not taken yet
+    SharedMemoryOwner before;
+    ASSERT_EQ(openSharedMemory(before.address(), kStatusAreaName), 0);
+
+    testing::internal::CaptureStdout();
+    stop(c.restart, c.rescan);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("CGI communicator ended\n"), std::string::npos);
+    for (int slot = 0; slot < kRequestSlots; ++slot) {
+      EXPECT_EQ(loadSlotState(static_cast<uint8_t*>(before.get()->view) + slot), c.state) << slot;
+    }
+    EXPECT_EQ(waiting.awaitReply(), c.state == kSlotStopped ? kCgiServerStopped
+                                                           : (c.rescan ? kCgiServerRescanning : kCgiServerRestarting));
+    SharedMemoryOwner after;
+    const bool kept = openSharedMemory(after.address(), kStatusAreaName) == 0;
+    EXPECT_EQ(kept, c.state != kSlotStopped) << "kept over a restart, removed on a stop";
+    if (!kept) break;
+    start();  // the next pass reuses the kept area and frees every slot
+    EXPECT_EQ(loadSlotState(static_cast<uint8_t*>(before.get()->view) + waiting.slot()), kSlotFree);
+    VariableTable rows = nullptr;
+    addCgiDebugInfo(&rows);
+    TableOwner owner(rows);
+    EXPECT_STREQ(getVariable(rows, "SharedMemoryIsCreator"), "true");
+  }
+}
+
+TEST_F(CgiCommunicatorTest, LeftoverAreaOfAnEndedServerIsAdopted) {
+  SharedMemoryRecord* left = nullptr;
+  ASSERT_EQ(createSharedMemory(kRequestSlots, &left, kStatusAreaName), 0);
+  uint8_t* states = static_cast<uint8_t*>(left->view);
+  states[3] = kSlotReplyReady;  // the ended server's reply, never taken
+  states[5] = kSlotClaimed;     // a front end already at work
+  left->owner = 0;              // the server ended without removing its objects
+  closeSharedMemory(left);
+  SharedMemoryRecord* reply = nullptr;
+  ASSERT_EQ(createSharedMemory(8, &reply, kReplyAreaBase + 3), 0);
+  reply->owner = 0;
+  closeSharedMemory(reply);
+
+  start();
+  EXPECT_EQ(slotState(5), kSlotClaimed) << "a front end's claim is not wiped at start";
+  VariableTable rows = nullptr;
+  addCgiDebugInfo(&rows);
+  TableOwner owner(rows);
+  EXPECT_STREQ(getVariable(rows, "SharedMemoryIsCreator"), "true") << "adopted: removed at the stop";
+  SharedMemoryRecord* stale = nullptr;
+  EXPECT_EQ(openSharedMemory(&stale, kReplyAreaBase + 3), 1) << "the ended server's reply area is removed";
+  EXPECT_TRUE(eventually([] { return slotState(3) == kSlotFree && slotState(5) == kSlotFree; }, 3s));
+}
+
+TEST_F(CgiCommunicatorTest, WaitWhileSlotStateTimesOutToFinishedOrEndsWithTheServer) {
+  start();
+  uint8_t byte = 4;
+  const auto start = std::chrono::steady_clock::now();
+  waitWhileSlotState(&byte, 4);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 280ms);
+  EXPECT_EQ(byte, kSlotFinished);
+
+  byte = 253;
+  std::thread changer([&byte] {
+    std::this_thread::sleep_for(50ms);
+    storeSlotState(&byte, kSlotFinished);
+  });
+  waitWhileSlotState(&byte, 253);
+  changer.join();
+  EXPECT_EQ(byte, kSlotFinished);
+
+  serverControl().serverRunning.store(0);
+  byte = 254;
+  waitWhileSlotState(&byte, 254);
+  EXPECT_EQ(byte, 254) << "no state change once the server stopped";
+  serverControl().serverRunning.store(1);
+  EXPECT_EQ(handleCGIRequest(nullptr), -1);
+}
+
+TEST_F(CgiCommunicatorTest, DebugRowsShowEverySlot) {
+  start();
+  CgiClientOptions options;
+  CgiClientSlot slot(options);
+  ASSERT_EQ(slot.claim(5), kCgiOk);
+  VariableTable rows = nullptr;
+  addCgiDebugInfo(&rows);
+  TableOwner owner(rows);
+  EXPECT_STREQ(getVariable(rows, "CgiRequestLoop"), "10");
+  EXPECT_STREQ(getVariable(rows, "CgiRequestLoop5RequestStatus"), "1");
+  EXPECT_STREQ(getVariable(rows, "CgiRequestLoop9RequestStatus"), "0");
+  EXPECT_STREQ(getVariable(rows, "SharedMemoryId"), "9190");
+  EXPECT_STREQ(getVariable(rows, "SharedMemoryIsCreator"), "true");
+  const char* view = getVariable(rows, "MappedViewMemoryAddress");
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(std::string(view).rfind("0x", 0), 0u);
+  EXPECT_STRNE(view, "0x0");
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+// The handler of one request slot (handleCGIRequest) and the slot waits; see cgi_communicator.h.
+//
+// Every state change goes through changeSlotState from the state this handler last saw, and only
+// while the server runs: a stop state that the communicator wrote at shutdown, or a time-out
+// state that the front end wrote, is never overwritten.
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/cgi_protocol.h"
+#include "common/debug.h"
+#include "common/shared_memory.h"
+#include "server/main_loop.h"
+#include "server/request/cgi_communicator.h"
+#include "server/request/cgi_events.h"
+#include "server/request/cgi_status_area.h"
+#include "server/request/request_admission.h"
+#include "server/request/router.h"
+#include "server/request/settings_pages.h"
+#include "server/server_state.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kRequestDebug = 0x200014;
+constexpr uint32_t kMethodDebug = 0x200011;
+
+// Changes the slot's state from `from` to `to` while the server runs, and wakes its front end.
+bool setSlotState(int slot, uint8_t* state, uint8_t from, uint8_t to) {
+  if (!isServerRunning() || !changeSlotState(state, from, to)) return false;
+  cgi::postReplySemaphore(slot);
+  return true;
+}
+
+// Waits while the slot keeps value, at most the reply time-out and while the server runs.
+// Returns the state seen last.
+uint8_t waitForChange(int slot, uint8_t* state, uint8_t value) {
+  const CgiTimings timings = cgiTimings();
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timings.replyTimeoutMs);
+  uint8_t seen = loadSlotState(state);
+  while (seen == value && isServerRunning() && Clock::now() < deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const int step = static_cast<int>(std::min<long long>(timings.waitStepMs, left.count() + 1));
+    cgi::waitTakenSemaphore(slot, step);
+    seen = loadSlotState(state);
+  }
+  return seen;
+}
+
+// An error exit: sets the error state and waits while the front end leaves it there.
+int failSlot(int slot, uint8_t* state, uint8_t errorState, const char* debugLine) {
+  if (setSlotState(slot, state, kSlotTaken, errorState)) waitWhileSlotState(state, errorState);
+  debugPrint(kRequestDebug, "%s", debugLine);
+  return -1;
+}
+
+// Steps 4-6: the answer to an admitted request, or null when the request is not admitted.
+VariableTable answerRequest(VariableTable* request) {
+  debugPrint(kMethodDebug, "cgi request - method = %s (module=%s)\n", getVariableOrMissing(*request, "method"),
+             getVariableOrMissing(*request, "module"));
+  requestAdmission().trackUser(request);
+  const char* address = getVariable(*request, "RemoteAddress");
+  debugPrint(kRequestDebug, "cgi request - pIpAddress = %x\n",
+             static_cast<unsigned>(reinterpret_cast<uintptr_t>(address)));
+  if (address == nullptr) return nullptr;
+  debugPrint(kRequestDebug, std::strcmp(address, "127.0.0.1") == 0 ? "cgi request - local\n"
+                                                                    : "cgi request - not local\n");
+  if (serverControl().rescanRequested.load() != 0) return GetRescanPage(*request);
+  VariableTable errorPage = nullptr;
+  if (requestAdmission().verifyPassword(*request, &errorPage) == kPasswordRefused) return errorPage;
+  freeVariableTable(&errorPage);
+  return routeRequest(*request);
+}
+
+// Steps 9-14: publishes reply (taken over) in the reply area and waits for the front end.
+int publishReply(int slot, uint8_t* state, VariableTable reply) {
+  TableOwner owner(reply);
+  const size_t size = sizeOfSerializedTable(reply);
+  SharedMemoryOwner area;
+  // An empty serialized table still needs its closing NUL to be read back as a table.
+  if (createSharedMemory(size > 0 ? size : 1, area.address(), kReplyAreaBase + slot) != 0) {
+    owner = TableOwner();
+    const bool set = setSlotState(slot, state, kSlotTaken, kSlotNoReply);
+    raiseCgiEvent("KestrovaEvent_CGIReturnNoMem", kEventCgiReturnNoMem);
+    if (set) waitWhileSlotState(state, kSlotNoReply);
+    debugPrint(kRequestDebug, "cgi request err 5\n");
+    return -1;
+  }
+  serializeVariableTable(reply, static_cast<char*>(area.get()->view));
+  owner = TableOwner();
+  if (!setSlotState(slot, state, kSlotTaken, kSlotReplyReady)) {
+    // The front end stopped waiting while the reply was made (or the server is stopping).
+    area.reset();
+    const uint8_t seen = loadSlotState(state);
+    if (isServerRunning()) {
+      if (!isSlotStopState(seen)) changeSlotState(state, seen, kSlotFinished);
+      raiseCgiEvent("KestrovaEvent_CGITimeOutServer", kEventCgiTimeOutServer);
+    }
+    debugPrint(kRequestDebug, "cgi request err 6\n");
+    return -1;
+  }
+  const uint8_t seen = waitForChange(slot, state, kSlotReplyReady);
+  area.reset();
+  if (isServerRunning() && seen != kSlotFree && seen != kSlotFinished && seen != kSlotRestarting &&
+      seen != kSlotRescanning) {
+    changeSlotState(state, seen, kSlotFinished);
+    raiseCgiEvent("KestrovaEvent_CGITimeOutScript", kEventCgiTimeOutScript);
+    debugPrint(kRequestDebug, "cgi request err 7\n");
+    return -1;
+  }
+  debugPrint(kRequestDebug, "cgi request done\n");
+  return 0;
+}
+
+}  // namespace
+
+int handleCGIRequest(void* argument) {
+  debugPrint(kRequestDebug, "cgi request\n");
+  if (argument == nullptr) {
+    logServerError("CGI request handler received a null parameter");
+    debugPrint(kRequestDebug, "cgi request err 1\n");
+    return -1;
+  }
+  const int slot = *static_cast<uint8_t*>(argument);
+  std::free(argument);
+  debugPrint(kRequestDebug, "cgi request - process ID = %d\n", slot);
+  uint8_t* state = cgi::slotStateByte(slot);
+  if (state == nullptr) return -1;
+
+  SharedMemoryOwner requestArea;
+  if (openSharedMemory(requestArea.address(), kRequestAreaBase + slot) != 0) {
+    raiseCgiEvent("KestrovaEvent_CGIRequestMemNotFound", kEventCgiRequestMemNotFound);
+    return failSlot(slot, state, kSlotNoReply, "cgi request err 2\n");
+  }
+  TableOwner request(deserializeVariableTableBounded(static_cast<const char*>(requestArea.get()->view),
+                                                     requestArea.get()->size));
+  if (!request) {
+    raiseCgiEvent("KestrovaEvent_CGIRequestParamNotFound", kEventCgiRequestParamNotFound);
+    requestArea.reset();
+    return failSlot(slot, state, kSlotNoVariables, "cgi request err 3\n");
+  }
+  VariableTable reply = answerRequest(request.address());
+  request = TableOwner();
+  requestArea.reset();
+  if (reply == nullptr) {
+    raiseCgiEvent("KestrovaEvent_CGIReturnParamNotFound", kEventCgiReturnParamNotFound);
+    return failSlot(slot, state, kSlotNoReply, "cgi request err 4\n");
+  }
+  return publishReply(slot, state, reply);
+}
+
+void waitWhileSlotState(uint8_t* stateByte, uint8_t value) {
+  if (stateByte == nullptr) return;
+  const int slot = cgi::slotOfStateByte(stateByte);
+  const uint8_t seen = waitForChange(slot, stateByte, value);
+  if (seen == value && isServerRunning()) changeSlotState(stateByte, value, kSlotFinished);
+}

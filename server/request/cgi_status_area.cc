@@ -1,0 +1,232 @@
+// The status area, its semaphores and the handler bookkeeping of the request side; see
+// cgi_status_area.h.
+#include "server/request/cgi_status_area.h"
+
+#include <atomic>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+
+#include "common/cgi_protocol.h"
+#include "common/debug.h"
+#include "common/named_semaphore.h"
+#include "common/shared_memory.h"
+
+namespace cgi {
+namespace {
+
+constexpr uint32_t kCgiDebug = 0x200014;
+
+struct SlotBook {
+  std::atomic<bool> running{false};
+  std::atomic<ThreadHandle> thread{0};
+};
+
+struct RequestSide {
+  std::mutex lock;
+  SharedMemoryRecord* area = nullptr;          // guarded by lock
+  std::atomic<uint8_t*> states{nullptr};       // the area's view; written under lock
+  int liveHandlers = 0;                        // guarded by lock
+  bool closePending = false;                   // guarded by lock
+  // Replaced only under lock while no handler runs; used without the lock by the communicator
+  // and the handlers (their start and end order the accesses).
+  std::unique_ptr<NamedSemaphore> wake;
+  std::unique_ptr<NamedSemaphore> taken[kRequestSlots];
+  std::unique_ptr<NamedSemaphore> reply[kRequestSlots];
+  SlotBook slots[kRequestSlots];
+};
+
+// Never destroyed: a handler left running at exit may still end and report.
+RequestSide& side() {
+  static RequestSide* const s = new RequestSide;
+  return *s;
+}
+
+bool validSlot(int slot) { return slot >= 0 && slot < kRequestSlots; }
+
+// A semaphore of ours: created anew (a leftover of an ended server removed first) when this
+// server owns the status area, else the existing one if any.
+std::unique_ptr<NamedSemaphore> semaphoreFor(uint32_t name, bool owner) {
+  if (!owner) return NamedSemaphore::open(name);
+  removeNamedSemaphore(name);
+  std::unique_ptr<NamedSemaphore> semaphore = NamedSemaphore::create(name);
+  return semaphore ? std::move(semaphore) : NamedSemaphore::open(name);
+}
+
+// REQUIRES: lock held.
+void openSemaphoresLocked(bool owner) {
+  RequestSide& s = side();
+  if (!s.wake) s.wake = semaphoreFor(kWakeSemaphore, owner);
+  for (int i = 0; i < kRequestSlots; ++i) {
+    if (!s.taken[i]) s.taken[i] = semaphoreFor(kTakenSemaphoreBase + i, owner);
+    if (!s.reply[i]) s.reply[i] = semaphoreFor(kReplySemaphoreBase + i, owner);
+  }
+}
+
+// Creates the status area, or opens an existing one. An existing area that no live process
+// claims was left by a server that ended without removing it: this server adopts it (and removes
+// it when it stops), together with that server's reply areas.
+SharedMemoryRecord* createOrOpenArea() {
+  SharedMemoryRecord* area = nullptr;
+  if (createSharedMemory(kRequestSlots, &area, kStatusAreaName) == 0) {
+    (void)claimSharedMemory(area);
+  } else if (openSharedMemory(&area, kStatusAreaName) == 0) {
+    if (area->size < static_cast<size_t>(kRequestSlots)) {
+      debugPrint(kCgiDebug, "cgi: status area %u is too small (%zu bytes)\n", kStatusAreaName, area->size);
+      closeSharedMemory(area);
+      return nullptr;
+    }
+    if (claimSharedMemory(area) != 0) {
+      debugPrint(kCgiDebug, "cgi: status area %u is used by another server as well\n", kStatusAreaName);
+      return area;
+    }
+    area->owner = 1;
+  } else {
+    return nullptr;
+  }
+  for (int i = 0; i < kRequestSlots; ++i) removeSharedMemory(kReplyAreaBase + i);
+  return area;
+}
+
+// At process exit the names of an area that a restart kept (or a handler that never ended held)
+// are removed all the same; the mappings go with the process.
+void removeNamesAtExit() {
+  RequestSide& s = side();
+  if (!s.lock.try_lock()) return;
+  if (s.area != nullptr && s.area->owner != 0) {
+    removeSharedMemory(kStatusAreaName);
+    removeNamedSemaphore(kWakeSemaphore);
+    for (int i = 0; i < kRequestSlots; ++i) {
+      removeNamedSemaphore(kTakenSemaphoreBase + i);
+      removeNamedSemaphore(kReplySemaphoreBase + i);
+    }
+  }
+  s.lock.unlock();
+}
+
+// REQUIRES: lock held and no handler running.
+void closeLocked() {
+  RequestSide& s = side();
+  s.closePending = false;
+  s.wake.reset();
+  for (int i = 0; i < kRequestSlots; ++i) {
+    s.taken[i].reset();
+    s.reply[i].reset();
+  }
+  s.states.store(nullptr);
+  closeSharedMemory(s.area);
+  s.area = nullptr;
+}
+
+}  // namespace
+
+bool acquireStatusArea() {
+  RequestSide& s = side();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.closePending = false;
+  if (s.area == nullptr) {
+    s.area = createOrOpenArea();
+    if (s.area == nullptr) return false;
+    s.states.store(static_cast<uint8_t*>(s.area->view));
+    static const bool registered = std::atexit(removeNamesAtExit) == 0;
+    (void)registered;
+  }
+  openSemaphoresLocked(s.area->owner != 0);
+  return true;
+}
+
+void releaseStatusArea() {
+  RequestSide& s = side();
+  std::lock_guard<std::mutex> guard(s.lock);
+  if (s.area == nullptr) return;
+  if (s.liveHandlers > 0) {
+    s.closePending = true;
+    return;
+  }
+  closeLocked();
+}
+
+bool statusAreaMapped() { return side().states.load() != nullptr; }
+
+uint8_t* slotStateByte(int slot) {
+  uint8_t* states = side().states.load();
+  return states != nullptr && validSlot(slot) ? states + slot : nullptr;
+}
+
+int slotOfStateByte(const uint8_t* byte) {
+  const uint8_t* states = side().states.load();
+  if (states == nullptr || byte < states || byte >= states + kRequestSlots) return -1;
+  return static_cast<int>(byte - states);
+}
+
+void postReplySemaphore(int slot) {
+  if (validSlot(slot) && side().reply[slot]) side().reply[slot]->post();
+}
+
+bool waitTakenSemaphore(int slot, int timeoutMs) {
+  if (validSlot(slot) && side().taken[slot]) return side().taken[slot]->wait(timeoutMs);
+  if (timeoutMs > 0) threadSleep(timeoutMs);
+  return false;
+}
+
+bool waitWakeSemaphore(int timeoutMs) {
+  if (side().wake) return side().wake->wait(timeoutMs);
+  if (timeoutMs > 0) threadSleep(timeoutMs);
+  return false;
+}
+
+void postWakeSemaphore() {
+  if (side().wake) side().wake->post();
+}
+
+void handlerStarting(int slot) {
+  RequestSide& s = side();
+  std::lock_guard<std::mutex> guard(s.lock);
+  ++s.liveHandlers;
+  if (validSlot(slot)) s.slots[slot].running.store(true);
+}
+
+void setHandlerThread(int slot, ThreadHandle handle) {
+  if (validSlot(slot)) side().slots[slot].thread.store(handle);
+}
+
+void handlerFinished(int slot) {
+  RequestSide& s = side();
+  std::lock_guard<std::mutex> guard(s.lock);
+  if (validSlot(slot)) s.slots[slot].running.store(false);
+  if (s.wake) s.wake->post();
+  if (--s.liveHandlers == 0 && s.closePending) closeLocked();
+}
+
+bool handlerRunning(int slot) { return validSlot(slot) && side().slots[slot].running.load(); }
+
+void forgetHandlerThread(int slot) {
+  if (validSlot(slot)) side().slots[slot].thread.store(0);
+}
+
+void addStatusAreaRows(VariableTable* reply) {
+  RequestSide& s = side();
+  std::lock_guard<std::mutex> guard(s.lock);
+  char key[64];
+  for (int i = 0; i < kRequestSlots; ++i) {
+    std::snprintf(key, sizeof key, "CgiRequestLoop%dRequestStatus", i);
+    if (s.area != nullptr) {
+      addUnsignedVariable(reply, key, loadSlotState(s.states.load() + i));
+    } else {
+      addVariable(reply, key, kMissing);
+    }
+  }
+  addIntVariable(reply, "CgiRequestLoop", kRequestSlots, true);
+  char text[32];
+  std::snprintf(text, sizeof text, "0x%X", s.area != nullptr ? static_cast<unsigned>(s.area->handle) : 0u);
+  addVariable(reply, "SharedMemoryAddress", text);
+  std::snprintf(text, sizeof text, "0x%" PRIXPTR,
+                s.area != nullptr ? reinterpret_cast<uintptr_t>(s.area->view) : uintptr_t{0});
+  addVariable(reply, "MappedViewMemoryAddress", text);
+  addUnsignedVariable(reply, "SharedMemoryId", kStatusAreaName);
+  addBoolVariable(reply, "SharedMemoryIsCreator", s.area != nullptr && s.area->owner != 0);
+}
+
+}  // namespace cgi

@@ -1,0 +1,191 @@
+// A module for the module manager's tests: every export of the module interface, each leaving a
+// trace the tests can see (marker files in the module's own folder, answers to methods), and
+// methods that call each server service the tests check.
+//
+// Methods ("method" key, exact): Echo, GetMainPage, GetMonitor, SetStatus ("status"),
+// RaiseEvent ("device", "message", "level", "eventId"), DispatchEvent (same keys), DebugPrint
+// ("code", "text"), ServerRequest ("code"), TakeDeviceControl (the request is passed on),
+// SendDeviceList, Services, DeviceCount, AddVariableAddress. Any other method answers null.
+//
+// Thread safety: requests may come from several threads; the module's state is atomic and the
+// marker files are appended with one write each.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/device_list.h"
+#include "common/module_abi.h"
+#include "common/variable_table.h"
+
+namespace {
+
+std::atomic<const ModuleServices*> g_services{nullptr};
+std::atomic<uint32_t> g_status{0};
+std::atomic<int> g_devices{-1};
+
+// The folder this library was loaded from, as the loader was given it.
+std::string ownFolder() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&ownFolder), &info) == 0 || info.dli_fname == nullptr) return ".";
+  std::string path = info.dli_fname;
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+void appendMarker(const char* file, const std::string& line) {
+  const std::string path = ownFolder() + "/" + file;
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) return;
+  const std::string text = line + "\n";
+  [[maybe_unused]] ssize_t written = write(fd, text.data(), text.size());
+  close(fd);
+}
+
+uint32_t numberOf(VariableTable request, const char* key) {
+  const char* text = getVariable(request, key);
+  return text != nullptr ? static_cast<uint32_t>(std::strtoul(text, nullptr, 0)) : 0;
+}
+
+const char* textOf(VariableTable request, const char* key) { return getVariable(request, key); }
+
+VariableTable withResult(VariableTable reply, long long result) {
+  addVariable(&reply, "Result", std::to_string(result).c_str());
+  return reply;
+}
+
+VariableTable page(const char* method) {
+  VariableTable reply = nullptr;
+  addVariable(&reply, "Page", method);
+  addVariable(&reply, "HTMLPath", "../../html/TestModule/main.htm");
+  return reply;
+}
+
+VariableTable raise(VariableTable request, const ModuleServices* services) {
+  return withResult(nullptr,
+                    services->raiseEvent(textOf(request, "device"), textOf(request, "message"),
+                                         numberOf(request, "level"), 0, numberOf(request, "eventId"), 0));
+}
+
+VariableTable dispatch(VariableTable request, const ModuleServices* services) {
+  EventRecord record{};
+  record.message = const_cast<char*>(textOf(request, "message"));
+  record.device = const_cast<char*>(textOf(request, "device"));
+  record.concernLevel = numberOf(request, "level");
+  record.eventId = numberOf(request, "eventId");
+  return withResult(nullptr, services->dispatchEvent(&record));
+}
+
+VariableTable serviceTable(const ModuleServices* services) {
+  VariableTable reply = nullptr;
+  addBoolVariable(&reply, "Started", services != nullptr);
+  if (services == nullptr) return reply;
+  addBoolVariable(&reply, "Reserved2Null", services->reserved2 == nullptr);
+  addBoolVariable(&reply, "Reserved8Null", services->reserved8 == nullptr);
+  addBoolVariable(&reply, "AllEntriesSet",
+                  services->dispatchEvent && services->raiseEvent && services->debugPrint &&
+                      services->flushDebug && services->setDebugPrefixes && services->takeDeviceControl &&
+                      services->sendDeviceList && services->serverRequest);
+  return reply;
+}
+
+VariableTable serverRequest(VariableTable request, const ModuleServices* services) {
+  VariableTable reply = services->serverRequest(numberOf(request, "code"), nullptr);
+  addVariable(&reply, "Answer", reply != nullptr ? "table" : "null");
+  return reply;
+}
+
+VariableTable debugPrintRequest(VariableTable request, const ModuleServices* services) {
+  const char* text = textOf(request, "text");
+  const int printed = services->debugPrint(numberOf(request, "code"), "%s\n", text != nullptr ? text : "");
+  services->flushDebug();
+  return withResult(nullptr, printed);
+}
+
+VariableTable addressOfAddVariable() {
+  char text[32];
+  std::snprintf(text, sizeof(text), "%p", reinterpret_cast<void*>(&addVariable));
+  VariableTable reply = nullptr;
+  addVariable(&reply, "ModuleAddVariable", text);
+  return reply;
+}
+
+// The methods that need the services table; null when startup has not stored it.
+VariableTable serviceMethod(const char* method, VariableTable request) {
+  const ModuleServices* services = g_services.load();
+  if (services == nullptr) return nullptr;
+  if (std::strcmp(method, "RaiseEvent") == 0) return raise(request, services);
+  if (std::strcmp(method, "DispatchEvent") == 0) return dispatch(request, services);
+  if (std::strcmp(method, "DebugPrint") == 0) return debugPrintRequest(request, services);
+  if (std::strcmp(method, "ServerRequest") == 0) return serverRequest(request, services);
+  if (std::strcmp(method, "TakeDeviceControl") == 0) return services->takeDeviceControl(request);
+  if (std::strcmp(method, "SendDeviceList") == 0) {
+    return withResult(nullptr, static_cast<long long>(services->sendDeviceList()));
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+KESTROVA_MODULE_EXPORT int startup(const ModuleServices* services) {
+  appendMarker("startup.marker", "startup");
+  if (services == nullptr || services->dispatchEvent == nullptr || services->raiseEvent == nullptr) return 1;
+  g_services.store(services);
+  return 0;
+}
+
+KESTROVA_MODULE_EXPORT void acceptDeviceList(DeviceRecord* list) {
+  int count = 0;
+  for (DeviceRecord* record = list; record != nullptr; record = record->next) ++count;
+  g_devices.store(count);
+}
+
+KESTROVA_MODULE_EXPORT VariableTable getValuesForParametersFromMod(VariableTable request) {
+  const char* method = getVariable(request, "method");
+  if (method == nullptr) return nullptr;
+  if (std::strcmp(method, "Echo") == 0) {
+    VariableTable reply = copyVariableTable(request);
+    addVariable(&reply, "ModuleFolder", ownFolder().c_str());
+    return reply;
+  }
+  if (std::strcmp(method, "GetMainPage") == 0 || std::strcmp(method, "GetMonitor") == 0) return page(method);
+  if (std::strcmp(method, "SetStatus") == 0) {
+    g_status.store(numberOf(request, "status"));
+    return withResult(nullptr, 0);
+  }
+  if (std::strcmp(method, "Services") == 0) return serviceTable(g_services.load());
+  if (std::strcmp(method, "DeviceCount") == 0) return withResult(nullptr, g_devices.load());
+  if (std::strcmp(method, "AddVariableAddress") == 0) return addressOfAddVariable();
+  return serviceMethod(method, request);
+}
+
+KESTROVA_MODULE_EXPORT void gatherInformation(VariableTable table) {
+  std::string line;
+  for (VariableEntry* entry = table; entry != nullptr; entry = entry->next) {
+    line += std::string(entry->key) + "=" + entry->value + ";";
+  }
+  appendMarker("gather.marker", line);
+}
+
+KESTROVA_MODULE_EXPORT uint32_t getGlobalModStatus() { return g_status.load(); }
+
+KESTROVA_MODULE_EXPORT void suspendDeviceModActivity() { appendMarker("suspend.marker", "suspend"); }
+
+KESTROVA_MODULE_EXPORT void doResetProcedures() {
+  g_services.store(nullptr);
+  appendMarker("reset.marker", "reset");
+}
+
+KESTROVA_MODULE_EXPORT void doShutdownProcedures() {
+  g_services.store(nullptr);
+  appendMarker("shutdown.marker", "shutdown");
+}
+
+}  // extern "C"
