@@ -21,14 +21,22 @@ std::atomic<unsigned> gNextSlot{0};
 
 int resultOfState(uint8_t state) {
   switch (state) {
-    case kSlotReplyReady: return kCgiOk;
-    case kSlotNoReply: return kCgiNoReply;
-    case kSlotNoVariables: return kCgiNoVariables;
-    case kSlotNoHandler: return kCgiNoHandler;
-    case kSlotStopped: return kCgiServerStopped;
-    case kSlotRestarting: return kCgiServerRestarting;
-    case kSlotRescanning: return kCgiServerRescanning;
-    default: return kCgiFailed;
+    case kSlotReplyReady:
+      return kCgiOk;
+    case kSlotNoReply:
+      return kCgiNoReply;
+    case kSlotNoVariables:
+      return kCgiNoVariables;
+    case kSlotNoHandler:
+      return kCgiNoHandler;
+    case kSlotStopped:
+      return kCgiServerStopped;
+    case kSlotRestarting:
+      return kCgiServerRestarting;
+    case kSlotRescanning:
+      return kCgiServerRescanning;
+    default:
+      return kCgiFailed;
   }
 }
 
@@ -51,17 +59,28 @@ struct CgiClientSlot::Connection {
 
 const char* cgiClientResultText(int result) {
   switch (result) {
-    case kCgiOk: return "ok";
-    case kCgiBusy: return "busy";
-    case kCgiServerNotRunning: return "server not running";
-    case kCgiNoReply: return "no reply";
-    case kCgiNoVariables: return "no variables";
-    case kCgiNoHandler: return "no handler";
-    case kCgiServerStopped: return "server stopped";
-    case kCgiServerRestarting: return "restarting";
-    case kCgiServerRescanning: return "rescanning";
-    case kCgiTimeOut: return "time-out";
-    default: return "failed";
+    case kCgiOk:
+      return "ok";
+    case kCgiBusy:
+      return "busy";
+    case kCgiServerNotRunning:
+      return "server not running";
+    case kCgiNoReply:
+      return "no reply";
+    case kCgiNoVariables:
+      return "no variables";
+    case kCgiNoHandler:
+      return "no handler";
+    case kCgiServerStopped:
+      return "server stopped";
+    case kCgiServerRestarting:
+      return "restarting";
+    case kCgiServerRescanning:
+      return "rescanning";
+    case kCgiTimeOut:
+      return "time-out";
+    default:
+      return "failed";
   }
 }
 
@@ -157,7 +176,8 @@ int CgiClientSlot::awaitReply() {
   const auto deadline = Clock::now() + std::chrono::milliseconds(options_.replyTimeoutMs);
   for (;;) {
     const uint8_t seen = loadSlotState(byte);
-    if (seen == kSlotReplyReady || isSlotErrorState(seen) || isSlotStopState(seen)) return resultOfState(seen);
+    if (seen == kSlotReplyReady || isSlotErrorState(seen) || isSlotStopState(seen))
+      return resultOfState(seen);
     if (seen != kSlotRequestReady && seen != kSlotTaken) return kCgiFailed;  // not ours any more
     const int left = millisecondsLeft(deadline);
     if (left == 0) return kCgiTimeOut;

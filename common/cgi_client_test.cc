@@ -70,7 +70,8 @@ class FakeServer {
     storeSlotState(state(slot), kSlotTaken);
     SharedMemoryOwner in;
     if (openSharedMemory(in.address(), kRequestAreaBase + slot) != 0) return false;
-    *request = TableOwner(deserializeVariableTableBounded(static_cast<char*>(in.get()->view), in.get()->size));
+    *request =
+        TableOwner(deserializeVariableTableBounded(static_cast<char*>(in.get()->view), in.get()->size));
     SharedMemoryOwner out;
     if (createSharedMemory(bytes.size(), out.address(), kReplyAreaBase + slot) != 0) return false;
     writeSharedMemory(bytes.data(), bytes.size(), out.get());
@@ -197,9 +198,12 @@ TEST_F(CgiClientTest, ErrorStatesAreAcknowledgedAndStopStatesLeftAlone) {
   const struct {
     uint8_t state;
     int result;
-  } cases[] = {{kSlotNoReply, kCgiNoReply},         {kSlotNoVariables, kCgiNoVariables},
-               {kSlotNoHandler, kCgiNoHandler},     {kSlotStopped, kCgiServerStopped},
-               {kSlotRestarting, kCgiServerRestarting}, {kSlotRescanning, kCgiServerRescanning}};
+  } cases[] = {{kSlotNoReply, kCgiNoReply},
+               {kSlotNoVariables, kCgiNoVariables},
+               {kSlotNoHandler, kCgiNoHandler},
+               {kSlotStopped, kCgiServerStopped},
+               {kSlotRestarting, kCgiServerRestarting},
+               {kSlotRescanning, kCgiServerRescanning}};
   for (const auto& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.state));
     for (int i = 0; i < kRequestSlots; ++i) storeSlotState(server.state(i), kSlotFree);

@@ -17,11 +17,11 @@
 
 // One mapped section.
 struct SharedMemoryRecord {
-  int handle;      // the section's descriptor
-  void* view;      // mapped view address; null for a section of size 0
-  size_t size;     // size of the section (and of the view)
-  uint32_t name;   // numeric name
-  int owner;       // 1 when created here: closing it removes the name
+  int handle;     // the section's descriptor
+  void* view;     // mapped view address; null for a section of size 0
+  size_t size;    // size of the section (and of the view)
+  uint32_t name;  // numeric name
+  int owner;      // 1 when created here: closing it removes the name
 };
 
 // Creates section `name` with `size` bytes (zero-filled) and maps it for reading and writing.

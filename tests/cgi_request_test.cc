@@ -74,6 +74,7 @@ class CgiRequestTest : public ::testing::Test {
                                    {"KESTROVA_CGI_REPLY_TIMEOUT_MS", std::to_string(replyTimeoutMs)}});
     ASSERT_TRUE(server_->started());
     ASSERT_TRUE(server_->waitForText("Scan System thread terminated\n")) << server_->output();
+    ASSERT_TRUE(eventually([] { return CgiClientSlot(CgiClientOptions()).connect() == kCgiOk; }));
   }
   void stopServer() { server_->signal(SIGINT); }
 
@@ -209,13 +210,15 @@ TEST_F(CgiRequestTest, RescanWhileAFrontEndHoldsItsSlot) {
 
   EXPECT_TRUE(eventually([&] { return holder.state() == kSlotRescanning; })) << "restart in progress";
   // After the restart the server answers again, through the same status area.
-  ASSERT_TRUE(eventually([&] {
-    VariableTable r = nullptr;
-    const int result = cgiRoundTrip(echo.get(), &r, options);
-    const bool served = result == kCgiOk && getVariable(r, "serverSet") != nullptr;
-    freeVariableTable(&r);
-    return served;
-  }, 20s));
+  ASSERT_TRUE(eventually(
+      [&] {
+        VariableTable r = nullptr;
+        const int result = cgiRoundTrip(echo.get(), &r, options);
+        const bool served = result == kCgiOk && getVariable(r, "serverSet") != nullptr;
+        freeVariableTable(&r);
+        return served;
+      },
+      20s));
   struct stat after {};
   ASSERT_EQ(stat(("/dev/shm/" + prefix_ + "9190").c_str(), &after), 0);
   EXPECT_EQ(before.st_ino, after.st_ino);

@@ -57,7 +57,8 @@ class ServerProcess {
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    const std::string shmPrefix = "kestrova-lifecycle-" + std::to_string(getpid()) + ".";
+    shmPrefix_ = "kestrova-lifecycle-" + std::to_string(getpid()) + ".";
+    const std::string shmPrefix = shmPrefix_;
     pid_ = fork();
     if (pid_ == 0) {
       dup2(ends[1], STDOUT_FILENO);
@@ -80,6 +81,13 @@ class ServerProcess {
       waitpid(pid_, nullptr, 0);
     }
     if (out_ >= 0) close(out_);
+    // A server ended by the signal count-down exits at once and leaves its shared memory and
+    // semaphores behind (the next server would adopt them); the test's own names go here.
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/dev/shm", ec)) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind(shmPrefix_, 0) == 0 || name.rfind("sem." + shmPrefix_, 0) == 0) fs::remove(entry.path(), ec);
+    }
   }
 
   // Reads until text has appeared (true) or the time is up or the output ended (false).
@@ -119,6 +127,7 @@ class ServerProcess {
 
   pid_t pid_ = -1;
   int out_ = -1;
+  std::string shmPrefix_;
   int status_ = -1;
   std::string output_;
 };

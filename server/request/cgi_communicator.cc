@@ -2,6 +2,7 @@
 // see cgi_communicator.h. The handler of one slot is in cgi_request_handler.cc.
 #include "server/request/cgi_communicator.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,8 +28,8 @@ std::mutex gTimingsLock;
 CgiTimings gTimings;  // guarded by gTimingsLock
 std::atomic<bool> gCommunicatorRunning{false};
 
-// Since when each slot has stood in a state that no thread of ours watches (a front end's claim
-// or a handler that could not be started); only the communicator thread uses it.
+// Since when a slot has stood in a state that no thread watches (see expireUnwatched); only the
+// communicator thread uses it.
 struct UnwatchedSince {
   uint8_t state = kSlotFree;
   Clock::time_point since;
@@ -51,8 +52,8 @@ void startHandler(int slot, uint8_t* state) {
   }
   *block = static_cast<uint8_t>(slot);
   cgi::handlerStarting(slot);
-  const ThreadHandle handle = startThread(handlerThread, reinterpret_cast<uintptr_t>(block), 0,
-                                          "requestManager/handleCGIRequest");
+  const ThreadHandle handle =
+      startThread(handlerThread, reinterpret_cast<uintptr_t>(block), 0, "requestManager/handleCGIRequest");
   if (handle == 0) {
     std::free(block);
     cgi::handlerFinished(slot);
@@ -70,8 +71,9 @@ void startHandler(int slot, uint8_t* state) {
 // error state without a handler thread.
 void expireUnwatched(int slot, uint8_t* state, uint8_t value, UnwatchedSince* watch, int timeoutMs) {
   const bool handled = cgi::handlerRunning(slot);
-  const bool unwatched = value == kSlotClaimed || value == kSlotNoHandler ||
-                         (!handled && (value == kSlotTaken || value == kSlotReplyReady || isSlotErrorState(value)));
+  const bool unwatched =
+      value == kSlotClaimed || value == kSlotNoHandler ||
+      (!handled && (value == kSlotTaken || value == kSlotReplyReady || isSlotErrorState(value)));
   if (!unwatched || value != watch->state) {
     watch->state = unwatched ? value : kSlotFree;
     watch->since = Clock::now();

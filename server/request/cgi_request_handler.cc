@@ -56,17 +56,18 @@ int failSlot(int slot, uint8_t* state, uint8_t errorState, const char* debugLine
   return -1;
 }
 
-// Steps 4-6: the answer to an admitted request, or null when the request is not admitted.
+// The answer to a request: the rescan page while a rescan is under way, the password error page,
+// or the router's answer; null when the request is not admitted (it names no "RemoteAddress").
 VariableTable answerRequest(VariableTable* request) {
-  debugPrint(kMethodDebug, "cgi request - method = %s (module=%s)\n", getVariableOrMissing(*request, "method"),
-             getVariableOrMissing(*request, "module"));
+  debugPrint(kMethodDebug, "cgi request - method = %s (module=%s)\n",
+             getVariableOrMissing(*request, "method"), getVariableOrMissing(*request, "module"));
   requestAdmission().trackUser(request);
   const char* address = getVariable(*request, "RemoteAddress");
   debugPrint(kRequestDebug, "cgi request - pIpAddress = %x\n",
              static_cast<unsigned>(reinterpret_cast<uintptr_t>(address)));
   if (address == nullptr) return nullptr;
-  debugPrint(kRequestDebug, std::strcmp(address, "127.0.0.1") == 0 ? "cgi request - local\n"
-                                                                    : "cgi request - not local\n");
+  debugPrint(kRequestDebug,
+             std::strcmp(address, "127.0.0.1") == 0 ? "cgi request - local\n" : "cgi request - not local\n");
   if (serverControl().rescanRequested.load() != 0) return GetRescanPage(*request);
   VariableTable errorPage = nullptr;
   if (requestAdmission().verifyPassword(*request, &errorPage) == kPasswordRefused) return errorPage;
@@ -74,7 +75,7 @@ VariableTable answerRequest(VariableTable* request) {
   return routeRequest(*request);
 }
 
-// Steps 9-14: publishes reply (taken over) in the reply area and waits for the front end.
+// Publishes reply (taken over) in the reply area and waits for the front end to take it.
 int publishReply(int slot, uint8_t* state, VariableTable reply) {
   TableOwner owner(reply);
   const size_t size = sizeOfSerializedTable(reply);

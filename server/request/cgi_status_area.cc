@@ -26,10 +26,10 @@ struct SlotBook {
 
 struct RequestSide {
   std::mutex lock;
-  SharedMemoryRecord* area = nullptr;          // guarded by lock
-  std::atomic<uint8_t*> states{nullptr};       // the area's view; written under lock
-  int liveHandlers = 0;                        // guarded by lock
-  bool closePending = false;                   // guarded by lock
+  SharedMemoryRecord* area = nullptr;     // guarded by lock
+  std::atomic<uint8_t*> states{nullptr};  // the area's view; written under lock
+  int liveHandlers = 0;                   // guarded by lock
+  bool closePending = false;              // guarded by lock
   // Replaced only under lock while no handler runs; used without the lock by the communicator
   // and the handlers (their start and end order the accesses).
   std::unique_ptr<NamedSemaphore> wake;

@@ -17,7 +17,7 @@
 
 namespace cgi {
 
-// Step 1 of the communicator: reuses the area kept from the previous pass, or creates it, or
+// At the start of a communicator pass: reuses the area kept from the previous pass, or creates it, or
 // opens an existing one; then the semaphores. False when no status area could be had.
 bool acquireStatusArea();
 // Closes the area and the semaphores now, or as soon as the last handler has ended.
@@ -31,9 +31,9 @@ uint8_t* slotStateByte(int slot);
 int slotOfStateByte(const uint8_t* byte);
 
 // Wake-ups (each does nothing when its semaphore is missing).
-void postReplySemaphore(int slot);        // server -> front end of slot
+void postReplySemaphore(int slot);                 // server -> front end of slot
 bool waitTakenSemaphore(int slot, int timeoutMs);  // front end -> handler of slot; false on time-out
-bool waitWakeSemaphore(int timeoutMs);    // front end / handler end -> communicator
+bool waitWakeSemaphore(int timeoutMs);             // front end / handler end -> communicator
 void postWakeSemaphore();
 
 // Handler bookkeeping. handlerStarting before the thread is started; handlerFinished as the
