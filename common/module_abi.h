@@ -45,20 +45,20 @@ enum ServerRequestCode : uint32_t {
 
 // The ten entries handed to a module's startup export, in this order.
 struct ModuleServices {
-  int (*dispatchEvent)(const EventRecord* record);                                          // 0
-  int (*raiseEvent)(const char* device, const char* message, uint32_t concernLevel,          // 1
+  int (*dispatchEvent)(const EventRecord* record);                                   // 0
+  int (*raiseEvent)(const char* device, const char* message, uint32_t concernLevel,  // 1
                     uint32_t eventTime, uint32_t eventId, uint8_t syncFlag);
-  void* reserved2;                                                                           // 2
-  int (*debugPrint)(uint32_t code, const char* format, ...);                                 // 3
-  void (*flushDebug)();                                                                      // 4
-  void (*setDebugPrefixes)(bool on);                                                         // 5
+  void* reserved2;                                            // 2
+  int (*debugPrint)(uint32_t code, const char* format, ...);  // 3
+  void (*flushDebug)();                                       // 4
+  void (*setDebugPrefixes)(bool on);                          // 5
   // Takes over a device and answers the request forwarded with it; reply owned by the caller.
-  VariableTable (*takeDeviceControl)(VariableTable request);                                 // 6
+  VariableTable (*takeDeviceControl)(VariableTable request);  // 6
   // Starts the thread that sends this server's device list; 0 when it did not start.
-  uint64_t (*sendDeviceList)();                                                              // 7
-  void* reserved8;                                                                           // 8
+  uint64_t (*sendDeviceList)();  // 7
+  void* reserved8;               // 8
   // See ServerRequestCode; returns a new table (caller frees) or null.
-  VariableTable (*serverRequest)(uint32_t request, VariableTable table);                     // 9
+  VariableTable (*serverRequest)(uint32_t request, VariableTable table);  // 9
 };
 
 // Marks a module's entry point: modules are built with hidden visibility (kestrova_add_module),

@@ -2,7 +2,6 @@
 // reach the components, restarts through the restart thread (twenty in a row must leave no
 // thread, descriptor or shared-memory object behind), the CGI start failure, and a shutdown
 // requested twice at once.
-#include "common/scsi/device_scan.h"
 #include "server/main_loop.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/scsi/device_scan.h"
 #include "common/test_folder.h"
 #include "common/thread_manager.h"
 #include "server/components.h"

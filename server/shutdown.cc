@@ -45,8 +45,7 @@ void countDown(int graceMs) {
 void freeSettingsTables() {
   ServerSettings& settings = serverSettings();
   for (VariableTable* table :
-       {&settings.email, &settings.snmp, &settings.syslog, &settings.server, &settings.ip,
-        &settings.prefs}) {
+       {&settings.email, &settings.snmp, &settings.syslog, &settings.server, &settings.ip, &settings.prefs}) {
     freeVariableTable(table);
   }
 }
@@ -89,6 +88,7 @@ void lifecycle::shutdownLocked() {
 
   std::printf("Ending all network communications:\n");
   components.stopNetwork();
+  components.stopUserTracking();
   printDone();
 
   printStep("Clearing hashtables:");

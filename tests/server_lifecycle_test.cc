@@ -86,7 +86,8 @@ class ServerProcess {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator("/dev/shm", ec)) {
       const std::string name = entry.path().filename().string();
-      if (name.rfind(shmPrefix_, 0) == 0 || name.rfind("sem." + shmPrefix_, 0) == 0) fs::remove(entry.path(), ec);
+      if (name.rfind(shmPrefix_, 0) == 0 || name.rfind("sem." + shmPrefix_, 0) == 0)
+        fs::remove(entry.path(), ec);
     }
   }
 
