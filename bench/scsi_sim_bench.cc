@@ -1,7 +1,8 @@
 // Commands per second through the simulator back end of the SCSI layer: a raidsim daemon (the
-// built program, started as a child process with the loopback controller model) answering READ
-// BUFFER commands of controller-information size (1792 bytes) and configuration size (940032
-// bytes), and TEST UNIT READY for the bare round trip.
+// built program, started as a child process with the brivo controller model) answering the READ
+// BUFFER commands the RAID module's monitor sends: controller information (1792 bytes), a whole
+// event log (98320 bytes) and the configuration block (940032 bytes); and TEST UNIT READY for the
+// bare round trip.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -10,12 +11,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "common/scsi/scsi_sim.h"
 #include "common/scsi/sim_socket.h"
+#include "modules/brivo/protocol.h"
 
 namespace fs = std::filesystem;
 
@@ -46,8 +49,11 @@ void runCommand(benchmark::State& state, std::vector<uint8_t> cdb, uint32_t leng
   command.senseCapacity = sizeof(sense);
   for (auto _ : state) {
     ScsiResult result = transport.execute(command);
-    if (result.outcome != ScsiOutcome::kGood || result.transferred != length) {
-      state.SkipWithError("command failed");
+    uint32_t first = 0;
+    if (length >= 4) std::memcpy(&first, data.data(), sizeof(first));
+    if (result.outcome != ScsiOutcome::kGood || result.transferred != length ||
+        (length >= 4 && (first == 0 || first > length))) {
+      state.SkipWithError("command failed or the buffer is not the controller's");
       break;
     }
     benchmark::DoNotOptimize(data.data());
@@ -57,16 +63,34 @@ void runCommand(benchmark::State& state, std::vector<uint8_t> cdb, uint32_t leng
 }
 
 void BM_TestUnitReady(benchmark::State& state) { runCommand(state, {0x00, 0, 0, 0, 0, 0}, 0); }
+std::vector<uint8_t> readBuffer(uint8_t id, uint32_t length) {
+  return {0x3C,
+          brivo::kModeData,
+          id,
+          0,
+          0,
+          0,
+          static_cast<uint8_t>(length >> 16),
+          static_cast<uint8_t>(length >> 8),
+          static_cast<uint8_t>(length),
+          0};
+}
 void BM_ReadBufferControllerInfo(benchmark::State& state) {
-  runCommand(state, {0x3C, 0x02, 0x40, 0, 0, 0, 0x00, 0x07, 0x00, 0}, 1792);
+  runCommand(state, readBuffer(brivo::kOpReadControllerInfo, brivo::kControllerInfoLength),
+             brivo::kControllerInfoLength);
+}
+void BM_ReadBufferEventLog(benchmark::State& state) {
+  runCommand(state, readBuffer(brivo::kOpReadEventLogA, brivo::kEventLogLength), brivo::kEventLogLength);
 }
 void BM_ReadBufferConfiguration(benchmark::State& state) {
-  runCommand(state, {0x3C, 0x02, 0x01, 0, 0, 0, 0x0E, 0x58, 0x00, 0}, 940032);
+  runCommand(state, readBuffer(brivo::kOpReadConfiguration, brivo::kConfigurationLength),
+             brivo::kConfigurationLength);
 }
 
 // The daemon works in another process: wall-clock time is what counts.
 BENCHMARK(BM_TestUnitReady)->UseRealTime();
 BENCHMARK(BM_ReadBufferControllerInfo)->UseRealTime();
+BENCHMARK(BM_ReadBufferEventLog)->UseRealTime();
 BENCHMARK(BM_ReadBufferConfiguration)->UseRealTime();
 
 }  // namespace
@@ -77,7 +101,7 @@ int main(int argc, char** argv) {
   gSocket = (dir / "sim.sock").string();
   std::string config = (dir / "bench.conf").string();
   std::ofstream(config)
-      << "[host 0]\nmax_transfer_kb = 1024\n[pair bench]\nmodel = loopback\npath = A 0:0:0:0\n";
+      << "[host 0]\nmax_transfer_kb = 1024\n[pair bench]\nmodel = brivo\ndrives = 12\npath = A 0:0:0:0\n";
   std::string program = raidsimPath().string();
   pid_t daemon = ::fork();
   if (daemon == 0) {

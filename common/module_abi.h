@@ -71,7 +71,8 @@ typedef void (*ModuleAcceptDeviceListFn)(DeviceRecord* list);
 typedef VariableTable (*ModuleGetValuesFn)(VariableTable request);
 typedef void (*ModuleGatherInformationFn)(VariableTable table);
 typedef uint32_t (*ModuleGetGlobalStatusFn)();
-typedef void (*ModuleSuspendActivityFn)();
+// Holds the module still while *flag (owned by the server) is non-zero; returns 0.
+typedef int (*ModuleSuspendActivityFn)(const int32_t* flag);
 typedef void (*ModuleResetFn)();
 typedef void (*ModuleShutdownFn)();
 

@@ -73,8 +73,10 @@ struct ThreadTable {
   std::atomic<int> live{0};
 };
 
+ThreadTable* gTable = nullptr;
+
 ThreadTable& table() {
-  static ThreadTable* const t = new ThreadTable;
+  static ThreadTable* const t = (gTable = new ThreadTable);
   return *t;
 }
 
@@ -445,3 +447,15 @@ int threadSlotsSeen() {
 }
 
 int liveThreadCount() { return table().live.load(); }
+
+void releaseThreadManagerStorage() {
+  ThreadTable* t = gTable;
+  gTable = nullptr;
+  if (t == nullptr) return;
+  // Nothing may run any more; a thread object still joinable here is let go rather than joined.
+  if (t->masterThread.joinable()) t->masterThread.detach();
+  for (Slot& s : t->slots) {
+    if (s.thread.joinable()) s.thread.detach();
+  }
+  delete t;
+}

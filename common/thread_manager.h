@@ -68,6 +68,10 @@ struct ThreadListing {
 std::vector<ThreadListing> listThreads();
 // Number of slots ever used, from the start of the table (0-100); kept across restarts.
 int threadSlotsSeen();
+
+// Frees the table's storage. Only for a plug-in library about to be unloaded, whose own copy of
+// the table would otherwise be lost; nothing may use the thread manager afterwards.
+void releaseThreadManagerStorage();
 // Threads started by the manager (recorded or untracked, the reaper not counted) whose routine
 // has not returned yet.
 int liveThreadCount();

@@ -9,7 +9,9 @@ packages=(
   libsystemd-dev
   clang-format clang-tidy cppcheck valgrind
   procps iproute2 psmisc
-  snmptrapd python3-aiosmtpd socat openssl
+  snmptrapd python3-aiosmtpd socat openssl apache2-utils
+  libcpp-httplib-dev libkainjow-mustache-dev nlohmann-json3-dev libssl-dev lighttpd
+  chromium fonts-dejavu-core
 )
 
 missing=()

@@ -4,6 +4,10 @@
 
 #include "server/device_list_owner.h"
 #include "server/events/event_log.h"
+#include "server/main_loop.h"
+#include "server/net/device_list_sender.h"
+#include "server/net/network_communicator.h"
+#include "server/net/user_session.h"
 #include "server/request/cgi_communicator.h"
 #include "server/request/debug_page.h"
 #include "server/request/module_manager.h"
@@ -11,11 +15,21 @@
 
 namespace {
 
-void doNothing() {}
+void startUsers() {
+  if (!startUserTracking()) logServerError("Unable to start the user session thread.");
+}
 void handDeviceListToModules() {
-  // The debug page lists the same devices the modules were given.
-  setDeviceListSource([]() -> const DeviceRecord* { return serverDeviceList(); });
+  // The debug page lists the same devices the modules were given, from a copy taken under the
+  // device-claim lock (the network changes the units' claims meanwhile).
+  setDeviceListSource(deviceListSnapshot);
   callAcceptDeviceList(serverDeviceList());
+  // Only now, with the modules' units on it, may the claim code and the page use the list.
+  publishDeviceListForNetwork();
+}
+void shutDownModules(bool restarting) {
+  // Modules unlink their units in their shutdown procedures: nobody may read the list from here on.
+  withdrawDeviceListForNetwork();
+  moduleShutdownProcedures(restarting);
 }
 
 }  // namespace
@@ -25,16 +39,18 @@ ServerComponents defaultServerComponents() {
   c.reloadEventLogCounter = reloadLogCounter;
   c.loadModules = loadModules;
   c.startModules = startModules;
-  c.moduleShutdownProcedures = moduleShutdownProcedures;
+  c.moduleShutdownProcedures = shutDownModules;
   c.unloadModules = unloadModules;
   c.gatherModuleInformation = gatherModuleInformation;
-  c.initNetwork = doNothing;
-  c.stopNetwork = doNothing;
+  c.initNetwork = initializeKestrovaNetwork;
+  c.stopNetwork = stopKestrovaNetwork;
+  c.startUserTracking = startUsers;
+  c.stopUserTracking = stopUserTracking;
   c.startRequestSide = startCgiCommunicator;
   c.releaseRequestSide = releaseCgiCommunicator;
   c.scanDevices = scanServerDevices;
   c.acceptDeviceList = handDeviceListToModules;
-  c.startDeviceListSender = doNothing;
+  c.startDeviceListSender = startScanUnitListSender;
   c.freeDeviceList = freeServerDeviceList;
   c.findServerMethod = findServerMethod;
   return c;

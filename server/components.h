@@ -35,6 +35,10 @@ struct ServerComponents {
   // Network communicator: start-up and the end of all network communication.
   void (*initNetwork)();
   void (*stopNetwork)();
+  // Users and password: the logged-in user list with its session thread and the request checks;
+  // started right after the network communicator and stopped right after it.
+  void (*startUserTracking)();
+  void (*stopUserTracking)();
 
   // Request side: starts the CGI communicator thread "startAllThreads/requestManager". Returns
   // false when it could not be started; the server then shuts down at once.

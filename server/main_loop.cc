@@ -120,6 +120,7 @@ void startPass() {
   startNotificationChannels();
   serverComponents().loadModules();
   serverComponents().initNetwork();
+  serverComponents().startUserTracking();
   if (!startRequestSide()) return;
   lifecycle::raiseServerEvent("KestrovaEvent_ServerStarted", kEventServerStarted);
   notifyServiceReady();

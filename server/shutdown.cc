@@ -71,6 +71,9 @@ void lifecycle::shutdownLocked() {
   std::printf("Allowing threads to end: \n");
   countDown(timings.threadGraceMs);
 
+  // Request handlers that have finished but were not yet reaped may still be returning from a
+  // module's code; join them before the modules are unloaded.
+  reapThreads();
   components.moduleShutdownProcedures(restarting);
 
   std::printf("\n\t\t Kestrova Module: Server\n\n");

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "sim/brivo_model.h"
 #include "sim/loopback_model.h"
 #include "sim/sim_text.h"
 
@@ -13,10 +14,11 @@ namespace sim {
 std::unique_ptr<ControllerPairModel> makePairModel(const std::string& name) {
   if (name == "default") return std::make_unique<ControllerPairModel>();
   if (name == "loopback") return std::make_unique<LoopbackModel>();
+  if (name == "brivo") return std::make_unique<BrivoModel>();
   return nullptr;
 }
 
-std::vector<std::string> pairModelNames() { return {"default", "loopback"}; }
+std::vector<std::string> pairModelNames() { return {"default", "loopback", "brivo"}; }
 
 void LoopbackModel::attach(PairState& pair) {
   auto it = pair.config->modelOptions.find("size");

@@ -4,6 +4,7 @@
 //             a buffer never written reads as a patterned buffer of "model.size" bytes (default
 //             940032) whose first 32-bit little-endian word is its size. Mode 1 reads return the
 //             CDB's length of pattern bytes. For transport tests and benchmarks.
+//   brivo     the Brivo RAID controller protocol (brivo_model.h, modules/brivo/protocol.h)
 // A new model is added by one line in makePairModel (pair_models.cc).
 //
 // Thread safety: the functions are pure; each model object is used under the world's lock.

@@ -19,6 +19,8 @@ constexpr uint8_t kTypeCooling = 0x03;
 constexpr uint8_t kTypeTemperature = 0x04;
 constexpr uint8_t kTypeAlarm = 0x06;
 constexpr uint8_t kTypeEnclosure = 0x0E;
+constexpr uint8_t kTypeEsi = 0x07;
+constexpr uint8_t kStatusNotInstalled = 5;
 
 constexpr uint8_t kStatusOk = 1;
 constexpr uint8_t kStatusCritical = 2;
@@ -39,7 +41,8 @@ std::vector<TypeEntry> elementTypes(const SesConfig& c) {
                                   {kTypeCooling, c.fans, "Cooling Fans"},
                                   {kTypeTemperature, c.temperatureSensors, "Temperature Sensors"},
                                   {kTypeAlarm, c.alarm ? 1 : 0, "Audible Alarm"},
-                                  {kTypeEnclosure, 1, "Enclosure"}};
+                                  {kTypeEnclosure, 1, "Enclosure"},
+                                  {kTypeEsi, c.esis > 0 ? 2 : 0, "ESI"}};
   types.erase(std::remove_if(types.begin(), types.end(), [](const TypeEntry& t) { return t.count <= 0; }),
               types.end());
   return types;
@@ -129,6 +132,10 @@ void SesEnclosure::appendElements(std::vector<uint8_t>* page) const {
       } else if (t.type == kTypeEnclosure) {
         e[1] = locate_ ? 0x80 : 0;
         e[3] = failureRequested_ ? 0x02 : 0;
+      } else if (t.type == kTypeEsi) {
+        bool installed = i < config_.esis;
+        e[0] = installed ? kStatusOk : kStatusNotInstalled;
+        e[2] = installed && i == reportingEsi_ ? 0x01 : 0;
       }
       page->insert(page->end(), e, e + 4);
     }
@@ -219,6 +226,7 @@ SimReply SesEnclosure::applyDiagnosticPage(std::span<const uint8_t> page) {
     case 0x02:
       return applyControlPage(page);
     case 0x04:
+      if (config_.esis > 0) return downloadChunk(page);
       stringData_.assign(page.begin() + 4, page.end());
       return goodReply();
     case 0x84:
@@ -234,8 +242,51 @@ SimReply SesEnclosure::applyDiagnosticPage(std::span<const uint8_t> page) {
   }
 }
 
+SimReply SesEnclosure::downloadChunk(std::span<const uint8_t> page) {
+  if (page.size() < 8) return illegalRequest(kAscInvalidFieldInParameters);
+  uint32_t offset = be32(&page[4]);
+  if (offset == 0) download_.clear();
+  if (offset != download_.size()) return illegalRequest(kAscInvalidFieldInParameters);  // out of order
+  download_.insert(download_.end(), page.begin() + 8, page.end());
+  chunks_.emplace_back(offset, static_cast<uint32_t>(page.size() - 8));
+  downloadPending_ = true;
+  lastChunk_ = std::chrono::steady_clock::now();
+  return goodReply();
+}
+
+void SesEnclosure::settleDownload() {
+  if (!downloadPending_ ||
+      std::chrono::steady_clock::now() - lastChunk_ < std::chrono::milliseconds(config_.esiRestartMs))
+    return;
+  downloadPending_ = false;
+  Esi& esi = esis_[reportingEsi_];
+  esi.image = std::move(download_);
+  download_.clear();
+  ++esi.loads;
+  if (config_.esis == 2) reportingEsi_ ^= 1;  // the peer takes over while this one restarts
+}
+
+std::string SesEnclosure::firmwareStatus() const {
+  std::string text = "reporting " + std::to_string(reportingEsi_) + "\n";
+  for (int i = 0; i < 2; ++i) {
+    uint64_t hash = 1469598103934665603ULL;
+    for (uint8_t b : esis_[i].image) hash = (hash ^ b) * 1099511628211ULL;
+    char line[96];
+    std::snprintf(line, sizeof(line), "esi%d loads %d bytes %zu hash %016llX\n", i, esis_[i].loads,
+                  esis_[i].image.size(), static_cast<unsigned long long>(hash));
+    text += line;
+  }
+  text += "chunks";
+  for (const auto& [offset, length] : chunks_)
+    text += " " + std::to_string(offset) + "+" + std::to_string(length);
+  return text + "\n";
+}
+
 bool SesEnclosure::handle(const SimCommand& command, SimReply* reply) {
   const uint8_t* cdb = command.cdb.data();
+  bool chunk = cdb[0] == kOpSendDiagnostic && command.cdb.size() >= 6 && !command.dataOut.empty() &&
+               command.dataOut[0] == 0x04 && config_.esis > 0;
+  if (!chunk) settleDownload();
   if (cdb[0] == kOpReceiveDiagnostic && command.cdb.size() >= 6) {
     std::vector<uint8_t> data;
     if ((cdb[1] & 0x01) == 0 || !diagnosticPage(cdb[2], &data)) {

@@ -14,6 +14,7 @@
 // Thread safety: none; the simulated world serializes every call.
 #pragma once
 
+#include <chrono>
 #include <span>
 #include <string>
 #include <vector>
@@ -31,6 +32,14 @@ struct SesConfig {
   int temperatureSensors = 3;
   bool alarm = true;
   int selfSlot = -1;  // slot reported with the report bit, -1 for none
+  // Enclosure services controllers (ESIs): 0 none (no ESI elements), 1 or 2 installed. With ESIs
+  // the page 1/2 element list ends with two ESI elements (type 0x07), the second "not installed"
+  // when only one is, and page 4 writes are firmware download chunks (offset in bytes 4-7).
+  int esis = 0;
+  // How long an ESI takes to restart with a downloaded image: the next command that is not a
+  // download chunk, at least this long after the last chunk, finds it restarted and (with two
+  // ESIs) the report bit moved to the other ESI.
+  int esiRestartMs = 2000;
 };
 
 inline constexpr int kTemperatureWarning = 50;  // degrees Celsius
@@ -59,6 +68,9 @@ class SesEnclosure : public SimTarget {
   void setLocate(bool on) { locate_ = on; }
   bool setAlarm(const std::string& state);  // "normal", "muted", "remind"
   void setStringData(std::vector<uint8_t> data) { stringData_ = std::move(data); }
+  // Firmware download state: which ESI reports, each ESI's loads, image size and hash, and every
+  // chunk received as offset+length.
+  std::string firmwareStatus() const;
 
   // ctl lines that rebuild the non-default state.
   void saveState(std::vector<std::string>* lines) const;
@@ -106,6 +118,20 @@ class SesEnclosure : public SimTarget {
   bool failureRequested_ = false;
   std::vector<uint8_t> stringData_;
   std::string cliReply_[2];  // pages 0x84 and 0x85
+
+  struct Esi {
+    int loads = 0;
+    std::vector<uint8_t> image;
+  };
+  SimReply downloadChunk(std::span<const uint8_t> page);
+  // Restarts the reporting ESI with a finished download (see esiRestartMs).
+  void settleDownload();
+  Esi esis_[2];
+  int reportingEsi_ = 0;
+  bool downloadPending_ = false;
+  std::vector<uint8_t> download_;
+  std::vector<std::pair<uint32_t, uint32_t>> chunks_;  // offset, length
+  std::chrono::steady_clock::time_point lastChunk_;
 };
 
 }  // namespace sim

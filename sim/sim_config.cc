@@ -13,7 +13,7 @@ namespace sim {
 
 namespace {
 
-enum class Section { kNone, kHost, kPair, kEnclosure, kDisk };
+enum class Section { kNone, kHost, kPair, kEnclosure, kDisk, kMegaRaid };
 
 // FNV-1a of a name, for WWNs and serials that stay the same across runs.
 uint64_t nameHash(const std::string& name) {
@@ -72,6 +72,8 @@ class Parser {
         return enclosureKey(key, value, error);
       case Section::kDisk:
         return diskKey(key, value, error);
+      case Section::kMegaRaid:
+        return megaRaidKey(key, value, error);
     }
     return true;
   }
@@ -125,8 +127,12 @@ class Parser {
           0x00,   "KESTROVA",          "SIM DISK",
           "0100", defaultSerial(name), 0x5000C50000000000ULL | (nameHash(name) & 0xFFFFFFFFFFULL),
           false};
+    } else if (kind == "megaraid") {
+      section_ = Section::kMegaRaid;
+      config_->megaraids.emplace_back();
+      config_->megaraids.back().name = name;
     } else {
-      return fail("unknown section kind \"" + kind + "\" (host, pair, enclosure, disk)", error);
+      return fail("unknown section kind \"" + kind + "\" (host, pair, enclosure, disk, megaraid)", error);
     }
     return true;
   }
@@ -181,6 +187,8 @@ class Parser {
   bool pairPath(const std::string& value, PairConfig* pair, std::string* error);
   bool enclosureKey(const std::string& key, const std::string& value, std::string* error);
   bool diskKey(const std::string& key, const std::string& value, std::string* error);
+  bool megaRaidKey(const std::string& key, const std::string& value, std::string* error);
+  bool finishMegaRaids(std::string* error);
 
   SimConfig* config_;
   Section section_ = Section::kNone;
@@ -277,6 +285,8 @@ bool Parser::enclosureKey(const std::string& key, const std::string& value, std:
   if (key == "power_supplies") return number(value, 0, 64, &entry.ses.powerSupplies, error);
   if (key == "temperature_sensors") return number(value, 0, 64, &entry.ses.temperatureSensors, error);
   if (key == "self_slot") return number(value, -1, 254, &entry.ses.selfSlot, error);
+  if (key == "esis") return number(value, 0, 2, &entry.ses.esis, error);
+  if (key == "esi_restart_ms") return number(value, 0, 600000, &entry.ses.esiRestartMs, error);
   if (key == "alarm") return parseBool(value, &entry.ses.alarm) || fail("alarm must be yes or no", error);
   if (key == "claimed") return parseBool(value, &entry.claimed) || fail("claimed must be yes or no", error);
   if (key == "path") {
@@ -304,6 +314,54 @@ bool Parser::diskKey(const std::string& key, const std::string& value, std::stri
     return true;
   }
   return fail("unknown disk key \"" + key + "\"", error);
+}
+
+bool Parser::megaRaidKey(const std::string& key, const std::string& value, std::string* error) {
+  MegaRaidConfig& mr = config_->megaraids.back();
+  if (key == "id") return number(value, 0, 0xFFFFFF, &mr.id, error);
+  if (key == "system_drives") return number(value, 0, 255, &mr.systemDrives, error);
+  if (key == "enclosure_drives") return number(value, 0, 254, &mr.enclosureDrives, error);
+  if (key == "enclosure") {
+    mr.enclosure = value;
+    return true;
+  }
+  if (key == "type") {
+    std::string v = lowerCase(value);
+    if (v != "megaraid" && v != "sas") return fail("type must be megaraid or sas", error);
+    mr.sasItIr = v == "sas";
+    return true;
+  }
+  if (key == "drive_blocks") {
+    if (!parseUnsigned(value, &mr.driveBlocks) || mr.driveBlocks == 0) return fail("bad drive_blocks", error);
+    return true;
+  }
+  return fail("unknown megaraid key \"" + key + "\"", error);
+}
+
+// Controller IDs (position by default, unique), enclosures that exist and hold the drives, and
+// drive lists that fit storelib's list (256 entries).
+bool Parser::finishMegaRaids(std::string* error) {
+  std::set<int> ids;
+  for (size_t i = 0; i < config_->megaraids.size(); ++i) {
+    MegaRaidConfig& mr = config_->megaraids[i];
+    if (mr.id < 0) mr.id = static_cast<int>(i);
+    if (!ids.insert(mr.id).second)
+      return (*error = "megaraid \"" + mr.name + "\" repeats a controller id", false);
+    int slots = 0;
+    if (!mr.enclosure.empty()) {
+      auto it = std::find_if(config_->enclosures.begin(), config_->enclosures.end(),
+                             [&](const EnclosureEntry& e) { return e.ses.name == mr.enclosure; });
+      if (it == config_->enclosures.end())
+        return (*error = "megaraid \"" + mr.name + "\" names unknown enclosure \"" + mr.enclosure + "\"",
+                false);
+      slots = it->ses.slots;
+    }
+    if (mr.enclosureDrives > slots)
+      return (*error = "megaraid \"" + mr.name + "\" has more enclosure drives than slots", false);
+    if (mr.systemDrives + mr.enclosureDrives + 1 > 256)
+      return (*error = "megaraid \"" + mr.name + "\" has more than 255 drives", false);
+  }
+  return true;
 }
 
 bool Parser::finish(std::string* error) {
@@ -341,6 +399,7 @@ bool Parser::finish(std::string* error) {
   for (const DiskEntry& d : config_->disks) {
     if (!claim(d.address, d.disk.name)) return false;
   }
+  if (!finishMegaRaids(error)) return false;
   std::sort(config_->hosts.begin(), config_->hosts.end(),
             [](const HostConfig& a, const HostConfig& b) { return a.host < b.host; });
   return true;
@@ -384,7 +443,8 @@ bool parseSimConfig(std::string_view text, SimConfig* config, std::string* error
     text.remove_prefix(end + 1);
   }
   if (!parser.finish(error)) return false;
-  if (config->pairs.empty() && config->enclosures.empty() && config->disks.empty()) {
+  if (config->pairs.empty() && config->enclosures.empty() && config->disks.empty() &&
+      config->megaraids.empty()) {
     *error = "the configuration names no device";
     return false;
   }

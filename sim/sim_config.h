@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/megaraid.h"
 #include "sim/pair_state.h"
 #include "sim/ses_enclosure.h"
 #include "sim/sim_disk.h"
@@ -47,6 +48,7 @@ struct SimConfig {
   std::vector<PairConfig> pairs;
   std::vector<EnclosureEntry> enclosures;
   std::vector<DiskEntry> disks;
+  std::vector<MegaRaidConfig> megaraids;  // ids settled: each has its controller ID
 };
 
 // Parses and checks a configuration. On failure *error names the line and the problem and

@@ -35,6 +35,8 @@ const char kHelp[] =
     "  event PAIR A|B CODE [@TIME] [data=HEX] [TEXT...]\n"
     "  model PAIR KEY VALUE\n"
     "  save [FILE] | load [FILE]\n"
+    "  firmware ENCLOSURE\n"
+    "  megaraid list | megaraid drives CTRL | megaraid exec CTRL DEV in|out|none ALLOC CDB [DATA]\n"
     "TARGET: * | host:bus:target:lun | device name | PAIR/A | PAIR/B\n";
 
 ControlResult done(std::string text = "ok") { return ControlResult{0, std::move(text)}; }
@@ -94,6 +96,12 @@ ControlResult SimWorld::runControl(const std::vector<std::string>& words, bool* 
   if (verb == "status") return done(describe());
   if (verb == "save") return controlSave(words);
   if (verb == "load") return controlLoad(words);
+  if (verb == "firmware") return controlFirmware(words);
+  if (verb == "megaraid") {
+    std::string reply;
+    int code = megaRaidCommand(megaraids_, words, &reply);
+    return ControlResult{code, std::move(reply)};
+  }
   if (verb == "sense" || verb == "noanswer" || verb == "latency" || verb == "clear")
     return controlInject(words);
   *changesState = true;
@@ -103,6 +111,13 @@ ControlResult SimWorld::runControl(const std::vector<std::string>& words, bool* 
   if (verb == "model") return controlModel(words);
   *changesState = false;
   return refused("unknown command \"" + verb + "\"; try help");
+}
+
+ControlResult SimWorld::controlFirmware(const std::vector<std::string>& words) {
+  if (words.size() != 2) return refused("usage: firmware ENCLOSURE");
+  SesEnclosure* enclosure = findEnclosure(words[1]);
+  if (enclosure == nullptr) return refused("no enclosure \"" + words[1] + "\"");
+  return done(enclosure->firmwareStatus());
 }
 
 void SimWorld::notifyModel(ControllerPair* pair, const PairChange& change) {

@@ -37,6 +37,7 @@ void SimWorld::build() {
   pairs_.clear();
   enclosures_.clear();
   disks_.clear();
+  megaraids_.clear();
   targets_.clear();
   for (const EnclosureEntry& e : config_.enclosures) {
     auto enclosure = std::make_unique<SesEnclosure>(e.ses);
@@ -60,6 +61,10 @@ void SimWorld::build() {
     disks_.push_back(disk.get());
     routes_.push_back(Route{d.address, disk.get(), 0, d.claimed});
     targets_.push_back(std::move(disk));
+  }
+  for (const MegaRaidConfig& m : config_.megaraids) {
+    SesEnclosure* enclosure = m.enclosure.empty() ? nullptr : findEnclosure(m.enclosure);
+    megaraids_.push_back(std::make_unique<MegaRaidController>(m, m.id, enclosure));
   }
   std::sort(routes_.begin(), routes_.end(),
             [](const Route& a, const Route& b) { return addressLess(a.address, b.address); });

@@ -81,6 +81,7 @@ class SimWorld {
   ControlResult controlModel(const std::vector<std::string>& words);
   ControlResult controlSave(const std::vector<std::string>& words);
   ControlResult controlLoad(const std::vector<std::string>& words);
+  ControlResult controlFirmware(const std::vector<std::string>& words);
   void notifyModel(ControllerPair* pair, const PairChange& change);
   std::string describe() const;
   std::string listText() const;
@@ -102,6 +103,8 @@ class SimWorld {
   std::vector<SimDisk*> disks_;                      // guarded by mu_
   std::vector<Route> routes_;                        // guarded by mu_, sorted by address
   std::vector<FaultRule> faults_;                    // guarded by mu_
+  // The MegaRAID controllers (reached only by the "megaraid" control commands); guarded by mu_.
+  std::vector<std::unique_ptr<MegaRaidController>> megaraids_;
 };
 
 }  // namespace sim

@@ -218,8 +218,10 @@ class ScsiSystemHolder : public ScsiTransport {
   std::vector<std::string> settingsSockets_;  // guarded by mu_
 };
 
+ScsiSystemHolder* gHolder = nullptr;
+
 ScsiSystemHolder& holder() {
-  static ScsiSystemHolder* instance = new ScsiSystemHolder();  // lives to the end of the process
+  static ScsiSystemHolder* instance = (gHolder = new ScsiSystemHolder());  // lives to the end of the process
   return *instance;
 }
 
@@ -257,3 +259,8 @@ void setScsiSystemForTesting(std::unique_ptr<ScsiTransport> transport) {
 }
 
 ScsiResult scsiExecute(const ScsiCommand& command) { return scsiSystem().execute(command); }
+
+void releaseScsiSystemStorage() {
+  delete gHolder;
+  gHolder = nullptr;
+}

@@ -125,6 +125,9 @@ std::unique_ptr<ScsiTransport> makeCombinedScsiTransport(
 
 // The transport of this process: the Linux back end plus the simulators named by env
 // KESTROVA_SCSI_SIM (paths separated by ';') and by the last setScsiSimulators call. Never null.
+// Frees the process-wide transport. Only for a plug-in library about to be unloaded; nothing
+// may use scsiSystem afterwards.
+void releaseScsiSystemStorage();
 ScsiTransport& scsiSystem();
 // Sets the simulator sockets from the settings ("ScsiSimulator" lines of db/server.ini); the
 // environment's sockets are added to them, duplicates dropped. Call before a scan, not while

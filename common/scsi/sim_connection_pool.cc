@@ -40,8 +40,10 @@ class ConnectionPool {
   std::map<std::string, std::vector<UniqueFd>> idle_;  // guarded by mu_
 };
 
+ConnectionPool* gPool = nullptr;
+
 ConnectionPool& pool() {
-  static ConnectionPool* instance = new ConnectionPool();  // lives to the end of the process
+  static ConnectionPool* instance = (gPool = new ConnectionPool());  // lives to the end of the process
   return *instance;
 }
 
@@ -102,3 +104,8 @@ SimExchange simExchange(const std::string& socket, uint16_t op, const std::vecto
 }
 
 void dropPooledSimConnections() { pool().clear(); }
+
+void releaseSimConnectionPoolStorage() {
+  delete gPool;
+  gPool = nullptr;
+}

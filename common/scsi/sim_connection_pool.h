@@ -25,3 +25,6 @@ SimExchange simExchange(const std::string& socket, uint16_t op, const std::vecto
                         SimDeadline deadline, SimFrame* reply, int* error);
 
 void dropPooledSimConnections();
+// Frees the pool itself. Only for a plug-in library about to be unloaded; nothing may use the pool
+// afterwards.
+void releaseSimConnectionPoolStorage();

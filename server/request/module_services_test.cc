@@ -103,7 +103,12 @@ TEST_F(ModuleServicesTest, ServerRequestsAnswerVersionAddressAndHostName) {
   ASSERT_EQ(gethostname(host, sizeof(host) - 1), 0);
   EXPECT_EQ(call("Alpha", "ServerRequest", {{"code", "5"}})["OsHostName"], host);
 
-  for (const char* code : {"0", "2", "6", "4294967295"}) {
+  // Request 2 is the password change: without old and new password it answers the failure.
+  auto password = call("Alpha", "ServerRequest", {{"code", "2"}});
+  EXPECT_EQ(password["Answer"], "table");
+  EXPECT_EQ(password["MessageIsSuccess"], "false");
+
+  for (const char* code : {"0", "6", "4294967295"}) {
     auto reply = call("Alpha", "ServerRequest", {{"code", code}});
     EXPECT_EQ(reply["Answer"], "null") << code;
     EXPECT_EQ(reply.size(), 1u) << code;

@@ -9,6 +9,8 @@
 #include "server/events/event_log.h"
 #include "server/events/snmp_settings.h"
 #include "server/events/syslog_settings.h"
+#include "server/net/device_list_sender.h"
+#include "server/net/password_change.h"
 #include "server/request/debug_page.h"
 #include "server/request/server_pages.h"
 #include "server/request/settings_pages.h"
@@ -40,7 +42,7 @@ constexpr MethodRow kMethods[] = {
     {"ClearEventLogs", ClearEventLogs},
     {"GetNetworkInfo", GetNetworkInfo},
     {"RescanSystem", RescanSystem},
-    {"UpdatePassword", nullptr},
+    {"UpdatePassword", UpdatePassword},
     {"GetMainPage", GetMainPage},
     {"GetAboutPage", GetAboutPage},
     {"GetRescanPage", GetRescanPage},
@@ -48,7 +50,7 @@ constexpr MethodRow kMethods[] = {
     {"TechSupportPing", TechSupportPing},
     {"PingPage", PingPage},
     {"LoadIndex", LoadIndex},
-    {"TakeDeviceControl", nullptr},
+    {"TakeDeviceControl", TakeDeviceControl},
     {"GetPrefsConfig", GetPrefsConfig},
     {"SetPrefsConfig", SetPrefsConfig},
 };

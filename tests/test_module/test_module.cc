@@ -7,6 +7,11 @@
 // ("code", "text"), ServerRequest ("code"), TakeDeviceControl (the request is passed on),
 // SendDeviceList, Services, DeviceCount, AddVariableAddress. Any other method answers null.
 //
+// With a file "hang_units" in its folder, acceptDeviceList hangs one UNCLAIMED unit on every
+// valid record, named "Test" and 16 hexadecimal digits drawn from the record's bus address and
+// identity, so that every server that sees the device forms the same name (the network tests
+// watch these units being claimed). The server frees them with the device list.
+//
 // Thread safety: requests may come from several threads; the module's state is atomic and the
 // marker files are appended with one write each.
 #include <dlfcn.h>
@@ -130,6 +135,28 @@ VariableTable serviceMethod(const char* method, VariableTable request) {
   return nullptr;
 }
 
+// FNV-1a over the record's bus address and INQUIRY identity (vendor, product, revision).
+uint64_t unitId(const DeviceInfo& info) {
+  uint64_t hash = 14695981039346656037ULL;
+  auto mix = [&hash](uint8_t byte) { hash = (hash ^ byte) * 1099511628211ULL; };
+  mix(info.pathId);
+  mix(info.targetId);
+  mix(info.lun);
+  for (int i = 8; i < 36; ++i) mix(info.inquiryData[i]);
+  return hash;
+}
+
+void hangUnit(DeviceRecord* record) {
+  if (record->valid != DEVICE_RECORD_VALID || record->info == nullptr) return;
+  ModDeviceItem* unit = static_cast<ModDeviceItem*>(std::calloc(1, sizeof(ModDeviceItem)));
+  if (unit == nullptr) return;
+  unit->modStatus = UNCLAIMED;
+  std::snprintf(unit->name, sizeof(unit->name), "Test%016llX",
+                static_cast<unsigned long long>(unitId(*record->info)));
+  unit->next = record->units;
+  record->units = unit;
+}
+
 }  // namespace
 
 extern "C" {
@@ -143,7 +170,11 @@ KESTROVA_MODULE_EXPORT int startup(const ModuleServices* services) {
 
 KESTROVA_MODULE_EXPORT void acceptDeviceList(DeviceRecord* list) {
   int count = 0;
-  for (DeviceRecord* record = list; record != nullptr; record = record->next) ++count;
+  const bool hang = access((ownFolder() + "/hang_units").c_str(), F_OK) == 0;
+  for (DeviceRecord* record = list; record != nullptr; record = record->next) {
+    ++count;
+    if (hang) hangUnit(record);
+  }
   g_devices.store(count);
 }
 

@@ -1,0 +1,118 @@
+// Basic authentication against the password file; see basic_auth.h.
+#include "frontend/basic_auth.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <fstream>
+#include <iterator>
+
+#include "common/apr1.h"
+#include "frontend/base64.h"
+
+namespace {
+
+constexpr size_t kMaxPasswordFileBytes = 64 * 1024;
+constexpr size_t kMaxRememberedLogins = 256;
+constexpr size_t kMaxAuthorizationBytes = 1024;
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+std::string_view trimmed(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
+
+bool parseBasicCredentials(std::string_view header, std::string* user, std::string* password) {
+  header = trimmed(header);
+  if (header.size() > kMaxAuthorizationBytes) return false;
+  const size_t space = header.find(' ');
+  if (space == std::string_view::npos || !equalsIgnoringCase(header.substr(0, space), "Basic")) return false;
+  std::string decoded;
+  if (!decodeBase64Any(trimmed(header.substr(space + 1)), &decoded)) return false;
+  const size_t colon = decoded.find(':');
+  if (colon == std::string::npos) return false;
+  *user = decoded.substr(0, colon);
+  *password = decoded.substr(colon + 1);
+  return true;
+}
+
+PasswordCheck::PasswordCheck(std::filesystem::path passwordFile) : path_(std::move(passwordFile)) {}
+
+bool PasswordCheck::refresh(FileVersion* version, Entries* entries) {
+  struct stat st {};
+  if (stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  FileVersion now{st.st_dev, st.st_ino, st.st_size,
+                  static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!loaded_ || !(now == version_)) {
+    if (static_cast<size_t>(st.st_size) > kMaxPasswordFileBytes) return false;
+    std::ifstream in(path_, std::ios::binary);
+    if (!in) return false;
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    entries_.clear();
+    known_.clear();
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      std::string_view line(text.data() + start, end - start);
+      while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      const size_t colon = line.find(':');
+      if (colon != std::string_view::npos && colon > 0) {
+        entries_.emplace_back(std::string(line.substr(0, colon)), std::string(line.substr(colon + 1)));
+      }
+      start = end + 1;
+    }
+    version_ = now;
+    loaded_ = true;
+  }
+  *version = version_;
+  *entries = entries_;
+  return true;
+}
+
+AuthOutcome PasswordCheck::check(std::string_view authorization, std::string* user) {
+  FileVersion version;
+  Entries entries;
+  if (!refresh(&version, &entries)) return AuthOutcome::kNoPasswordFile;
+  std::string name;
+  std::string password;
+  if (!parseBasicCredentials(authorization, &name, &password)) return AuthOutcome::kRefused;
+  const std::string key(authorization);
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (version_ == version && known_.count(key) != 0) {
+      *user = name;
+      return AuthOutcome::kAccepted;
+    }
+  }
+  // The thousand rounds run outside the lock, so that logins do not queue behind each other.
+  bool accepted = false;
+  for (const auto& [entryUser, hash] : entries) {
+    if (entryUser == name && apr1Verify(password, hash)) {
+      accepted = true;
+      break;
+    }
+  }
+  if (!accepted) return AuthOutcome::kRefused;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (version_ == version) {
+      if (known_.size() >= kMaxRememberedLogins) known_.clear();
+      known_.insert(key);
+    }
+  }
+  *user = name;
+  return AuthOutcome::kAccepted;
+}

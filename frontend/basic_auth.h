@@ -1,0 +1,60 @@
+// HTTP Basic authentication of the front end's dynamic requests against the password file
+// (db/password.web: "user:$apr1$salt$hash" lines; the server writes one, every line is tried).
+//
+// Verifying an "$apr1$" hash costs a thousand MD5 rounds, so credentials that verified once are
+// remembered (in memory only) until the password file changes: a browser sends the same header
+// with every request. Refusals are never remembered.
+//
+// Thread safety: PasswordCheck::check may be called from any number of threads at once.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+// Splits the value of an Authorization header ("Basic <base64 of user:password>", scheme name
+// in any case) into user and password (split at the first colon). False for another scheme,
+// undecodable text or credentials without a colon.
+bool parseBasicCredentials(std::string_view header, std::string* user, std::string* password);
+
+enum class AuthOutcome {
+  kAccepted,
+  kRefused,         // no, wrong or malformed credentials
+  kNoPasswordFile,  // the password file cannot be read: nobody can log in
+};
+
+class PasswordCheck {
+ public:
+  explicit PasswordCheck(std::filesystem::path passwordFile);
+  PasswordCheck(const PasswordCheck&) = delete;
+  PasswordCheck& operator=(const PasswordCheck&) = delete;
+
+  // Checks the Authorization header value (may be empty). On kAccepted *user holds the user name.
+  AuthOutcome check(std::string_view authorization, std::string* user);
+
+ private:
+  struct FileVersion {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    long long modifiedNs = 0;
+    bool operator==(const FileVersion&) const = default;
+  };
+  using Entries = std::vector<std::pair<std::string, std::string>>;  // user, hash
+
+  // Re-reads the file when its version changed; false when it cannot be read.
+  bool refresh(FileVersion* version, Entries* entries);
+
+  const std::filesystem::path path_;
+  std::mutex mu_;
+  FileVersion version_;                    // guarded by mu_
+  Entries entries_;                        // guarded by mu_
+  bool loaded_ = false;                    // guarded by mu_
+  std::unordered_set<std::string> known_;  // accepted header values, guarded by mu_
+};

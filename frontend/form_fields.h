@@ -1,0 +1,17 @@
+// Decoding of application/x-www-form-urlencoded texts (query strings and form bodies) into an
+// ordered field list, with httplib's percent decoding ("+" is a space).
+//
+// Thread safety: pure functions.
+#pragma once
+
+#include <string_view>
+
+#include "frontend/front_request.h"
+
+// Appends the fields of text ("a=1&b=2&") in order; empty names are skipped, a name without "="
+// gets an empty value. Returns false (fields appended so far stay) when more than maxFields
+// fields would be in *fields.
+bool appendUrlEncodedFields(std::string_view text, size_t maxFields, FieldList* fields);
+
+// True when a name or value of fields holds a NUL byte.
+bool anyFieldHoldsNul(const FieldList& fields);

@@ -1,0 +1,210 @@
+// The front end's core; see front_end.h.
+#include "frontend/front_end.h"
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+
+#include "common/cgi_client.h"
+#include "frontend/form_fields.h"
+#include "frontend/multipart.h"
+#include "frontend/reply_answer.h"
+#include "frontend/request_table.h"
+#include "frontend/static_files.h"
+#include "frontend/upload_store.h"
+
+namespace {
+
+constexpr std::string_view kApiPrefix = "/api/";
+
+bool isServerRequestPath(std::string_view path) {
+  return path == "/cgi-bin/cgiloader.cgi" || path == "/cgi-bin/cgiloader";
+}
+
+bool isPlainName(std::string_view name) {
+  if (name.empty() || name.size() > 64) return false;
+  for (char c : name) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// "/api/<module>/<method>" split into its two names; nullopt when it is not of that form.
+std::optional<std::pair<std::string, std::string>> apiTarget(std::string_view path) {
+  path.remove_prefix(kApiPrefix.size());
+  const size_t slash = path.find('/');
+  if (slash == std::string_view::npos) return std::nullopt;
+  const std::string_view module = path.substr(0, slash);
+  const std::string_view method = path.substr(slash + 1);
+  if (!isPlainName(module) || !isPlainName(method)) return std::nullopt;
+  return std::make_pair(std::string(module), std::string(method));
+}
+
+// Where a "try again" goes: the same address for a GET, the main page after a POST (its body
+// is gone).
+std::string retryUrlOf(const FrontRequest& request) {
+  if (request.method != "GET") return kMainPageUrl;
+  return request.rawQuery.empty() ? request.path : request.path + "?" + request.rawQuery;
+}
+
+FrontResponse redirectAnswer(const std::string& location) {
+  FrontResponse response = messageAnswer(AnswerKind::kPage, 302, "Moved", "The main page is at " + location);
+  response.setHeader("Location", location);
+  return response;
+}
+
+bool isFormType(std::string_view type, std::string_view expected) {
+  const size_t end = type.find(';');
+  std::string base(type.substr(0, end));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return base == expected;
+}
+
+}  // namespace
+
+RoundTrip sharedMemoryRoundTrip() {
+  return [](VariableTable request, VariableTable* reply) {
+    return cgiRoundTrip(request, reply, CgiClientOptions());
+  };
+}
+
+FrontEnd::FrontEnd(const std::filesystem::path& root, FrontEndLimits limits, RoundTrip roundTrip)
+    : guard_(root),
+      limits_(limits),
+      roundTrip_(std::move(roundTrip)),
+      passwords_(guard_.root() / "db" / "password.web") {}
+
+FrontResponse FrontEnd::handle(const FrontRequest& request) {
+  if (!valid()) {
+    return messageAnswer(AnswerKind::kPage, 500, "The web front end is not installed correctly",
+                         "The folder of the installed server cannot be found.");
+  }
+  if (request.path == "/") return redirectAnswer(kMainPageUrl);
+  if (isServerRequestPath(request.path)) return serverRequest(request, AnswerKind::kPage, "", "");
+  if (request.path.starts_with(kApiPrefix)) {
+    const auto target = apiTarget(request.path);
+    if (!target) {
+      return messageAnswer(AnswerKind::kJson, 404, "Not found", "The API address is /api/<module>/<method>.");
+    }
+    return serverRequest(request, AnswerKind::kJson, target->first, target->second);
+  }
+  return staticFileAnswer(guard_, request.method, request.path);
+}
+
+FrontResponse FrontEnd::serverRequest(const FrontRequest& request, AnswerKind kind, const std::string& module,
+                                      const std::string& method) {
+  if (request.method != "GET" && request.method != "POST") {
+    return messageAnswer(kind, 405, "Method not allowed", "Requests are sent with GET or POST.");
+  }
+  RequestIdentity identity;
+  identity.remoteAddress = plainAddress(request.remoteAddress);
+  identity.remoteHost = request.remoteHost;
+  if (request.authorization.empty() && !request.serverAuthenticatedUser.empty()) {
+    identity.remoteUser = request.serverAuthenticatedUser;
+  } else {
+    switch (passwords_.check(request.authorization, &identity.remoteUser)) {
+      case AuthOutcome::kAccepted:
+        break;
+      case AuthOutcome::kRefused:
+        return unauthorizedAnswer(kind);
+      case AuthOutcome::kNoPasswordFile:
+        return messageAnswer(kind, 500, "Logins are not possible",
+                             "The password file db/password.web of the installation cannot be read.");
+    }
+  }
+  std::filesystem::path uploadFolder;
+  if (!guard_.uploadFolder(&uploadFolder)) uploadFolder.clear();
+  UploadStore store(uploadFolder);  // its files go when the answer is built
+  FieldList fields;
+  std::vector<StoredUpload> uploads;
+  std::string why;
+  if (const int refused = collectFields(request, &store, &fields, &uploads, &why); refused != 0) {
+    return messageAnswer(kind, refused, "The request was refused", why);
+  }
+  if (kind == AnswerKind::kJson) {
+    // The address names the target; fields of the same names must not compete with it.
+    std::erase_if(fields,
+                  [](const auto& field) { return field.first == "module" || field.first == "method"; });
+    fields.emplace_back("module", module);
+    fields.emplace_back("method", method);
+  }
+  TableOwner table = buildRequestTable(fields, uploads, identity);
+  VariableTable reply = nullptr;
+  const int result = roundTrip_(table.get(), &reply);
+  TableOwner replyOwner(reply);
+  if (result != kCgiOk) return slotFailureAnswer(kind, result, retryUrlOf(request));
+  return answerReply(guard_, replyOwner.get(), kind);
+}
+
+int FrontEnd::collectFields(const FrontRequest& request, UploadStore* store, FieldList* fields,
+                            std::vector<StoredUpload>* uploads, std::string* why) {
+  constexpr const char kTooMany[] = "The request has too many fields.";
+  if (request.body.size() > limits_.maxBody) {
+    *why = "The request is larger than the front end accepts.";
+    return 413;
+  }
+  if (!appendUrlEncodedFields(request.rawQuery, limits_.maxFields, fields)) {
+    *why = kTooMany;
+    return 413;
+  }
+  int refused = 0;
+  if (request.body.empty()) {
+    // Nothing more to read.
+  } else if (isFormType(request.contentType, "application/x-www-form-urlencoded")) {
+    if (!appendUrlEncodedFields(request.body, limits_.maxFields, fields)) {
+      *why = kTooMany;
+      refused = 413;
+    }
+  } else if (isFormType(request.contentType, "multipart/form-data")) {
+    refused = collectParts(request, store, fields, uploads, why);
+  } else {
+    *why = "The request's content type is not a form.";
+    refused = 415;
+  }
+  if (refused == 0 && anyFieldHoldsNul(*fields)) {
+    *why = "A field of the request holds a NUL byte.";
+    refused = 400;
+  }
+  return refused;
+}
+
+int FrontEnd::collectParts(const FrontRequest& request, UploadStore* store, FieldList* fields,
+                           std::vector<StoredUpload>* uploads, std::string* why) {
+  std::vector<FormPart> parts;
+  const size_t room = limits_.maxFields - std::min(limits_.maxFields, fields->size());
+  switch (parseMultipart(request.contentType, request.body, room, &parts)) {
+    case MultipartResult::kOk:
+      break;
+    case MultipartResult::kTooManyParts:
+      *why = "The request has too many fields.";
+      return 413;
+    default:
+      *why = "The form data of the request cannot be read.";
+      return 400;
+  }
+  for (const FormPart& part : parts) {
+    if (part.name.find('\0') != std::string::npos) {
+      *why = "A field of the request holds a NUL byte.";
+      return 400;
+    }
+    // A file input left empty is sent as a file part without a name and without bytes.
+    if (part.isFile && part.fileName.empty() && part.data.empty()) continue;
+    if (!part.isFile) {
+      fields->emplace_back(part.name, std::string(part.data));
+      continue;
+    }
+    if (uploads->size() >= limits_.maxUploads) {
+      *why = "The request carries too many files.";
+      return 413;
+    }
+    StoredUpload upload{part.name, std::string(), baseFileName(part.fileName)};
+    if (!store->store(part.data, &upload.path)) {
+      *why = "The uploaded file cannot be stored in the temp folder.";
+      return 500;
+    }
+    uploads->push_back(std::move(upload));
+  }
+  return 0;
+}

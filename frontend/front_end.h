@@ -1,0 +1,66 @@
+// The front end's core, shared by the HTTP server mode and the CGI mode: routes a request (a
+// server request, the JSON API, a static file), checks the login, builds the request table
+// (storing uploads), hands it to the server over shared memory and turns the reply into the
+// answer.
+//
+// The request is complete in memory before a slot is taken, so a slow client never holds a slot.
+//
+// Thread safety: handle() may run on any number of threads at once.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/variable_table.h"
+#include "frontend/basic_auth.h"
+#include "frontend/front_request.h"
+#include "frontend/path_guard.h"
+#include "frontend/status_pages.h"
+
+class UploadStore;
+struct StoredUpload;
+
+struct FrontEndLimits {
+  size_t maxBody = 16 * 1024 * 1024;
+  size_t maxFields = 1000;  // query and form fields and multipart parts together
+  size_t maxUploads = 8;
+};
+
+// Hands the request table to the server; on kCgiOk *reply holds the reply (caller frees).
+// Returns a CgiClientResult.
+using RoundTrip = std::function<int(VariableTable request, VariableTable* reply)>;
+
+// The shared-memory round trip of common/cgi_client.h with its default options.
+RoundTrip sharedMemoryRoundTrip();
+
+class FrontEnd {
+ public:
+  FrontEnd(const std::filesystem::path& root, FrontEndLimits limits, RoundTrip roundTrip);
+  FrontEnd(const FrontEnd&) = delete;
+  FrontEnd& operator=(const FrontEnd&) = delete;
+
+  // False when the root is no folder.
+  bool valid() const { return guard_.valid(); }
+  const PathGuard& guard() const { return guard_; }
+  const FrontEndLimits& limits() const { return limits_; }
+
+  FrontResponse handle(const FrontRequest& request);
+
+ private:
+  FrontResponse serverRequest(const FrontRequest& request, AnswerKind kind, const std::string& module,
+                              const std::string& method);
+  // Fills *fields with the query and body fields and stores the uploads. 0, or the HTTP status
+  // of the refusal with its reason in *why.
+  int collectFields(const FrontRequest& request, UploadStore* store, FieldList* fields,
+                    std::vector<StoredUpload>* uploads, std::string* why);
+  int collectParts(const FrontRequest& request, UploadStore* store, FieldList* fields,
+                   std::vector<StoredUpload>* uploads, std::string* why);
+
+  PathGuard guard_;
+  FrontEndLimits limits_;
+  RoundTrip roundTrip_;
+  PasswordCheck passwords_;
+};

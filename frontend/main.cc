@@ -1,0 +1,83 @@
+// cgiloader: the web front end of the Kestrova server. A CGI program when a web server runs it
+// (GATEWAY_INTERFACE set), else a standalone HTTP server. See frontend/README.md.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "frontend/cgi_mode.h"
+#include "frontend/front_end.h"
+#include "frontend/http_mode.h"
+#include "frontend/options.h"
+
+namespace {
+
+std::filesystem::path programPath(const char* argv0) {
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::canonical("/proc/self/exe", error);
+  if (error) path = std::filesystem::absolute(argv0, error);
+  return path;
+}
+
+// Stops the server on SIGINT or SIGTERM. The signals are blocked in every thread (the mask is
+// inherited) and taken by this thread alone.
+std::thread stopOnSignal(HttpFrontEnd* http, sigset_t signals) {
+  return std::thread([http, signals] {
+    int number = 0;
+    sigwait(&signals, &number);
+    if (number != SIGUSR2) std::printf("cgiloader: signal %d, stopping\n", number);
+    http->stop();
+  });
+}
+
+int serveHttp(FrontEnd* core, const LoaderOptions& options) {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGUSR2);  // sent to ourselves to end the signal thread
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  HttpFrontEnd http(core, options.http);
+  if (!http.bind()) {
+    std::fprintf(stderr, "cgiloader: cannot listen on %s:%d\n", options.http.host.c_str(), options.http.port);
+    return 1;
+  }
+  std::printf("cgiloader: serving %s on http://%s:%d/\n", core->guard().root().c_str(),
+              options.http.host.c_str(), http.boundPort());
+  std::fflush(stdout);
+  std::thread signalThread = stopOnSignal(&http, signals);
+  http.run();
+  kill(getpid(), SIGUSR2);
+  signalThread.join();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  LoaderOptions options;
+  const bool cgi = std::getenv("GATEWAY_INTERFACE") != nullptr;
+  std::string error;
+  // A web server passes a query without "=" as arguments; CGI mode takes no options.
+  if (!cgi && !parseLoaderOptions(argc, argv, &options, &error)) {
+    std::fprintf(stderr, "cgiloader: %s\n%s", error.c_str(), loaderUsage());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(loaderUsage(), stdout);
+    return 0;
+  }
+  const std::filesystem::path root = options.root.empty() ? defaultRoot(programPath(argv[0])) : options.root;
+  FrontEnd core(root, options.limits, sharedMemoryRoundTrip());
+  if (!core.valid()) {
+    std::fprintf(stderr, "cgiloader: the installed tree %s is not a folder\n", root.c_str());
+    if (!cgi) return 1;
+  }
+  if (cgi)
+    return runCgiRequest(
+        &core, [](const char* name) { return std::getenv(name); }, stdin, stdout);
+  return serveHttp(&core, options);
+}

@@ -1,0 +1,93 @@
+// Page rendering with partials from files; see page_template.h.
+#include "frontend/page_template.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <kainjow/mustache.hpp>
+#include <map>
+#include <memory>
+
+#include "frontend/reply_context.h"
+
+namespace mustache = kainjow::mustache;
+
+namespace {
+
+// The standard context, except that partials come from files beside the page.
+class PageContext : public mustache::basic_context<std::string> {
+ public:
+  PageContext(const mustache::data* data, const PathGuard& guard, std::filesystem::path page)
+      : inner_(data), guard_(guard), page_(std::move(page)) {}
+
+  void push(const mustache::data* data) override { inner_.push(data); }
+  void pop() override { inner_.pop(); }
+  const mustache::data* get(const std::string& name) const override { return inner_.get(name); }
+
+  const mustache::data* get_partial(const std::string& name) const override {
+    // Counting every inclusion also ends a partial that includes itself.
+    if (++inclusions_ > kMaxPartials) {
+      failure_ = "too many partials";
+      return nullptr;
+    }
+    auto found = partials_.find(name);
+    if (found != partials_.end()) return found->second.get();
+    std::filesystem::path path;
+    std::string text;
+    if (!guard_.resolveBeside(page_, name, &path) || !readWholeFile(path, kMaxTemplateBytes, &text)) {
+      failure_ = "partial \"" + name + "\" not found";
+      return nullptr;
+    }
+    auto data = std::make_unique<mustache::data>(mustache::partial{[text] { return text; }});
+    return partials_.emplace(name, std::move(data)).first->second.get();
+  }
+
+  const std::string& failure() const { return failure_; }
+
+ private:
+  mustache::context<std::string> inner_;
+  const PathGuard& guard_;
+  const std::filesystem::path page_;
+  mutable std::map<std::string, std::unique_ptr<mustache::data>> partials_;
+  mutable int inclusions_ = 0;
+  mutable std::string failure_;
+};
+
+}  // namespace
+
+bool readWholeFile(const std::filesystem::path& path, size_t limit, std::string* out) {
+  FILE* file = std::fopen(path.c_str(), "rbe");
+  if (file == nullptr) return false;
+  struct stat st {};
+  bool ok = fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) <= limit;
+  if (ok) {
+    out->assign(static_cast<size_t>(st.st_size), '\0');
+    const size_t got = out->empty() ? 0 : std::fread(out->data(), 1, out->size(), file);
+    out->resize(got);
+    ok = std::ferror(file) == 0;
+  }
+  std::fclose(file);
+  return ok;
+}
+
+bool renderPage(const PathGuard& guard, const std::filesystem::path& templatePath, const ReplyNode& tree,
+                std::string* html, std::string* error) {
+  std::string text;
+  if (!readWholeFile(templatePath, kMaxTemplateBytes, &text)) {
+    *error = "the template cannot be read";
+    return false;
+  }
+  mustache::mustache page(text);
+  if (!page.is_valid()) {
+    *error = page.error_message();
+    return false;
+  }
+  const mustache::data data = mustacheContextOf(tree);
+  PageContext context(&data, guard, templatePath);
+  *html = page.render(context);
+  if (!page.is_valid() || !context.failure().empty()) {
+    *error = !context.failure().empty() ? context.failure() : page.error_message();
+    return false;
+  }
+  return true;
+}

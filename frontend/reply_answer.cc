@@ -1,0 +1,79 @@
+// Server replies as HTTP answers; see reply_answer.h.
+#include "frontend/reply_answer.h"
+
+#include "frontend/multipart.h"
+#include "frontend/page_template.h"
+#include "frontend/reply_json.h"
+#include "frontend/reply_tree.h"
+
+namespace {
+
+// The page qcli reads is printed unescaped; no script in it may run in a browser.
+constexpr const char kUnescapedPageName[] = "qcli.htm";
+constexpr const char kUnescapedPagePolicy[] = "default-src 'none'; style-src 'unsafe-inline'";
+
+// A download name that is safe inside the quoted header parameter.
+std::string downloadName(const std::filesystem::path& path) {
+  std::string name;
+  for (char c : baseFileName(path.filename().string())) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    name.push_back(b < 0x7f && c != '\\' && c != ';' ? c : '_');
+  }
+  return name.empty() ? std::string("download") : name;
+}
+
+FrontResponse exportAnswer(const PathGuard& guard, const std::string& relative, bool binary) {
+  std::filesystem::path path;
+  std::string body;
+  if (!guard.resolveReplyPath(relative, PathArea::kExports, &path) ||
+      !readWholeFile(path, kMaxExportBytes, &body)) {
+    return messageAnswer(AnswerKind::kPage, 404, "The file is not available",
+                         "The server offered a file that cannot be read: " + relative);
+  }
+  FrontResponse response;
+  addDynamicHeaders(&response);
+  response.contentType = binary ? "binary/octet-stream" : "text/plain";
+  response.body = std::move(body);
+  response.setHeader("Content-Disposition", "attachment; filename=\"" + downloadName(path) + "\"");
+  return response;
+}
+
+FrontResponse pageAnswer(const PathGuard& guard, const std::string& relative, const ReplyNode& tree) {
+  std::filesystem::path path;
+  if (!guard.resolveReplyPath(relative, PathArea::kTemplates, &path)) {
+    return messageAnswer(AnswerKind::kPage, 500, "The page cannot be shown",
+                         "The page template " + relative + " is missing or lies outside the web folders.");
+  }
+  FrontResponse response;
+  std::string error;
+  if (!renderPage(guard, path, tree, &response.body, &error)) {
+    return messageAnswer(AnswerKind::kPage, 500, "The page cannot be shown",
+                         "The page template " + relative + " cannot be rendered: " + error);
+  }
+  addDynamicHeaders(&response);
+  response.contentType = "text/html; charset=utf-8";
+  if (path.filename() == kUnescapedPageName)
+    response.setHeader("Content-Security-Policy", kUnescapedPagePolicy);
+  return response;
+}
+
+}  // namespace
+
+FrontResponse answerReply(const PathGuard& guard, VariableTable reply, AnswerKind kind) {
+  const FlatReply flat = flattenReply(reply);
+  if (kind == AnswerKind::kJson) {
+    FrontResponse response;
+    addDynamicHeaders(&response);
+    response.contentType = "application/json";
+    response.body = replyJsonText(buildReplyTree(flat));
+    return response;
+  }
+  if (auto text = flat.find("ExportText"); text != flat.end())
+    return exportAnswer(guard, text->second, false);
+  if (auto binary = flat.find("ExportBinary"); binary != flat.end())
+    return exportAnswer(guard, binary->second, true);
+  if (auto page = flat.find("HTMLPath"); page != flat.end())
+    return pageAnswer(guard, page->second, buildReplyTree(flat));
+  return messageAnswer(AnswerKind::kPage, 502, "The server's reply names no page",
+                       "The server answered without naming a page, a text or a file.");
+}

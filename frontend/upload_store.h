@@ -1,0 +1,33 @@
+// The files of one request's uploads under <prefix>/temp: each gets a fresh unguessable name
+// ("upload-" + 32 hexadecimal digits from the system's random source), is created exclusively
+// (O_EXCL, O_NOFOLLOW, relative to the folder opened once, mode 0640) and is removed when the
+// store goes out of scope, that is once the answer has been built.
+//
+// Thread safety: one store per request; not shared between threads.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class UploadStore {
+ public:
+  // folder: the real path of the upload folder (PathGuard::uploadFolder).
+  explicit UploadStore(std::filesystem::path folder);
+  // Removes every file stored.
+  ~UploadStore();
+  UploadStore(const UploadStore&) = delete;
+  UploadStore& operator=(const UploadStore&) = delete;
+
+  // Writes data to a new file; *path receives its absolute path. False (and nothing left behind)
+  // when the folder cannot be opened or the file cannot be created or written whole.
+  [[nodiscard]] bool store(std::string_view data, std::string* path);
+
+  size_t count() const { return names_.size(); }
+
+ private:
+  std::filesystem::path folder_;
+  int folderFd_ = -1;
+  std::vector<std::string> names_;
+};

@@ -1,0 +1,380 @@
+// Start-up and shutdown of the server network, the listeners and the check-in ambassador; see
+// network_communicator.h.
+#include "server/net/network_communicator.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/debug.h"
+#include "common/property_file.h"
+#include "common/string_tables.h"
+#include "server/device_list_owner.h"
+#include "server/events/dispatcher.h"
+#include "server/net/network_runtime.h"
+#include "server/net/packet_handlers.h"
+#include "server/net/packet_sender.h"
+#include "server/net/socket_layer.h"
+#include "server/request/host_addresses.h"
+#include "server/request/local_addresses.h"
+#include "server/request/module_manager.h"
+#include "server/request/page_rows.h"
+#include "server/server_state.h"
+
+namespace {
+
+constexpr char kListenerTag[] = "initializeKestrovaNetwork/listenForNetworkPackets";
+constexpr char kAmbassadorTag[] = "initializeKestrovaNetwork/handler_CheckInAmbassador";
+constexpr char kSilentSenderTag[] = "handler_CheckInAmbassador/handler_SendDeviceList";
+constexpr uint32_t kNetworkEventBase = 0x200;
+constexpr uint32_t kNoMulticastCode = 1;
+constexpr uint32_t kListenSocketCode = 2;
+constexpr size_t kHostNameLimit = 63;
+constexpr size_t kShutdownNoticeSize = 100;
+constexpr char kShutdownNoticeText[] = "focalpointShutdown";
+// Longer than any network thread needs to notice the stop (claim-wait step, ambassador step,
+// woken listeners, short handlers).
+constexpr int kStopWaitMs = 8000;
+// A listen socket that keeps failing is retried at this pace rather than in a busy loop.
+constexpr int kReceiveErrorPauseMs = 50;
+
+bool gStarted = false;  // main loop thread only
+// Filled before the listeners start and closed after they have ended; each listener reads only
+// its own slot.
+std::array<SocketHandle, kMaxLocalAddresses> gListenSockets;
+LocalAddressSource gAddressSource = nullptr;  // main loop thread only
+
+std::string stringTableText(const char* key) {
+  char* text = lookupString(kStringsDbPath, key);
+  std::string value = text != nullptr ? text : kMissing;
+  std::free(text);
+  return value;
+}
+
+bool isMissing(const std::string& text) { return text.find("missing") != std::string::npos; }
+
+std::vector<uint32_t> resolverAddresses() {
+  uint32_t addresses[kMaxLocalAddresses] = {};
+  std::vector<uint32_t> list;
+  if (getLocalHostAddress(addresses, kMaxLocalAddresses) != 0) return list;
+  for (uint32_t address : addresses) {
+    if (address != 0) list.push_back(address);
+  }
+  return list;
+}
+
+LocalAddressCandidates hostAddressCandidates() {
+  LocalAddressCandidates candidates;
+  candidates.resolver = resolverAddresses();
+  candidates.interfaces = hostIpv4Addresses(kMaxLocalAddresses);
+  return candidates;
+}
+
+std::shared_ptr<NetworkSetup> readSetup() {
+  auto setup = std::make_shared<NetworkSetup>();
+  setup->hostName = hostName().substr(0, kHostNameLimit);
+  const LocalAddressCandidates candidates =
+      gAddressSource != nullptr ? gAddressSource() : hostAddressCandidates();
+  setup->localAddresses = chooseLocalAddresses(candidates.resolver, candidates.interfaces);
+  const uint32_t first = setup->localAddresses.empty() ? 0 : setup->localAddresses.front();
+  setup->identity = senderIdentityText(serverSerialNumber(), first);
+  setup->config = readNetworkConfig(&serverSettings().ip);
+  return setup;
+}
+
+bool isOwnAddress(const NetworkSetup& setup, uint32_t address) {
+  return std::find(setup.localAddresses.begin(), setup.localAddresses.end(), address) !=
+         setup.localAddresses.end();
+}
+
+void handleDatagram(const NetworkSetup& setup, const uint8_t* data, size_t length, uint32_t source) {
+  debugPrint(kNetDebug1, "net: listen: Rxd packet from %d.%d.%d.%d\n", (source >> 24) & 0xFF,
+             (source >> 16) & 0xFF, (source >> 8) & 0xFF, source & 0xFF);
+  if (isOwnAddress(setup, source)) {
+    debugPrint(kNetDebug1, "net: listenForNetworkPackets  packet from self  -------------\n");
+    return;
+  }
+  std::unique_ptr<NetworkPacket> packet = CreateKestrovaNetworkPacket(data, length);
+  if (!packet) {
+    debugPrint(kNetDebug1, "net: listenForNetworkPackets  packet conversion err  -------------\n");
+    return;
+  }
+  int changes = 0;
+  bool duplicate = true;  // every packet is dropped while the server isn't running
+  {
+    std::lock_guard<std::mutex> lock(serverListLock());
+    if (networkRunning()) duplicate = serverList().isDuplicate(*packet, std::time(nullptr), &changes);
+  }
+  countNetworkChanges(changes);
+  if (duplicate) {
+    debugPrint(kNetDebug1, "net: listenForNetworkPackets  net check err  -------------\n");
+    return;
+  }
+  dispatchNetworkPacket(std::move(packet));
+}
+
+void listenForNetworkPackets(uintptr_t index) {
+  const std::shared_ptr<const NetworkSetup> setup = networkSetup();
+  const SocketHandle socket = gListenSockets[index];
+  if (!setup) return;
+  std::vector<uint8_t> buffer(kMaxDatagramSize);
+  while (networkRunning()) {
+    std::fill(buffer.begin(), buffer.end(), 0);
+    size_t received = 0;
+    uint32_t source = 0;
+    if (receiveDatagram(socket, buffer.data(), buffer.size(), &received, &source) != 0) {
+      if (networkRunning()) threadSleep(kReceiveErrorPauseMs);
+      continue;
+    }
+    if (!networkRunning()) break;  // woken by the shutdown
+    handleDatagram(*setup, buffer.data(), received, source);
+  }
+}
+
+// Marks the servers that stopped checking in; their units are released and our list is sent,
+// so that the units get claimed again.
+void releaseSilentServers() {
+  int marked = 0;
+  {
+    std::lock_guard<std::mutex> listLock(serverListLock());
+    marked = serverList().markSilentServers(std::chrono::steady_clock::now(),
+                                            std::chrono::milliseconds(networkTimings().silenceMs));
+    if (marked == 0) return;
+    std::lock_guard<std::mutex> claimLock(deviceClaimLock());
+    if (DeviceRecord* list = claimableDeviceList()) releaseNotMineUnits(list);
+  }
+  countNetworkChanges(marked);
+  startUnitListSender(kSilentSenderTag);
+}
+
+void sendCheckIn(const NetworkSetup& setup) {
+  CheckInData data;
+  data.hostName = setup.hostName;
+  data.status = getGlobalStatus(false);
+  const std::vector<uint8_t> bytes = encodeCheckInData(data);
+  SendPacketOverNetwork(kCheckInRequest, static_cast<uint32_t>(bytes.size()), bytes.data());
+}
+
+// Sleeps until deadline in short steps; false when the network stopped meanwhile.
+bool sleepUntil(std::chrono::steady_clock::time_point deadline, int stepMs) {
+  for (;;) {
+    if (!networkRunning()) return false;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return true;
+    if (!threadSleep(static_cast<int>(std::min<long long>(left.count(), stepMs)))) return false;
+  }
+}
+
+void checkInAmbassador(uintptr_t) {
+  const std::shared_ptr<const NetworkSetup> setup = networkSetup();
+  if (!setup) return;
+  // Passes keep a fixed pace (no drift from the work of each pass).
+  auto next = std::chrono::steady_clock::now();
+  while (networkRunning()) {
+    releaseSilentServers();
+    sendCheckIn(*setup);
+    const NetworkTimings timings = networkTimings();
+    next += std::chrono::milliseconds(timings.checkInPeriodMs);
+    if (!sleepUntil(next, timings.ambassadorStepMs)) break;
+  }
+  std::lock_guard<std::mutex> lock(serverListLock());
+  serverList().clear();
+}
+
+void openListenSocket(int slot, uint32_t address, const NetworkConfig& config) {
+  debugPrint(kNetDebug1, "net: init: open loop: aulThisServerIPAddress[ %d. ] = %08xx\n", slot, address);
+  const uint32_t status = createListenSocket(&gListenSockets[slot], address, config.port,
+                                             kMulticastListenSpecifier, config.group.c_str());
+  if (status == kNetNoError) return;
+  debugPrint(kNetDebug1, "net: init: Create socket failed. fStatus = %xx\n", status);
+  const std::string format = stringTableText("KestrovaEvent_CreateMultSocketFailed");
+  char* statusText = socketStatusText(status);
+  const std::string reason = statusText != nullptr ? statusText : kMissing;
+  std::free(statusText);
+  const bool usable = !isMissing(format) && !isMissing(reason);
+  const std::string message =
+      usable ? fillNetworkEventFormat(format, reason) : "Create listen socket failed.";
+  raiseNetworkEvent(message.c_str(), 1, kListenSocketCode);
+}
+
+void startListeners(const NetworkSetup& setup) {
+  if (setup.config.group.empty()) {
+    debugPrint(kNetDebug1, "net: init: No multicast address found.\n");
+    std::string text = stringTableText("KestrovaEvent_GetMulticastFailed");
+    if (isMissing(text)) {
+      text = "The multicast address is not configured. No communication will take place with other servers.";
+    }
+    raiseNetworkEvent(text.c_str(), 1, kNoMulticastCode);
+    return;
+  }
+  for (int slot = 0; slot < kMaxLocalAddresses; ++slot) {
+    const uint32_t address =
+        slot < static_cast<int>(setup.localAddresses.size()) ? setup.localAddresses[slot] : 0;
+    if (address == 0) {
+      debugPrint(kNetDebug1, "net: init: createListenSocket IP = 0 \n");
+      continue;
+    }
+    openListenSocket(slot, address, setup.config);
+  }
+  for (int slot = 0; slot < kMaxLocalAddresses; ++slot) {
+    if (gListenSockets[slot] == kInvalidSocket) continue;
+    if (startNetworkThread(listenForNetworkPackets, static_cast<uintptr_t>(slot), kListenerTag) == 0) {
+      debugPrint(kNetDebug1, "net: init: listener %d did not start\n", slot);
+    }
+  }
+}
+
+// A deep copy of a device list in storage of its own.
+class DeviceListCopy {
+ public:
+  const DeviceRecord* assign(const DeviceRecord* list) {
+    records_.clear();
+    infos_.clear();
+    units_.clear();
+    size_t unitCount = 0;
+    size_t recordCount = 0;
+    for (const DeviceRecord* r = list; r != nullptr; r = r->next, ++recordCount) {
+      for (const ModDeviceItem* u = r->units; u != nullptr; u = u->next) ++unitCount;
+    }
+    records_.reserve(recordCount);  // no reallocation below: the links stay valid
+    infos_.reserve(recordCount);
+    units_.reserve(unitCount);
+    for (const DeviceRecord* r = list; r != nullptr; r = r->next) {
+      DeviceRecord& record = records_.emplace_back(*r);
+      record.next = nullptr;
+      if (records_.size() > 1) records_[records_.size() - 2].next = &record;
+      if (r->info != nullptr) record.info = &infos_.emplace_back(*r->info);
+      ModDeviceItem** tail = &record.units;
+      for (const ModDeviceItem* u = r->units; u != nullptr; u = u->next) {
+        ModDeviceItem& unit = units_.emplace_back(*u);
+        unit.modState = nullptr;
+        unit.next = nullptr;
+        *tail = &unit;
+        tail = &unit.next;
+      }
+    }
+    return records_.empty() ? nullptr : records_.data();
+  }
+
+ private:
+  std::vector<DeviceRecord> records_;
+  std::vector<DeviceInfo> infos_;
+  std::vector<ModDeviceItem> units_;
+};
+
+void sendShutdownNotice() {
+  uint8_t notice[kShutdownNoticeSize] = {};
+  std::memcpy(notice, kShutdownNoticeText, sizeof(kShutdownNoticeText));
+  SendPacketOverNetwork(kShutdownNotice, sizeof(notice), notice);
+}
+
+}  // namespace
+
+void initializeKestrovaNetwork() {
+  if (gStarted) return;
+  debugPrint(kNetDebug1, "net: init: Initializing Kestrova networking.\n");
+  startSockets();
+  gListenSockets.fill(kInvalidSocket);
+  const std::shared_ptr<NetworkSetup> setup = readSetup();
+  setLocalAddresses(setup->localAddresses.data(), static_cast<int>(setup->localAddresses.size()));
+  {
+    std::lock_guard<std::mutex> lock(deviceClaimLock());
+    claimState() = ClaimState();
+  }
+  setNetworkSetup(setup);
+  setNetworkActive(true);
+  gStarted = true;
+  setPageRowsWriter(PageRows::kServerList, addServerListRows);
+  if (!setup->localAddresses.empty()) startListeners(*setup);
+  if (startNetworkThread(checkInAmbassador, 0, kAmbassadorTag) == 0) {
+    debugPrint(kNetDebug1, "net: init: the check-in ambassador did not start\n");
+  }
+}
+
+void stopKestrovaNetwork() {
+  if (!gStarted) return;
+  setNetworkActive(false);
+  for (SocketHandle socket : gListenSockets) {
+    if (socket != kInvalidSocket) shutdownSocket(socket);
+  }
+  if (!waitForNetworkThreads(kStopWaitMs)) {
+    std::printf("net: stop: %d network threads did not end\n", liveNetworkThreads());
+    std::fflush(stdout);
+  }
+  for (SocketHandle& socket : gListenSockets) closeSocket(&socket);
+  sendShutdownNotice();
+  setPageRowsWriter(PageRows::kServerList, nullptr);
+  {
+    std::lock_guard<std::mutex> lock(serverListLock());
+    serverList().clear();
+  }
+  setNetworkSetup(nullptr);
+  clearLocalAddresses();
+  stopSockets();
+  gStarted = false;
+}
+
+void handleReceivedDatagram(const uint8_t* data, size_t length, uint32_t source) {
+  const std::shared_ptr<const NetworkSetup> setup = networkSetup();
+  if (setup && data != nullptr) handleDatagram(*setup, data, length, source);
+}
+
+void setLocalAddressSource(LocalAddressSource source) { gAddressSource = source; }
+
+std::string serverIdentityText() {
+  const std::shared_ptr<const NetworkSetup> setup = networkSetup();
+  return setup ? setup->identity : std::string();
+}
+
+std::string fillNetworkEventFormat(const std::string& format, const std::string& argument) {
+  std::string text;
+  bool filled = false;
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == '%' && i + 1 < format.size()) {
+      if (format[i + 1] == '%') {
+        text += '%';
+        ++i;
+        continue;
+      }
+      if (format[i + 1] == 's' && !filled) {
+        text += argument;
+        filled = true;
+        ++i;
+        continue;
+      }
+    }
+    text += format[i];
+  }
+  return text;
+}
+
+void raiseNetworkEvent(const char* message, uint32_t level, uint32_t code) {
+  std::string device = stringTableText("serverNetwork");
+  if (isMissing(device)) device = "Server( Network Communicator )";
+  std::string text = message != nullptr ? message : stringTableText("missingNetworkMessage");
+  if (isMissing(text)) text = "An unspecified error encountered";
+  raiseEvent(device.c_str(), text.c_str(), level, 0, kNetworkEventBase + code, 0);
+}
+
+void publishDeviceListForNetwork() { publishClaimDeviceList(serverDeviceList()); }
+
+void withdrawDeviceListForNetwork() { publishClaimDeviceList(nullptr); }
+
+const DeviceRecord* deviceListSnapshot() {
+  thread_local DeviceListCopy copy;
+  std::lock_guard<std::mutex> lock(deviceClaimLock());
+  return copy.assign(publishedClaimDeviceList());
+}
+
+void addServerListRows(VariableTable* reply) {
+  std::lock_guard<std::mutex> lock(serverListLock());
+  serverList().addPageRows(reply);
+}

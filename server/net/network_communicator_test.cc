@@ -1,0 +1,448 @@
+// The server network inside one process, with shortened periods: check-ins out of every
+// interface and to the partners, packets received from a peer (new server, duplicates, own
+// packets), the list exchange and claim wait, the silent-server release, the take-over, and a
+// stop that leaves no thread and no descriptor. Sends are recorded instead of sent; one test
+// receives real datagrams on the loopback interface.
+#include "server/net/network_communicator.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/thread_manager.h"
+#include "server/net/claim_test_list.h"
+#include "server/net/device_list_sender.h"
+#include "server/net/network_packet.h"
+#include "server/net/network_runtime.h"
+#include "server/net/packet_sender.h"
+#include "server/request/local_addresses.h"
+#include "server/server_state.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr uint32_t kOwn1 = 0x0A630001;  // 10.99.0.1 .. 10.99.0.3: this server's three interfaces
+constexpr uint32_t kOwn2 = 0x0A630002;
+constexpr uint32_t kOwn3 = 0x0A630003;
+constexpr uint32_t kPeer = 0x0A630032;  // 10.99.0.50
+constexpr char kPeerIdentity[] = "PEER--0A630032";
+
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+int openDescriptors() {
+  int count = 0;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return -1;
+  while (readdir(dir) != nullptr) ++count;
+  closedir(dir);
+  return count;
+}
+
+struct SentCopy {
+  bool multicast;
+  std::string target;  // group or partner address
+  uint16_t port;
+  uint32_t localAddress;
+  std::unique_ptr<NetworkPacket> packet;
+};
+
+class RecordingTransport : public PacketTransport {
+ public:
+  void sendUnicast(const std::string& address, uint16_t port, const std::vector<uint8_t>& datagram) override {
+    record(false, address, port, 0, datagram);
+  }
+  void sendMulticast(const std::string& group, uint16_t port, uint32_t localAddress,
+                     const std::vector<uint8_t>& datagram) override {
+    record(true, group, port, localAddress, datagram);
+  }
+  // Copies of type sent so far (decoded again).
+  std::vector<const SentCopy*> ofType(uint32_t type) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<const SentCopy*> found;
+    for (const auto& copy : copies_) {
+      if (copy.packet->requestType == type) found.push_back(&copy);
+    }
+    return found;
+  }
+  size_t count(uint32_t type) { return ofType(type).size(); }
+
+ private:
+  void record(bool multicast, const std::string& target, uint16_t port, uint32_t local,
+              const std::vector<uint8_t>& datagram) {
+    std::unique_ptr<NetworkPacket> packet;
+    ASSERT_EQ(decodeNetworkPacket(datagram.data(), datagram.size(), &packet), PacketDecodeResult::kOk);
+    std::lock_guard<std::mutex> lock(mutex_);
+    copies_.push_back(SentCopy{multicast, target, port, local, std::move(packet)});
+  }
+  std::mutex mutex_;
+  std::deque<SentCopy> copies_;  // guarded by mutex_; a deque keeps the pointers handed out valid
+};
+
+LocalAddressCandidates threeInterfaces() { return {{kOwn1, kOwn2, kOwn3}, {kOwn1, kOwn2, kOwn3}}; }
+LocalAddressCandidates loopbackOnly() { return {{INADDR_LOOPBACK}, {}}; }
+
+std::vector<uint8_t> peerDatagram(uint32_t type, const std::string& data, uint32_t number,
+                                  uint32_t address = kPeer, const std::string& identity = kPeerIdentity) {
+  std::vector<uint8_t> datagram;
+  EXPECT_EQ(buildNetworkPacket(type, static_cast<uint32_t>(data.size()), number, address, data.data(),
+                               identity, 1700000000, &datagram),
+            0);
+  return datagram;
+}
+
+std::string checkInData(const std::string& host, uint32_t status) {
+  CheckInData data;
+  data.hostName = host;
+  data.status = status;
+  const std::vector<uint8_t> bytes = encodeCheckInData(data);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+void receive(const std::vector<uint8_t>& datagram, uint32_t source = kPeer) {
+  handleReceivedDatagram(datagram.data(), datagram.size(), source);
+}
+
+std::map<std::string, std::string> serverRows() {
+  VariableTable reply = nullptr;
+  addServerListRows(&reply);
+  std::map<std::string, std::string> rows;
+  for (VariableEntry* e = reply; e != nullptr; e = e->next) rows[e->key] = e->value;
+  freeVariableTable(&reply);
+  return rows;
+}
+
+class NetworkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedTimings_ = networkTimings();
+    NetworkTimings fast;
+    fast.checkInPeriodMs = 200;
+    fast.ambassadorStepMs = 10;
+    fast.silenceMs = 400;
+    fast.claimWaitMs = 600;
+    fast.claimWaitStepMs = 10;
+    setNetworkTimings(fast);
+    descriptors_ = openDescriptors();
+    ASSERT_TRUE(initThreadManager());
+    serverControl().serverRunning.store(1);
+    setServerSerialNumber("UNIT");
+    savedIp_ = serverSettings().ip;
+    serverSettings().ip = nullptr;
+    addVariable(&serverSettings().ip, "IP0", "239.255.77.1");
+    addVariable(&serverSettings().ip, "MulticastPort", "49191");
+    addVariable(&serverSettings().ip, "IP1", "10.98.0.1");
+    addVariable(&serverSettings().ip, "IP2", "10.98.0.2");
+    setPacketTransport(&transport_);
+    setLocalAddressSource(threeInterfaces);
+  }
+  void TearDown() override {
+    stopKestrovaNetwork();
+    EXPECT_EQ(liveNetworkThreads(), 0);
+    publishClaimDeviceList(nullptr);
+    serverControl().serverRunning.store(0);
+    closeThreadManager();
+    setPacketTransport(nullptr);
+    setLocalAddressSource(nullptr);
+    freeVariableTable(&serverSettings().ip);
+    serverSettings().ip = savedIp_;
+    setServerSerialNumber(nullptr);
+    setNetworkTimings(savedTimings_);
+    EXPECT_EQ(openDescriptors(), descriptors_) << "a socket was left open";
+  }
+
+  // The unit's claim status and owner, read under the device-claim lock.
+  std::pair<int32_t, uint32_t> claim(ClaimTestList& list, const std::string& name) {
+    std::lock_guard<std::mutex> lock(deviceClaimLock());
+    return {list.unit(name).modStatus, list.unit(name).ownerAddress};
+  }
+  void setClaim(ClaimTestList& list, const std::string& name, int32_t status, uint32_t owner) {
+    std::lock_guard<std::mutex> lock(deviceClaimLock());
+    list.set(name, status, owner);
+  }
+  // Lets the peer check in, so that it is a listed server.
+  void peerChecksIn(uint32_t number, uint32_t status = 0) {
+    receive(peerDatagram(kCheckInRequest, checkInData("peerhost", status), number));
+  }
+
+  RecordingTransport transport_;
+  NetworkTimings savedTimings_;
+  VariableTable savedIp_ = nullptr;
+  int descriptors_ = 0;
+};
+
+TEST_F(NetworkTest, CheckInsLeaveEveryInterfaceAndReachEachPartnerWithOnePacketNumber) {
+  initializeKestrovaNetwork();
+  EXPECT_EQ(serverIdentityText(), "UNIT--0A630001");
+  EXPECT_EQ(localAddresses(), (std::vector<uint32_t>{kOwn1, kOwn2, kOwn3}));
+  ASSERT_TRUE(eventually([&] { return transport_.count(kCheckInRequest) >= 5; }));
+  const auto copies = transport_.ofType(kCheckInRequest);
+  const uint32_t number = copies[0]->packet->packetNumber;
+  std::vector<std::pair<bool, uint32_t>> seen;
+  for (int i = 0; i < 5; ++i) {
+    const SentCopy& copy = *copies[i];
+    EXPECT_EQ(copy.packet->packetNumber, number);
+    EXPECT_EQ(copy.port, 49191);
+    EXPECT_EQ(copy.packet->identity, "UNIT--0A630001");
+    EXPECT_EQ(copy.packet->dataLength, kCheckInDataSize);
+    EXPECT_EQ(decodeCheckInData(copy.packet->data.data()).userCount, 0u);
+    if (copy.multicast) {
+      EXPECT_EQ(copy.target, "239.255.77.1");
+      EXPECT_EQ(copy.localAddress, copy.packet->senderAddress) << "each copy names its own interface";
+    } else {
+      EXPECT_EQ(copy.packet->senderAddress, kOwn1) << "partners hear from the first address only";
+    }
+    seen.emplace_back(copy.multicast, copy.multicast ? copy.localAddress : 0);
+  }
+  const std::vector<std::pair<bool, uint32_t>> expected = {
+      {false, 0}, {false, 0}, {true, kOwn1}, {true, kOwn2}, {true, kOwn3}};
+  EXPECT_EQ(seen, expected);
+  // The ambassador keeps its pace: the next check-in has the next number.
+  ASSERT_TRUE(eventually([&] { return transport_.count(kCheckInRequest) >= 10; }));
+  EXPECT_GT(transport_.ofType(kCheckInRequest)[5]->packet->packetNumber, number);
+
+  stopKestrovaNetwork();
+  const auto notices = transport_.ofType(kShutdownNotice);
+  ASSERT_EQ(notices.size(), 5u);
+  EXPECT_EQ(notices[0]->packet->dataLength, 100u);
+  EXPECT_STREQ(notices[0]->packet->dataText(), "focalpointShutdown");
+  EXPECT_TRUE(serverIdentityText().empty());
+}
+
+TEST_F(NetworkTest, NewPeerIsListedOnceAndMakesEverybodySendTheirLists) {
+  initializeKestrovaNetwork();
+  const int changes = serverControl().networkChanges.load();
+  const std::vector<uint8_t> first = peerDatagram(kCheckInRequest, checkInData("peerhost", 1), 500);
+  receive(first);
+  ASSERT_TRUE(eventually([] { return serverRows()["ServerLoop"] == "1"; }));
+  ASSERT_TRUE(eventually([&] { return transport_.count(kSendDeviceListRequest) == 5; }));
+  EXPECT_GT(serverControl().networkChanges.load(), changes);
+  auto rows = serverRows();
+  EXPECT_EQ(rows["ServerLoop0SerialNumber"], kPeerIdentity);
+  EXPECT_EQ(rows["ServerLoop0HostName"], "peerhost");
+  EXPECT_EQ(rows["ServerLoop0Ip"], "10.99.0.50");
+  EXPECT_EQ(rows["ServerLoop0Status"], "01");
+
+  // The same check-in out of the peer's two other interfaces: duplicates, never handled, but
+  // the peer's other addresses are noted.
+  const int before = serverControl().networkChanges.load();
+  receive(peerDatagram(kCheckInRequest, checkInData("peerhost", 2), 500, kPeer + 1), kPeer + 1);
+  receive(peerDatagram(kCheckInRequest, checkInData("peerhost", 2), 500, kPeer + 2), kPeer + 2);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(serverRows()["ServerLoop0Status"], "01") << "a duplicate carrying other data was processed";
+  EXPECT_EQ(serverControl().networkChanges.load(), before + 2) << "two new addresses";
+  {
+    std::lock_guard<std::mutex> lock(serverListLock());
+    EXPECT_EQ(serverList().addressesOf(kPeerIdentity).size(), 3u);
+  }
+  // A new packet number is processed.
+  receive(peerDatagram(kCheckInRequest, checkInData("peerhost", 2), 501));
+  EXPECT_TRUE(eventually([] { return serverRows()["ServerLoop0Status"] == "02"; }));
+  EXPECT_EQ(transport_.count(kSendDeviceListRequest), 5u) << "only a new server asks for the lists";
+
+  // Our own packets, foreign datagrams and unsupported types change nothing.
+  receive(peerDatagram(kCheckInRequest, checkInData("me", 0), 9, kOwn2, "OTHER--0A630002"), kOwn2);
+  receive(std::vector<uint8_t>(first.begin(), first.end() - 1));
+  receive(peerDatagram(5, "", 502));
+  receive(peerDatagram(kShutdownNotice, std::string(100, '\0'), 503));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(serverRows()["ServerLoop"], "1");
+}
+
+TEST_F(NetworkTest, ListSendClaimsAfterTheWaitAndOnlyTheLatestSendClaims) {
+  ClaimTestList list({{"T1"}, {"T2"}});
+  publishClaimDeviceList(list.head());
+  initializeKestrovaNetwork();
+  const auto firstSend = std::chrono::steady_clock::now();
+  EXPECT_NE(sendDeviceListService(), 0u);
+  ASSERT_TRUE(eventually([&] { return transport_.count(kAcceptDeviceListRequest) == 5; }))
+      << transport_.count(kAcceptDeviceListRequest);
+  EXPECT_STREQ(transport_.ofType(kAcceptDeviceListRequest)[0]->packet->dataText(), "\nT1 4\nT2 4");
+  std::this_thread::sleep_for(300ms);
+  EXPECT_NE(sendDeviceListService(), 0u);  // a newer send, half-way through the first wait
+  const auto secondSend = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(450ms);  // the first wait is over, the second is not
+  // Only meaningful when the machine kept to the schedule: the second send inside the first wait,
+  // and this look before the second wait ends.
+  if (secondSend - firstSend < 450ms && std::chrono::steady_clock::now() - secondSend < 550ms) {
+    EXPECT_EQ(claim(list, "T1").first, UNCLAIMED) << "the first wait must leave the claim to the newer send";
+  }
+  EXPECT_TRUE(eventually([&] { return claim(list, "T1").first == MINE && claim(list, "T2").first == MINE; }));
+
+  // A greater identity claims T1: we let it monitor it; T2 it doesn't list, so T2 stays ours.
+  receive(peerDatagram(kAcceptDeviceListRequest, std::string("\nT1 1", 6), 700, kPeer, "ZZZ--0A630032"));
+  EXPECT_TRUE(eventually([&] { return claim(list, "T1") == std::make_pair(int32_t{NOT_MINE}, kPeer); }));
+  EXPECT_EQ(claim(list, "T2").first, MINE);
+  // It stops listing T1: T1 is free again and our list goes out once more.
+  const size_t sends = transport_.count(kAcceptDeviceListRequest);
+  receive(peerDatagram(kAcceptDeviceListRequest, std::string("\nT9 1", 6), 701, kPeer, "ZZZ--0A630032"));
+  EXPECT_TRUE(eventually([&] { return transport_.count(kAcceptDeviceListRequest) >= sends + 5; }))
+      << transport_.count(kAcceptDeviceListRequest) << " vs " << sends;
+  EXPECT_TRUE(eventually([&] { return claim(list, "T1").first == MINE; }));
+}
+
+TEST_F(NetworkTest, SilentServerReleasesItsUnitsAndIsAskedAgainWhenBack) {
+  ClaimTestList list({{"T1", "T2"}});
+  publishClaimDeviceList(list.head());
+  setClaim(list, "T1", NOT_MINE, kPeer);
+  setClaim(list, "T2", MINE, 0);
+  initializeKestrovaNetwork();
+  peerChecksIn(900);
+  ASSERT_TRUE(eventually([] { return serverRows()["ServerLoop"] == "1"; }));
+  const int changes = serverControl().networkChanges.load();
+  // No more check-ins: after the silence period the peer is marked and T1 claimed again.
+  ASSERT_TRUE(eventually([] { return serverRows()["ServerLoop0Status"] == "04"; }));
+  EXPECT_GT(serverControl().networkChanges.load(), changes);
+  EXPECT_TRUE(eventually([&] { return claim(list, "T1").first == MINE; }));
+  EXPECT_EQ(claim(list, "T2").first, MINE);
+
+  const size_t sends = transport_.count(kAcceptDeviceListRequest);
+  peerChecksIn(901);
+  EXPECT_TRUE(eventually([] { return serverRows()["ServerLoop0Status"] == "00"; }));
+  EXPECT_TRUE(eventually([&] { return transport_.count(kAcceptDeviceListRequest) >= sends + 5; }))
+      << "a server back from silence gets our list";
+}
+
+TEST_F(NetworkTest, TakeDeviceControlMovesTheUnitHereAndTellsTheOthers) {
+  ClaimTestList list({{"Test01", "Test02"}});
+  publishClaimDeviceList(list.head());
+  setClaim(list, "Test01", NOT_MINE, kPeer);
+  initializeKestrovaNetwork();
+  VariableTable request = nullptr;
+  addVariable(&request, "ModDeviceName", "test01");
+  addVariable(&request, "NumberOfPostParameters", "2");
+  addVariable(&request, "PostParameter0Field", "module");
+  addVariable(&request, "PostParameter0Value", "server");
+  addVariable(&request, "PostParameter1Field", "method");
+  addVariable(&request, "PostParameter1Value", "NoSuchMethod");
+  VariableTable reply = TakeDeviceControl(request);
+  EXPECT_STREQ(getVariable(reply, "TookOverDeviceControl"), "true");
+  EXPECT_NE(getVariable(reply, "HTMLPath"), nullptr) << "the forwarded request was answered";
+  freeVariableTable(&reply);
+  EXPECT_EQ(claim(list, "Test01"), std::make_pair(int32_t{MINE}, 0u));
+  ASSERT_EQ(transport_.count(kTakeDeviceControlRequest), 5u);
+  EXPECT_STREQ(transport_.ofType(kTakeDeviceControlRequest)[0]->packet->dataText(), "test01");
+
+  replaceVariable(&request, "ModDeviceName", "Nowhere");
+  reply = TakeDeviceControl(request);
+  EXPECT_STREQ(getVariable(reply, "TookOverDeviceControl"), "false");
+  EXPECT_EQ(transport_.count(kTakeDeviceControlRequest), 5u) << "no packet for a unit that exists nowhere";
+  freeVariableTable(&reply);
+  freeVariableTable(&request);
+
+  // Another server takes Test02 over; a name without its NUL is ignored.
+  receive(peerDatagram(kTakeDeviceControlRequest, "TEST02", 40));
+  receive(peerDatagram(kTakeDeviceControlRequest, std::string("Test02", 7), 41));
+  EXPECT_TRUE(eventually([&] { return claim(list, "Test02") == std::make_pair(int32_t{NOT_MINE}, kPeer); }));
+  EXPECT_EQ(claim(list, "Test01").first, MINE);
+}
+
+TEST_F(NetworkTest, ListenerOnLoopbackReceivesAndEndsAtStop) {
+  setLocalAddressSource(loopbackOnly);
+  std::mt19937 random(static_cast<unsigned>(getpid()));
+  const uint16_t port = static_cast<uint16_t>(40000 + random() % 20000);
+  replaceVariable(&serverSettings().ip, "MulticastPort", std::to_string(port).c_str());
+  initializeKestrovaNetwork();
+  ASSERT_TRUE(eventually([] {
+    for (const ThreadListing& t : listThreads()) {
+      if (t.tag == "initializeKestrovaNetwork/listenForNetworkPackets" && t.running) return true;
+    }
+    return false;
+  }));
+  // A peer at 127.0.0.2 checks in over the loopback interface.
+  const int peer = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(peer, 0);
+  sockaddr_in from{};
+  from.sin_family = AF_INET;
+  from.sin_addr.s_addr = htonl(0x7F000002);
+  ASSERT_EQ(bind(peer, reinterpret_cast<sockaddr*>(&from), sizeof(from)), 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const std::vector<uint8_t> datagram =
+      peerDatagram(kCheckInRequest, checkInData("loophost", 0), 1, 0x7F000002);
+  ASSERT_EQ(sendto(peer, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to)),
+            static_cast<ssize_t>(datagram.size()));
+  close(peer);
+  EXPECT_TRUE(eventually([] { return serverRows()["ServerLoop0HostName"] == "loophost"; }));
+  const auto started = std::chrono::steady_clock::now();
+  stopKestrovaNetwork();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 3s) << "the blocked listener was woken";
+  EXPECT_EQ(liveNetworkThreads(), 0);
+}
+
+TEST_F(NetworkTest, NothingIsHandledWhileTheServerIsNotRunning) {
+  initializeKestrovaNetwork();
+  serverControl().serverRunning.store(0);
+  peerChecksIn(77);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(serverRows()["ServerLoop"], "0");
+  EXPECT_EQ(sendDeviceListService(), 0u);
+  serverControl().serverRunning.store(1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DeviceListSnapshot, CopiesThePublishedListForTheCallingThread) {
+  ClaimTestList list({{"A", "B"}, {}, {"C"}});
+  DeviceInfo info{};
+  info.targetId = 5;
+  list.head()->info = &info;
+  list.set("B", NOT_MINE, kPeer);
+  publishClaimDeviceList(list.head());
+  const DeviceRecord* copy = deviceListSnapshot();
+  publishClaimDeviceList(nullptr);
+  list.head()->info = nullptr;
+  ASSERT_NE(copy, nullptr);
+  EXPECT_NE(copy, list.head());
+  ASSERT_NE(copy->info, nullptr);
+  EXPECT_NE(copy->info, &info);
+  EXPECT_EQ(copy->info->targetId, 5);
+  std::vector<std::string> units;
+  int records = 0;
+  for (const DeviceRecord* r = copy; r != nullptr; r = r->next, ++records) {
+    for (const ModDeviceItem* u = r->units; u != nullptr; u = u->next) {
+      units.push_back(std::string(u->name) + "=" + std::to_string(u->modStatus));
+      EXPECT_EQ(u->modState, nullptr);
+    }
+  }
+  EXPECT_EQ(records, 3);
+  EXPECT_EQ(units, (std::vector<std::string>{"A=4", "B=2", "C=4"}));
+  EXPECT_EQ(deviceListSnapshot(), nullptr) << "nothing published";
+}
+
+}  // namespace
+
+namespace {
+
+TEST(NetworkEvent, FormatFromTheStringTableTakesOnlyItsOneText) {
+  EXPECT_EQ(fillNetworkEventFormat("Listen socket failed: %s", "bind"), "Listen socket failed: bind");
+  EXPECT_EQ(fillNetworkEventFormat("%s and %s at 100%%", "one"), "one and %s at 100%");
+  EXPECT_EQ(fillNetworkEventFormat("%d %n %x%", "x"), "%d %n %x%") << "other conversions are plain text";
+  EXPECT_EQ(fillNetworkEventFormat("no argument", "x"), "no argument");
+}
+
+}  // namespace

@@ -1,0 +1,116 @@
+// Shared run-time state of the server network; see network_runtime.h.
+#include "server/net/network_runtime.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <new>
+
+#include "common/scsi/device_scan.h"
+#include "server/server_state.h"
+
+namespace {
+
+std::mutex gSetupLock;
+std::shared_ptr<const NetworkSetup> gSetup;  // guarded by gSetupLock
+std::atomic<bool> gActive{false};
+
+DeviceRecord* gClaimList = nullptr;  // guarded by deviceClaimLock()
+
+std::mutex gThreadLock;
+std::condition_variable gThreadsEnded;
+int gLiveThreads = 0;  // guarded by gThreadLock
+
+struct CountedThread {
+  ThreadRoutine routine;
+  uintptr_t context;
+};
+
+void threadEnded() {
+  std::lock_guard<std::mutex> lock(gThreadLock);
+  if (--gLiveThreads == 0) gThreadsEnded.notify_all();
+}
+
+void countedThread(uintptr_t context) {
+  CountedThread* counted = reinterpret_cast<CountedThread*>(context);
+  counted->routine(counted->context);
+  delete counted;
+  threadEnded();
+}
+
+}  // namespace
+
+std::mutex& serverListLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::mutex& deviceClaimLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+ServerList& serverList() {
+  static ServerList list;
+  return list;
+}
+
+ClaimState& claimState() {
+  static ClaimState state;
+  return state;
+}
+
+void publishClaimDeviceList(DeviceRecord* list) {
+  std::lock_guard<std::mutex> lock(deviceClaimLock());
+  gClaimList = list;
+}
+
+DeviceRecord* publishedClaimDeviceList() { return gClaimList; }
+
+DeviceRecord* claimableDeviceList() {
+  DeviceRecord* list = gClaimList;
+  if (list == nullptr || isScanningSystem() || !networkRunning()) return nullptr;
+  return list;
+}
+
+std::shared_ptr<const NetworkSetup> networkSetup() {
+  std::lock_guard<std::mutex> lock(gSetupLock);
+  return gSetup;
+}
+
+void setNetworkSetup(std::shared_ptr<const NetworkSetup> setup) {
+  std::lock_guard<std::mutex> lock(gSetupLock);
+  gSetup = std::move(setup);
+}
+
+bool networkRunning() { return gActive.load() && isServerRunning(); }
+
+void setNetworkActive(bool active) { gActive.store(active); }
+
+ThreadHandle startNetworkThread(ThreadRoutine routine, uintptr_t context, const char* tag) {
+  CountedThread* counted = new (std::nothrow) CountedThread{routine, context};
+  if (counted == nullptr) return 0;
+  {
+    std::lock_guard<std::mutex> lock(gThreadLock);
+    ++gLiveThreads;
+  }
+  const ThreadHandle handle = startThread(countedThread, reinterpret_cast<uintptr_t>(counted), 0, tag);
+  if (handle == 0) {
+    delete counted;
+    threadEnded();
+  }
+  return handle;
+}
+
+bool waitForNetworkThreads(int timeoutMs) {
+  std::unique_lock<std::mutex> lock(gThreadLock);
+  return gThreadsEnded.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return gLiveThreads == 0; });
+}
+
+int liveNetworkThreads() {
+  std::lock_guard<std::mutex> lock(gThreadLock);
+  return gLiveThreads;
+}
+
+void countNetworkChanges(int changes) {
+  if (changes > 0) serverControl().networkChanges.fetch_add(changes);
+}

@@ -1,0 +1,74 @@
+// Reverse look-up through getnameinfo(3) on a helper thread that the caller waits for, bounded;
+// see reverse_lookup.h.
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "server/net/reverse_lookup.h"
+
+namespace {
+
+// The answer of one look-up, shared by the waiting caller and the helper thread, so that either
+// may be the last to let go of it.
+struct Lookup {
+  std::mutex lock;
+  std::condition_variable done;
+  bool finished = false;                // guarded by lock
+  std::optional<std::string> hostName;  // guarded by lock
+};
+
+std::atomic<int> gPending{0};
+
+std::optional<std::string> resolve(const std::string& address) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_flags = AI_NUMERICHOST;
+  addrinfo* parsed = nullptr;
+  if (getaddrinfo(address.c_str(), nullptr, &hints, &parsed) != 0 || parsed == nullptr) return std::nullopt;
+  char host[NI_MAXHOST] = {};
+  const int result =
+      getnameinfo(parsed->ai_addr, parsed->ai_addrlen, host, sizeof(host), nullptr, 0, NI_NAMEREQD);
+  freeaddrinfo(parsed);
+  if (result != 0 || host[0] == '\0') return std::nullopt;
+  return std::string(host);
+}
+
+void runLookup(const std::shared_ptr<Lookup>& lookup, const std::string& address) {
+  std::optional<std::string> name = resolve(address);
+  {
+    std::lock_guard<std::mutex> guard(lookup->lock);
+    lookup->hostName = std::move(name);
+    lookup->finished = true;
+  }
+  lookup->done.notify_all();
+  gPending.fetch_sub(1);
+}
+
+}  // namespace
+
+std::optional<std::string> reverseLookup(const std::string& address, int timeoutMs) {
+  if (address.empty() || timeoutMs <= 0) return std::nullopt;
+  if (gPending.fetch_add(1) >= kMaxPendingReverseLookups) {
+    gPending.fetch_sub(1);
+    return std::nullopt;
+  }
+  auto lookup = std::make_shared<Lookup>();
+  try {
+    std::thread(runLookup, lookup, address).detach();
+  } catch (const std::system_error&) {
+    gPending.fetch_sub(1);
+    return std::nullopt;
+  }
+  std::unique_lock<std::mutex> guard(lookup->lock);
+  if (!lookup->done.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return lookup->finished; })) {
+    return std::nullopt;
+  }
+  return lookup->hostName;
+}
