@@ -15,4 +15,7 @@ rm -rf "$instance"
 cmake --install build --prefix "$instance" >/dev/null
 echo "Instance installed in $instance"
 cd "$instance"
+# The demo stays on this machine: check-ins go out of the loopback interface only unless the
+# caller names the addresses to use.
+export KESTROVA_NET_ADDRESSES=${KESTROVA_NET_ADDRESSES:-127.0.0.1}
 exec ./server -debug "$@"

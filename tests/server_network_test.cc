@@ -302,6 +302,8 @@ class ServerNetworkTest : public ::testing::Test {
     if (std::getenv("KESTROVA_BUILD_DIR") == nullptr || !fs::exists(builtServerPath())) {
       GTEST_FAIL() << "set KESTROVA_BUILD_DIR to a build with the server, raidsim and the test module";
     }
+    // These servers live in namespaces of their own and must find the namespace's interfaces.
+    unsetenv("KESTROVA_NET_ADDRESSES");
     std::string why;
     if (!lab_.createBridge(&why)) GTEST_SKIP() << "network namespaces cannot be created here: " << why;
     simulator_ = std::make_unique<Simulator>();

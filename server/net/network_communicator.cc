@@ -70,8 +70,31 @@ std::vector<uint32_t> resolverAddresses() {
   return list;
 }
 
+// KESTROVA_NET_ADDRESSES (dotted addresses separated by commas) pins the addresses the server
+// sends from and listens on, instead of every interface of the host: test instances use
+// 127.0.0.1 so that their check-ins never leave the machine.
+bool pinnedAddresses(LocalAddressCandidates* candidates) {
+  const char* pinned = std::getenv("KESTROVA_NET_ADDRESSES");
+  if (pinned == nullptr || pinned[0] == '\0') return false;
+  std::string text(pinned);
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t comma = std::min(text.find(',', start), text.size());
+    const std::string item = text.substr(start, comma - start);
+    uint32_t address = 0;
+    if (parseDottedAddress(item.c_str(), &address) && address != 0 &&
+        static_cast<int>(candidates->interfaces.size()) < kMaxLocalAddresses) {
+      candidates->interfaces.push_back(address);
+    }
+    start = comma + 1;
+  }
+  candidates->resolver = candidates->interfaces;
+  return true;
+}
+
 LocalAddressCandidates hostAddressCandidates() {
   LocalAddressCandidates candidates;
+  if (pinnedAddresses(&candidates)) return candidates;
   candidates.resolver = resolverAddresses();
   candidates.interfaces = hostIpv4Addresses(kMaxLocalAddresses);
   return candidates;
