@@ -106,3 +106,23 @@ void replaceSettingsTable(VariableTable* slot, VariableTable fresh) {
   *slot = fresh;
   freeVariableTable(&old);
 }
+
+const char* saveReceiverSettings(VariableTable request, VariableTable* settings, const char* path,
+                                 const char* header, ReceiverTableBuilder build) {
+  uint32_t version = 0;
+  switch (checkSettingsVersion(request, *settings, &version)) {
+    case VersionCheck::kMissing:
+      return "MissingParams";
+    case VersionCheck::kOld:
+      return "OldVersionMsg";
+    case VersionCheck::kOk:
+      break;
+  }
+  TableOwner fresh;
+  if (!build(request, version, &fresh)) return "InvalidReceiverSettings";
+  // The file lists the keys in the order they were added; the table keeps them newest first.
+  TableOwner fileOrder(copyVariableTable(fresh.get()));
+  if (writePropertyFile(path, header, fileOrder.get()) != 0) return "NoSaveSetting";
+  replaceSettingsTable(settings, fresh.release());
+  return nullptr;
+}

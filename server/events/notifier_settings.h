@@ -53,3 +53,13 @@ const char* indexedValue(VariableTable table, const char* key, int index);
 // Replaces *slot with fresh and frees the old table.
 // REQUIRES: the table's in-use word is held.
 void replaceSettingsTable(VariableTable* slot, VariableTable fresh);
+
+// Builds the receiver table a save would store from the posted page, stamped with version.
+// False (and *table empty) when a posted value could not be stored as it stands.
+typedef bool (*ReceiverTableBuilder)(VariableTable request, uint32_t version, TableOwner* table);
+
+// The save of a receiver page: version check, the new table from build, the file written with
+// header, then the in-memory table replaced. Returns the details key of a failure, or null when
+// saved. REQUIRES: the page's in-use word is held.
+const char* saveReceiverSettings(VariableTable request, VariableTable* settings, const char* path,
+                                 const char* header, ReceiverTableBuilder build);

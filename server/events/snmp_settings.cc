@@ -78,28 +78,6 @@ bool buildReceiverTable(VariableTable request, uint32_t version, TableOwner* tab
   return true;
 }
 
-// Steps 2-4 of a save. Returns the details key of a failure, or null when saved.
-// REQUIRES: the in-use word is held.
-const char* saveReceivers(VariableTable request) {
-  VariableTable* settings = &serverSettings().snmp;
-  uint32_t version = 0;
-  switch (checkSettingsVersion(request, *settings, &version)) {
-    case VersionCheck::kMissing:
-      return "MissingParams";
-    case VersionCheck::kOld:
-      return "OldVersionMsg";
-    case VersionCheck::kOk:
-      break;
-  }
-  TableOwner fresh;
-  if (!buildReceiverTable(request, version, &fresh)) return "InvalidReceiverSettings";
-  // The file lists the keys in the order they were added; the table keeps them newest first.
-  TableOwner fileOrder(copyVariableTable(fresh.get()));
-  if (writePropertyFile(kSnmpIniPath, kSnmpIniHeader, fileOrder.get()) != 0) return "NoSaveSetting";
-  replaceSettingsTable(settings, fresh.release());
-  return nullptr;
-}
-
 bool isKnownText(const char* text) { return text != nullptr && std::strcmp(text, kMissing) != 0; }
 
 }  // namespace
@@ -126,7 +104,8 @@ VariableTable SetSnmpConfig(VariableTable request) {
     logServerError(kSaveTimeout);
     addCommandResult(&reply, true, "CmdSetSnmp", "SettingsTimeout");
   } else {
-    const char* failure = saveReceivers(request);
+    const char* failure =
+        saveReceiverSettings(request, &settings.snmp, kSnmpIniPath, kSnmpIniHeader, buildReceiverTable);
     releaseFileInUse(&settings.snmpInUse);
     addCommandResult(&reply, failure != nullptr, "CmdSetSnmp", failure);
   }

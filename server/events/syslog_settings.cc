@@ -71,27 +71,6 @@ bool buildReceiverTable(VariableTable request, uint32_t version, TableOwner* tab
   return true;
 }
 
-// Steps 2-4 of a save. Returns the details key of a failure, or null when saved.
-// REQUIRES: the in-use word is held.
-const char* saveReceivers(VariableTable request) {
-  VariableTable* settings = &serverSettings().syslog;
-  uint32_t version = 0;
-  switch (checkSettingsVersion(request, *settings, &version)) {
-    case VersionCheck::kMissing:
-      return "MissingParams";
-    case VersionCheck::kOld:
-      return "OldVersionMsg";
-    case VersionCheck::kOk:
-      break;
-  }
-  TableOwner fresh;
-  if (!buildReceiverTable(request, version, &fresh)) return "InvalidReceiverSettings";
-  TableOwner fileOrder(copyVariableTable(fresh.get()));
-  if (writePropertyFile(kSyslogIniPath, kSyslogIniHeader, fileOrder.get()) != 0) return "NoSaveSetting";
-  replaceSettingsTable(settings, fresh.release());
-  return nullptr;
-}
-
 bool isKnownText(const char* text) { return text != nullptr && std::strcmp(text, kMissing) != 0; }
 
 }  // namespace
@@ -118,7 +97,8 @@ VariableTable SetSyslogConfig(VariableTable request) {
     logServerError(kSaveTimeout);
     addCommandResult(&reply, true, "CmdSetSyslog", "SettingsTimeout");
   } else {
-    const char* failure = saveReceivers(request);
+    const char* failure =
+        saveReceiverSettings(request, &settings.syslog, kSyslogIniPath, kSyslogIniHeader, buildReceiverTable);
     releaseFileInUse(&settings.syslogInUse);
     addCommandResult(&reply, failure != nullptr, "CmdSetSyslog", failure);
   }
