@@ -51,6 +51,9 @@ struct ModuleState {
   std::atomic<bool> monitorStarted{false};
   std::atomic<bool> statusUpdateRequested{false};
   std::atomic<bool> claimChanged{false};
+  // Set when a saved configuration change or a claim change means browsers showing the monitor
+  // page must reload it; PingPage reads and clears it (pair_access.h).
+  std::atomic<bool> configurationChanged{false};
   std::atomic<uint32_t> globalStatus{kStatusOk};
   // The server's device list as last handed to acceptDeviceList (borrowed from the server).
   std::atomic<DeviceRecord*> deviceList{nullptr};

@@ -1,0 +1,74 @@
+// Text forms and request values of pair_access.h, and the configuration bracket's order against
+// the fake transport.
+#include "modules/brivo/pair_access.h"
+
+#include <gtest/gtest.h>
+
+#include "common/variable_table.h"
+
+namespace brivo {
+namespace {
+
+TEST(PairAccessText, WwnRoundTripAndRejects) {
+  const uint8_t wwn[8] = {0x20, 0x00, 0x00, 0x04, 0xCF, 0x8A, 0x1B, 0x2C};
+  EXPECT_EQ(wwnText(wwn), "20000004CF8A1B2C");
+  uint8_t back[8] = {};
+  ASSERT_TRUE(parseWwn("20000004cf8a1b2c", back));
+  EXPECT_EQ(0, memcmp(back, wwn, 8));
+  uint8_t untouched[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  for (const char* bad :
+       {"", "20000004CF8A1B2", "20000004CF8A1B2C0", "2000000GCF8A1B2C", "2000 004CF8A1B2C"}) {
+    EXPECT_FALSE(parseWwn(bad, untouched)) << bad;
+  }
+  EXPECT_FALSE(parseWwn(nullptr, untouched));
+  EXPECT_EQ(untouched[0], 1);
+}
+
+TEST(PairAccessText, FieldTextStripsPaddingWithoutTerminator) {
+  const char blank[8] = {'S', 'E', 'A', 'G', 'A', 'T', 'E', ' '};
+  EXPECT_EQ(fieldText(blank, 8), "SEAGATE");
+  const char full[4] = {'R', '3', '0', '1'};
+  EXPECT_EQ(fieldText(full, 4), "R301");
+  const char nul[6] = {'a', 'b', '\0', 'x', 'y', 'z'};
+  EXPECT_EQ(fieldText(nul, 6), "ab");
+}
+
+TEST(PairAccessRequest, NumbersFallBackOnMissingOrJunk) {
+  VariableTable request = nullptr;
+  addVariable(&request, "Good", "42");
+  addVariable(&request, "Negative", "-1");
+  addVariable(&request, "Missing", "missing");
+  addVariable(&request, "Empty", "");
+  addVariable(&request, "Junk", "12abc");
+  addVariable(&request, "Flag", "TRUE");
+  addVariable(&request, "Off", "false");
+  EXPECT_EQ(requestNumber(request, "Good", 7), 42);
+  EXPECT_EQ(requestNumber(request, "Negative", 7), -1);
+  EXPECT_EQ(requestNumber(request, "Missing", 7), 7);
+  EXPECT_EQ(requestNumber(request, "Empty", 7), 7);
+  EXPECT_EQ(requestNumber(request, "Junk", 7), 7);
+  EXPECT_EQ(requestNumber(request, "Absent", 7), 7);
+  EXPECT_TRUE(requestFlag(request, "Flag"));
+  EXPECT_FALSE(requestFlag(request, "Off"));
+  EXPECT_FALSE(requestFlag(request, "Absent"));
+  freeVariableTable(&request);
+}
+
+TEST(PairAccessBracket, UnknownPairSendsNothingAndStopsAtFirstFailure) {
+  PairTarget nowhere = findPair("BrivoNoSuchPair");
+  EXPECT_FALSE(nowhere.found());
+  int bodyRuns = 0;
+  const int result = inConfigChange(nowhere, nullptr, [&] {
+    ++bodyRuns;
+    return 0;
+  });
+  EXPECT_EQ(result, kResultBadArguments);
+  EXPECT_EQ(bodyRuns, 0);
+  EXPECT_FALSE(takeConfigurationChanged());
+  markConfigurationChanged();
+  EXPECT_TRUE(takeConfigurationChanged());
+  EXPECT_FALSE(takeConfigurationChanged());
+}
+
+}  // namespace
+}  // namespace brivo
