@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "common/cgi_client.h"
+#include "common/scsi/scsi_sim.h"
 #include "common/variable_table.h"
 #include "tests/server_process.h"
 
@@ -140,8 +141,14 @@ class NetworkLab {
 // inside its namespace.
 class NetServer {
  public:
-  NetServer(const std::string& ns, const std::string& simSocket, int firstHost, bool debug)
+  NetServer(const std::string& ns, const std::string& simSocket, int firstHost, bool debug,
+            bool brivo = false)
       : ns_(ns), simSocket_(simSocket), address_(dotted(firstHost)), debug_(debug) {
+    if (brivo) {  // the RAID module too, polling once a second
+      fs::create_directories(folder_.path() / "mods");
+      fs::copy(fs::path(std::getenv("KESTROVA_BUILD_DIR")) / "mods/Brivo", folder_.path() / "mods/Brivo",
+               fs::copy_options::recursive);
+    }
     const fs::path module = fs::path(std::getenv("KESTROVA_BUILD_DIR")) / "mods/TestModule/TestModule.so";
     fs::create_directories(folder_.path() / "mods/TestModule");
     fs::copy_file(module, folder_.path() / "mods/TestModule/TestModule.so");
@@ -164,8 +171,10 @@ class NetServer {
       close(fd);
       std::vector<std::string> args = {"-debug"};
       if (debug_) args.push_back("1011");
-      process_ = std::make_unique<ServerProcess>(
-          args, folder_.path(), ServerProcess::Environment{{"KESTROVA_SCSI_SIM", simSocket_}});
+      process_ =
+          std::make_unique<ServerProcess>(args, folder_.path(),
+                                          ServerProcess::Environment{{"KESTROVA_SCSI_SIM", simSocket_},
+                                                                     {"KESTROVA_BRIVO_MONITOR_MS", "1000"}});
     });
     inside.join();
     ASSERT_TRUE(process_ && process_->started()) << "server did not start in " << ns_;
@@ -228,6 +237,10 @@ class NetServer {
   }
 
   const std::string& address() const { return address_; }
+  std::string eventLog() const {
+    std::ifstream in(folder_.path() / "db/ServerLog.log", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   const std::string& identity() const { return identity_; }
 
  private:
@@ -289,6 +302,10 @@ class Simulator {
     return false;
   }
   const std::string& socket() const { return socket_; }
+  bool ctl(const std::string& command) {
+    std::string reply;
+    return simControl(socket_, command, &reply) == 0;
+  }
 
  private:
   fs::path folder_;
@@ -311,11 +328,11 @@ class ServerNetworkTest : public ::testing::Test {
   }
   void TearDown() override { unsetenv("KESTROVA_SHM_PREFIX"); }
 
-  NetServer& addServer(int n, const std::vector<int>& hosts, bool debug = false) {
+  NetServer& addServer(int n, const std::vector<int>& hosts, bool debug = false, bool brivo = false) {
     std::string why;
     EXPECT_TRUE(lab_.addServer(n, hosts, &why)) << why;
     servers_.push_back(
-        std::make_unique<NetServer>(lab_.serverNamespace(n), simulator_->socket(), hosts[0], debug));
+        std::make_unique<NetServer>(lab_.serverNamespace(n), simulator_->socket(), hosts[0], debug, brivo));
     return *servers_.back();
   }
 
@@ -495,6 +512,38 @@ TEST_F(ServerNetworkTest, CheckInFromAHostWithThreeInterfacesIsHandledOnce) {
     sources.insert((*it)[1]);
   }
   EXPECT_EQ(sources, (std::set<std::string>{"10.213.0.51", "10.213.0.52", "10.213.0.53"}));
+}
+
+// With the RAID module on all three servers, only the one that monitors the pair records the
+// events its controllers log.
+TEST_F(ServerNetworkTest, OnlyTheOwnerRecordsThePairsControllerEvents) {
+  NetServer& s6 = addServer(6, {61}, false, true);
+  NetServer& s7 = addServer(7, {71}, false, true);
+  NetServer& s8 = addServer(8, {81}, false, true);
+  std::vector<NetServer*> all = {&s6, &s7, &s8};
+  for (NetServer* s : all) s->start();
+  for (NetServer* s : all) ASSERT_TRUE(s->waitStarted()) << s->output();
+  const std::string pair = "Brivo20000004CF8A1B2C";
+  const std::map<std::string, int> owners = waitForAgreement(all, 40s);
+  ASSERT_EQ(owners.count(pair), 1u) << describe(all);
+  NetServer* owner = all[owners.at(pair)];
+  std::this_thread::sleep_for(2s);  // the owner's monitor has read the logs once
+
+  ASSERT_TRUE(simulator_->ctl("event alpha A 0x52 data=2A00"));
+  const std::string text = "Logical drive 42 is online.";
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (owner->eventLog().find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(250ms);
+  }
+  EXPECT_NE(owner->eventLog().find(text), std::string::npos) << owner->eventLog();
+  std::this_thread::sleep_for(4s);  // several more cycles of every server
+  for (NetServer* s : all) {
+    if (s != owner) {
+      EXPECT_EQ(s->eventLog().find(text), std::string::npos) << s->identity();
+    }
+  }
+  for (NetServer* s : all) s->stop();
+  for (NetServer* s : all) EXPECT_EQ(s->finish(), 0) << s->output();
 }
 
 }  // namespace

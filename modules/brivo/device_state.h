@@ -52,6 +52,8 @@ struct BrivoDeviceState {
   int32_t lastModStatus;                            // module status seen last by the monitor (claim changes)
   uint32_t lastSolutionStatus;                      // status of the pair's solution at the last update
   int32_t failureCount;                             // consecutive failed commands through this path
+  int32_t enclosureSupport;                         // 1 while the controller logs SES events (header byte 210)
+  uint32_t enclosureChanges;                        // enclosure changes the monitor has seen (pages reload)
 };
 
 // New state with the initial values (A valid, bookmarks -1, enclosure refresh), or null when

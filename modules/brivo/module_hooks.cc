@@ -3,6 +3,7 @@
 #include "modules/brivo/module_hooks.h"
 
 #include "modules/brivo/events/module_events.h"
+#include "modules/brivo/monitor/monitor.h"
 
 namespace brivo {
 
@@ -15,7 +16,8 @@ void installModuleParts() {
   ModuleHooks& hooks = moduleHooks();
   hooks = ModuleHooks{};
   hooks.startupReplay = replayStartupEvents;
-  // The monitor sets startMonitor and stopMonitor when it joins.
+  hooks.startMonitor = monitor::startMonitor;
+  hooks.stopMonitor = monitor::stopMonitor;
 }
 
 }  // namespace brivo

@@ -9,6 +9,7 @@
 #include "modules/brivo/device_state.h"
 #include "modules/brivo/module_files.h"
 #include "modules/brivo/module_state.h"
+#include "modules/brivo/monitor/solution_status.h"
 #include "modules/brivo/pair_paths.h"
 #include "modules/brivo/stored_format.h"
 
@@ -16,7 +17,7 @@ namespace brivo {
 
 namespace {
 
-constexpr int32_t kFailuresForError = 3;
+constexpr int32_t kFailuresForError = 3;  // the third failure in a row raises the event
 
 // Remembers the pair names handled in one pass (at most kMaxPairsPerCycle).
 class SeenNames {
@@ -79,27 +80,7 @@ bool noteCommandResult(int result, DeviceRecord* device, bool countFailures) {
   return false;
 }
 
-uint32_t solutionStatus(DeviceRecord* device) {
-  ModDeviceItem* item = findBrivoItem(device);
-  BrivoDeviceState* state = stateOf(item);
-  if (state == nullptr) {
-    modulePrint(kDebugStatusDecisions, "mon: GetSolutionStatus: DONT HAVE PMODEVICE\n");
-    return kStatusOk;
-  }
-  const int32_t modStatus = std::atomic_ref<int32_t>(item->modStatus).load();
-  if (modStatus != MINE) {
-    modulePrint(kDebugStatusDecisions, "mon: GetSolutionStatus %s: NOT MINE (0x%X)\n", item->name,
-                static_cast<unsigned>(modStatus));
-    return kStatusOk;
-  }
-  const int32_t failures = loadField(state->failureCount);
-  if (failures >= kFailuresForError) {
-    modulePrint(kDebugStatusDecisions, "mon: GetSolutionStatus %s: failures >= 3 (%d)\n", item->name,
-                failures);
-    return kStatusError;
-  }
-  return kStatusOk;
-}
+uint32_t solutionStatus(DeviceRecord* device) { return monitor::solutionReport(device).status; }
 
 void updateGlobalStatus() {
   ModuleState& module = moduleState();

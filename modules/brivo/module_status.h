@@ -2,9 +2,8 @@
 // into a solution or module status, communication-failure counting per path with its two events,
 // and the global status update.
 //
-// The solution status computed here is the basic one (a pair with three or more consecutive
-// failures is in Error, any other monitored pair OK); the monitor's full set of checks replaces
-// solutionStatus when it joins the module.
+// The solution status itself (every check with its findings) is the monitor's:
+// monitor/solution_status.h; solutionStatus here is its overall status.
 //
 // Thread safety: any thread. Counts and flags are atomics; updateGlobalStatus may run from the
 // monitor and from request threads at once (the last store wins, as both compute from the same
@@ -31,7 +30,8 @@ uint32_t combineStatus(uint32_t s, uint32_t r);
 // when countFailures is false. Returns true when result is 0.
 bool noteCommandResult(int result, DeviceRecord* device, bool countFailures = true);
 
-// Status of the pair whose item hangs on device (0 for none or a pair monitored elsewhere).
+// Status of the pair whose item hangs on device (0 for none or a pair monitored elsewhere); sends
+// the status checks' commands (see monitor/solution_status.h).
 uint32_t solutionStatus(DeviceRecord* device);
 
 // Recomputes every pair's solution status and the global status (0 when the module is not

@@ -20,6 +20,16 @@ std::string unitName(const ModDeviceItem& unit) {
   return std::string(unit.name, strnlen(unit.name, sizeof(unit.name)));
 }
 
+// Claim fields are written here under the device-claim lock, but modules read them from their
+// own threads without it (the RAID monitor, every cycle): stores are atomic so that those reads
+// see whole values.
+void storeStatus(ModDeviceItem& unit, int32_t status) {
+  __atomic_store_n(&unit.modStatus, status, __ATOMIC_RELAXED);
+}
+void storeOwner(ModDeviceItem& unit, uint32_t owner) {
+  __atomic_store_n(&unit.ownerAddress, owner, __ATOMIC_RELAXED);
+}
+
 template <typename Visit>
 void forEachUnit(DeviceRecord* list, Visit visit) {
   for (DeviceRecord* record = list; record != nullptr; record = record->next) {
@@ -34,8 +44,8 @@ bool ownedBySender(const ModDeviceItem& unit, const ReceivedUnitList& received) 
 }
 
 void becomeNotMine(ModDeviceItem* unit, uint32_t owner) {
-  unit->modStatus = NOT_MINE;
-  unit->ownerAddress = owner;
+  storeStatus(*unit, NOT_MINE);
+  storeOwner(*unit, owner);
 }
 
 // One found unit. Returns true when the list is to be re-sent.
@@ -65,7 +75,7 @@ bool applyDecision(ModDeviceItem* unit, int32_t senderStatus, const ReceivedUnit
       debugPrint(kClaimDebugCode, "\n\nAcceptDeviceList: My and other server status is MINE???\n\n");
       return false;
     case ClaimAction::kFollowOwner:
-      unit->ownerAddress = received.senderAddress;
+      storeOwner(*unit, received.senderAddress);
       return false;
     case ClaimAction::kYieldUnclaimed:
       becomeNotMine(unit, received.senderAddress);
@@ -73,8 +83,8 @@ bool applyDecision(ModDeviceItem* unit, int32_t senderStatus, const ReceivedUnit
     case ClaimAction::kResendUnclaimed:
       return true;
     case ClaimAction::kMonitorToo:
-      unit->modStatus = MINE;
-      unit->ownerAddress = 0;
+      storeStatus(*unit, MINE);
+      storeOwner(*unit, 0);
       return false;
     case ClaimAction::kNothing:
       return false;
@@ -167,7 +177,7 @@ bool applyUnitList(DeviceRecord* list, const ReceivedUnitList& received, ClaimSt
       if (applyDecision(&unit, senderStatus, received, state)) resend = true;
     } else if (unit.modStatus == NOT_MINE && ownedBySender(unit, received)) {
       // The owner no longer lists the unit: it is free to be claimed again.
-      unit.modStatus = UNCLAIMED;
+      storeStatus(unit, UNCLAIMED);
       resend = true;
     }
   });
@@ -178,7 +188,7 @@ int releaseNotMineUnits(DeviceRecord* list) {
   int changed = 0;
   forEachUnit(list, [&](ModDeviceItem& unit) {
     if (unit.modStatus != NOT_MINE) return;
-    unit.modStatus = UNCLAIMED;
+    storeStatus(unit, UNCLAIMED);
     ++changed;
   });
   return changed;
@@ -190,8 +200,8 @@ int claimUnclaimedUnits(DeviceRecord* list) {
     debugPrint(kClaimDebugCode, "net: sendDeviceList: looking at %s (%X) (status=%d)\n",
                unitName(unit).c_str(), unit.ownerAddress, unit.modStatus);
     if (unit.modStatus != UNCLAIMED) return;
-    unit.modStatus = MINE;
-    unit.ownerAddress = 0;  // no stale owner from before the release
+    storeStatus(unit, MINE);
+    storeOwner(unit, 0);  // no stale owner from before the release
     ++changed;
   });
   return changed;
@@ -202,8 +212,8 @@ int takeUnitsNamed(DeviceRecord* list, const char* name) {
   if (name == nullptr) return 0;
   forEachUnit(list, [&](ModDeviceItem& unit) {
     if (strcasecmp(unitName(unit).c_str(), name) != 0) return;
-    unit.modStatus = MINE;
-    unit.ownerAddress = 0;
+    storeStatus(unit, MINE);
+    storeOwner(unit, 0);
     ++matched;
   });
   return matched;
