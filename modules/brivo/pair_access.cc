@@ -20,7 +20,14 @@ namespace brivo {
 
 namespace {
 
-std::atomic<int> gReadyPollSeconds{3};
+// System tests shorten the pause of a server they start (0-3 seconds); anything else keeps 3.
+int initialReadyPollSeconds() {
+  const char* text = std::getenv("KESTROVA_BRIVO_READY_POLL_SECONDS");
+  if (text == nullptr || text[0] < '0' || text[0] > '3' || text[1] != '\0') return 3;
+  return text[0] - '0';
+}
+
+std::atomic<int> gReadyPollSeconds{initialReadyPollSeconds()};
 
 int noted(const PairTarget& pair, int result, Counting counting) {
   noteCommandResult(result, pair.device, counting == Counting::kCount);
@@ -117,6 +124,23 @@ int readStatistics(const PairTarget& pair, int controller, uint8_t port, uint16_
   return readInto(pair, kModeCommand, id, out, sizeof(StatisticsBuffer), port,
                   static_cast<uint8_t>(logicalDrive >> 8), static_cast<uint8_t>(logicalDrive & 0xFF), record,
                   counting);
+}
+
+int readDataBuffer(const PairTarget& pair, uint8_t bufferId, void* out, uint32_t length,
+                   ControllerCommand* record, Counting counting) {
+  return readInto(pair, kModeData, bufferId, out, length, 0, 0, 0, record, counting);
+}
+
+int writeDataBuffer(const PairTarget& pair, uint8_t mode, uint8_t bufferId, const void* data, uint32_t length,
+                    ControllerCommand* record, Counting counting) {
+  if (!pair.found() || (data == nullptr && length != 0) || (mode != kModeData && mode != kModeFirmware))
+    return kResultBadArguments;
+  ControllerCommand local;
+  ControllerCommand* command = record != nullptr ? record : &local;
+  buildCommand(command, kWriteBuffer, mode, bufferId);
+  // The transport only reads from the buffer of a WRITE BUFFER.
+  const int result = transferCommandFor(pair.device, pair.state, command, const_cast<void*>(data), length);
+  return noted(pair, result, counting);
 }
 
 std::unique_ptr<ConfigurationBlock> newConfigurationBlock() {

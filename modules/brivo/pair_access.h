@@ -73,6 +73,16 @@ int readStatistics(const PairTarget& pair, int controller, uint8_t port, uint16_
                    StatisticsBuffer* out, ControllerCommand* record = nullptr,
                    Counting counting = Counting::kCount);
 
+// READ BUFFER mode 2 of a buffer without parameters (an event log 0x46/0x47, the diagnostics dump
+// 0x56) into out, length bytes at most (less when the buffer's length word says so).
+int readDataBuffer(const PairTarget& pair, uint8_t bufferId, void* out, uint32_t length,
+                   ControllerCommand* record = nullptr, Counting counting = Counting::kCount);
+// WRITE BUFFER of length bytes of data in mode kModeData (the configuration restore 0x83, in
+// pieces at increasing offsets) or kModeFirmware (a firmware image; the transport goes over to
+// kModeFirmwareOffsets when the image needs several pieces), noting the result.
+int writeDataBuffer(const PairTarget& pair, uint8_t mode, uint8_t bufferId, const void* data, uint32_t length,
+                    ControllerCommand* record = nullptr, Counting counting = Counting::kCount);
+
 // A configuration block on the heap (it is 940032 bytes, too large for a request thread's stack);
 // null when memory runs out.
 std::unique_ptr<ConfigurationBlock> newConfigurationBlock();
@@ -96,7 +106,8 @@ int inConfigChange(const PairTarget& pair, ControllerCommand* record, Body body)
 // After a change the controller may be busy for a few seconds: try a configuration start every
 // 3 seconds until one succeeds or limitSeconds passed (at most four tries for the usual 10). The
 // start is never saved: it only shows that commands are accepted again. Stops early when the
-// module stops. Returns the last try's result. The pause is injectable for tests.
+// module stops. Returns the last try's result. The pause is injectable for tests, and a server
+// started with env KESTROVA_BRIVO_READY_POLL_SECONDS = 0-3 uses that many seconds (system tests).
 int waitUntilReady(const PairTarget& pair, int limitSeconds = 10);
 void setReadyPollSecondsForTesting(int seconds);
 

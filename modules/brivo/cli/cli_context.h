@@ -118,6 +118,7 @@ enum ModifierId : int {
 struct ParsedModifier {
   ModifierId id;
   std::string value;  // "." for a flag
+  size_t word = 0;    // index in CliContext::words of the modifier's own word (0 when unknown)
 };
 
 struct CommandEntry;  // cli_tables.h
