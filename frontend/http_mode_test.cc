@@ -237,6 +237,11 @@ TEST_F(HttpModeTest, ExportsAreDownloads) {
   server_.answer([](const FlatReply& request) -> std::vector<std::pair<std::string, std::string>> {
     if (request.at("method") == "text") return {{"ExportText", "../../db/ServerLog.log"}};
     if (request.at("method") == "binary") return {{"ExportBinary", "../../temp/config.bin"}};
+    if (request.at("method") == "failed")
+      return {{"ExportBinary", "../../temp/config.bin"},
+              {"MessageIsSuccess", "false"},
+              {"Value", "read failed"},
+              {"HTMLPath", "../Server/html/page.htm"}};
     return {{"ExportText", "../../db/password.web"}};
   });
   auto text = client_->Get("/cgi-bin/cgiloader.cgi?method=text", {{"Accept-Encoding", "gzip, br"}});
@@ -250,6 +255,11 @@ TEST_F(HttpModeTest, ExportsAreDownloads) {
   ASSERT_TRUE(binary);
   EXPECT_EQ(binary->get_header_value("Content-Type"), "binary/octet-stream");
   EXPECT_EQ(binary->body, std::string("\x00\xff\r\n", 4));
+  // A method that could not make its file answers with its failure page, not the old file.
+  auto failed = client_->Get("/cgi-bin/cgiloader.cgi?method=failed");
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->get_header_value("Content-Type").rfind("text/html", 0), 0u);
+  EXPECT_NE(failed->body.find("read failed"), std::string::npos) << failed->body;
   auto refused = client_->Get("/cgi-bin/cgiloader.cgi?method=password");
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->status, 404);

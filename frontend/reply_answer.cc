@@ -68,6 +68,12 @@ FrontResponse answerReply(const PathGuard& guard, VariableTable reply, AnswerKin
     response.body = replyJsonText(buildReplyTree(flat));
     return response;
   }
+  // A method that could not produce its file still names it, beside a failure message and the
+  // pop-up page that shows it: the message is what the user needs, not a missing download.
+  const auto success = flat.find("MessageIsSuccess");
+  const auto failurePage = flat.find("HTMLPath");
+  if (success != flat.end() && success->second == "false" && failurePage != flat.end())
+    return pageAnswer(guard, failurePage->second, buildReplyTree(flat));
   if (auto text = flat.find("ExportText"); text != flat.end())
     return exportAnswer(guard, text->second, false);
   if (auto binary = flat.find("ExportBinary"); binary != flat.end())

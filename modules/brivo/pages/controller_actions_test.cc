@@ -1,0 +1,98 @@
+// Reset, shutdown and time against a pair kept in memory: the selector texts, the reset poll,
+// the graceful-shutdown setting and the time block.
+#include <gtest/gtest.h>
+
+#include "modules/brivo/pages/page_methods.h"
+#include "modules/brivo/pages/pages_test_support.h"
+
+namespace brivo {
+namespace {
+
+using testing::requestFor;
+
+class ControllerActionsTest : public testing::PageTest {};
+
+TEST_F(ControllerActionsTest, ResetAcceptsBothInAnyCaseShutdownOnlyExactly) {
+  auto reset = run(resetControllerMethod, requestFor({{"ControllerId", "both"}}));
+  EXPECT_EQ(reset["ControllerString"], "Both controllers");
+  EXPECT_EQ(reset["ControllerId"], "both");
+  EXPECT_EQ(reset["HTMLPath"], "../../html/Brivo/controller/controller_reset.html");
+  EXPECT_EQ(reset["MessageIsSuccess"], "true");
+  run(shutdownControllerMethod, requestFor({{"ControllerId", "both"}}));
+  run(shutdownControllerMethod, requestFor({{"ControllerId", "Both"}}));
+  const auto ops = writes();
+  ASSERT_EQ(testing::idsOf(ops), (std::vector<uint8_t>{0xC3, 0xC4, 0xC4})) << "no bracket, no ready wait";
+  EXPECT_EQ(ops[0].cdb[3], 3);
+  EXPECT_EQ(ops[1].cdb[3], 0) << "the number of the text \"both\"";
+  EXPECT_EQ(ops[2].cdb[3], 3);
+  EXPECT_EQ(ops[2].cdb[4], 1) << "graceful without the setting";
+
+  fake_->clearSent();
+  auto none = run(resetControllerMethod, requestFor({}));
+  EXPECT_EQ(none["ControllerString"], "Controller(s)");
+  EXPECT_EQ(none["MessageIsSuccess"], "false");
+  auto shutdown = run(shutdownControllerMethod, requestFor({}));
+  EXPECT_EQ(shutdown["MessageIsSuccess"], "false");
+  EXPECT_TRUE(writes().empty());
+}
+
+TEST_F(ControllerActionsTest, GracefulShutdownFollowsTheSetting) {
+  moduleState().files.setValue(PropertyTable::kSettings, "GracefulControllerShutdown", "no");
+  run(shutdownControllerMethod, requestFor({{"ControllerId", "2"}}));
+  moduleState().files.setValue(PropertyTable::kSettings, "GracefulControllerShutdown", "1");
+  run(shutdownControllerMethod, requestFor({{"ControllerId", "1"}}));
+  const auto ops = writes();
+  ASSERT_EQ(ops.size(), 2u);
+  EXPECT_EQ(ops[0].cdb[3], 2);
+  EXPECT_EQ(ops[0].cdb[4], 0);
+  EXPECT_EQ(ops[1].cdb[4], 1);
+}
+
+TEST_F(ControllerActionsTest, ResetPollWaitsForTheSelectedController) {
+  pair_.info.stateB = kOff;
+  auto b = run(resetControllerMethod, requestFor({{"ControllerId", "2"}, {"Waiting", "true"}}));
+  EXPECT_EQ(b["DoneWaiting"], "false");
+  EXPECT_EQ(b.count("MessageSummary"), 0u);
+  auto a = run(resetControllerMethod, requestFor({{"ControllerId", "1"}, {"Waiting", "true"}}));
+  EXPECT_EQ(a["DoneWaiting"], "true");
+  auto both = run(resetControllerMethod, requestFor({{"ControllerId", "Both"}, {"Waiting", "true"}}));
+  EXPECT_EQ(both["DoneWaiting"], "true");
+  pair_.refusedReads.insert(kOpReadControllerInfo);
+  auto down = run(resetControllerMethod, requestFor({{"ControllerId", "Both"}, {"Waiting", "true"}}));
+  EXPECT_EQ(down["DoneWaiting"], "false");
+  EXPECT_TRUE(writes().empty());
+  EXPECT_EQ(loadField(state_->failureCount), 0) << "polls of a resetting controller are not lost contact";
+}
+
+TEST_F(ControllerActionsTest, TimeBlockAndSelector) {
+  auto reply = run(setControllerTimeMethod, requestFor({{"which", "2"},
+                                                        {"Year", "2024"},
+                                                        {"Month", "2"},
+                                                        {"Day", "29"},
+                                                        {"WeekDay", "4"},
+                                                        {"Hour", "23"},
+                                                        {"Minute", "59"},
+                                                        {"Second", "58"}}));
+  run(setControllerTimeMethod, requestFor({{"Year", "2024"}}));
+  run(setControllerTimeMethod, requestFor({{"which", "7"}}));
+  const auto ops = writes();
+  ASSERT_EQ(testing::idsOf(ops), (std::vector<uint8_t>{0xC5, 0xC5, 0xC5}));
+  EXPECT_EQ(ops[0].cdb[3], 2);
+  EventTime time{};
+  ASSERT_EQ(ops[0].block.size(), sizeof(time));
+  std::memcpy(&time, ops[0].block.data(), sizeof(time));
+  EXPECT_EQ(time.year, 2024);
+  EXPECT_EQ(time.month, 2);
+  EXPECT_EQ(time.day, 29);
+  EXPECT_EQ(time.weekday, 4);
+  EXPECT_EQ(time.hour, 23);
+  EXPECT_EQ(time.minute, 59);
+  EXPECT_EQ(time.second, 58);
+  EXPECT_EQ(ops[1].cdb[3], 3);
+  EXPECT_EQ(ops[2].cdb[3], 3);
+  EXPECT_EQ(reply["MessageSummary"], "The command \"Set controller time\" completed successfully.");
+  EXPECT_FALSE(reply["HTMLPath"].empty());
+}
+
+}  // namespace
+}  // namespace brivo
