@@ -7,6 +7,7 @@
 
 #include "common/cgi_client.h"
 #include "frontend/form_fields.h"
+#include "frontend/metrics_page.h"
 #include "frontend/multipart.h"
 #include "frontend/reply_answer.h"
 #include "frontend/request_table.h"
@@ -82,6 +83,7 @@ FrontResponse FrontEnd::handle(const FrontRequest& request) {
                          "The folder of the installed server cannot be found.");
   }
   if (request.path == "/") return redirectAnswer(kMainPageUrl);
+  if (request.path == "/metrics") return metricsRequest(request);
   if (isServerRequestPath(request.path)) return serverRequest(request, AnswerKind::kPage, "", "");
   if (request.path.starts_with(kApiPrefix)) {
     const auto target = apiTarget(request.path);
@@ -99,21 +101,7 @@ FrontResponse FrontEnd::serverRequest(const FrontRequest& request, AnswerKind ki
     return messageAnswer(kind, 405, "Method not allowed", "Requests are sent with GET or POST.");
   }
   RequestIdentity identity;
-  identity.remoteAddress = plainAddress(request.remoteAddress);
-  identity.remoteHost = request.remoteHost;
-  if (request.authorization.empty() && !request.serverAuthenticatedUser.empty()) {
-    identity.remoteUser = request.serverAuthenticatedUser;
-  } else {
-    switch (passwords_.check(request.authorization, &identity.remoteUser)) {
-      case AuthOutcome::kAccepted:
-        break;
-      case AuthOutcome::kRefused:
-        return unauthorizedAnswer(kind);
-      case AuthOutcome::kNoPasswordFile:
-        return messageAnswer(kind, 500, "Logins are not possible",
-                             "The password file db/password.web of the installation cannot be read.");
-    }
-  }
+  if (auto refused = authenticate(request, kind, &identity)) return *refused;
   std::filesystem::path uploadFolder;
   if (!guard_.uploadFolder(&uploadFolder)) uploadFolder.clear();
   UploadStore store(uploadFolder);  // its files go when the answer is built
@@ -136,6 +124,45 @@ FrontResponse FrontEnd::serverRequest(const FrontRequest& request, AnswerKind ki
   TableOwner replyOwner(reply);
   if (result != kCgiOk) return slotFailureAnswer(kind, result, retryUrlOf(request));
   return answerReply(guard_, replyOwner.get(), kind);
+}
+
+std::optional<FrontResponse> FrontEnd::authenticate(const FrontRequest& request, AnswerKind kind,
+                                                    RequestIdentity* identity) {
+  identity->remoteAddress = plainAddress(request.remoteAddress);
+  identity->remoteHost = request.remoteHost;
+  if (request.authorization.empty() && !request.serverAuthenticatedUser.empty()) {
+    identity->remoteUser = request.serverAuthenticatedUser;
+    return std::nullopt;
+  }
+  switch (passwords_.check(request.authorization, &identity->remoteUser)) {
+    case AuthOutcome::kAccepted:
+      return std::nullopt;
+    case AuthOutcome::kRefused:
+      return unauthorizedAnswer(kind);
+    case AuthOutcome::kNoPasswordFile:
+      break;
+  }
+  return messageAnswer(kind, 500, "Logins are not possible",
+                       "The password file db/password.web of the installation cannot be read.");
+}
+
+FrontResponse FrontEnd::metricsRequest(const FrontRequest& request) {
+  if (request.method != "GET" && request.method != "HEAD") {
+    return messageAnswer(AnswerKind::kPage, 405, "Method not allowed", "The metrics are read with GET.");
+  }
+  RequestIdentity identity;
+  if (auto refused = authenticate(request, AnswerKind::kPage, &identity)) return *refused;
+  const FieldList fields = {{"module", "server"}, {"method", "GetMetrics"}};
+  TableOwner table = buildRequestTable(fields, {}, identity);
+  VariableTable reply = nullptr;
+  const int result = roundTrip_(table.get(), &reply);
+  TableOwner replyOwner(reply);
+  FrontResponse response;
+  response.contentType = kMetricsContentType;
+  // A server that cannot answer is itself a measurement: kestrova_server_up 0.
+  response.body = renderMetricsPage(result == kCgiOk ? replyOwner.get() : nullptr, metrics_);
+  addDynamicHeaders(&response);
+  return response;
 }
 
 int FrontEnd::collectFields(const FrontRequest& request, UploadStore* store, FieldList* fields,

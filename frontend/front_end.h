@@ -1,5 +1,5 @@
 // The front end's core, shared by the HTTP server mode and the CGI mode: routes a request (a
-// server request, the JSON API, a static file), checks the login, builds the request table
+// server request, the JSON API, /metrics, a static file), checks the login, builds the request table
 // (storing uploads), hands it to the server over shared memory and turns the reply into the
 // answer.
 //
@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@
 #include "frontend/basic_auth.h"
 #include "frontend/front_request.h"
 #include "frontend/path_guard.h"
+#include "frontend/request_metrics.h"
+#include "frontend/request_table.h"
 #include "frontend/status_pages.h"
 
 class UploadStore;
@@ -49,7 +52,17 @@ class FrontEnd {
 
   FrontResponse handle(const FrontRequest& request);
 
+  // The measurements /metrics shows besides the server's (borrowed; must outlive this object;
+  // null: none). Set before the first request.
+  void setRequestMetrics(const RequestMetrics* metrics) { metrics_ = metrics; }
+
  private:
+  // /metrics: the server's GetMetrics reply and the front end's measurements, after the login.
+  FrontResponse metricsRequest(const FrontRequest& request);
+  // Checks the request's credentials into identity; nullopt when they are accepted, else the
+  // refusal to send.
+  std::optional<FrontResponse> authenticate(const FrontRequest& request, AnswerKind kind,
+                                            RequestIdentity* identity);
   FrontResponse serverRequest(const FrontRequest& request, AnswerKind kind, const std::string& module,
                               const std::string& method);
   // Fills *fields with the query and body fields and stores the uploads. 0, or the HTTP status
@@ -63,4 +76,5 @@ class FrontEnd {
   FrontEndLimits limits_;
   RoundTrip roundTrip_;
   PasswordCheck passwords_;
+  const RequestMetrics* metrics_ = nullptr;
 };

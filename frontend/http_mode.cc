@@ -24,19 +24,32 @@ bool startsWithIgnoringCase(const std::string& text, std::string_view prefix) {
   return true;
 }
 
+// When the request this worker thread is answering was routed (the pre-routing handler runs on
+// the thread that answers, so the logger finds its own request's start here).
+thread_local std::chrono::steady_clock::time_point gRequestStart;
+thread_local bool gRequestRouted = false;
+
 }  // namespace
 
 HttpFrontEnd::HttpFrontEnd(FrontEnd* core, HttpModeOptions options)
     : core_(core), options_(std::move(options)) {
+  if (tls()) {
+    server_ = std::make_unique<httplib::SSLServer>(options_.tlsCertificate.c_str(), options_.tlsKey.c_str());
+  } else {
+    server_ = std::make_unique<httplib::Server>();
+  }
+  core_->setRequestMetrics(&metrics_);
   install();
 }
 
+HttpFrontEnd::~HttpFrontEnd() { core_->setRequestMetrics(nullptr); }
+
 bool HttpFrontEnd::bind() {
   if (options_.port == 0) {
-    port_ = server_.bind_to_any_port(options_.host);
+    port_ = server_->bind_to_any_port(options_.host);
     return port_ > 0;
   }
-  if (!server_.bind_to_port(options_.host, options_.port)) return false;
+  if (!server_->bind_to_port(options_.host, options_.port)) return false;
   port_ = options_.port;
   return true;
 }
@@ -44,7 +57,7 @@ bool HttpFrontEnd::bind() {
 void HttpFrontEnd::run() {
   signal(SIGPIPE, SIG_IGN);
   runStarted_ = true;
-  if (!stopRequested_) server_.listen_after_bind();
+  if (!stopRequested_) server_->listen_after_bind();
   runEnded_ = true;
 }
 
@@ -52,36 +65,38 @@ void HttpFrontEnd::stop() {
   stopRequested_ = true;
   if (!runStarted_) return;
   // httplib's stop does nothing until the listening loop runs.
-  while (!server_.is_running() && !runEnded_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  server_.stop();
+  while (!server_->is_running() && !runEnded_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  server_->stop();
 }
 
 void HttpFrontEnd::install() {
   const size_t threads = options_.threads;
-  server_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-  server_.set_payload_max_length(core_->limits().maxBody);
-  server_.set_keep_alive_max_count(1000);
-  server_.set_keep_alive_timeout(5);
-  server_.set_read_timeout(10, 0);
-  server_.set_write_timeout(10, 0);
-  server_.set_tcp_nodelay(true);
+  server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  server_->set_payload_max_length(core_->limits().maxBody);
+  server_->set_keep_alive_max_count(1000);
+  server_->set_keep_alive_timeout(5);
+  server_->set_read_timeout(10, 0);
+  server_->set_write_timeout(10, 0);
+  server_->set_tcp_nodelay(true);
   // httplib's default also sets SO_REUSEPORT, which would let a second program listen on the
   // same port and take a share of the connections; a port in use must be an error instead.
-  server_.set_socket_options([](socket_t fd) {
+  server_->set_socket_options([](socket_t fd) {
     const int yes = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   });
-  server_.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
+  server_->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
+    gRequestStart = std::chrono::steady_clock::now();
+    gRequestRouted = true;
     return preRoute(request, &response);
   });
-  server_.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
+  server_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
     answer(core_->handle(requestOf(request)), &response);
   });
-  server_.Post(".*",
-               [this](const httplib::Request& request, httplib::Response& response,
-                      const httplib::ContentReader& reader) { handlePost(request, reader, &response); });
+  server_->Post(".*",
+                [this](const httplib::Request& request, httplib::Response& response,
+                       const httplib::ContentReader& reader) { handlePost(request, reader, &response); });
   // httplib's own refusals (unknown method, URI too long, ...) come without a body.
-  server_.set_error_handler(
+  server_->set_error_handler(
       httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& response) {
         if (!response.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
         const FrontResponse page = messageAnswer(AnswerKind::kPage, response.status,
@@ -89,12 +104,26 @@ void HttpFrontEnd::install() {
         response.set_content(page.body, page.contentType);
         return httplib::Server::HandlerResponse::Handled;
       }));
+  // Called once for every answer, also for those httplib gives itself.
+  server_->set_logger([this](const httplib::Request& request, const httplib::Response& response) {
+    record(request, response);
+  });
+}
+
+void HttpFrontEnd::record(const httplib::Request& request, const httplib::Response& response) {
+  // A request refused before routing has no start time (seconds < 0: counted, not timed).
+  double seconds = -1;
+  std::string_view kind = "refused";
+  if (gRequestRouted) {
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - gRequestStart).count();
+    kind = RequestMetrics::kindOfPath(request.path);
+    gRequestRouted = false;
+  }
+  metrics_.record(kind, response.status, seconds);
   if (options_.verbose) {
-    server_.set_logger([](const httplib::Request& request, const httplib::Response& response) {
-      std::printf("%s %s %s %d\n", request.remote_addr.c_str(), request.method.c_str(), request.path.c_str(),
-                  response.status);
-      std::fflush(stdout);
-    });
+    std::printf("%s %s %s %d\n", request.remote_addr.c_str(), request.method.c_str(), request.path.c_str(),
+                response.status);
+    std::fflush(stdout);
   }
 }
 

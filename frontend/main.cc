@@ -41,12 +41,17 @@ int serveHttp(FrontEnd* core, const LoaderOptions& options) {
   sigaddset(&signals, SIGUSR2);  // sent to ourselves to end the signal thread
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   HttpFrontEnd http(core, options.http);
+  if (!http.valid()) {
+    std::fprintf(stderr, "cgiloader: cannot load the TLS certificate %s with the key %s\n",
+                 options.http.tlsCertificate.c_str(), options.http.tlsKey.c_str());
+    return 1;
+  }
   if (!http.bind()) {
     std::fprintf(stderr, "cgiloader: cannot listen on %s:%d\n", options.http.host.c_str(), options.http.port);
     return 1;
   }
-  std::printf("cgiloader: serving %s on http://%s:%d/\n", core->guard().root().c_str(),
-              options.http.host.c_str(), http.boundPort());
+  std::printf("cgiloader: serving %s on %s://%s:%d/\n", core->guard().root().c_str(),
+              http.tls() ? "https" : "http", options.http.host.c_str(), http.boundPort());
   std::fflush(stdout);
   std::thread signalThread = stopOnSignal(&http, signals);
   http.run();

@@ -84,6 +84,12 @@ bool parseLoaderOptions(int argc, const char* const* argv, LoaderOptions* option
     } else if (arg == "--max-fields") {
       ok = parseNumber(value, &number) && number > 0 && number <= 100000;
       options->limits.maxFields = number;
+    } else if (arg == "--tls-cert") {
+      options->http.tlsCertificate = std::string(value);
+      ok = !value.empty();
+    } else if (arg == "--tls-key") {
+      options->http.tlsKey = std::string(value);
+      ok = !value.empty();
     } else if (arg == "--threads") {
       ok = parseNumber(value, &number) && number > 0 && number <= 1024;
       options->http.threads = number;
@@ -96,6 +102,10 @@ bool parseLoaderOptions(int argc, const char* const* argv, LoaderOptions* option
       return false;
     }
   }
+  if (options->http.tlsCertificate.empty() != options->http.tlsKey.empty()) {
+    *error = "--tls-cert and --tls-key go together";
+    return false;
+  }
   return true;
 }
 
@@ -105,8 +115,9 @@ std::filesystem::path defaultRoot(const std::filesystem::path& program) {
 
 const char* loaderUsage() {
   return "usage: cgiloader [--listen ADDR:PORT] [--root PREFIX] [--max-body BYTES] [--max-fields N]\n"
-         "                 [--threads N] [--verbose]\n"
+         "                 [--threads N] [--tls-cert FILE --tls-key FILE] [--verbose]\n"
          "  Serves the Kestrova web pages over HTTP (default 127.0.0.1:9292) for the server installed\n"
-         "  in PREFIX (default: two folders above this program). When GATEWAY_INTERFACE is set it\n"
-         "  answers one CGI request instead.\n";
+         "  in PREFIX (default: two folders above this program); with a certificate and its private\n"
+         "  key (PEM files) over HTTPS. Metrics for Prometheus are at /metrics. When\n"
+         "  GATEWAY_INTERFACE is set it answers one CGI request instead.\n";
 }

@@ -1,5 +1,5 @@
 // cgiloader's command line: --listen ADDR:PORT, --root PREFIX, --max-body BYTES (K/M/G suffixes),
-// --max-fields N, --threads N, --verbose, --help.
+// --max-fields N, --threads N, --tls-cert FILE with --tls-key FILE, --verbose, --help.
 //
 // Thread safety: pure functions.
 #pragma once

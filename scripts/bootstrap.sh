@@ -8,10 +8,12 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsystemd-dev
   clang-format clang-tidy cppcheck valgrind
-  procps iproute2 psmisc
+  clang libclang-rt-14-dev
+  procps iproute2 psmisc curl
   snmptrapd python3-aiosmtpd socat openssl apache2-utils
   libcpp-httplib-dev libkainjow-mustache-dev nlohmann-json3-dev libssl-dev lighttpd
   chromium fonts-dejavu-core
+  systemd python3-prometheus-client
 )
 
 missing=()
@@ -27,6 +29,6 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 echo "bootstrap: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
+export DEBIAN_FRONTEND=noninteractive DEBCONF_NOWARNINGS=yes
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -54,7 +54,8 @@ void BrivoModel::newConfiguration(const PairState& pair) {
   h.layoutVersion = brivo::kConfigLayoutVersion;
   h.configurationTime = static_cast<uint32_t>(now());
   putWwn(pair.config->wwn, h.configurationWwn);
-  std::strncpy(h.name, pair.config->name.c_str(), sizeof(h.name));
+  // NUL-padded, not necessarily terminated (the block is zeroed above).
+  std::memcpy(h.name, pair.config->name.data(), std::min(pair.config->name.size(), sizeof(h.name)));
   h.autoRebuild = brivo::kOn;
   h.singleControllerMode = brivo::kOff;
   h.rebuildPriority = 50;

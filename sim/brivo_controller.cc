@@ -163,9 +163,11 @@ ModelResult BrivoModel::opSetTime(Op& op) {
   for (int c = 0; c < 2; ++c) {
     if (!which[c]) continue;
     op.pair.controllers[c].clockOffset = offset;
-    std::vector<uint8_t> reason = {brivo::kMaintClockSet, static_cast<uint8_t>(c)};
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&t);
-    reason.insert(reason.end(), bytes, bytes + sizeof(t));
+    // Sized once: GCC's -O2 bounds check misreads an insert behind two elements.
+    std::vector<uint8_t> reason(2 + sizeof(t));
+    reason[0] = brivo::kMaintClockSet;
+    reason[1] = static_cast<uint8_t>(c);
+    std::memcpy(reason.data() + 2, &t, sizeof(t));
     logEvent(op.pair, c, brivo::kEvMaintenance, reason);
   }
   return ModelResult::good();

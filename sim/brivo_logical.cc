@@ -58,8 +58,11 @@ bool blockSizeValid(uint16_t code) {
 }
 
 std::vector<uint8_t> driveReason(int drive, std::initializer_list<uint8_t> more) {
-  std::vector<uint8_t> reason = {static_cast<uint8_t>(drive), static_cast<uint8_t>(drive >> 8)};
-  reason.insert(reason.end(), more);
+  // Sized once: GCC's -O2 bounds check misreads an insert behind two elements.
+  std::vector<uint8_t> reason(2 + more.size());
+  reason[0] = static_cast<uint8_t>(drive);
+  reason[1] = static_cast<uint8_t>(drive >> 8);
+  std::copy(more.begin(), more.end(), reason.begin() + 2);
   return reason;
 }
 

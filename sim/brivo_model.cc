@@ -83,6 +83,7 @@ void BrivoModel::attach(PairState& pair) {
   }
   scanSensors(pair, 0);  // readings out of range at power-on are logged at once
   scanSensors(pair, 1);
+  applyPreset(pair);
 }
 
 int64_t BrivoModel::now() const { return static_cast<int64_t>(std::time(nullptr)) + shift_; }
@@ -225,6 +226,11 @@ ModelResult BrivoModel::writeBuffer(PairState& pair, const BufferCommand& comman
                                     std::span<const uint8_t> data) {
   advance(pair);
   if (!controllerUp(pair, command.controller)) return noAnswerResult();
+  if (auto armed = failOps_.find(command.bufferId); armed != failOps_.end()) {
+    SenseCode sense = armed->second;
+    failOps_.erase(armed);
+    return ModelResult::check(sense);
+  }
   ModelResult result;
   switch (command.mode) {
     case brivo::kModeCommand:

@@ -14,10 +14,17 @@
 // Model options ("model.KEY = VALUE" in the pair's section): family (0x81), drive_interface (3),
 // host_interface (1), host_ports (2), drive_loops (2), snapshots (2; 0 none), job_seconds (300),
 // reset_ms (5000), firmware (0x03012345), hbas (2), snapshot_fill_per_hour (2).
+// Preset configuration (also "model.KEY = VALUE"; numbers from 0 without gaps), built when the
+// pair powers on and replaced by the configuration of a state file:
+//   array.N   = raid=0|1|3|5|6|10|50 drives=LIST [name=TEXT] [chunk=64|128|256] [groups=G]
+//               [init=done|running|none]            LIST: "0-5", "0,2,4", "0-3,8"
+//   logical.N = array=A size=GIB|rest [name=TEXT] [lun=L]
+//   spare.N   = drive=D [array=A]                   (without array: a global spare)
 // Run-time keys (ctl "model PAIR KEY VALUE"), besides the saved ones (brivo_state.cc): advance
 // SECONDS (jobs and timers age), poweron.A|B SECONDS, battery.A|B disabled|enabled,
 // hostport.A|B.0|1 up|failed, driveloop.A|B.1|2 up|failed, predict.N 0|1, snapfill.DRIVE PERCENT,
-// job_seconds SECONDS.
+// job_seconds SECONDS, failop.ID KEY/ASC/ASCQ|off (the next WRITE BUFFER with that buffer ID, in
+// any mode, is refused with that sense; never saved).
 //
 // Thread safety: none; the simulated world serializes every call (see controller_model.h).
 #pragma once
@@ -286,6 +293,7 @@ class BrivoModel : public ControllerPairModel {
   KeyResult loadReportedKey(const std::string& key, const std::string& value);
   KeyResult loadStatisticsKey(const std::string& key, const std::string& value);
   KeyResult loadSnapshotKey(const std::string& key, const std::string& value);
+  KeyResult loadFailOpKey(const std::string& key, const std::string& value);
 
   // ---- brivo_info.cc: buffers describing the pair ----
   void buildControllerInfo(const PairState& pair, std::vector<uint8_t>* out) const;
@@ -315,6 +323,15 @@ class BrivoModel : public ControllerPairModel {
   void advanceSnapshots(PairState& pair);
   void pruneSnapshots(PairState& pair);
 
+  // ---- brivo_preset.cc: arrays, logical drives and spares named by the configuration ----
+  static bool hasPreset(const PairConfig& config);
+  // Builds the preset on a working copy and makes it the saved configuration (all or nothing).
+  void applyPreset(PairState& pair);
+  ModelResult presetOperation(PairState& pair, uint8_t id, std::span<const uint8_t> block);
+  bool presetArrays(PairState& pair, std::vector<int>* running, std::string* error);
+  bool presetLogicalDrives(PairState& pair, std::string* error);
+  bool presetSpares(PairState& pair, std::string* error);
+
   BrivoOptions options_;
   std::unique_ptr<brivo::ConfigurationBlock> live_;  // the saved configuration
   std::unique_ptr<brivo::ConfigurationBlock> edit_;  // the open change, null when none
@@ -336,6 +353,7 @@ class BrivoModel : public ControllerPairModel {
   std::chrono::steady_clock::time_point enclosureIdentifyUntil_{};
   std::vector<std::chrono::steady_clock::time_point> driveIdentifyUntil_;
   std::vector<uint8_t> scratch_;
+  std::map<uint8_t, SenseCode> failOps_;  // armed one-shot refusals by WRITE BUFFER buffer ID (run-time only)
 };
 
 }  // namespace sim

@@ -159,7 +159,7 @@ bool BrivoModel::loadState(PairState& pair, const std::string& key, const std::s
   static constexpr Loader kLoaders[] = {&BrivoModel::loadConfigurationKey, &BrivoModel::loadJobKey,
                                         &BrivoModel::loadControllerKey,    &BrivoModel::loadDriveKey,
                                         &BrivoModel::loadReportedKey,      &BrivoModel::loadStatisticsKey,
-                                        &BrivoModel::loadSnapshotKey};
+                                        &BrivoModel::loadSnapshotKey,      &BrivoModel::loadFailOpKey};
   for (Loader loader : kLoaders) {
     if (result == kKeyUnknown) result = (this->*loader)(key, value);
   }
@@ -173,7 +173,22 @@ BrivoModel::KeyResult BrivoModel::loadConfigurationKey(const std::string& key, c
   std::string rest;
   bool ok = false;
   if (key == "config.header") {
+    // The saved configuration begins here and replaces the whole configuration (a preset
+    // included): records the state does not list are free slots.
     ok = fromHex(value, &live_->header);
+    if (ok) {
+      for (brivo::ArrayRecord& a : live_->arrays) {
+        a = brivo::ArrayRecord{};
+        a.faultStatus = brivo::kFaultNone;
+      }
+      for (brivo::LogicalDriveRecord& d : live_->logicalDrives) {
+        d = brivo::LogicalDriveRecord{};
+        d.hostLun = brivo::kLunNone;
+      }
+      for (brivo::SpareRecord& s : live_->spares) s = brivo::SpareRecord{};
+      live_->mapping = brivo::MappingTable{};
+      jobs_.clear();  // the state's jobs follow the configuration
+    }
   } else if (numberAfter(key, "config.array.", brivo::kMaxArrays - 1, &n)) {
     brivo::ArrayRecord record;
     ok = fromHex(value, &record) && arrayRecordSane(record);
@@ -356,6 +371,28 @@ BrivoModel::KeyResult BrivoModel::loadSnapshotKey(const std::string& key, const 
     return kKeyOk;
   }
   return kKeyUnknown;
+}
+
+// "failop.ID" with "KEY/ASC/ASCQ" (hexadecimal, e.g. 5/26/00) arms a one-shot refusal of the next
+// WRITE BUFFER with buffer ID ID; "off" disarms it. Run-time only: saveState never writes it.
+BrivoModel::KeyResult BrivoModel::loadFailOpKey(const std::string& key, const std::string& value) {
+  int id = 0;
+  if (!numberAfter(key, "failop.", 255, &id)) return kKeyUnknown;
+  if (value == "off") {
+    failOps_.erase(static_cast<uint8_t>(id));
+    return kKeyOk;
+  }
+  unsigned parts[3] = {};
+  int used = 0;
+  char tail = 0;
+  if (std::sscanf(value.c_str(), "%x/%x/%x%n%c", &parts[0], &parts[1], &parts[2], &used, &tail) != 3 ||
+      static_cast<size_t>(used) != value.size() || parts[0] == 0 || parts[0] > 0x0F || parts[1] > 0xFF ||
+      parts[2] > 0xFF) {
+    return kKeyBad;
+  }
+  failOps_[static_cast<uint8_t>(id)] = {static_cast<uint8_t>(parts[0]), static_cast<uint8_t>(parts[1]),
+                                        static_cast<uint8_t>(parts[2])};
+  return kKeyOk;
 }
 
 }  // namespace sim

@@ -27,7 +27,10 @@ struct MethodEntry {
   MethodFn method;  // null: not built into this module
 };
 
-inline constexpr size_t kMethodCount = 64;
+inline constexpr size_t kMethodCount = 65;
+
+// GetMetrics (metrics_method.cc): every pair's health as metric keys, read-only.
+VariableTable getMetricsMethod(VariableTable request);
 
 // The whole table, in its order.
 std::span<const MethodEntry> methodTable();

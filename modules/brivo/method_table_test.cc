@@ -31,11 +31,12 @@ TableOwner request(const char* method) {
 
 TEST(MethodTable, OrderAndReadMarks) {
   const auto table = methodTable();
-  ASSERT_EQ(table.size(), 64u);
+  ASSERT_EQ(table.size(), 65u);
   EXPECT_STREQ(table[0].name, "PingPage");
   EXPECT_STREQ(table[18].name, "GetAllControllerLogs");
   EXPECT_STREQ(table[62].name, "qcli");
   EXPECT_STREQ(table[63].name, "TestMethod");
+  EXPECT_STREQ(table[64].name, "GetMetrics");
   std::set<std::string> readers;
   for (const MethodEntry& entry : table) {
     if (entry.read) readers.insert(entry.name);
@@ -60,6 +61,7 @@ TEST(MethodTable, OrderAndReadMarks) {
                                             "BlinkDrive",
                                             "GetHostPortTopologies",
                                             "SlmGetData",
+                                            "GetMetrics",
                                             "TestMethod"}));
 }
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +25,10 @@ namespace {
 
 // Written only while holding the log file's ticket; read by pages without it.
 std::atomic<int32_t> gLastLogEntryNumber{0};
+// Records written since the program started, by concern level (index 3: unknown levels).
+std::atomic<uint64_t> gLoggedRecords[5];
+
+size_t levelIndex(uint32_t concernLevel) { return concernLevel <= 4 ? concernLevel : 3; }
 
 struct RecordDeleter {
   void operator()(EventRecord* record) const { freeEventRecord(record); }
@@ -60,6 +65,10 @@ int32_t lastLogEntryNumber() { return gLastLogEntryNumber.load(); }
 
 void setLastLogEntryNumber(int32_t number) { gLastLogEntryNumber.store(number); }
 
+uint64_t loggedRecordCount(uint32_t concernLevel) {
+  return gLoggedRecords[levelIndex(concernLevel)].load(std::memory_order_relaxed);
+}
+
 int appendEventRecord(EventRecord* record) {
   if (!isServerRunning()) {
     freeEventRecord(record);
@@ -82,7 +91,10 @@ int writeEventRecord(EventRecord* record) {
   const uint64_t size = static_cast<uint64_t>(info.st_size);
   // Without a valid index a cut-off last line cannot be seen; the record is written as it is.
   const bool endsWithNewline = !index.valid() || index.endsWithNewline();
-  const int32_t number = lastLogEntryNumber() + 1;
+  // A log edited by hand can end with any Log Number: at the largest one the counter starts over
+  // at 1 instead of overflowing.
+  const int32_t last = lastLogEntryNumber();
+  const int32_t number = last < INT32_MAX ? last + 1 : 1;
   // The header goes in front of the first record of an empty file only: a counter of 0 over a
   // file that still holds lines must not put a header between records, and a file emptied
   // behind the counter's back still needs one (the pages skip the first line as the header).
@@ -96,6 +108,7 @@ int writeEventRecord(EventRecord* record) {
     return 1;
   }
   setLastLogEntryNumber(number);
+  gLoggedRecords[levelIndex(record->concernLevel)].fetch_add(1, std::memory_order_relaxed);
   if (index.valid() && endsWithNewline) {
     index.noteAppended(bytes.data(), bytes.size());
   } else {

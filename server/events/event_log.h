@@ -36,6 +36,11 @@ int writeEventRecord(EventRecord* record);
 void reloadLogCounter();
 // Number of the last record written.
 int32_t lastLogEntryNumber();
+// Records written to the log since the program started, by concern level: 0 information,
+// 1 warning, 2 error, 4 information that passes every filter; 3 and levels above 4 count
+// together under 3.
+// For the metrics page; safe on any thread.
+uint64_t loggedRecordCount(uint32_t concernLevel);
 
 // Server methods: each takes the request (borrowed) and returns a new reply the caller frees.
 VariableTable ViewLogs(VariableTable request);

@@ -12,6 +12,7 @@
 #include "server/net/device_list_sender.h"
 #include "server/net/password_change.h"
 #include "server/request/debug_page.h"
+#include "server/request/server_metrics.h"
 #include "server/request/server_pages.h"
 #include "server/request/settings_pages.h"
 #include "server/techsupport.h"
@@ -53,6 +54,7 @@ constexpr MethodRow kMethods[] = {
     {"TakeDeviceControl", TakeDeviceControl},
     {"GetPrefsConfig", GetPrefsConfig},
     {"SetPrefsConfig", SetPrefsConfig},
+    {"GetMetrics", GetMetrics},
 };
 
 }  // namespace

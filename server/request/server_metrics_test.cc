@@ -1,0 +1,98 @@
+// The server's GetMetrics: the claim status of every unit on the device list, the event log's
+// records by level (counted as they are written, failed writes not counted), and a reply that
+// still carries the server's own families when no module is loaded.
+#include "server/request/server_metrics.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/module_abi.h"
+#include "server/events/event_record.h"
+#include "server/events/log_test_fixture.h"
+
+namespace {
+
+ModDeviceItem* unit(const char* name, int32_t status, ModDeviceItem* next = nullptr) {
+  auto* item = static_cast<ModDeviceItem*>(std::calloc(1, sizeof(ModDeviceItem)));
+  std::strncpy(item->name, name, sizeof(item->name) - 1);
+  item->modStatus = status;
+  item->next = next;
+  return item;
+}
+
+void freeUnits(ModDeviceItem* item) {
+  while (item != nullptr) {
+    ModDeviceItem* next = item->next;
+    std::free(item);
+    item = next;
+  }
+}
+
+std::string sample(VariableTable reply, const std::string& key) {
+  const char* value = getVariable(reply, ("metric:" + key).c_str());
+  return value != nullptr ? value : "(none)";
+}
+
+TEST(GetMetricsTest, EveryUnitOfEveryDeviceWithItsPath) {
+  DeviceInfo first{};
+  std::strcpy(first.deviceName, "sim:/run/sim.sock:0:0:0:0");
+  DeviceInfo second{};
+  std::strcpy(second.deviceName, "/dev/sg3");
+  DeviceRecord tail{DEVICE_RECORD_VALID, &second, unit("Brivo20000004CF8A1B2C", NOT_MINE), 0, nullptr};
+  DeviceRecord head{DEVICE_RECORD_VALID, &first,
+                    unit("Brivo20000004CF8A9F10", MINE, unit("Brivo20000004CF8A1B2C", UNCLAIMED)), 0, &tail};
+  TableOwner reply;
+  addUnitMetrics(reply.address(), &head);
+  EXPECT_EQ(
+      sample(reply.get(),
+             "kestrova_unit_claim_status{unit=\"Brivo20000004CF8A9F10\",path=\"sim:/run/sim.sock:0:0:0:0\"}"),
+      "1");
+  EXPECT_EQ(
+      sample(reply.get(),
+             "kestrova_unit_claim_status{unit=\"Brivo20000004CF8A1B2C\",path=\"sim:/run/sim.sock:0:0:0:0\"}"),
+      "4");
+  EXPECT_EQ(
+      sample(reply.get(), "kestrova_unit_claim_status{unit=\"Brivo20000004CF8A1B2C\",path=\"/dev/sg3\"}"),
+      "2");
+  EXPECT_STREQ(getVariable(reply.get(), "type:kestrova_unit_claim_status"), "gauge");
+  freeUnits(head.units);
+  freeUnits(tail.units);
+}
+
+TEST(GetMetricsTest, WithoutModulesTheServersOwnPartRemains) {
+  TableOwner reply(GetMetrics(nullptr));
+  ASSERT_TRUE(reply);
+  EXPECT_NE(getVariable(reply.get(), "metric:kestrova_server_global_status"), nullptr);
+  EXPECT_NE(getVariable(reply.get(), "metric:kestrova_notifier_dropped_total{channel=\"kvlog\"}"), nullptr);
+  EXPECT_NE(getVariable(reply.get(), "metric:kestrova_event_log_records_total{level=\"error\"}"), nullptr);
+  EXPECT_EQ(getVariable(reply.get(), "metric:kestrova_module_metrics_available{module=\"Brivo\"}"), nullptr);
+  EXPECT_STREQ(getVariable(reply.get(), "HTMLPath"), "../Common/MessagePopupPanel.htm");
+}
+
+class LoggedRecordsTest : public EventLogFolderTest {};
+
+TEST_F(LoggedRecordsTest, CountedByLevelOnlyWhenWritten) {
+  uint64_t before[6];
+  for (uint32_t level = 0; level <= 5; ++level) before[level] = loggedRecordCount(level);
+  for (uint32_t level : {0u, 1u, 2u, 2u, 4u, 7u}) {
+    EventRecord source{const_cast<char*>("message"), const_cast<char*>("device"), level, 0, 0, 0, 0};
+    ASSERT_EQ(writeEventRecord(copyEventRecord(&source)), 0);
+  }
+  EXPECT_EQ(loggedRecordCount(0) - before[0], 1u);
+  EXPECT_EQ(loggedRecordCount(1) - before[1], 1u);
+  EXPECT_EQ(loggedRecordCount(2) - before[2], 2u);
+  EXPECT_EQ(loggedRecordCount(4) - before[4], 1u);
+  EXPECT_EQ(loggedRecordCount(3) - before[3], 1u);  // level 7 counts with the other levels
+  EXPECT_EQ(loggedRecordCount(5), loggedRecordCount(3));
+
+  // A record that cannot be written is not counted.
+  std::filesystem::remove_all("db");
+  EventRecord source{const_cast<char*>("message"), const_cast<char*>("device"), 2, 0, 0, 0, 0};
+  EXPECT_NE(writeEventRecord(copyEventRecord(&source)), 0);
+  EXPECT_EQ(loggedRecordCount(2) - before[2], 2u);
+}
+
+}  // namespace
