@@ -87,7 +87,10 @@ void BM_Deserialize(benchmark::State& state, bool bounded) {
   for (auto _ : state) {
     VariableTable back = bounded ? deserializeVariableTableBounded(buffer.data(), buffer.size())
                                  : deserializeVariableTable(buffer.data());
-    benchmark::DoNotOptimize(back);
+    // The handle's value, not the variable: GCC 12 at -O2 miscompiles the non-const
+    // DoNotOptimize ("+m,r") here, storing the table where freeVariableTable does not look.
+    const VariableTable handle = back;
+    benchmark::DoNotOptimize(handle);
     freeVariableTable(&back);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * buffer.size()));

@@ -3,7 +3,8 @@
 // methods that call each server service the tests check.
 //
 // Methods ("method" key, exact): Echo, GetMainPage, GetMonitor, SetStatus ("status"),
-// RaiseEvent ("device", "message", "level", "eventId"), DispatchEvent (same keys), DebugPrint
+// RaiseEvent ("device", "message", "level", "eventId"; "repeat" raises that many, at most 1000, the
+// message then numbered), DispatchEvent (same keys but "repeat"), DebugPrint
 // ("code", "text"), ServerRequest ("code"), TakeDeviceControl (the request is passed on),
 // SendDeviceList, Services, DeviceCount, AddVariableAddress. Any other method answers null.
 //
@@ -72,9 +73,21 @@ VariableTable page(const char* method) {
 }
 
 VariableTable raise(VariableTable request, const ModuleServices* services) {
-  return withResult(nullptr,
-                    services->raiseEvent(textOf(request, "device"), textOf(request, "message"),
-                                         numberOf(request, "level"), 0, numberOf(request, "eventId"), 0));
+  const uint32_t repeat = numberOf(request, "repeat");
+  if (repeat <= 1) {
+    return withResult(nullptr,
+                      services->raiseEvent(textOf(request, "device"), textOf(request, "message"),
+                                           numberOf(request, "level"), 0, numberOf(request, "eventId"), 0));
+  }
+  // A burst: many events from one request, as fast as the server takes them.
+  const char* message = textOf(request, "message");
+  long long failures = 0;
+  for (uint32_t n = 0; n < repeat && n < 1000; ++n) {
+    const std::string text = std::string(message != nullptr ? message : "") + " #" + std::to_string(n);
+    failures += services->raiseEvent(textOf(request, "device"), text.c_str(), numberOf(request, "level"), 0,
+                                     numberOf(request, "eventId"), 0) != 0;
+  }
+  return withResult(nullptr, failures);
 }
 
 VariableTable dispatch(VariableTable request, const ModuleServices* services) {
