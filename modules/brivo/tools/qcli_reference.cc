@@ -1,0 +1,73 @@
+// Writes the qcli command reference (docs/qcli-reference.md) from the interpreter's own tables, so
+// the manual never drifts from what the server accepts: every object with its description and
+// every command's help exactly as `qcli help OBJECT COMMAND` prints it.
+//
+// Usage: qcli_reference [OUTPUT]   (standard output without OUTPUT). Exit 1 when OUTPUT cannot be
+// written.
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "common/variable_table.h"
+#include "modules/brivo/cli/cli_context.h"
+#include "modules/brivo/cli/cli_help.h"
+#include "modules/brivo/cli/cli_tables.h"
+
+namespace {
+
+using brivo::cli::CliContext;
+
+// Runs write on a fresh context and returns the text lines it produced, joined.
+template <typename Write>
+std::string captured(Write write) {
+  TableOwner reply;
+  CliContext ctx;
+  ctx.reply = reply.address();
+  write(ctx);
+  std::string text;
+  for (int i = 0; i < ctx.lineCount; ++i) {
+    const std::string key = "textloop" + std::to_string(i) + "text";
+    if (const char* line = getVariable(reply.get(), key.c_str())) text += line;
+  }
+  return text;
+}
+
+std::string reference() {
+  std::ostringstream out;
+  out << "# qcli command reference\n\n"
+      << "Generated from the command interpreter's tables by `build/bin/qcli_reference`; do not edit by\n"
+      << "hand. Every block below is what `qcli help OBJECT COMMAND` prints. Global options (`--ip`,\n"
+      << "`--port`, `--user`, `--pass`, `--type`, `--wwn`, `--num`, `--name`, `--width`, `--cfgfile`,\n"
+      << "`--rfile`, `--sfile`, `--echo`) may appear anywhere on the line; see `qcli help -basic`.\n\n"
+      << "## Objects\n\n```\n"
+      << captured([](CliContext& ctx) { brivo::cli::writeObjectNames(ctx); }) << "```\n";
+  for (const brivo::cli::ObjectEntry& object : brivo::cli::objectTable()) {
+    if (object.commands.empty()) continue;
+    out << "\n## " << object.name << " (" << object.alias << ")\n\n" << object.description << "\n";
+    for (const brivo::cli::CommandEntry& command : object.commands) {
+      out << "\n### " << object.name << " " << command.name << "\n\n```\n"
+          << captured([&](CliContext& ctx) { brivo::cli::writeCommandHelp(ctx, object, command); }) << "```\n";
+    }
+  }
+  return out.str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string text = reference();
+  if (argc < 2) {
+    std::cout << text;
+    return 0;
+  }
+  std::ofstream file(argv[1], std::ios::binary | std::ios::trunc);
+  file << text;
+  file.close();
+  if (!file) {
+    std::fprintf(stderr, "qcli_reference: cannot write %s\n", argv[1]);
+    return 1;
+  }
+  return 0;
+}
