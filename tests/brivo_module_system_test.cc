@@ -24,6 +24,7 @@
 
 #include "common/cgi_client.h"
 #include "common/variable_table.h"
+#include "tests/raidsim_process.h"
 #include "tests/server_process.h"
 
 namespace {
@@ -73,55 +74,9 @@ std::string readFile(const fs::path& path) {
 }
 
 // raidsim with kConfig in a folder of its own.
-class Simulator {
+class Simulator : public RaidsimProcess {
  public:
-  Simulator() {
-    std::string pattern = (fs::temp_directory_path() / "kestrova-brivosim-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) return;
-    folder_ = pattern;
-    socket_ = (folder_ / "sim.sock").string();
-    const fs::path config = folder_ / "pairs.conf";
-    std::ofstream(config) << kConfig;
-    const std::string program = (fs::path(std::getenv("KESTROVA_BUILD_DIR")) / "bin/raidsim").string();
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int null = open("/dev/null", O_WRONLY);
-      dup2(null, STDOUT_FILENO);
-      execl(program.c_str(), program.c_str(), "--socket", socket_.c_str(), "--config", config.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  ~Simulator() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    std::error_code ignored;
-    if (!folder_.empty()) fs::remove_all(folder_, ignored);
-  }
-  Simulator(const Simulator&) = delete;
-  Simulator& operator=(const Simulator&) = delete;
-
-  bool waitListening() const {
-    for (int i = 0; i < 200; ++i) {
-      const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_un address{};
-      address.sun_family = AF_UNIX;
-      std::snprintf(address.sun_path, sizeof(address.sun_path), "%s", socket_.c_str());
-      const bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-      close(fd);
-      if (up) return true;
-      std::this_thread::sleep_for(50ms);
-    }
-    return false;
-  }
-  const std::string& socketPath() const { return socket_; }
-
- private:
-  fs::path folder_;
-  std::string socket_;
-  pid_t pid_ = -1;
+  Simulator() : RaidsimProcess(kConfig, "brivosim") {}
 };
 
 // One request to the server; the reply's pairs (empty when the round trip failed).

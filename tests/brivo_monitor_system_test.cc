@@ -37,6 +37,7 @@
 #include "common/scsi/scsi_sim.h"
 #include "common/variable_table.h"
 #include "modules/brivo/protocol.h"
+#include "tests/raidsim_process.h"
 #include "tests/server_process.h"
 
 namespace {
@@ -122,58 +123,16 @@ bool eventually(Check check, std::chrono::milliseconds limit) {
   return true;
 }
 
-class Simulator {
+// raidsim with kConfig in a folder of its own.
+class Simulator : public RaidsimProcess {
  public:
-  Simulator() {
-    std::string pattern = (fs::temp_directory_path() / "kestrova-monsim-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) return;
-    folder_ = pattern;
-    socket_ = (folder_ / "sim.sock").string();
-    const fs::path config = folder_ / "pairs.conf";
-    std::ofstream(config) << kConfig;
-    const std::string program = (fs::path(std::getenv("KESTROVA_BUILD_DIR")) / "bin/raidsim").string();
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int null = open("/dev/null", O_WRONLY);
-      dup2(null, STDOUT_FILENO);
-      execl(program.c_str(), program.c_str(), "--socket", socket_.c_str(), "--config", config.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  ~Simulator() {
-    closeSimConnections();
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    std::error_code ignored;
-    if (!folder_.empty()) fs::remove_all(folder_, ignored);
-  }
-  Simulator(const Simulator&) = delete;
-  Simulator& operator=(const Simulator&) = delete;
-
-  bool waitListening() const {
-    return eventually(
-        [&] {
-          std::string reply;
-          return simControl(socket_, "list", &reply, 1000) == 0;
-        },
-        10s);
-  }
+  Simulator() : RaidsimProcess(kConfig, "monsim") {}
   // One control command; its reply (a refusal fails the test).
   std::string ctl(const std::string& command) const {
     std::string reply;
-    EXPECT_EQ(simControl(socket_, command, &reply), 0) << command << ": " << reply;
+    EXPECT_EQ(control(command, &reply), 0) << command << ": " << reply;
     return reply;
   }
-  const std::string& socketPath() const { return socket_; }
-  const fs::path& folder() const { return folder_; }
-
- private:
-  fs::path folder_;
-  std::string socket_;
-  pid_t pid_ = -1;
 };
 
 brivo::EventTime eventTime(std::time_t seconds) {
