@@ -33,6 +33,7 @@
 #include "common/cgi_client.h"
 #include "common/variable_table.h"
 #include "modules/brivo/protocol.h"
+#include "tests/raidsim_process.h"
 #include "tests/server_process.h"
 
 namespace {
@@ -82,60 +83,20 @@ struct SimState {
   std::set<std::string> statisticsCleared;                // "A.0", "B.1", ...
 };
 
-// raidsim with kConfig in a folder of its own; ctl commands and the state through its socket.
-class Simulator {
+// raidsim with kConfig in a folder of its own.
+class Simulator : public RaidsimProcess {
  public:
-  Simulator() {
-    std::string pattern = (fs::temp_directory_path() / "kestrova-qclictl-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) return;
-    folder_ = pattern;
-    socket_ = (folder_ / "sim.sock").string();
-    program_ = (fs::path(std::getenv("KESTROVA_BUILD_DIR")) / "bin/raidsim").string();
-    const fs::path config = folder_ / "pair.conf";
-    std::ofstream(config) << kConfig;
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int null = open("/dev/null", O_WRONLY);
-      dup2(null, STDOUT_FILENO);
-      execl(program_.c_str(), program_.c_str(), "--socket", socket_.c_str(), "--config", config.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  ~Simulator() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    std::error_code ignored;
-    if (!folder_.empty()) fs::remove_all(folder_, ignored);
-  }
-  Simulator(const Simulator&) = delete;
-  Simulator& operator=(const Simulator&) = delete;
+  Simulator() : RaidsimProcess(kConfig, "qclictl") {}
 
-  bool waitListening() const {
-    for (int i = 0; i < 200; ++i) {
-      const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_un address{};
-      address.sun_family = AF_UNIX;
-      std::snprintf(address.sun_path, sizeof(address.sun_path), "%s", socket_.c_str());
-      const bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-      close(fd);
-      if (up) return true;
-      std::this_thread::sleep_for(50ms);
-    }
-    return false;
-  }
-  const std::string& socketPath() const { return socket_; }
-
+  // One control command; true when raidsim accepted it.
   bool ctl(const std::string& command) const {
-    const std::string line = program_ + " ctl " + socket_ + " " + command + " > /dev/null 2>&1";
-    return std::system(line.c_str()) == 0;
+    std::string reply;
+    return control(command, &reply) == 0;
   }
 
   SimState state() const {
     SimState s;
-    const fs::path file = folder_ / "state.txt";
+    const fs::path file = folder() / "state.txt";
     if (!ctl("save " + file.string())) return s;
     std::istringstream lines(readFile(file));
     std::string line;
@@ -169,12 +130,6 @@ class Simulator {
     }
     return s;
   }
-
- private:
-  fs::path folder_;
-  std::string socket_;
-  std::string program_;
-  pid_t pid_ = -1;
 };
 
 // The WWN of drive i as the simulator gives it.
