@@ -1,6 +1,7 @@
 // Per-path pair state; see device_state.h.
 #include "modules/brivo/device_state.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -51,6 +52,11 @@ void freeDeviceState(BrivoDeviceState* state) {
   if (state == nullptr) return;
   freeEnclosureSlots(state);
   std::free(state);
+}
+
+uint32_t nextBookmarkSerial() {
+  static std::atomic<uint32_t> serial{0};
+  return serial.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
 bool isBrivoItem(const ModDeviceItem* item) {

@@ -54,6 +54,7 @@ struct BrivoDeviceState {
   int32_t failureCount;                             // consecutive failed commands through this path
   int32_t enclosureSupport;                         // 1 while the controller logs SES events (header byte 210)
   uint32_t enclosureChanges;                        // enclosure changes the monitor has seen (pages reload)
+  uint32_t bookmarkSerial;  // module-wide order of the last event read through this state; 0 none
 };
 
 // New state with the initial values (A valid, bookmarks -1, enclosure refresh), or null when
@@ -74,6 +75,10 @@ ModDeviceItem* findBrivoItem(const DeviceRecord* device);
 // The state hanging on a Brivo item (null when none). Safe against a concurrent path swap.
 BrivoDeviceState* stateOf(const ModDeviceItem* item);
 void setStateOf(ModDeviceItem* item, BrivoDeviceState* state);
+
+// The next value for bookmarkSerial: every event read through a state takes a higher one, so
+// that among several states of one pair the one read last (whose bookmarks are current) is known.
+uint32_t nextBookmarkSerial();
 
 // Atomic access to the fields shared between the monitor and request threads.
 inline int32_t loadField(const int32_t& field) {

@@ -40,8 +40,15 @@ int readInto(const PairTarget& pair, uint8_t mode, uint8_t bufferId, void* out, 
   ControllerCommand local;
   ControllerCommand* command = record != nullptr ? record : &local;
   buildCommand(command, kReadBuffer, mode, bufferId, p3, p4, p5);
-  const int result = transferCommandFor(pair.device, pair.state, command, out, length);
-  return noted(pair, result, counting);
+  const int result = noted(pair, transferCommandFor(pair.device, pair.state, command, out, length), counting);
+  // A path that stopped answering is not the pair: the failure just counted makes another path
+  // the better one, and a read (which changes nothing) goes once more through it, so the request
+  // still gets its answer.
+  if (result != kResultNoAnswer || counting != Counting::kCount || pair.name.empty()) return result;
+  const PairTarget other = findPair(pair.name.c_str());
+  if (!other.found() || other.device == pair.device) return result;
+  buildCommand(command, kReadBuffer, mode, bufferId, p3, p4, p5);
+  return noted(other, transferCommandFor(other.device, other.state, command, out, length), counting);
 }
 
 int hexDigit(char c) {

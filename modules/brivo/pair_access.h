@@ -48,7 +48,8 @@ PairTarget pairOfRequest(VariableTable request);
 enum class Counting { kCount, kDoNotCount };
 
 // Buffer reads (mode and buffer ID of protocol.h). Each returns the transport's result code;
-// record (optional) receives the command with its sense data for the result texts.
+// record (optional) receives the command with its sense data for the result texts. A counted
+// read that gets no answer is sent once more through the pair's other path, when it has one.
 int readConfiguration(const PairTarget& pair, ConfigurationBlock* block, ControllerCommand* record = nullptr,
                       Counting counting = Counting::kCount);
 int readConfigHeader(const PairTarget& pair, ConfigurationHeader* header, ControllerCommand* record = nullptr,

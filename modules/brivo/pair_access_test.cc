@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "common/variable_table.h"
+#include "modules/brivo/brivo_test_support.h"
+#include "modules/brivo/module_state.h"
 
 namespace brivo {
 namespace {
@@ -68,6 +70,41 @@ TEST(PairAccessBracket, UnknownPairSendsNothingAndStopsAtFirstFailure) {
   markConfigurationChanged();
   EXPECT_TRUE(takeConfigurationChanged());
   EXPECT_FALSE(takeConfigurationChanged());
+}
+
+TEST(PairAccessPaths, AReadThatGetsNoAnswerIsSentOnceMoreThroughTheOtherPath) {
+  testing::FakeTransportScope fake;
+  testing::RunningModule running;
+  testing::DeviceList list;
+  constexpr char kPair[] = "Brivo20000004CF8A1B2C";
+  list.hangItem(list.add("pathA"), kPair);
+  list.hangItem(list.add("pathB"), kPair);
+  moduleState().deviceList.store(list.head());
+  std::vector<uint8_t> header(sizeof(ConfigurationHeader), 0);
+  header[0] = 0x5A;
+  fake->answer("pathB", testing::bufferResponder(header));  // pathA is dead: no responder
+
+  ConfigurationHeader read{};
+  PairTarget pair = findPair(kPair);
+  ASSERT_TRUE(pair.found());
+  ASSERT_STREQ(pair.device->info->deviceName, "pathA");
+  EXPECT_EQ(readConfigHeader(pair, &read), kResultGood);
+  EXPECT_EQ(reinterpret_cast<const uint8_t*>(&read)[0], 0x5A);
+  ASSERT_EQ(fake->sent().size(), 2u);
+  EXPECT_EQ(fake->sent()[0].device, "pathA");
+  EXPECT_EQ(fake->sent()[1].device, "pathB");
+  EXPECT_STREQ(findPair(kPair).device->info->deviceName, "pathB") << "the next request starts on the live path";
+
+  // Uncounted reads and a pair with no other path get the failure as it is.
+  fake->clearSent();
+  PairTarget stale = pair;  // still names the dead path
+  EXPECT_EQ(readConfigHeader(stale, &read, nullptr, Counting::kDoNotCount), kResultNoAnswer);
+  EXPECT_EQ(fake->sent().size(), 1u);
+  fake->answer("pathB", [](const ScsiCommand&) { return testing::noAnswer(); });
+  fake->clearSent();
+  EXPECT_EQ(readConfigHeader(findPair(kPair), &read), kResultNoAnswer);
+  EXPECT_EQ(fake->sent().size(), 2u) << "one more try, not a loop between two dead paths";
+  moduleState().deviceList.store(nullptr);
 }
 
 }  // namespace

@@ -69,11 +69,21 @@ DeviceRecord* findControllerPairIn(DeviceRecord* list, const char* name, ModDevi
       if (state == nullptr || strcasecmp(unit->name, name) != 0) continue;
       const Candidate candidate{device, unit, state};
       if (chosen.item == nullptr || isBetter(candidate, chosen)) chosen = candidate;
-      if (bookmarked.item == nullptr && hasBookmarks(state)) bookmarked = candidate;
+      // Every path of the pair was identified with bookmarks of its own, but only the state read
+      // last has current ones: reading through another would record its events again.
+      if (hasBookmarks(state) &&
+          (bookmarked.item == nullptr ||
+           loadField(state->bookmarkSerial) > loadField(bookmarked.state->bookmarkSerial))) {
+        bookmarked = candidate;
+      }
     }
   }
   if (chosen.item == nullptr) return nullptr;
-  if (!hasBookmarks(chosen.state) && bookmarked.item != nullptr) swapStates(chosen, bookmarked);
+  if (bookmarked.item != nullptr && bookmarked.state != chosen.state &&
+      (!hasBookmarks(chosen.state) ||
+       loadField(bookmarked.state->bookmarkSerial) > loadField(chosen.state->bookmarkSerial))) {
+    swapStates(chosen, bookmarked);
+  }
   if (item != nullptr) *item = chosen.item;
   return chosen.device;
 }

@@ -4,9 +4,10 @@
 //
 // Choice: among the items of that name (compared without regard to case) that have a state, the
 // one with the fewest consecutive failures; on equal counts a processor path (peripheral type 3)
-// is preferred to a direct-access path (type 0). Event bookmarks follow the chosen path: when the
-// chosen item's state has none (both indexes -1) and another item of the name has them, the two
-// items exchange their states, each keeping its own failure count.
+// is preferred to a direct-access path (type 0). Event bookmarks follow the chosen path: when
+// another item of the name has a state whose bookmarks are more current (the chosen one has none,
+// or its events were read longer ago: bookmarkSerial), the two items exchange their states, each
+// keeping its own failure count.
 //
 // Thread safety: any thread; the exchange of states runs under one module-wide lock, and state
 // pointers are published atomically, so a caller holding a state keeps a valid one.

@@ -79,5 +79,41 @@ TEST_F(PairPathTest, BookmarksFollowTheChosenPathAndFailureCountsStay) {
   EXPECT_EQ(stateOf(chosen), withBookmarks);
 }
 
+TEST_F(PairPathTest, TheBookmarksReadLastFollowWhenEveryPathHasSome) {
+  // Both paths were identified (each read the logs once); then the events were read on through
+  // the first one only, so the second path's bookmarks are old.
+  ModDeviceItem* first = path("first", 0, 0);
+  ModDeviceItem* second = path("second", 0, 0);
+  BrivoDeviceState* stale = stateOf(second);
+  stale->lastBEventIndex = 1;
+  stale->bookmarkSerial = nextBookmarkSerial();
+  BrivoDeviceState* current = stateOf(first);
+  current->lastBEventIndex = 1222;
+  current->bookmarkSerial = nextBookmarkSerial();
+
+  // The first path fails: the second is chosen and takes the current bookmarks with it.
+  stateOf(first)->failureCount = 3;
+  ModDeviceItem* found = nullptr;
+  find(kPair, &found);
+  ASSERT_EQ(found, second);
+  EXPECT_EQ(stateOf(second), current);
+  EXPECT_EQ(stateOf(second)->lastBEventIndex, 1222);
+  EXPECT_EQ(stateOf(second)->failureCount, 0);
+  EXPECT_EQ(stateOf(first)->failureCount, 3);
+
+  // Read on through the second path, then it fails and the first one is back: the bookmarks
+  // return with it, and a state read at once with the chosen one's is left where it is.
+  current->lastBEventIndex = 1400;
+  current->bookmarkSerial = nextBookmarkSerial();
+  stateOf(first)->failureCount = 0;
+  stateOf(second)->failureCount = 5;
+  find(kPair, &found);
+  ASSERT_EQ(found, first);
+  EXPECT_EQ(stateOf(first), current);
+  EXPECT_EQ(stateOf(first)->lastBEventIndex, 1400);
+  find(kPair, &found);
+  EXPECT_EQ(stateOf(first), current);
+}
+
 }  // namespace
 }  // namespace brivo

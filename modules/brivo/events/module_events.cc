@@ -103,6 +103,7 @@ class DevicePair : public events::EventPair {
   }
   void setLastIndex(int side, int32_t index) override {
     storeField(side == events::kSideA ? state_->lastAEventIndex : state_->lastBEventIndex, index);
+    storeField(state_->bookmarkSerial, nextBookmarkSerial());
   }
   uint32_t lastTime(int side) const override {
     return loadField(side == events::kSideA ? state_->lastAEventTime : state_->lastBEventTime);
