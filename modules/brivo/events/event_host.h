@@ -20,6 +20,10 @@
 
 namespace brivo::events {
 
+// The stored count of a bookmark's second that stands for every entry of it (and for a missing
+// count): see EventModule::storedEventCount.
+inline constexpr uint32_t kWholeSecond = UINT32_MAX;
+
 inline constexpr int kSideA = 0;
 inline constexpr int kSideB = 1;
 
@@ -61,6 +65,12 @@ class EventModule {
   // 0 when missing. See event_texts.h for helpers over the module's table.
   virtual uint32_t storedEventTime(std::string_view pairName, int side) = 0;
   virtual void storeEventTime(std::string_view pairName, int side, uint32_t seconds) = 0;
+  // How many entries of the stored time's second have been recorded ("%sLastAEventCount",
+  // "%sLastBEventCount"): a controller logs many events in one second, and a server that stops
+  // between two of them must know where to go on. kWholeSecond when missing (a file written
+  // before the count was kept, or a bookmark set to the controller's clock).
+  virtual uint32_t storedEventCount(std::string_view pairName, int side) = 0;
+  virtual void storeEventCount(std::string_view pairName, int side, uint32_t count) = 0;
   // Adds the command result keys ("MessageSummary", "MessageDetails", "MessageImageSrc",
   // "MessageIsSuccess") of commandKey for result; sense holds the command's 32 sense bytes.
   virtual void addCommandResult(VariableTable* reply, const char* commandKey, int result,

@@ -121,12 +121,25 @@ int startupReplay(EventModule& module, EventPair& pair) {
       if (std::optional<uint32_t> clock = eventSeconds(log->time)) {
         pair.setLastTime(side, *clock);
         module.storeEventTime(pair.name(), side, *clock);
+        module.storeEventCount(pair.name(), side, kWholeSecond);
       }
       continue;
     }
+    // Entries of the stored second beyond the count recorded are new too: the controller went on
+    // logging in that second after the last read.
+    uint32_t recordedOfTheSecond = module.storedEventCount(pair.name(), side);
     for (int i = 0; i < log->count; ++i) {
       std::optional<uint32_t> seconds = eventSeconds(log->entries[i].time);
-      if (seconds && *seconds > stored[side]) {
+      if (!seconds || *seconds < stored[side]) continue;
+      if (*seconds == stored[side] && recordedOfTheSecond != kWholeSecond) {
+        if (recordedOfTheSecond == 0) {
+          first[side] = i;
+          break;
+        }
+        --recordedOfTheSecond;
+        continue;
+      }
+      if (*seconds > stored[side]) {
         first[side] = i;
         break;
       }

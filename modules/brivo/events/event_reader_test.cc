@@ -245,6 +245,43 @@ TEST_F(EventReaderTest, AfterAServerRestartEveryNewerEventIsRecordedOnce) {
   EXPECT_EQ(startupReplay(module_, restarted), 0);  // a second start replays nothing again
 }
 
+TEST_F(EventReaderTest, EventsOfTheLastRecordedSecondLoggedAfterTheReadAreReplayedAfterARestart) {
+  pair_.logs[0].clock = pair_.logs[1].clock = at(0);
+  startupReplay(module_, pair_);
+  add(0, 1, at(7));
+  add(0, 2, at(7));
+  monitorPairEvents(module_, pair_);
+  EXPECT_EQ(module_.storedEventCount(pair_.pairName, kSideA), 2u);
+  // Still in second 7 the controller logs two more, then one in second 8; the server has stopped.
+  add(0, 3, at(7));
+  add(0, 4, at(7));
+  add(0, 5, at(8));
+  FakePair restarted;
+  restarted.logs[0] = pair_.logs[0];
+  restarted.logs[1] = pair_.logs[1];
+  EXPECT_EQ(startupReplay(module_, restarted), 3);
+  EXPECT_EQ(texts(), (std::vector<std::string>{"event 1", "event 2", "event 3 (from 03/01/08 10:00:07)",
+                                               "event 4 (from 03/01/08 10:00:07)",
+                                               "event 5 (from 03/01/08 10:00:08)"}));
+  EXPECT_EQ(module_.storedEventCount(pair_.pairName, kSideA), 1u);
+  FakePair again;
+  again.logs[0] = pair_.logs[0];
+  again.logs[1] = pair_.logs[1];
+  EXPECT_EQ(startupReplay(module_, again), 0);
+
+  // A bookmark without a count (a file from before it was kept) takes the whole second as done,
+  // and recording on in that second keeps it so.
+  module_.storedCounts.clear();
+  add(0, 6, at(8));
+  FakePair old;
+  old.logs[0] = pair_.logs[0];
+  old.logs[1] = pair_.logs[1];
+  EXPECT_EQ(startupReplay(module_, old), 0);
+  old.logs[0].append(entryOf(at(8), 0x08, {7, 0}, kClassNormal));
+  EXPECT_EQ(monitorPairEvents(module_, old).recorded, 1);
+  EXPECT_EQ(module_.storedEventCount(pair_.pairName, kSideA), kWholeSecond);
+}
+
 TEST_F(EventReaderTest, FiveThousandEventsInOneCycleAreAllRecorded) {
   add(0, 0, at(0));
   add(1, 0, at(0));

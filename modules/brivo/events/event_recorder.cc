@@ -114,8 +114,16 @@ struct Recorder {
     }
     module.raiseEvent(raised);
     if (seconds) {
+      // The bookmark is the second of the entry and how many of that second are recorded. A count
+      // that was never kept (kWholeSecond) stays so while the second lasts: it means all of them.
+      uint32_t count = 1;
+      if (*seconds == module.storedEventTime(pair.name(), side)) {
+        const uint32_t before = module.storedEventCount(pair.name(), side);
+        count = before == kWholeSecond ? kWholeSecond : before + 1;
+      }
       pair.setLastTime(side, *seconds);
       module.storeEventTime(pair.name(), side, *seconds);
+      module.storeEventCount(pair.name(), side, count);
     }
   }
 };

@@ -72,6 +72,7 @@ class FakeModule : public EventModule {
   std::vector<std::string> debugLines;
   std::vector<RaisedEvent> raised;
   std::map<std::string, uint32_t> stored;  // "<pair>/<side>" -> seconds
+  std::map<std::string, uint32_t> storedCounts;  // "<pair>/<side>" -> entries of that second recorded
 
   const EventTexts& texts() const override { return *textSource; }
   bool running() const override { return isRunning; }
@@ -88,6 +89,13 @@ class FakeModule : public EventModule {
   }
   void storeEventTime(std::string_view pairName, int side, uint32_t seconds) override {
     stored[key(pairName, side)] = seconds;
+  }
+  uint32_t storedEventCount(std::string_view pairName, int side) override {
+    auto it = storedCounts.find(key(pairName, side));
+    return it == storedCounts.end() ? kWholeSecond : it->second;
+  }
+  void storeEventCount(std::string_view pairName, int side, uint32_t count) override {
+    storedCounts[key(pairName, side)] = count;
   }
   void addCommandResult(VariableTable* reply, const char* commandKey, int result, const uint8_t*) override {
     addVariable(reply, "MessageSummary", commandKey);

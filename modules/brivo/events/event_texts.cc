@@ -57,6 +57,20 @@ std::string lastEventTimeKey(std::string_view pairName, int side) {
   return std::string(pairName) + (side == kSideA ? "LastAEventTime" : "LastBEventTime");
 }
 
+std::string lastEventCountKey(std::string_view pairName, int side) {
+  return std::string(pairName) + (side == kSideA ? "LastAEventCount" : "LastBEventCount");
+}
+
+uint32_t parseStoredEventCount(const std::string& text) {
+  if (text.empty() || text.size() > 10) return kWholeSecond;
+  uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return kWholeSecond;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return value >= kWholeSecond ? kWholeSecond : static_cast<uint32_t>(value);
+}
+
 uint32_t parseStoredEventTime(const std::string& text) {
   if (text.empty() || text.size() > 10) return 0;
   uint64_t value = 0;

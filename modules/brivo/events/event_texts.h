@@ -37,6 +37,10 @@ class TableEventTexts : public EventTexts {
 
 // "%sLastAEventTime" / "%sLastBEventTime" filled with the pair name.
 std::string lastEventTimeKey(std::string_view pairName, int side);
+// "%sLastAEventCount" / "%sLastBEventCount": entries of the stored time's second recorded.
+std::string lastEventCountKey(std::string_view pairName, int side);
+// A stored count's value; kWholeSecond when it is not a decimal number below kWholeSecond.
+uint32_t parseStoredEventCount(const std::string& text);
 // A stored time's value, 0 when it is not a decimal number of at most 32 bits.
 uint32_t parseStoredEventTime(const std::string& text);
 // The stored time, 0 when missing or not a decimal number of at most 32 bits.

@@ -73,6 +73,15 @@ class ModuleEventHost : public events::EventModule {
     moduleState().files.setValue(PropertyTable::kConfigurations, key.c_str(),
                                  std::to_string(seconds).c_str());
   }
+  uint32_t storedEventCount(std::string_view pairName, int side) override {
+    std::string key = events::lastEventCountKey(pairName, side);
+    return events::parseStoredEventCount(moduleState().files.value(PropertyTable::kConfigurations, key.c_str()));
+  }
+  void storeEventCount(std::string_view pairName, int side, uint32_t count) override {
+    std::string key = events::lastEventCountKey(pairName, side);
+    const std::string text = count == events::kWholeSecond ? std::string("all") : std::to_string(count);
+    moduleState().files.setValue(PropertyTable::kConfigurations, key.c_str(), text.c_str());
+  }
   void addCommandResult(VariableTable* reply, const char* commandKey, int result,
                         const uint8_t* sense) override {
     addControllerCommandResult(reply, commandKey, result, sense);
