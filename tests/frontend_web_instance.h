@@ -68,11 +68,12 @@ class WebInstance {
 };
 
 // A program run as a child with extra environment variables; output collected; SIGTERM and a
-// wait on stop() or when it goes out of scope.
+// wait on stop() or when it goes out of scope. A program still running after hangLimitSeconds
+// is ended by SIGALRM (0: no limit, for long runs).
 class ChildProgram {
  public:
   ChildProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
-               const std::vector<std::pair<std::string, std::string>>& env) {
+               const std::vector<std::pair<std::string, std::string>>& env, unsigned hangLimitSeconds = 120) {
     int ends[2];
     if (pipe(ends) != 0) return;
     std::vector<std::string> argvText{program.string()};
@@ -87,7 +88,7 @@ class ChildProgram {
       close(ends[0]);
       close(ends[1]);
       for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
-      alarm(120);  // a hang fails the test instead of blocking it
+      alarm(hangLimitSeconds);  // a hang fails the test instead of blocking it
       execv(argv[0], argv.data());
       _exit(127);
     }
@@ -113,6 +114,7 @@ class ChildProgram {
   ChildProgram& operator=(const ChildProgram&) = delete;
 
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
   bool waitForText(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait_for(lock, limit, [&] { return output_.find(text) != std::string::npos || ended_; });

@@ -66,9 +66,10 @@ class ServerProcess {
  public:
   using Environment = std::vector<std::pair<std::string, std::string>>;
 
-  // Starts the server with args in folder; env holds extra variables for the child.
+  // Starts the server with args in folder; env holds extra variables for the child. A server
+  // still running after hangLimitSeconds is ended by SIGALRM (0: no limit, for long runs).
   ServerProcess(const std::vector<std::string>& args, const std::filesystem::path& folder,
-                const Environment& env = {}) {
+                const Environment& env = {}, unsigned hangLimitSeconds = 120) {
     shmPrefix_ = nextServerShmPrefix();
     for (const auto& [name, value] : env) {
       if (name == "KESTROVA_SHM_PREFIX") shmPrefix_ = value;
@@ -89,7 +90,7 @@ class ServerProcess {
       setenv("KESTROVA_SHM_PREFIX", shmPrefix_.c_str(), 1);
       for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
       unsetenv("INVOCATION_ID");
-      alarm(120);  // a hang fails the test instead of blocking it
+      alarm(hangLimitSeconds);  // a hang fails the test instead of blocking it
       execv(program.c_str(), argv.data());
       _exit(127);
     }
@@ -111,6 +112,7 @@ class ServerProcess {
   ServerProcess& operator=(const ServerProcess&) = delete;
 
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
   const std::string& shmPrefix() const { return shmPrefix_; }
   void signal(int number) {
     if (pid_ > 0) kill(pid_, number);
