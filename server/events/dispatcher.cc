@@ -41,6 +41,10 @@ struct NotificationDispatcher::Channel {
   std::unique_ptr<EventQueue> queue;
   std::atomic<bool> stopRequested{false};
   std::atomic<bool> ended{false};
+  // With a stop handler: the thread's last drain and later deliveries take turns on this lock,
+  // so that no record lands in the queue after the drain.
+  std::mutex endLock;
+  bool drained = false;  // guarded by endLock
   std::atomic<int> owners{2};  // the dispatcher's table and the thread; the last one frees
 };
 
@@ -67,13 +71,17 @@ void NotificationDispatcher::channelThread(uintptr_t context) {
   auto* channel = reinterpret_cast<Channel*>(context);
   while (isServerRunning() && !channel->stopRequested.load() && !threadStopRequested()) {
     if (EventRecord* record = channel->queue->pop()) {
-      channel->spec.handler(record);
+      // A record taken just as the server stopped is one of those the stop handler is for.
+      const bool stopping = !isServerRunning() && channel->spec.stopHandler != nullptr;
+      (stopping ? channel->spec.stopHandler : channel->spec.handler)(record);
     } else {
       threadSleep(kIdleSleepMs);
     }
   }
   if (channel->spec.stopHandler != nullptr) {
+    std::lock_guard<std::mutex> guard(channel->endLock);
     while (EventRecord* record = channel->queue->pop()) channel->spec.stopHandler(record);
+    channel->drained = true;
   }
   channel->ended.store(true);
   releaseChannel(channel);
@@ -124,6 +132,21 @@ void NotificationDispatcher::stop(int waitMs) {
   }
 }
 
+bool NotificationDispatcher::deliver(Channel* channel, EventRecord* copy) {
+  std::unique_lock<std::mutex> guard;
+  if (channel->spec.stopHandler != nullptr) {
+    guard = std::unique_lock<std::mutex>(channel->endLock);
+    if (channel->drained) {
+      channel->spec.stopHandler(copy);
+      return true;
+    }
+  }
+  for (int attempt = 0; attempt < kPushTries; ++attempt) {
+    if (channel->queue->push(copy)) return true;
+  }
+  return false;
+}
+
 int NotificationDispatcher::dispatch(const EventRecord* record) {
   if (record == nullptr || record->message == nullptr || record->device == nullptr) return 2;
   if (record->syncFlag != 0 && !syncingAllowed()) return 0;
@@ -133,11 +156,7 @@ int NotificationDispatcher::dispatch(const EventRecord* record) {
     Channel* channel = channels_[i];
     if (channel == nullptr) continue;
     EventRecord* copy = copyEventRecord(record);
-    bool queued = false;
-    for (int attempt = 0; copy != nullptr && attempt < kPushTries && !queued; ++attempt) {
-      queued = channel->queue->push(copy);
-    }
-    if (!queued) {
+    if (copy == nullptr || !deliver(channel, copy)) {
       if (copy != nullptr) std::printf("[ERROR] failed to queue notification\n");
       freeEventRecord(copy);
       drops_[i].fetch_add(1);
@@ -155,9 +174,7 @@ int NotificationDispatcher::dispatchTo(const char* channelName, const EventRecor
     Channel* channel = channels_[i];
     if (channel == nullptr) return 1;
     EventRecord* copy = copyEventRecord(record);
-    for (int attempt = 0; copy != nullptr && attempt < kPushTries; ++attempt) {
-      if (channel->queue->push(copy)) return 0;
-    }
+    if (copy != nullptr && deliver(channel, copy)) return 0;
     if (copy != nullptr) std::printf("[ERROR] failed to queue notification\n");
     freeEventRecord(copy);
     drops_[i].fetch_add(1);

@@ -51,6 +51,9 @@ class NotificationDispatcher {
   bool start();
   // Tells the threads to end, waits up to waitMs for them and frees their queues with the records
   // left in them. A thread that has not ended by then frees its own queue when it does.
+  // A thread ends when the server stops running, too: what is queued then goes to the channel's
+  // stop handler, and so does what is raised after that until stop (modules record their last
+  // events while they shut down, and count them as recorded).
   void stop(int waitMs = 2000);
 
   // dispatchEvent and raiseEvent for this set of channels.
@@ -75,6 +78,9 @@ class NotificationDispatcher {
   struct Channel;
   static void channelThread(uintptr_t context);
   static void releaseChannel(Channel* channel);
+  // Queues copy on channel, or (once its thread has ended) hands it to the stop handler at once.
+  // False when the queue refused it (the copy is then still the caller's).
+  static bool deliver(Channel* channel, EventRecord* copy);
 
   std::vector<NotificationChannelSpec> specs_;
   std::unique_ptr<std::atomic<uint64_t>[]> drops_;

@@ -205,6 +205,28 @@ TEST_F(DispatcherTest, RecordsQueuedWhenTheServerStopsGoToTheStopHandler) {
   EXPECT_EQ(dispatcher.raise("d", "after stop", 0, 0, 0, 0), 0);
 }
 
+TEST_F(DispatcherTest, RecordsRaisedWhileTheServerShutsDownStillReachTheStopHandler) {
+  // Modules record their last controller events after the server stopped running and before the
+  // channels are stopped; the event log must get each of them, in order.
+  NotificationDispatcher dispatcher({{"log", 5, 20, captureFirst, captureAtStop}});  // grows as the log's does
+  ASSERT_TRUE(dispatcher.start());
+  EXPECT_EQ(dispatcher.raise("d", "running", 0, 0, 0, 0), 0);
+  ASSERT_TRUE(waitUntil([] { return gFirst.size() == 1; }));
+  serverControl().serverRunning.store(0);
+  // The channel's thread notices the stop and hands what is queued to the stop handler.
+  EXPECT_EQ(dispatcher.raise("d", "stopping", 0, 0, 0, 0), 0);
+  ASSERT_TRUE(waitUntil([] { return gAtStop.size() == 1; }));
+  std::thread module([&] {
+    for (int i = 0; i < 2000; ++i) EXPECT_EQ(dispatcher.raise("d", std::to_string(i).c_str(), 0, 0, 0, 0), 0);
+  });
+  module.join();
+  ASSERT_TRUE(waitUntil([&] { return gAtStop.size() == 2001; })) << gAtStop.size();
+  dispatcher.stop();
+  EXPECT_EQ(gFirst.messages, (std::vector<std::string>{"running"}));
+  for (int i = 0; i < 2000; ++i) ASSERT_EQ(gAtStop.messages[i + 1], std::to_string(i));
+  EXPECT_EQ(dispatcher.dropCount(0), 0u);
+}
+
 TEST_F(DispatcherTest, AChannelThatCannotStartIsReportedAndSkipped) {
   closeThreadManager();
   NotificationDispatcher dispatcher({{"first", 5, 0, captureFirst, nullptr}});

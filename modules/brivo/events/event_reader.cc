@@ -115,9 +115,14 @@ int startupReplay(EventModule& module, EventPair& pair) {
   int first[2] = {0, 0};
   for (int side : {kSideA, kSideB}) {
     const EventLog* log = logs[side];
-    if (log == nullptr) continue;
+    if (log == nullptr) {
+      module.print(printed("eventsReader: %c side was not read at start-up\n", sideLetter(side)));
+      continue;
+    }
     first[side] = log->count;
     if (stored[side] == 0) {
+      module.print(printed("eventsReader: %c side has no bookmark; its events count from the controller's clock\n",
+                           sideLetter(side)));
       if (std::optional<uint32_t> clock = eventSeconds(log->time)) {
         pair.setLastTime(side, *clock);
         module.storeEventTime(pair.name(), side, *clock);
@@ -144,6 +149,9 @@ int startupReplay(EventModule& module, EventPair& pair) {
         break;
       }
     }
+    module.print(printed("eventsReader: %c side replays %d of %d entries (bookmark %u, %u of its second)\n",
+                         sideLetter(side), log->count - first[side], log->count, stored[side],
+                         module.storedEventCount(pair.name(), side)));
     pair.setReplaying(side, true);
   }
   int recorded = recordEntries(module, pair, logs, first);
