@@ -152,6 +152,17 @@ CycleOutcome runMonitorCycle() {
        device != nullptr && module.running.load(); device = device->next) {
     ModDeviceItem* item = findBrivoItem(device);
     if (item == nullptr) continue;
+    // A path that did not answer when it was identified carries a placeholder name that no server
+    // claims. It is tried again every cycle, so that a path back in service serves its pair again
+    // (else the pair keeps only the paths that answered at the start, and is lost with them).
+    if (std::strstr(item->name, kNotReadSuffix) != nullptr) {
+      BrivoDeviceState* state = stateOf(item);
+      if (state == nullptr) continue;
+      GatePass pass(module.gate, GateMode::kRead);
+      if (!pass.entered()) break;
+      if (runPairPass(device, item, state)) needUpdate = true;
+      continue;
+    }
     noteClaim(item);
     if (std::atomic_ref<int32_t>(item->modStatus).load() != MINE || !handled.add(item->name)) continue;
     ModDeviceItem* chosen = nullptr;

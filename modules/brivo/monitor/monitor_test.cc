@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "modules/brivo/brivo_test_support.h"
+#include "modules/brivo/controller_identity.h"
 #include "modules/brivo/monitor/enclosure_watch.h"
 #include "modules/brivo/pair_access.h"
 
@@ -224,6 +225,23 @@ TEST_F(MonitorTest, CyclePollsEachMonitoredPairOnceAndAtMostForty) {
   EXPECT_EQ(second.pairsPolled, 40);
   EXPECT_FALSE(second.statusUpdated) << "nothing new";
   EXPECT_FALSE(takeConfigurationChanged());
+}
+
+TEST_F(MonitorTest, APathThatDidNotAnswerAtTheStartIsIdentifiedOnceItAnswers) {
+  PairModel model(0x20000004CF8A9F10ULL);
+  addPath("pathA", "Brivo20000004CF8A9F10", model);
+  // The second path was dead when the devices were accepted: no server claims its placeholder.
+  ModDeviceItem* late = list_.hangItem(list_.add("pathB"), std::string("Brivo") + kNotReadSuffix);
+  late->modStatus = UNCLAIMED;
+  moduleState().deviceList.store(list_.head());
+  moduleState().devicesAccepted.store(true);
+  ::testing::internal::CaptureStdout();
+  runMonitorCycle();
+  EXPECT_EQ(std::string(late->name), std::string("Brivo") + kNotReadSuffix) << "still no answer on that path";
+  fake_->answer("pathB", model.responder());
+  runMonitorCycle();
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_STREQ(late->name, "Brivo20000004CF8A9F10") << "the pair has its second path again";
 }
 
 }  // namespace
