@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The soak test by hand: builds what it needs in one of the test presets and runs it for as long
-# as asked (tests/soak/soak_test.cc says what it checks). The suite runs a three-minute variant.
+# as asked (tests/soak/soak_test.cc says what it checks).
 #
 # Usage: tests/soak/run.sh [MINUTES] [PRESET]
 #   MINUTES  how long the clients and faults run (default 30)

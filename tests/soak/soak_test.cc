@@ -12,7 +12,7 @@
 //   and no shared memory or upload file is left behind;
 // - no program printed a sanitizer report, and every server run exited with status 0.
 //
-// KESTROVA_SOAK_MINUTES (default 3, the short variant the suite runs; 30 by hand),
+// KESTROVA_SOAK_MINUTES (default 3, the short variant; 30 by hand),
 // KESTROVA_SOAK_RESTART_SECONDS (default 50), KESTROVA_SOAK_BURST (events per burst, default
 // 2000), KESTROVA_SOAK_SEED (printed, so that a run's fault sequence can be repeated) and
 // KESTROVA_SOAK_KEEP (a folder that receives the event log, the module's files and the output of
