@@ -37,6 +37,7 @@
 #include "common/variable_table.h"
 #include "server/events/event_log_format.h"
 #include "tests/server_process.h"
+#include "tests/test_environment.h"
 
 namespace {
 
@@ -50,16 +51,6 @@ const char* const kFilePaths[kFiles] = {kEmailFile, kSyslogFile};
 constexpr char kPropertyMarker[] = "ENDOFHASHTABLE";
 // Events one request raises: the test module raises them back to back.
 constexpr int kBurst = 50;
-
-int environmentNumber(const char* name, int fallback) {
-  const char* text = std::getenv(name);
-  return text != nullptr && *text != '\0' ? std::atoi(text) : fallback;
-}
-
-std::string readAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void writeAll(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -212,7 +203,7 @@ class CrashTest : public ::testing::Test {
       if (!reply) return;  // the server is gone: the save stays in flight
       std::lock_guard<std::mutex> lock(ledger_.mu);
       ASSERT_TRUE(succeeded(reply)) << getVariableOrMissing(reply->get(), "MessageDetails");
-      ledger_.lastGood[f] = readAll(instance_.path(kFilePaths[f]));
+      ledger_.lastGood[f] = readFileText(instance_.path(kFilePaths[f]));
       ledger_.inFlight[f].reset();
       ++ledger_.completed;
       versions[f] = getVariableOrMissing(reply->get(), "version");
@@ -239,7 +230,7 @@ class CrashTest : public ::testing::Test {
 
   // The event log reads whole. Returns the number of records.
   int checkEventLog() {
-    const std::string log = readAll(instance_.path("db/ServerLog.log"));
+    const std::string log = readFileText(instance_.path("db/ServerLog.log"));
     std::istringstream in(log);
     std::string line;
     int lineNumber = 0;
@@ -288,7 +279,7 @@ TEST_F(CrashTest, KillsDuringSavesAndEventBurstsLeaveWholeFiles) {
   start();
   if (HasFatalFailure()) return;
   const std::set<std::string> normalErrors = errorLines(server_->output());
-  for (int f = 0; f < kFiles; ++f) ledger_.lastGood[f] = readAll(instance_.path(kFilePaths[f]));
+  for (int f = 0; f < kFiles; ++f) ledger_.lastGood[f] = readFileText(instance_.path(kFilePaths[f]));
 
   int serial = 0;
   int newVersions = 0;
@@ -313,7 +304,7 @@ TEST_F(CrashTest, KillsDuringSavesAndEventBurstsLeaveWholeFiles) {
     std::optional<std::string> crashed[kFiles];
     std::optional<TableOwner> resend[kFiles];
     for (int f = 0; f < kFiles; ++f) {
-      const std::string now = readAll(instance_.path(kFilePaths[f]));
+      const std::string now = readFileText(instance_.path(kFilePaths[f]));
       std::lock_guard<std::mutex> lock(ledger_.mu);
       if (now == ledger_.lastGood[f]) continue;
       ASSERT_TRUE(ledger_.inFlight[f].has_value()) << kFilePaths[f] << " changed without a save under way:\n"
@@ -335,11 +326,11 @@ TEST_F(CrashTest, KillsDuringSavesAndEventBurstsLeaveWholeFiles) {
       if (!resend[f]) continue;
       std::optional<TableOwner> reply = roundTrip(resend[f]->get());
       ASSERT_TRUE(succeeded(reply)) << "the save under way at the kill, sent again";
-      EXPECT_EQ(readAll(instance_.path(kFilePaths[f])), *crashed[f])
+      EXPECT_EQ(readFileText(instance_.path(kFilePaths[f])), *crashed[f])
           << kFilePaths[f] << " after the kill is neither the old nor the new version";
       ++newVersions;
     }
-    for (int f = 0; f < kFiles; ++f) ledger_.lastGood[f] = readAll(instance_.path(kFilePaths[f]));
+    for (int f = 0; f < kFiles; ++f) ledger_.lastGood[f] = readFileText(instance_.path(kFilePaths[f]));
     for (auto& flight : ledger_.inFlight) flight.reset();
     std::printf("kill %d: %d saves completed so far, %d events raised, %d records in the log\n", kill,
                 ledger_.completed, raised.load(), records);

@@ -52,6 +52,7 @@
 #include "server/events/event_log_format.h"
 #include "tests/frontend_web_instance.h"
 #include "tests/server_process.h"
+#include "tests/test_environment.h"
 
 namespace {
 
@@ -72,16 +73,6 @@ struct PairInfo {
 };
 const PairInfo kPairs[2] = {{"alpha", "20000004CF8A1B2C", {"0:0:0:0", "0:0:1:0"}, 12},
                             {"beta", "20000004CF8A9F10", {"0:0:2:0", "0:0:3:0"}, 16}};
-
-int environmentNumber(const char* name, int fallback) {
-  const char* text = std::getenv(name);
-  return text != nullptr && *text != '\0' ? std::atoi(text) : fallback;
-}
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 bool has(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
@@ -106,7 +97,7 @@ struct ProcessSample {
 ProcessSample sampleOf(pid_t pid) {
   ProcessSample sample;
   const fs::path proc = fs::path("/proc") / std::to_string(pid);
-  std::istringstream status(readFile(proc / "status"));
+  std::istringstream status(readFileText(proc / "status"));
   for (std::string line; std::getline(status, line);) {
     if (line.rfind("Threads:", 0) == 0) sample.threads = std::atol(line.c_str() + 8);
     if (line.rfind("VmRSS:", 0) == 0) sample.rssKb = std::atol(line.c_str() + 6);
@@ -116,7 +107,7 @@ ProcessSample sampleOf(pid_t pid) {
        it.increment(error)) {
     ++sample.descriptors;
   }
-  const std::string maps = readFile(proc / "maps");
+  const std::string maps = readFileText(proc / "maps");
   sample.mappings = std::count(maps.begin(), maps.end(), '\n');
   return sample;
 }
@@ -220,7 +211,7 @@ class SoakTest : public ::testing::Test {
     // What a controller logs while the server is down is recorded at the next start.
     const fs::path ini = root / "db/server.ini";
     const std::string settings =
-        std::regex_replace(readFile(ini), std::regex("AllowEventLogSyncing = false"), "AllowEventLogSyncing = true");
+        std::regex_replace(readFileText(ini), std::regex("AllowEventLogSyncing = false"), "AllowEventLogSyncing = true");
     std::ofstream(ini, std::ios::trunc) << settings;
 
     const unsigned wholeRun = static_cast<unsigned>(minutes_ * 60 + 900);
@@ -569,7 +560,7 @@ class SoakTest : public ::testing::Test {
 
   LogCount countLog() const {
     LogCount count;
-    const std::string log = readFile(web_.root() / "db/ServerLog.log");
+    const std::string log = readFileText(web_.root() / "db/ServerLog.log");
     static const std::regex kTag("Logical drive ([0-9]+) is online\\.");
     std::map<std::string, int> seen;
     std::istringstream in(log);
