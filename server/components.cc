@@ -26,6 +26,11 @@ void handDeviceListToModules() {
   // Only now, with the modules' units on it, may the claim code and the page use the list.
   publishDeviceListForNetwork();
 }
+void loadAndHoldModules() {
+  loadModules();
+  // The request side starts before the modules' startup; their requests wait for it.
+  holdModuleRequests();
+}
 void shutDownModules(bool restarting) {
   // Modules unlink their units in their shutdown procedures: nobody may read the list from here on.
   withdrawDeviceListForNetwork();
@@ -37,7 +42,7 @@ void shutDownModules(bool restarting) {
 ServerComponents defaultServerComponents() {
   ServerComponents c{};
   c.reloadEventLogCounter = reloadLogCounter;
-  c.loadModules = loadModules;
+  c.loadModules = loadAndHoldModules;
   c.startModules = startModules;
   c.moduleShutdownProcedures = shutDownModules;
   c.unloadModules = unloadModules;

@@ -11,6 +11,14 @@
 #include "common/variable_table.h"
 #include "server/request/module_manager.h"
 
+// Longest wait of a module request for the modules' start (holdModuleRequests); the start only
+// reads the modules' files, so this is reached only when a startup export hangs.
+inline constexpr std::chrono::seconds kModuleStartWait{60};
+// Waits until the modules' start is no longer held, at most limit; true when it is not held.
+bool waitForModuleStart(std::chrono::milliseconds limit);
+// Lets held requests through (startModules, shutdown, unload).
+void releaseModuleRequests();
+
 // Template of every error reply of the module manager.
 inline constexpr const char kErrorPanelTemplate[] = "../Common/CommonErrorPanel.htm";
 

@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -27,6 +29,18 @@ constexpr const char kModsFolder[] = "mods";
 // Head of the ordered list. Changed only by loadModules/unloadModules while no request is
 // served; atomic so that request threads read a whole pointer.
 std::atomic<ModuleRecord*> g_head{nullptr};
+
+// Whether module requests wait for the modules' start, with its lock and the waiters' wake-up.
+struct StartHold {
+  std::mutex lock;
+  std::condition_variable released;
+  bool held = false;  // guarded by lock
+};
+
+StartHold& startHold() {
+  static StartHold* const hold = new StartHold;
+  return *hold;
+}
 
 void freeRecord(ModuleRecord* record) {
   std::free(record->name);
@@ -150,6 +164,7 @@ void loadModules() {
 }
 
 void unloadModules() {
+  releaseModuleRequests();
   freeRecords(g_head.exchange(nullptr));
   resetModuleStatusCache();
 }
@@ -174,12 +189,34 @@ void printModuleTable() {
   std::fflush(stdout);
 }
 
+void holdModuleRequests() {
+  StartHold& hold = startHold();
+  std::lock_guard<std::mutex> lock(hold.lock);
+  hold.held = true;
+}
+
+void releaseModuleRequests() {
+  StartHold& hold = startHold();
+  {
+    std::lock_guard<std::mutex> lock(hold.lock);
+    hold.held = false;
+  }
+  hold.released.notify_all();
+}
+
+bool waitForModuleStart(std::chrono::milliseconds limit) {
+  StartHold& hold = startHold();
+  std::unique_lock<std::mutex> lock(hold.lock);
+  return hold.released.wait_for(lock, limit, [&hold] { return !hold.held; });
+}
+
 void startModules() {
   for (ModuleRecord* record = moduleList(); record != nullptr; record = record->next) {
     if (!record->enabled) continue;
     auto startup = reinterpret_cast<ModuleStartupFn>(findRecordExport(record, "startup"));
     if (startup != nullptr) startup(moduleServices());
   }
+  releaseModuleRequests();
 }
 
 void callAcceptDeviceList(DeviceRecord* list) {
@@ -191,6 +228,7 @@ void callAcceptDeviceList(DeviceRecord* list) {
 }
 
 void moduleShutdownProcedures(bool restarting) {
+  releaseModuleRequests();
   const char* exportName = restarting ? "doResetProcedures" : "doShutdownProcedures";
   for (ModuleRecord* record = moduleList(); record != nullptr; record = record->next) {
     if (record->library == nullptr) continue;

@@ -3,7 +3,9 @@
 // information, shutdown/reset). Also hands modules the ModuleServices table.
 //
 // Thread safety: loadModules, startModules, callAcceptDeviceList, moduleShutdownProcedures and
-// unloadModules run on the main thread while no request thread runs. callModule, addModuleTabs,
+// unloadModules run on the main thread; request threads may already run during startModules and
+// the device list call (their module requests wait for the start, see holdModuleRequests), and
+// only then. holdModuleRequests and the start's release take their own lock. callModule, addModuleTabs,
 // getGlobalStatus, gatherModuleInformation and the list readers may run on any request thread;
 // the list itself is only changed by loadModules/unloadModules. getGlobalStatus serializes on the
 // status lock. A record's enabled flag is changed only by the preferences page, which then
@@ -37,8 +39,14 @@ ModuleRecord* moduleList();
 // Borrowed; valid until unloadModules.
 const char* firstEnabledModuleName();
 
-// Calls the startup export of every enabled module (that loaded) with the ModuleServices table.
+// Calls the startup export of every enabled module (that loaded) with the ModuleServices table,
+// then lets the requests held by holdModuleRequests through.
 void startModules();
+// The request side starts before the modules do, so a request could reach a module that has not
+// run its startup yet (and would refuse it). From this call until startModules has run (or the
+// modules are shut down or unloaded), callModule waits for the start instead. The server calls
+// it after loading the modules; without it callModule never waits.
+void holdModuleRequests();
 // Hands the device list head (borrowed; the server keeps it) to the acceptDeviceList export of
 // every enabled module. Called by the device scan's hook after each scan.
 void callAcceptDeviceList(DeviceRecord* list);
@@ -48,7 +56,8 @@ void moduleShutdownProcedures(bool restarting);
 // Passes request (borrowed) to the getValuesForParametersFromMod export of the enabled module
 // named exactly moduleName. Returns a new reply table (caller frees), never null: a missing
 // export, a null answer or an unknown module give the error panel ("Message", "HTMLPath"), also
-// printed through logServerError. method is used in the messages only.
+// printed through logServerError. method is used in the messages only. While the modules' start
+// is held (holdModuleRequests), waits for it, at most kModuleStartWait.
 VariableTable callModule(VariableTable request, const char* moduleName, const char* method);
 // Adds "HaveGlobalVersion", one name/image row per enabled module (the image chosen by the
 // module's last status and whether it is the reply's "CalledModule") and the row count "Module"

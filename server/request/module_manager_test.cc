@@ -6,9 +6,11 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -331,6 +333,35 @@ TEST_F(ModuleManagerTest, LifeCycleCallsReachTheModules) {
 
   unloadModules();
   EXPECT_EQ(moduleList(), nullptr);
+}
+
+// The request side starts before the modules; a request that comes in between is answered by
+// the started module, not refused by one that has not started yet.
+TEST_F(ModuleManagerTest, HeldRequestsWaitForTheModulesStart) {
+  installModule("Alpha", "ModuleEnabled=1\n");
+  loadCapturing();
+  holdModuleRequests();
+  std::map<std::string, std::string> early;
+  std::atomic<bool> answered{false};
+  std::thread request([&] {
+    early = call("Alpha", "Services");
+    answered = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(answered.load()) << "answered before the module started";
+  startModules();
+  request.join();
+  EXPECT_EQ(early["Started"], "true");
+
+  // A shutdown lets held requests through too, so that none waits on a start that never comes.
+  holdModuleRequests();
+  ::testing::internal::CaptureStdout();
+  moduleShutdownProcedures(false);
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(waitForModuleStart(std::chrono::milliseconds(0)));
+  holdModuleRequests();
+  unloadModules();
+  EXPECT_TRUE(waitForModuleStart(std::chrono::milliseconds(0)));
 }
 
 TEST_F(ModuleManagerTest, ModulesKeepTheirOwnCommonCode) {
