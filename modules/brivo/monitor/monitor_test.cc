@@ -242,6 +242,18 @@ TEST_F(MonitorTest, APathThatDidNotAnswerAtTheStartIsIdentifiedOnceItAnswers) {
   runMonitorCycle();
   ::testing::internal::GetCapturedStdout();
   EXPECT_STREQ(late->name, "Brivo20000004CF8A9F10") << "the pair has its second path again";
+
+  // The path that served the pair from the start dies: the pair is still reached.
+  fake_->answer("pathA", [](const ScsiCommand&) { return testing::noAnswer(); });
+  for (int request = 0; request < 3; ++request) {
+    auto block = newConfigurationBlock();
+    EXPECT_EQ(readConfiguration(findPair("Brivo20000004CF8A9F10"), block.get()), kResultGood) << request;
+  }
+  ::testing::internal::CaptureStdout();
+  runMonitorCycle();
+  ::testing::internal::GetCapturedStdout();
+  auto block = newConfigurationBlock();
+  EXPECT_EQ(readConfiguration(findPair("Brivo20000004CF8A9F10"), block.get()), kResultGood) << "after a cycle";
 }
 
 }  // namespace
