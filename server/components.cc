@@ -28,7 +28,7 @@ void handDeviceListToModules() {
 }
 void loadAndHoldModules() {
   loadModules();
-  // The request side starts before the modules' startup; their requests wait for it.
+  // The request side starts before the modules' startup and the scan; their requests wait.
   holdModuleRequests();
 }
 void shutDownModules(bool restarting) {

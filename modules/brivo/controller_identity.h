@@ -17,8 +17,6 @@
 
 namespace brivo {
 
-inline constexpr char kNotReadSuffix[] = "NotRead";
-
 // Fills item->name and state; returns 0, or the result of the failed read.
 [[nodiscard]] int identifyControllerPair(DeviceRecord* device, ModDeviceItem* item, BrivoDeviceState* state);
 

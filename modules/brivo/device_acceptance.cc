@@ -45,9 +45,9 @@ void appendItem(DeviceRecord* device, ModDeviceItem* item) {
   *link = item;
 }
 
-enum class TakeResult { kTaken, kNotTaken, kOutOfMemory };
+enum class TakeResult { kTaken, kOutOfMemory };
 
-// Builds the item and its state and identifies the pair; appends the item when that worked.
+// Builds the item and its state, identifies the pair and appends the item.
 TakeResult takeDevice(DeviceRecord* device) {
   auto* item = static_cast<ModDeviceItem*>(std::calloc(1, sizeof(ModDeviceItem)));
   BrivoDeviceState* state = newDeviceState();
@@ -60,10 +60,12 @@ TakeResult takeDevice(DeviceRecord* device) {
   item->modStatus = UNCLAIMED;
   std::snprintf(item->name, sizeof(item->name), "%s", kBrivoNamePrefix);
   item->modState = state;
+  // A path that does not answer now is taken all the same, as "BrivoNotRead": the monitor
+  // identifies it again every cycle. Left out, it would stay unused until the next scan, and the
+  // pair would be lost with its other paths although this one answers again.
   if (identifyControllerPair(device, item, state) != 0) {
-    freeDeviceState(state);
-    std::free(item);
-    return TakeResult::kNotTaken;
+    modulePrint(kDebugDeviceAcceptance, "mon: BrivoAcceptDeviceList: %s did not answer; tried again later\n",
+                device->info->deviceName);
   }
   appendItem(device, item);
   return TakeResult::kTaken;

@@ -5,8 +5,9 @@
 // INQUIRY vendor and product are accepted by BrivoSettings.ini ("vendor" + the 8 vendor bytes and
 // "product" + the 16 product bytes, each with the value "TRUE"; the file's reader trims keys, so
 // the identification is compared without its trailing blanks), its peripheral type is 0 (direct
-// access) or 3 (processor), and the pair's controller information can be read. New items are
-// UNCLAIMED with device status 0, appended at the end of the device's items.
+// access) or 3 (processor). New items are UNCLAIMED with device status 0, appended at the end of
+// the device's items. A device whose controller information cannot be read is taken as
+// "BrivoNotRead" (device_state.h), which the monitor identifies again.
 //
 // Thread safety: called on the server's main thread (scan); the monitor may already be running
 // from an earlier call, and finds new items only once they are fully built and linked.

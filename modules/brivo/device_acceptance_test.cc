@@ -79,10 +79,15 @@ TEST_F(AcceptanceTest, OnlyDevicesTheSettingsAcceptAreTaken) {
     ASSERT_NE(stateOf(item), nullptr);
     EXPECT_EQ(stateOf(item)->controllerType, 6);
   }
-  for (DeviceRecord* skipped :
-       {lowerCase, unknownProduct, wrongVendor, enclosure, noPath, notValid, unreadable}) {
+  for (DeviceRecord* skipped : {lowerCase, unknownProduct, wrongVendor, enclosure, noPath, notValid}) {
     EXPECT_EQ(testing::DeviceList::unitCount(skipped), 0) << skipped->info->deviceName;
   }
+  // A path that does not answer is kept for the monitor to identify later, as no pair yet.
+  ASSERT_EQ(testing::DeviceList::unitCount(unreadable), 1);
+  EXPECT_STREQ(unreadable->units->name, "BrivoNotRead");
+  EXPECT_TRUE(isUnreadItem(unreadable->units));
+  EXPECT_FALSE(isPairItem(unreadable->units));
+  EXPECT_NE(stateOf(unreadable->units), nullptr);
   EXPECT_EQ(g_monitorStarts, 1);
   EXPECT_TRUE(moduleState().monitorStarted.load()) << "shutdown waits for the monitor's cycle";
   EXPECT_TRUE(moduleState().devicesAccepted.load());

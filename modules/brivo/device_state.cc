@@ -63,6 +63,12 @@ bool isBrivoItem(const ModDeviceItem* item) {
   return item != nullptr && std::strncmp(item->name, kBrivoNamePrefix, kBrivoNamePrefixLength) == 0;
 }
 
+bool isUnreadItem(const ModDeviceItem* item) {
+  return isBrivoItem(item) && std::strcmp(item->name + kBrivoNamePrefixLength, kNotReadSuffix) == 0;
+}
+
+bool isPairItem(const ModDeviceItem* item) { return isBrivoItem(item) && !isUnreadItem(item); }
+
 ModDeviceItem* findBrivoItem(const DeviceRecord* device) {
   if (device == nullptr) return nullptr;
   for (ModDeviceItem* item = device->units; item != nullptr; item = item->next) {

@@ -68,8 +68,17 @@ void freeEnclosureSlots(BrivoDeviceState* state);
 // Frees the cached enclosures and the state itself. Null is allowed.
 void freeDeviceState(BrivoDeviceState* state);
 
+// The name of an item whose pair could not be identified yet is "Brivo" followed by this suffix.
+// The monitor identifies it again every cycle; until then it stands for no pair, and the lists of
+// pairs (pages, qcli, metrics, the global status) leave it out.
+inline constexpr char kNotReadSuffix[] = "NotRead";
+
 // True for an item of this module (name beginning "Brivo").
 bool isBrivoItem(const ModDeviceItem* item);
+// True for a Brivo item whose pair has not been identified ("BrivoNotRead").
+bool isUnreadItem(const ModDeviceItem* item);
+// True for a Brivo item that names an identified pair.
+bool isPairItem(const ModDeviceItem* item);
 // First Brivo item of a device, or null.
 ModDeviceItem* findBrivoItem(const DeviceRecord* device);
 // The state hanging on a Brivo item (null when none). Safe against a concurrent path swap.

@@ -222,7 +222,7 @@ VariableTable getMetricsMethod(VariableTable) {
   std::vector<std::string> seen;
   for (DeviceRecord* device = moduleState().deviceList.load(); device != nullptr; device = device->next) {
     for (ModDeviceItem* unit = device->units; unit != nullptr; unit = unit->next) {
-      if (!isBrivoItem(unit) || alreadySeen(&seen, unit->name)) continue;
+      if (!isPairItem(unit) || alreadySeen(&seen, unit->name)) continue;
       ModDeviceItem* chosen = nullptr;
       DeviceRecord* path = findControllerPair(unit->name, &chosen);
       const BrivoDeviceState* state = stateOf(chosen);

@@ -90,7 +90,7 @@ void updateGlobalStatus() {
     SeenNames seen;
     for (DeviceRecord* device = module.deviceList.load(); device != nullptr; device = device->next) {
       ModDeviceItem* item = findBrivoItem(device);
-      if (item == nullptr || !seen.add(item->name)) continue;
+      if (item == nullptr || isUnreadItem(item) || !seen.add(item->name)) continue;
       ModDeviceItem* chosenItem = nullptr;
       DeviceRecord* path = findControllerPair(item->name, &chosenItem);
       BrivoDeviceState* state = stateOf(chosenItem);

@@ -101,8 +101,13 @@ TEST_F(FailureCountTest, GlobalStatusCountsEachMonitoredPairOnce) {
   EXPECT_EQ(stateOf(otherPair)->lastSolutionStatus, kStatusError);
 
   otherPair->modStatus = NOT_MINE;  // another server watches it: it counts as OK
+  // A path that has not been identified yet stands for no pair, whatever it has failed.
+  ModDeviceItem* unread = list_.hangItem(list_.add("unread"), "BrivoNotRead");
+  unread->modStatus = MINE;
+  stateOf(unread)->failureCount = 3;
   updateGlobalStatus();
   EXPECT_EQ(moduleState().globalStatus.load(), kStatusOk);
+  EXPECT_EQ(stateOf(unread)->lastSolutionStatus, 0u);
   const std::string output = ::testing::internal::GetCapturedStdout();
   EXPECT_NE(output.find("CALLING UPDATE GLOBAL STATUS\nUPDATE GLOBAL STATUS, setting to 0x2\n"),
             std::string::npos);

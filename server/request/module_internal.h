@@ -11,12 +11,12 @@
 #include "common/variable_table.h"
 #include "server/request/module_manager.h"
 
-// Longest wait of a module request for the modules' start (holdModuleRequests); the start only
-// reads the modules' files, so this is reached only when a startup export hangs.
+// Longest wait of a module request for the modules' start and first device list
+// (holdModuleRequests); reached only when a module or the scan hangs.
 inline constexpr std::chrono::seconds kModuleStartWait{60};
 // Waits until the modules' start is no longer held, at most limit; true when it is not held.
 bool waitForModuleStart(std::chrono::milliseconds limit);
-// Lets held requests through (startModules, shutdown, unload).
+// Lets held requests through (device list handed over, shutdown, unload).
 void releaseModuleRequests();
 
 // Template of every error reply of the module manager.

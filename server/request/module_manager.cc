@@ -216,7 +216,6 @@ void startModules() {
     auto startup = reinterpret_cast<ModuleStartupFn>(findRecordExport(record, "startup"));
     if (startup != nullptr) startup(moduleServices());
   }
-  releaseModuleRequests();
 }
 
 void callAcceptDeviceList(DeviceRecord* list) {
@@ -225,6 +224,7 @@ void callAcceptDeviceList(DeviceRecord* list) {
     auto accept = reinterpret_cast<ModuleAcceptDeviceListFn>(findRecordExport(record, "acceptDeviceList"));
     if (accept != nullptr) accept(list);
   }
+  releaseModuleRequests();
 }
 
 void moduleShutdownProcedures(bool restarting) {

@@ -39,16 +39,17 @@ ModuleRecord* moduleList();
 // Borrowed; valid until unloadModules.
 const char* firstEnabledModuleName();
 
-// Calls the startup export of every enabled module (that loaded) with the ModuleServices table,
-// then lets the requests held by holdModuleRequests through.
+// Calls the startup export of every enabled module (that loaded) with the ModuleServices table.
 void startModules();
-// The request side starts before the modules do, so a request could reach a module that has not
-// run its startup yet (and would refuse it). From this call until startModules has run (or the
-// modules are shut down or unloaded), callModule waits for the start instead. The server calls
-// it after loading the modules; without it callModule never waits.
+// The request side starts before the modules have started and been given their devices, so a
+// request could reach a module that refuses it (not started) or knows none of its devices yet.
+// From this call until callAcceptDeviceList has run (or the modules are shut down or unloaded),
+// callModule waits for that instead. The server calls it after loading the modules; without it
+// callModule never waits.
 void holdModuleRequests();
 // Hands the device list head (borrowed; the server keeps it) to the acceptDeviceList export of
-// every enabled module. Called by the device scan's hook after each scan.
+// every enabled module, then lets the requests held by holdModuleRequests through. Called by the
+// device scan's hook after each scan.
 void callAcceptDeviceList(DeviceRecord* list);
 // Banner, then doResetProcedures (restarting) or doShutdownProcedures for each loaded module.
 void moduleShutdownProcedures(bool restarting);
@@ -57,7 +58,7 @@ void moduleShutdownProcedures(bool restarting);
 // named exactly moduleName. Returns a new reply table (caller frees), never null: a missing
 // export, a null answer or an unknown module give the error panel ("Message", "HTMLPath"), also
 // printed through logServerError. method is used in the messages only. While the modules' start
-// is held (holdModuleRequests), waits for it, at most kModuleStartWait.
+// is held (holdModuleRequests), waits for it first, at most kModuleStartWait.
 VariableTable callModule(VariableTable request, const char* moduleName, const char* method);
 // Adds "HaveGlobalVersion", one name/image row per enabled module (the image chosen by the
 // module's last status and whether it is the reply's "CalledModule") and the row count "Module"

@@ -336,22 +336,28 @@ TEST_F(ModuleManagerTest, LifeCycleCallsReachTheModules) {
 }
 
 // The request side starts before the modules; a request that comes in between is answered by
-// the started module, not refused by one that has not started yet.
-TEST_F(ModuleManagerTest, HeldRequestsWaitForTheModulesStart) {
+// the started module that knows its devices, not refused by one that has not started yet.
+TEST_F(ModuleManagerTest, HeldRequestsWaitForTheModulesStartAndDevices) {
   installModule("Alpha", "ModuleEnabled=1\n");
   loadCapturing();
   holdModuleRequests();
-  std::map<std::string, std::string> early;
+  std::map<std::string, std::string> started, devices;
   std::atomic<bool> answered{false};
   std::thread request([&] {
-    early = call("Alpha", "Services");
+    started = call("Alpha", "Services");
+    devices = call("Alpha", "DeviceCount");
     answered = true;
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_FALSE(answered.load()) << "answered before the module started";
   startModules();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(answered.load()) << "answered before the module had its devices";
+  DeviceRecord list[2] = {};
+  list[0].next = &list[1];
+  callAcceptDeviceList(list);
   request.join();
-  EXPECT_EQ(early["Started"], "true");
+  EXPECT_EQ(started["Started"], "true");
+  EXPECT_EQ(devices["Result"], "2");
 
   // A shutdown lets held requests through too, so that none waits on a start that never comes.
   holdModuleRequests();

@@ -16,14 +16,11 @@ namespace brivo::cli {
 
 namespace {
 
-// Item name of a pair whose controller information could not be read: not selectable.
-constexpr char kUnreadName[] = "BrivoNotRead";
-
 std::vector<std::string> knownPairNames() {
   std::vector<std::string> names;
   for (DeviceRecord* device = moduleState().deviceList.load(); device != nullptr; device = device->next) {
     for (const ModDeviceItem* item = device->units; item != nullptr; item = item->next) {
-      if (!isBrivoItem(item) || std::string(item->name) == kUnreadName) continue;
+      if (!isPairItem(item)) continue;
       names.emplace_back(item->name);
     }
   }

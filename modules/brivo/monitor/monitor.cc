@@ -124,7 +124,7 @@ void stopMonitor() {
 
 bool runPairPass(DeviceRecord* device, ModDeviceItem* item, BrivoDeviceState* state) {
   ModuleState& module = moduleState();
-  if (std::strstr(item->name, kNotReadSuffix) != nullptr) {
+  if (isUnreadItem(item)) {
     {
       std::lock_guard<std::mutex> lock(enclosureLock());
       freeEnclosureSlots(state);
@@ -155,7 +155,7 @@ CycleOutcome runMonitorCycle() {
     // A path that did not answer when it was identified carries a placeholder name that no server
     // claims. It is tried again every cycle, so that a path back in service serves its pair again
     // (else the pair keeps only the paths that answered at the start, and is lost with them).
-    if (std::strstr(item->name, kNotReadSuffix) != nullptr) {
+    if (isUnreadItem(item)) {
       BrivoDeviceState* state = stateOf(item);
       if (state == nullptr) continue;
       GatePass pass(module.gate, GateMode::kRead);

@@ -7,6 +7,7 @@
 
 #include "modules/brivo/pages/monitor_test_support.h"
 #include "modules/brivo/pages/page_methods.h"
+#include "modules/brivo/pages/solution_list.h"
 
 namespace brivo {
 namespace {
@@ -110,6 +111,17 @@ TEST_F(MonitorPage, PairOfAnotherServerShowsItsIconAndNeverCountsItsEvents) {
   EXPECT_EQ(keys["SolutionLoop1SolutionWwn"], "5000000000000001") << "from the name when the header fails";
   EXPECT_EQ(loadField(stateOf(devices_.head()->next->units)->failureCount), 0)
       << "reads of a pair monitored elsewhere are not its failures";
+}
+
+TEST_F(MonitorPage, APathNotIdentifiedYetIsNoSolutionAndTakesNoNumber) {
+  // Listed ahead of the other pair: the numbers users select by must not shift because of it.
+  devices_.hangItem(devices_.add("unread-path"), "BrivoNotRead")->modStatus = MINE;
+  addOtherPair(0x0A000005);
+  auto keys = monitor({{"StorageSolution", "2"}});
+  EXPECT_EQ(keys["SolutionLoop"], "2");
+  EXPECT_EQ(keys["SolutionLoop1SolutionName"], "beta");
+  EXPECT_EQ(keys["SolutionLoop1Selected"], "true");
+  EXPECT_EQ(solutionName(2), kOtherPair);
 }
 
 TEST_F(MonitorPage, SolutionPastTheEndShowsTheLastWithTheNotAvailableKeys) {

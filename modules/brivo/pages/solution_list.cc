@@ -36,7 +36,7 @@ std::vector<SolutionEntry> listSolutions(DeviceRecord* list) {
   if (list == nullptr) list = moduleState().deviceList.load();
   for (DeviceRecord* device = list; device != nullptr; device = device->next) {
     ModDeviceItem* item = findBrivoItem(device);
-    if (item == nullptr) continue;
+    if (item == nullptr || isUnreadItem(item)) continue;
     bool listed = false;
     for (const SolutionEntry& known : solutions) listed = listed || known.name == item->name;
     if (listed) continue;
