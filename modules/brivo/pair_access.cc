@@ -41,12 +41,13 @@ int readInto(const PairTarget& pair, uint8_t mode, uint8_t bufferId, void* out, 
   ControllerCommand* command = record != nullptr ? record : &local;
   buildCommand(command, kReadBuffer, mode, bufferId, p3, p4, p5);
   const int result = noted(pair, transferCommandFor(pair.device, pair.state, command, out, length), counting);
-  // A path that stopped answering is not the pair: the failure just counted makes another path
-  // the better one, and a read (which changes nothing) goes once more through it, so the request
-  // still gets its answer.
+  // A path that stopped answering is not the pair: a read (which changes nothing) goes once more
+  // through the best of its other paths, so the request still gets its answer. That path may have
+  // more failures on its count than this one, from a fault it has recovered from unused; its
+  // answer clears them, and the next request starts there.
   if (result != kResultNoAnswer || counting != Counting::kCount || pair.name.empty()) return result;
-  const PairTarget other = findPair(pair.name.c_str());
-  if (!other.found() || other.device == pair.device) return result;
+  const PairTarget other = findPair(pair.name.c_str(), pair.device);
+  if (!other.found()) return result;
   buildCommand(command, kReadBuffer, mode, bufferId, p3, p4, p5);
   return noted(other, transferCommandFor(other.device, other.state, command, out, length), counting);
 }
@@ -60,11 +61,11 @@ int hexDigit(char c) {
 
 }  // namespace
 
-PairTarget findPair(const char* name) {
+PairTarget findPair(const char* name, const DeviceRecord* avoid) {
   PairTarget pair;
   if (name == nullptr || *name == '\0') return pair;
   pair.name = name;
-  pair.device = findControllerPair(name, &pair.item);
+  pair.device = findControllerPair(name, &pair.item, avoid);
   if (pair.device != nullptr && pair.item != nullptr) pair.state = stateOf(pair.item);
   if (pair.state == nullptr) pair.device = nullptr;
   return pair;

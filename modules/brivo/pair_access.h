@@ -39,8 +39,9 @@ struct PairTarget {
   bool found() const { return device != nullptr && state != nullptr; }
 };
 
-// The pair whose ModDeviceName is name (null or unknown: found() is false).
-PairTarget findPair(const char* name);
+// The pair whose ModDeviceName is name (null or unknown: found() is false), through any of its
+// paths but avoid.
+PairTarget findPair(const char* name, const DeviceRecord* avoid = nullptr);
 // The pair named by the request's "ModDeviceName".
 PairTarget pairOfRequest(VariableTable request);
 

@@ -95,6 +95,18 @@ TEST(PairAccessPaths, AReadThatGetsNoAnswerIsSentOnceMoreThroughTheOtherPath) {
   EXPECT_EQ(fake->sent()[1].device, "pathB");
   EXPECT_STREQ(findPair(kPair).device->info->deviceName, "pathB") << "the next request starts on the live path";
 
+  // The other path is tried even when it has failed more often: it failed during a fault it has
+  // recovered from since, unused while this path answered.
+  stateOf(list.head()->units)->failureCount = 0;
+  stateOf(list.head()->next->units)->failureCount = 9;
+  fake->clearSent();
+  ASSERT_STREQ(findPair(kPair).device->info->deviceName, "pathA");
+  EXPECT_EQ(readConfigHeader(findPair(kPair), &read), kResultGood);
+  ASSERT_EQ(fake->sent().size(), 2u);
+  EXPECT_EQ(fake->sent()[1].device, "pathB");
+  EXPECT_EQ(stateOf(list.head()->next->units)->failureCount, 0) << "its answer clears its count";
+  EXPECT_STREQ(findPair(kPair).device->info->deviceName, "pathB");
+
   // Uncounted reads and a pair with no other path get the failure as it is.
   fake->clearSent();
   PairTarget stale = pair;  // still names the dead path

@@ -57,7 +57,8 @@ int peripheralType(const DeviceRecord* device) {
   return device->info->inquiryData[0] & 0x1F;
 }
 
-DeviceRecord* findControllerPairIn(DeviceRecord* list, const char* name, ModDeviceItem** item) {
+DeviceRecord* findControllerPairIn(DeviceRecord* list, const char* name, ModDeviceItem** item,
+                                   const DeviceRecord* avoid) {
   if (item != nullptr) *item = nullptr;
   if (name == nullptr) return nullptr;
   std::lock_guard<std::mutex> lock(pathLock());
@@ -68,7 +69,7 @@ DeviceRecord* findControllerPairIn(DeviceRecord* list, const char* name, ModDevi
       BrivoDeviceState* state = stateOf(unit);
       if (state == nullptr || strcasecmp(unit->name, name) != 0) continue;
       const Candidate candidate{device, unit, state};
-      if (chosen.item == nullptr || isBetter(candidate, chosen)) chosen = candidate;
+      if (device != avoid && (chosen.item == nullptr || isBetter(candidate, chosen))) chosen = candidate;
       // Every path of the pair was identified with bookmarks of its own, but only the state read
       // last has current ones: reading through another would record its events again.
       if (hasBookmarks(state) &&
@@ -88,8 +89,8 @@ DeviceRecord* findControllerPairIn(DeviceRecord* list, const char* name, ModDevi
   return chosen.device;
 }
 
-DeviceRecord* findControllerPair(const char* name, ModDeviceItem** item) {
-  return findControllerPairIn(moduleState().deviceList.load(std::memory_order_acquire), name, item);
+DeviceRecord* findControllerPair(const char* name, ModDeviceItem** item, const DeviceRecord* avoid) {
+  return findControllerPairIn(moduleState().deviceList.load(std::memory_order_acquire), name, item, avoid);
 }
 
 }  // namespace brivo

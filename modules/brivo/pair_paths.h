@@ -18,9 +18,13 @@
 namespace brivo {
 
 // The device for name in list (borrowed, or null), and its item in *item when item is given.
-DeviceRecord* findControllerPairIn(DeviceRecord* list, const char* name, ModDeviceItem** item = nullptr);
+// avoid, when given, is not chosen (the path that has just failed); its state may still move to
+// the chosen path with its bookmarks.
+DeviceRecord* findControllerPairIn(DeviceRecord* list, const char* name, ModDeviceItem** item = nullptr,
+                                   const DeviceRecord* avoid = nullptr);
 // The same in the list last handed to acceptDeviceList.
-DeviceRecord* findControllerPair(const char* name, ModDeviceItem** item = nullptr);
+DeviceRecord* findControllerPair(const char* name, ModDeviceItem** item = nullptr,
+                                 const DeviceRecord* avoid = nullptr);
 
 // Peripheral device type of a device (low 5 bits of INQUIRY byte 0).
 int peripheralType(const DeviceRecord* device);
