@@ -70,7 +70,8 @@ VariableTable callModule(VariableTable request, const char* moduleName, const ch
   const char* methodText = method != nullptr ? method : kMissing;
   const char* nameText = moduleName != nullptr ? moduleName : kMissing;
   if (moduleName != nullptr && !waitForModuleStart(kModuleStartWait)) {
-    logServerError(formatText("The modules have not started; the request for module %s goes on anyway", nameText).c_str());
+    logServerError(
+        formatText("The modules have not started; the request for module %s goes on anyway", nameText).c_str());
   }
   for (ModuleRecord* record = moduleList(); moduleName != nullptr && record != nullptr;
        record = record->next) {

@@ -152,9 +152,10 @@ CycleOutcome runMonitorCycle() {
        device != nullptr && module.running.load(); device = device->next) {
     ModDeviceItem* item = findBrivoItem(device);
     if (item == nullptr) continue;
-    // A path that did not answer when it was identified carries a placeholder name that no server
-    // claims. It is tried again every cycle, so that a path back in service serves its pair again
-    // (else the pair keeps only the paths that answered at the start, and is lost with them).
+    // A path that did not answer when it was identified carries a placeholder name that stands for
+    // no pair, so its claim means nothing. It is tried again every cycle, whoever claims it, so that
+    // a path back in service serves its pair again (else the pair keeps only the paths that answered
+    // at the start, and is lost with them).
     if (isUnreadItem(item)) {
       BrivoDeviceState* state = stateOf(item);
       if (state == nullptr) continue;

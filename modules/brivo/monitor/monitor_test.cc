@@ -253,7 +253,8 @@ TEST_F(MonitorTest, APathThatDidNotAnswerAtTheStartIsIdentifiedOnceItAnswers) {
   runMonitorCycle();
   ::testing::internal::GetCapturedStdout();
   auto block = newConfigurationBlock();
-  EXPECT_EQ(readConfiguration(findPair("Brivo20000004CF8A9F10"), block.get()), kResultGood) << "after a cycle";
+  EXPECT_EQ(readConfiguration(findPair("Brivo20000004CF8A9F10"), block.get()), kResultGood)
+      << "after a cycle";
 }
 
 }  // namespace
