@@ -1,21 +1,78 @@
 // The e-mail notifier's configuration copy and knobs; see email_config.h.
 #include "server/events/email_config.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "server/events/email_text.h"
 #include "server/events/notifier_settings.h"
+#include "common/property_file.h"
 
 EmailTuning& emailTuning() {
   static EmailTuning tuning;
   return tuning;
 }
 
-EmailConfig readEmailConfig(VariableTable table) {
+bool parseSmtpSecurity(const char* text, SmtpSecurity* security) {
+  const std::string value = trimBlanks(text != nullptr ? text : "");
+  if (value.empty() || value == "none") {
+    *security = SmtpSecurity::kNone;
+  } else if (value == "starttls") {
+    *security = SmtpSecurity::kStartTls;
+  } else if (value == "tls") {
+    *security = SmtpSecurity::kTls;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+const char* smtpSecurityText(SmtpSecurity security) {
+  switch (security) {
+    case SmtpSecurity::kStartTls:
+      return "starttls";
+    case SmtpSecurity::kTls:
+      return "tls";
+    case SmtpSecurity::kNone:
+      break;
+  }
+  return "none";
+}
+
+uint16_t defaultSmtpPort(SmtpSecurity security) {
+  switch (security) {
+    case SmtpSecurity::kStartTls:
+      return 587;
+    case SmtpSecurity::kTls:
+      return 465;
+    case SmtpSecurity::kNone:
+      break;
+  }
+  const int port = emailTuning().smtpPort.load();
+  return port > 0 && port <= 0xFFFF ? static_cast<uint16_t>(port) : 25;
+}
+
+EmailConfig readEmailConfig(VariableTable table, const std::string& password) {
   EmailConfig config;
   const char* server = getVariable(table, "emailServer");
   config.server = trimBlanks(server != nullptr ? server : "");
+  if (!parseSmtpSecurity(getVariable(table, "emailSecurity"), &config.smtp.security)) {
+    config.smtp.security = SmtpSecurity::kStartTls;
+  }
+  const char* port = getVariable(table, "emailPort");
+  if (port == nullptr || !parsePortText(trimBlanks(port), &config.port)) {
+    config.port = defaultSmtpPort(config.smtp.security);
+  }
+  const char* user = getVariable(table, "emailUser");
+  config.smtp.user = trimBlanks(user != nullptr ? user : "");
+  if (!config.smtp.user.empty()) config.smtp.password = password;
+  const char* caFile = getVariable(table, "emailCaFile");
+  config.smtp.tls.caFile = trimBlanks(caFile != nullptr ? caFile : "");
   if (getBoolVariable(table, "emailSigEnable")) {
     const char* signature = getVariable(table, "emailSigText");
     if (signature != nullptr) config.signature = unescapeSignature(signature);
@@ -31,4 +88,30 @@ EmailConfig readEmailConfig(VariableTable table) {
     config.recipients.push_back({address, iwe});
   }
   return config;
+}
+
+std::string readEmailPassword() {
+  TableOwner secret(readPropertyFile(kEmailSecretPath));
+  const char* password = getVariable(secret.get(), "emailPassword");
+  return password != nullptr ? password : "";
+}
+
+bool writeEmailPassword(const std::string& password) {
+  std::error_code ignored;
+  if (password.empty()) return !std::filesystem::exists(kEmailSecretPath) || std::filesystem::remove(kEmailSecretPath, ignored);
+  // Written beside the old file with its final mode before it holds anything, then moved over it.
+  const std::string temporary = std::string(kEmailSecretPath) + ".new";
+  std::filesystem::remove(temporary, ignored);
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+  if (fd < 0) return false;
+  const bool modeSet = ::fchmod(fd, 0600) == 0;
+  ::close(fd);
+  TableOwner table;
+  addVariable(table.address(), "emailPassword", password.c_str());
+  if (!modeSet || writePropertyFile(temporary.c_str(), kEmailSecretHeader, table.get()) != 0 ||
+      std::rename(temporary.c_str(), kEmailSecretPath) != 0) {
+    std::filesystem::remove(temporary, ignored);
+    return false;
+  }
+  return true;
 }

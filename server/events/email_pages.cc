@@ -16,6 +16,8 @@
 #include "server/events/email_config.h"
 #include "server/events/email_text.h"
 #include "server/events/notifier_settings.h"
+#include "server/events/email_test_run.h"
+#include "server/events/notifier_test_report.h"
 #include "server/main_loop.h"
 #include "server/request/command_result.h"
 #include "server/server_state.h"
@@ -42,7 +44,7 @@ std::string valueOr(VariableTable table, const char* key, const char* fallback) 
 }
 
 // The page from the configuration table; the caller holds the in-use word.
-void addPage(VariableTable* reply, VariableTable config) {
+void addPage(VariableTable* reply, VariableTable config, bool passwordStored) {
   addVariable(reply, "EmailLoop", "10");
   addVariable(reply, "TotalEmails", "10");
   char key[48];
@@ -60,6 +62,12 @@ void addPage(VariableTable* reply, VariableTable config) {
   addVariable(reply, "emailServer", valueOr(config, "emailServer", "").c_str());
   addVariable(reply, "emailSigText", valueOr(config, "emailSigText", "").c_str());
   addVariable(reply, "emailSigEnable", valueOr(config, "emailSigEnable", "false").c_str());
+  addVariable(reply, "emailSecurity", valueOr(config, "emailSecurity", "none").c_str());
+  addVariable(reply, "emailPort", valueOr(config, "emailPort", "").c_str());
+  addVariable(reply, "emailUser", valueOr(config, "emailUser", "").c_str());
+  addVariable(reply, "emailCaFile", valueOr(config, "emailCaFile", "").c_str());
+  // The password is never shown; the page only learns whether one is stored.
+  addBoolVariable(reply, "emailPasswordSet", passwordStored);
   addVariable(reply, "HTMLPath", kPageTemplate);
 }
 
@@ -82,18 +90,47 @@ const char* addRecipients(VariableTable request, Pairs* pairs) {
   return nullptr;
 }
 
-// The settings the request asks to save, checked against the current table. Returns null and
-// fills pairs, or returns the details key of the failure (*missingServer when it was the server).
-const char* settingsToSave(VariableTable request, VariableTable current, Pairs* pairs, bool* missingServer) {
-  uint32_t version = 0;
-  switch (checkSettingsVersion(request, current, &version)) {
-    case VersionCheck::kMissing:
-      return "MissingParams";
-    case VersionCheck::kOld:
-      return "OldVersionMsg";
-    case VersionCheck::kOk:
-      break;
+// The connection settings of the request; absent ones keep today's behaviour (no TLS, the
+// security's usual port, no credentials). Returns the details key of a bad value, or null.
+const char* addConnectionSettings(VariableTable request, Pairs* pairs) {
+  SmtpSecurity security = SmtpSecurity::kNone;
+  const char* securityText = getVariable(request, "emailSecurity");
+  if (!parseSmtpSecurity(securityText, &security)) return "EmailSettingInvalid";
+  const std::string port = trimBlanks(valueOr(request, "emailPort", ""));
+  const std::string user = trimBlanks(valueOr(request, "emailUser", ""));
+  const std::string caFile = trimBlanks(valueOr(request, "emailCaFile", ""));
+  if ((!port.empty() && !parsePortText(port, nullptr)) || !isPlainText(user, 200) || !isPlainText(caFile, 400)) {
+    return "EmailSettingInvalid";
   }
+  if (securityText != nullptr) pairs->emplace_back("emailSecurity", smtpSecurityText(security));
+  if (!port.empty()) pairs->emplace_back("emailPort", port);
+  if (!user.empty()) pairs->emplace_back("emailUser", user);
+  if (!caFile.empty()) pairs->emplace_back("emailCaFile", caFile);
+  return nullptr;
+}
+
+// The password a request gives: *changed when it sets a new one or clears the stored one.
+// Returns the details key of a password that can't be stored (control characters, blanks at
+// either end, too long), or null.
+const char* postedPassword(VariableTable request, std::string* password, bool* changed) {
+  *changed = false;
+  if (getBoolVariable(request, "emailPasswordClear")) {
+    password->clear();
+    *changed = true;
+    return nullptr;
+  }
+  const char* posted = getVariable(request, "emailPassword");
+  if (posted == nullptr || posted[0] == '\0') return nullptr;
+  const std::string text = posted;
+  if (!isPlainText(text, 400) || trimBlanks(text) != text) return "EmailPasswordInvalid";
+  *password = text;
+  *changed = true;
+  return nullptr;
+}
+
+// The settings of the request without the version check. Returns null and fills pairs, or
+// returns the details key of the failure (*missingServer when it was the server).
+const char* formSettings(VariableTable request, uint32_t version, Pairs* pairs, bool* missingServer) {
   const char* server = getVariable(request, "emailServer");
   if (server == nullptr) {
     *missingServer = true;
@@ -112,11 +149,26 @@ const char* settingsToSave(VariableTable request, VariableTable current, Pairs* 
   pairs->emplace_back("emailServer", serverName);
   pairs->emplace_back("emailSigEnable", enable);
   pairs->emplace_back("emailSigText", trimBlanks(escapeSignature(sigText)));
+  if (const char* bad = addConnectionSettings(request, pairs)) return bad;
   if (const char* bad = addRecipients(request, pairs)) return bad;
   for (const auto& [key, value] : *pairs) {
     if (key.size() + 3 + value.size() > kMaxStoredLine) return "EmailSettingTooLong";
   }
   return nullptr;
+}
+
+// The settings the request asks to save, checked against the current table.
+const char* settingsToSave(VariableTable request, VariableTable current, Pairs* pairs, bool* missingServer) {
+  uint32_t version = 0;
+  switch (checkSettingsVersion(request, current, &version)) {
+    case VersionCheck::kMissing:
+      return "MissingParams";
+    case VersionCheck::kOld:
+      return "OldVersionMsg";
+    case VersionCheck::kOk:
+      break;
+  }
+  return formSettings(request, version, pairs, missingServer);
 }
 
 // Table whose file lists pairs in their order (a table is written newest first).
@@ -136,7 +188,14 @@ void saveSettings(VariableTable request, VariableTable* reply) {
   }
   Pairs pairs;
   bool missingServer = false;
+  std::string password;
+  bool passwordChanged = false;
   const char* failure = settingsToSave(request, serverSettings().email, &pairs, &missingServer);
+  if (failure == nullptr) failure = postedPassword(request, &password, &passwordChanged);
+  if (failure == nullptr && passwordChanged && !writeEmailPassword(password)) {
+    logServerError("Error saving email.secret");
+    failure = "NoSaveSetting";
+  }
   if (failure == nullptr) {
     VariableTable table = tableOf(pairs);
     if (writePropertyFile(kEmailIniPath, kEmailIniHeader, table) == 0) {
@@ -171,7 +230,7 @@ VariableTable GetEmailConfig(VariableTable /*request*/) {
     debugPrint(0x8014, "email: GetEmailConfig: T.O. emailFileInUse=%d\n", inUseWord()->load());
     return reply;
   }
-  addPage(&reply, serverSettings().email);
+  addPage(&reply, serverSettings().email, !readEmailPassword().empty());
   releaseFileInUse(inUseWord());
   return reply;
 }
@@ -184,18 +243,33 @@ VariableTable SetEmailConfig(VariableTable request) {
 }
 
 VariableTable TestEmailConfig(VariableTable request) {
-  VariableTable reply = GetEmailConfig(request);
+  // The test uses the values on the page, saved or not, and answers with them, so that nothing
+  // typed is lost.
+  Pairs pairs;
+  bool missingServer = false;
+  const char* versionText = getVariable(request, "version");
+  const char* invalid = formSettings(request, 0, &pairs, &missingServer);
+  std::string password;
+  bool passwordChanged = false;
+  if (invalid == nullptr) invalid = postedPassword(request, &password, &passwordChanged);
+  if (invalid != nullptr) {
+    VariableTable reply = GetEmailConfig(request);
+    addCommandResult(&reply, true, "CmdTestEmail", missingServer ? "MissingParams" : invalid);
+    return reply;
+  }
+  if (!passwordChanged) password = readEmailPassword();
+  TableOwner form(tableOf(pairs));
+  VariableTable reply = nullptr;
+  addPage(&reply, form.get(), !password.empty());
+  removeVariable(&reply, "version");
+  addVariable(&reply, "version", versionText != nullptr ? versionText : "");
   const std::string message = tableText("serverTestMessage");
   const std::string device = tableText("serverDeviceName");
   if (message.empty() || device.empty()) {
     addCommandResult(&reply, true, "CmdTestEmail", "NoTestMessage");
     return reply;
   }
-  const auto now = static_cast<uint32_t>(std::time(nullptr));
-  EventRecord record{
-      const_cast<char*>(message.c_str()), const_cast<char*>(device.c_str()), 4, now, now, 0, 0};
-  // A record the queue refuses never reaches anyone: the page says so instead of "done".
-  const bool queued = dispatchEventToChannel("email", &record) == 0;
-  addCommandResult(&reply, !queued, "CmdTestEmail", queued ? nullptr : "TestNotQueued");
+  const EmailConfig config = readEmailConfig(form.get(), password);
+  addTestReport(&reply, "CmdTestEmail", "email", runEmailTest(config, device, message));
   return reply;
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <string>
 
@@ -215,15 +217,70 @@ TEST_F(EmailPagesTest, BusyConfigurationTimesOut) {
   EXPECT_EQ(pairsOf(later.get())["MessageIsSuccess"], "true");
 }
 
-TEST_F(EmailPagesTest, TestMailNeedsTheRunningChannel) {
-  TableOwner reply(TestEmailConfig(nullptr));
+TEST_F(EmailPagesTest, TestWithoutReceiverOrWithBadValuesKeepsTheForm) {
+  TableOwner nothing(TestEmailConfig(nullptr));
+  EXPECT_EQ(pairsOf(nothing.get())["MessageIsSuccess"], "false");
+  EXPECT_EQ(pairsOf(nothing.get())["MessageDetails"], kMissingParams);
+
+  TableOwner noRecipient = request("8");
+  TableOwner reply(TestEmailConfig(noRecipient.get()));
   auto values = pairsOf(reply.get());
-  EXPECT_EQ(values["MessageIsSuccess"], "false") << "no e-mail channel is running to take it";
+  EXPECT_EQ(values["MessageIsSuccess"], "false");
+  EXPECT_EQ(values["MessageDetails"], "smtp.example.com:25: no receiver configured");
+  EXPECT_EQ(values["emailServer"], "smtp.example.com") << "the form's server, not the saved one";
+  EXPECT_EQ(values["EmailLoop0emailAddr"], "");
   EXPECT_EQ(values["HTMLPath"], "../Server/other/setting_mail.htm");
-  EXPECT_EQ(values["EmailLoop0emailAddr"], "ops@example.com");
-  EXPECT_EQ(values["MessageDetails"],
-            "The test message could not be queued because the notifier is not running or is busy. Try again "
-            "later.");
+
+  TableOwner badSecurity = request("8");
+  addVariable(badSecurity.address(), "emailSecurity", "ssl3");
+  addVariable(badSecurity.address(), "emailAddr1", "ops@example.com");
+  TableOwner refused(TestEmailConfig(badSecurity.get()));
+  EXPECT_EQ(pairsOf(refused.get())["MessageIsSuccess"], "false");
+  EXPECT_EQ(pairsOf(refused.get())["MessageDetails"].rfind("The mail server must be", 0), 0u);
+}
+
+TEST_F(EmailPagesTest, SecuritySettingsAreStoredAndThePasswordNeverShown) {
+  TableOwner posted = request("8");
+  addVariable(posted.address(), "emailSecurity", "starttls");
+  addVariable(posted.address(), "emailUser", "alerts");
+  addVariable(posted.address(), "emailPassword", "s3cret pass");
+  addVariable(posted.address(), "emailCaFile", "/etc/kestrova/ca.pem");
+  TableOwner saved(SetEmailConfig(posted.get()));
+  auto values = pairsOf(saved.get());
+  ASSERT_EQ(values["MessageIsSuccess"], "true") << values["MessageDetails"];
+  EXPECT_EQ(values["emailSecurity"], "starttls");
+  EXPECT_EQ(values["emailUser"], "alerts");
+  EXPECT_EQ(values["emailPasswordSet"], "true");
+  for (const auto& [key, value] : values) EXPECT_EQ(value.find("s3cret"), std::string::npos) << key;
+  EXPECT_EQ(savedFile().find("s3cret"), std::string::npos) << "the password is not in email.ini";
+  struct stat info {};
+  ASSERT_EQ(stat(kEmailSecretPath, &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(readEmailPassword(), "s3cret pass");
+  const EmailConfig config = readEmailConfig(serverSettings().email, readEmailPassword());
+  EXPECT_EQ(config.port, 587) << "STARTTLS goes to the submission port unless told otherwise";
+  EXPECT_EQ(config.smtp.security, SmtpSecurity::kStartTls);
+  EXPECT_EQ(config.smtp.tls.caFile, "/etc/kestrova/ca.pem");
+
+  // An empty password field keeps the stored one; the clear box removes it; bad ones are refused.
+  TableOwner keep = request("9");
+  addVariable(keep.address(), "emailUser", "alerts");
+  addVariable(keep.address(), "emailPassword", "");
+  ASSERT_EQ(pairsOf(TableOwner(SetEmailConfig(keep.get())).get())["MessageIsSuccess"], "true");
+  EXPECT_EQ(readEmailPassword(), "s3cret pass");
+  TableOwner bad = request("10");
+  addVariable(bad.address(), "emailPassword", "line\r\nbreak");
+  EXPECT_EQ(pairsOf(TableOwner(SetEmailConfig(bad.get())).get())["MessageIsSuccess"], "false");
+  EXPECT_EQ(readEmailPassword(), "s3cret pass");
+  TableOwner clear = request("10");
+  addVariable(clear.address(), "emailPasswordClear", "true");
+  ASSERT_EQ(pairsOf(TableOwner(SetEmailConfig(clear.get())).get())["MessageIsSuccess"], "true");
+  EXPECT_EQ(readEmailPassword(), "");
+  EXPECT_FALSE(std::filesystem::exists(kEmailSecretPath));
+  // Without the new keys the old behaviour stays: no TLS, port 25.
+  const EmailConfig plain = readEmailConfig(serverSettings().email);
+  EXPECT_EQ(plain.smtp.security, SmtpSecurity::kNone);
+  EXPECT_EQ(plain.port, 25);
 }
 
 }  // namespace

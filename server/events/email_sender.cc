@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/debug.h"
 #include "common/property_file.h"
 #include "common/thread_manager.h"
 #include "server/events/channel_handlers.h"
@@ -47,16 +48,20 @@ bool EmailSender::startBurst() {
   while (!acquireFileInUse(inUse, 0, kEmailInUseSender, 1)) {
     if (!keepRunning() || !threadSleep(kConfigPollMs)) return false;
   }
-  config_ = readEmailConfig(serverSettings().email);
+  config_ = readEmailConfig(serverSettings().email, readEmailPassword());
   releaseFileInUse(inUse);
   return true;
 }
 
 bool EmailSender::connect() {
   if (!smtp_) smtp_ = std::make_unique<SmtpClient>(emailTuning().replyTimeoutMs.load());
-  const int port = emailTuning().smtpPort.load();
-  return !config_->server.empty() && port > 0 && port <= 0xFFFF &&
-         smtp_->open(config_->server, static_cast<uint16_t>(port));
+  if (config_->server.empty()) return false;
+  const SmtpOpen opened = smtp_->connect(config_->server, config_->port, config_->smtp);
+  if (opened != SmtpOpen::kOk) {
+    debugPrint(0x8011, "email: the mail server %s refused the session: %s\n", config_->server.c_str(),
+               smtp_->lastReply().c_str());
+  }
+  return opened == SmtpOpen::kOk;
 }
 
 int EmailSender::send(EventRecord* record) {
@@ -73,20 +78,21 @@ int EmailSender::send(EventRecord* record) {
 }
 
 int EmailSender::mailToRecipients(const EventRecord& record) {
-  const time_t now = std::time(nullptr);
-  const time_t when = emailEventTime(record.eventTime, now);
+  const time_t when = emailEventTime(record.eventTime, std::time(nullptr));
   MailTexts texts;
   texts.subject = mailSubject(record.concernLevel, record.eventId);
-  texts.longDate = longEventDate(when, now);
+  texts.longDate = rfc5322Date(when);
   texts.shortDate = shortEventDate(when);
   texts.device = record.device != nullptr ? record.device : "";
   texts.message = record.message != nullptr ? record.message : "";
   texts.signature = config_->signature;
   const std::string from = mailFromAddress();
+  texts.from = from;
   int result = 0;
   for (const EmailRecipient& recipient : config_->recipients) {
     if (!recipientWants(recipient.iwe, record.concernLevel)) continue;
     texts.recipient = recipient.address;
+    texts.messageId = newMessageId(from.substr(from.find('@') + 1));
     result = smtp_->sendMail(from, recipient.address, composeMailData(texts));
   }
   return result;

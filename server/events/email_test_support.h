@@ -6,7 +6,10 @@
 // Thread safety: one fixture and one sink per test.
 #pragma once
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
@@ -60,6 +63,19 @@ inline std::map<std::string, std::string> pairsOf(VariableTable table) {
   return pairs;
 }
 
+// A loopback TCP port that nothing listened on a moment ago.
+inline int unusedTcpPort() {
+  const int probe = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+  close(probe);
+  return ntohs(address.sin_port);
+}
+
 class EmailFolderTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -111,7 +127,9 @@ class SmtpSink {
     return std::string();
   }
 
-  explicit SmtpSink(const std::string& folder, const std::vector<std::string>& refused = {})
+  // options: further arguments of smtp_sink.py (--cert, --key, --starttls, --implicit-tls, --auth).
+  explicit SmtpSink(const std::string& folder, const std::vector<std::string>& refused = {},
+                    const std::vector<std::string>& options = {})
       : folder_(folder) {
     std::filesystem::create_directories(folder_);
     int toChild[2];
@@ -128,6 +146,7 @@ class SmtpSink {
       args.push_back("--refuse-rcpt");
       args.push_back(address);
     }
+    args.insert(args.end(), options.begin(), options.end());
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);

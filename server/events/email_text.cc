@@ -1,7 +1,10 @@
 // Texts of the e-mail notifier; see email_text.h.
 #include "server/events/email_text.h"
 
+#include <atomic>
+#include <cctype>
 #include <cstdio>
+#include <random>
 #include <cstdlib>
 #include <cstring>
 
@@ -136,6 +139,32 @@ std::string longEventDate(time_t when, time_t now) {
   return text;
 }
 
+std::string rfc5322Date(time_t when) {
+  struct tm t {};
+  if (!localTime(when, &t)) return std::string();
+  const int offset = utcOffsetMinutes(when);
+  const int magnitude = offset < 0 ? -offset : offset;
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %d %s %d %.2d:%.2d:%.2d %s%.2d%.2d", kWeekdays[t.tm_wday % 7], t.tm_mday,
+                kMonths[t.tm_mon % 12], t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec, offset < 0 ? "-" : "+",
+                magnitude / 60, magnitude % 60);
+  return text;
+}
+
+std::string newMessageId(const std::string& host) {
+  static std::atomic<uint32_t> counter{0};
+  static const uint32_t processSalt = static_cast<uint32_t>(std::random_device{}());
+  std::string domain;
+  for (char c : host) {
+    if (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.') domain += c;
+  }
+  if (domain.empty()) domain = "localhost";
+  char text[96];
+  std::snprintf(text, sizeof text, "<%llx.%x.%08x@", static_cast<unsigned long long>(std::time(nullptr)),
+                counter.fetch_add(1) + 1, processSalt);
+  return text + domain.substr(0, 200) + ">";
+}
+
 std::string shortEventDate(time_t when) {
   struct tm t {};
   if (!localTime(when, &t)) return std::string();
@@ -209,9 +238,14 @@ std::string smtpTransparent(std::string_view text) {
 std::string composeMailData(const MailTexts& texts) {
   std::string mail;
   mail.reserve(texts.message.size() + texts.signature.size() + 512);
-  mail += "SUBJECT:" + singleLine(texts.subject) + "\r\n";
+  // One Date field of RFC 5322 form: a second one ("DATE:Date: ...", split over two lines) makes
+  // relays and filters refuse the mail.
+  if (!texts.from.empty()) mail += "From: <" + singleLine(texts.from) + ">\r\n";
   mail += "TO:" + singleLine(texts.recipient) + "\r\n";
-  mail += "DATE:Date: " + texts.longDate + "\r\n";
+  mail += "SUBJECT:" + singleLine(texts.subject) + "\r\n";
+  mail += "Date: " + singleLine(texts.longDate) + "\r\n";
+  if (!texts.messageId.empty()) mail += "Message-ID: " + singleLine(texts.messageId) + "\r\n";
+  mail += "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n";
   mail += "\r\n";
   mail += "Date: " + texts.shortDate + "\r\n";
   mail += "Source: " + texts.device + "\r\n\r\n";

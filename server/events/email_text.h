@@ -47,11 +47,19 @@ std::string singleLine(std::string_view text, size_t maxLength = 900);
 // character, no angle bracket, at most 320 bytes.
 bool usableMailAddress(std::string_view address);
 
+// RFC 5322 date of when in local time with that moment's UTC offset:
+// "Mon, 7 Jan 2008 09:05:03 +0100".
+std::string rfc5322Date(time_t when);
+// A new message identifier "<time.count.random@host>", unique for this process and host.
+std::string newMessageId(const std::string& host);
+
 // The pieces of one mail.
 struct MailTexts {
+  std::string from;       // sender address, single-line (mailFromAddress)
+  std::string messageId;  // as newMessageId
   std::string subject;    // header field; made single-line here
   std::string recipient;  // header field; made single-line here
-  std::string longDate;   // as longEventDate
+  std::string longDate;   // as rfc5322Date: the event time in the Date header
   std::string shortDate;  // as shortEventDate
   std::string device;
   std::string message;
@@ -62,8 +70,9 @@ struct MailTexts {
 // transparency dot).
 inline constexpr size_t kMaxMailLineLength = 990;
 
-// The DATA part of one mail: header lines (SUBJECT, TO, DATE), an empty line, the short date, the
-// source, the message and the signature (after three line ends) - with every line end made
+// The DATA part of one mail: header lines (From, TO, SUBJECT, Date, Message-ID and the MIME lines
+// of UTF-8 plain text), an empty line, the short date, the source, the message and the signature
+// (after three line ends) - with every line end made
 // CR LF, lines longer than kMaxMailLineLength folded, every line that starts with '.' given a
 // second '.', and the closing "\r\n.\r\n".
 std::string composeMailData(const MailTexts& texts);

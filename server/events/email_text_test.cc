@@ -105,17 +105,22 @@ TEST_F(EmailFolderTest, SubjectsFallBackWithoutTheStringTable) {
 }
 
 TEST(MailDataTest, ComposesTheWholeMail) {
-  MailTexts texts{"Kestrova Storage: Error (Event ID: 0x301)",
+  MailTexts texts{"Kestrova@host",
+                  "<1.2.3@host>",
+                  "Kestrova Storage: Error (Event ID: 0x301)",
                   "ops@example.com",
-                  "Mon, 7 Jan 2008\r\nTime: 09:05:03 +0000",
+                  "Mon, 7 Jan 2008 09:05:03 +0000",
                   "01/07/2008\r\nTime: 09:05:03",
                   "Brivo0123456789ABCDEF",
                   "Fan 2 failed",
                   "Storage team\r\nBuilding 4"};
   EXPECT_EQ(composeMailData(texts),
-            "SUBJECT:Kestrova Storage: Error (Event ID: 0x301)\r\n"
+            "From: <Kestrova@host>\r\n"
             "TO:ops@example.com\r\n"
-            "DATE:Date: Mon, 7 Jan 2008\r\nTime: 09:05:03 +0000\r\n"
+            "SUBJECT:Kestrova Storage: Error (Event ID: 0x301)\r\n"
+            "Date: Mon, 7 Jan 2008 09:05:03 +0000\r\n"
+            "Message-ID: <1.2.3@host>\r\n"
+            "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n"
             "\r\n"
             "Date: 01/07/2008\r\nTime: 09:05:03\r\n"
             "Source: Brivo0123456789ABCDEF\r\n"
@@ -125,6 +130,24 @@ TEST(MailDataTest, ComposesTheWholeMail) {
   texts.signature.clear();
   const std::string data = composeMailData(texts);
   EXPECT_EQ(data.substr(data.size() - 26), "Message: Fan 2 failed\r\n.\r\n");
+}
+
+TEST(MailDataTest, DateHeaderAndMessageIdsFollowRfc5322) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  EXPECT_EQ(rfc5322Date(1199696703), "Mon, 7 Jan 2008 09:05:03 +0000");
+  setenv("TZ", "EST5EDT", 1);
+  tzset();
+  EXPECT_EQ(rfc5322Date(1199696703), "Mon, 7 Jan 2008 04:05:03 -0500");
+  EXPECT_EQ(rfc5322Date(1215421503), "Mon, 7 Jul 2008 05:05:03 -0400") << "the offset of that moment";
+  setenv("TZ", "UTC", 1);
+  tzset();
+  const std::string first = newMessageId("storage-1.example.com");
+  const std::string second = newMessageId("bad host<>\r\n");
+  EXPECT_NE(first, newMessageId("storage-1.example.com"));
+  EXPECT_EQ(first.front(), '<');
+  EXPECT_EQ(first.substr(first.size() - 23), "@storage-1.example.com>");
+  EXPECT_EQ(second.substr(second.size() - 9), "@badhost>") << second;
 }
 
 TEST(MailDataTest, HeaderFieldsStayOnTheirLine) {

@@ -11,6 +11,8 @@ namespace {
 
 std::atomic<int> gInUseTimeoutMs{NotifierWaitTimings{}.inUseTimeoutMs};
 std::atomic<int> gInUsePollMs{NotifierWaitTimings{}.inUsePollMs};
+std::atomic<int> gReceiverTimeoutMs{kReceiverWaitTimings.inUseTimeoutMs};
+std::atomic<int> gReceiverPollMs{kReceiverWaitTimings.inUsePollMs};
 
 bool parseDecimal(std::string_view text, uint64_t* value) {
   if (text.empty() || text.size() > 18) return false;
@@ -35,13 +37,29 @@ bool acquireNotifierSettings(std::atomic<int>* word, int value) {
   return acquireFileInUse(word, timings.inUseTimeoutMs, value, timings.inUsePollMs);
 }
 
+void setReceiverWaitTimings(const NotifierWaitTimings& timings) {
+  gReceiverTimeoutMs.store(timings.inUseTimeoutMs);
+  gReceiverPollMs.store(timings.inUsePollMs);
+}
+
+NotifierWaitTimings receiverWaitTimings() { return {gReceiverTimeoutMs.load(), gReceiverPollMs.load()}; }
+
+bool acquireReceiverSettings(std::atomic<int>* word, int value) {
+  const NotifierWaitTimings timings = receiverWaitTimings();
+  return acquireFileInUse(word, timings.inUseTimeoutMs, value, timings.inUsePollMs);
+}
+
 VersionCheck checkSettingsVersion(VariableTable request, VariableTable current, uint32_t* newVersion) {
   uint64_t requested = 0;
   const char* text = getVariable(request, "version");
-  if (text == nullptr || !parseDecimal(trimBlanks(text), &requested) || requested >= UINT32_MAX) {
+  const char* stored = getVariable(current, "version");
+  // A file without a counter shows its page with an empty one; that page must still be savable,
+  // as the first save of a hand-made file.
+  const bool firstSave = text != nullptr && stored == nullptr && trimBlanks(text).empty();
+  if (!firstSave &&
+      (text == nullptr || !parseDecimal(trimBlanks(text), &requested) || requested >= UINT32_MAX)) {
     return VersionCheck::kMissing;
   }
-  const char* stored = getVariable(current, "version");
   uint64_t storedNumber = 0;
   // A stored counter that is not a number can never be quoted back: any request is out of date.
   if (stored != nullptr && (!parseDecimal(trimBlanks(stored), &storedNumber) || storedNumber != requested)) {

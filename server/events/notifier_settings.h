@@ -13,19 +13,28 @@
 #include "common/variable_table.h"
 
 // How long a page or a sender waits for a settings table's in-use word, and how often it looks.
+// The e-mail settings wait up to two minutes in 10 ms steps; the SNMP and syslog settings, whose
+// sender waits on every event, give up after 5 s in 5 ms steps, so that a stuck word stalls
+// their channel for seconds, not minutes.
 struct NotifierWaitTimings {
   int inUseTimeoutMs = 120000;
   int inUsePollMs = 10;
 };
+inline constexpr NotifierWaitTimings kReceiverWaitTimings{5000, 5};
 void setNotifierWaitTimings(const NotifierWaitTimings& timings);
 NotifierWaitTimings notifierWaitTimings();
+void setReceiverWaitTimings(const NotifierWaitTimings& timings);
+NotifierWaitTimings receiverWaitTimings();
 
-// Waits for *word to be free and sets it to value. False on time-out.
+// Waits for *word to be free and sets it to value. False on time-out. The e-mail settings use
+// acquireNotifierSettings, the SNMP and syslog settings acquireReceiverSettings.
 [[nodiscard]] bool acquireNotifierSettings(std::atomic<int>* word, int value);
+[[nodiscard]] bool acquireReceiverSettings(std::atomic<int>* word, int value);
 
 enum class VersionCheck { kOk, kMissing, kOld };
-// The request's "version" must be a decimal number (else kMissing); when the current table has a
-// "version" whose number differs, kOld. On kOk *newVersion is the request's number plus one.
+// The request's "version" must be a decimal number (else kMissing), or empty when the current
+// table has no "version" (it then counts as 0); when the current table has a "version" whose
+// number differs, kOld. On kOk *newVersion is the request's number plus one.
 VersionCheck checkSettingsVersion(VariableTable request, VariableTable current, uint32_t* newVersion);
 
 // The text without leading and trailing spaces and tabs.

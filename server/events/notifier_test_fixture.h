@@ -162,10 +162,12 @@ class NotifierFolderTest : public ::testing::Test {
     std::filesystem::current_path(folder_);
     clearSettings();
     setNotifierWaitTimings({500, 2});
+    setReceiverWaitTimings({500, 2});
   }
 
   void TearDown() override {
     setNotifierWaitTimings(NotifierWaitTimings{});
+    setReceiverWaitTimings(kReceiverWaitTimings);
     clearSettings();
     std::filesystem::current_path(previous_);
     std::error_code ignored;

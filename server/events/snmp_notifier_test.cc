@@ -16,6 +16,7 @@
 #include "server/events/notifier_test_fixture.h"
 #include "server/events/snmp_sender.h"
 #include "server/events/snmp_settings.h"
+#include "server/request/local_addresses.h"
 
 namespace {
 
@@ -159,12 +160,59 @@ TEST_F(SnmpPagesTest, PagesGiveUpWhenTheSettingsStayInUse) {
   EXPECT_EQ(serverSettings().snmpInUse.load(), 0);
 }
 
-TEST_F(SnmpPagesTest, TestTrapNeedsARunningChannel) {
-  TableOwner reply(TestSnmpConfig(nullptr));  // the channels are not started
-  auto pairs = pairsOf(reply.get());
+TEST_F(SnmpPagesTest, TestUsesTheFormAndTellsWhereNothingListens) {
+  TableOwner none(TestSnmpConfig(nullptr));
+  auto pairs = pairsOf(none.get());
   EXPECT_EQ(pairs["MessageSummary"], "Sending the test SNMP trap failed.");
-  EXPECT_EQ(pairs["MessageDetails"].find("missing"), std::string::npos) << pairs["MessageDetails"];
+  EXPECT_EQ(pairs["MessageDetails"], "no receiver configured");
   EXPECT_EQ(pairs["HTMLPath"], "../Server/other/setting_snmp.htm");
+
+  UdpReceiver listening(2000);
+  const uint16_t closed = unusedUdpPort();
+  TableOwner form = saveRequest("4", {{0, "127.0.0.1", "c0", listening.portText().c_str(), "111"},
+                                      {1, "127.0.0.1", "c1", std::to_string(closed).c_str(), "001"}});
+  TableOwner tested(TestSnmpConfig(form.get()));
+  pairs = pairsOf(tested.get());
+  EXPECT_EQ(pairs["MessageIsSuccess"], "false");
+  EXPECT_EQ(pairs["MessageDetails"], "127.0.0.1:" + listening.portText() + ": sent (this protocol gives no receipt); 127.0.0.1:" +
+                                         std::to_string(closed) + ": connection failed: nothing listens on that port");
+  EXPECT_EQ(pairs["SnmpLoop1SnmpCommunity"], "c1") << "the form's rows come back unsaved";
+  EXPECT_EQ(pairs["version"], "4");
+  EXPECT_EQ(serverSettings().snmp, nullptr);
+  std::string trap;
+  ASSERT_TRUE(listening.receive(&trap));
+  EXPECT_NE(trap.find("c0"), std::string::npos);
+
+  TableOwner bad = saveRequest("4", {{0, "host name", "c", "162", "111"}});
+  TableOwner refused(TestSnmpConfig(bad.get()));
+  EXPECT_EQ(pairsOf(refused.get())["MessageIsSuccess"], "false");
+  EXPECT_EQ(pairsOf(refused.get())["SnmpLoop0SnmpServer"], "host name");
+}
+
+// A page of a file without an edit counter quotes an empty one; its first save must succeed.
+TEST_F(SnmpPagesTest, FileWithoutVersionCanBeSaved) {
+  addVariable(&serverSettings().snmp, "SnmpServer0", "10.0.0.1");
+  TableOwner page(GetSnmpConfig(nullptr));
+  const std::string quoted = pairsOf(page.get())["version"];
+  EXPECT_EQ(quoted, "");
+  auto saved = save(saveRequest(quoted.c_str(), {{0, "10.0.0.2", "c", "162", "111"}}));
+  EXPECT_EQ(saved["MessageIsSuccess"], "true") << saved["MessageDetails"];
+  EXPECT_EQ(saved["version"], "1");
+  EXPECT_EQ(save(saveRequest("", {{0, "10.0.0.3", "c", "162", "111"}}))["MessageIsSuccess"], "false")
+      << "once the file has a counter, an empty one is out of date";
+}
+
+// With the default timings a stuck in-use word gives up after about 5 s, not minutes.
+TEST_F(SnmpPagesTest, StuckInUseWordGivesUpAfterFiveSeconds) {
+  setReceiverWaitTimings(kReceiverWaitTimings);
+  serverSettings().snmpInUse.store(5);
+  const auto start = std::chrono::steady_clock::now();
+  TableOwner page(GetSnmpConfig(nullptr));
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(pairsOf(page.get())["HTMLPath"], "../Common/CommonErrorPanel.htm");
+  EXPECT_GE(waited, 4900ms);
+  EXPECT_LT(waited, 30s) << "the wait is bounded by 5 s (generous margin for a loaded machine)";
+  serverSettings().snmpInUse.store(0);
 }
 
 // The sender against plain UDP sockets: which receivers get which levels.
@@ -279,7 +327,9 @@ TEST_F(SnmpTrapdTest, DecodesTheTestTrapAndAnEventTrap) {
   TableOwner saved(SetSnmpConfig(request.get()));
   ASSERT_EQ(pairsOf(saved.get())["MessageIsSuccess"], "true");
 
-  TableOwner tested(TestSnmpConfig(nullptr));
+  const uint32_t kAgent = 0x0A000105;  // the network's chosen first address: 10.0.1.5
+  setLocalAddresses(&kAgent, 1);
+  TableOwner tested(TestSnmpConfig(request.get()));
   auto testPairs = pairsOf(tested.get());
   EXPECT_EQ(testPairs["MessageSummary"], "Sending the test SNMP trap completed successfully.");
   EXPECT_EQ(testPairs["SnmpLoop0SnmpPort"], portText);
@@ -292,11 +342,8 @@ TEST_F(SnmpTrapdTest, DecodesTheTestTrapAndAnEventTrap) {
   const std::vector<std::string> lines = trapLines();
   ASSERT_EQ(lines.size(), 2u) << peer_->output();
 
-  uint32_t agent = 0;
-  ASSERT_EQ(getLocalHostAddress(&agent, 1), 0u);
-  const std::string agentText = std::to_string(agent >> 24) + "." + std::to_string((agent >> 16) & 0xFF) +
-                                "." + std::to_string((agent >> 8) & 0xFF) + "." +
-                                std::to_string(agent & 0xFF);
+  clearLocalAddresses();
+  const std::string agentText = "10.0.1.5";
   for (const std::string& line : lines) {
     EXPECT_NE(line.find("agent=" + agentText + " "), std::string::npos) << line;
     EXPECT_NE(line.find("enterprise=.1.3.6.1.4.1.1793 "), std::string::npos) << line;

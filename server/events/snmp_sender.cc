@@ -3,12 +3,15 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "common/debug.h"
 #include "common/variable_table.h"
 #include "server/events/channel_handlers.h"
 #include "server/events/notifier_settings.h"
+#include "server/events/stream_socket.h"
 #include "server/net/socket_layer.h"
+#include "server/request/local_addresses.h"
 #include "server/server_state.h"
 
 namespace {
@@ -18,8 +21,9 @@ constexpr uint32_t kErrorDebugCode = 0x400011;
 constexpr int kSenderInUse = 5;
 constexpr uint32_t kLevelPassingEveryFilter = 4;
 
-// REQUIRES: the in-use word is held.
-SnmpReceiver receiverAt(VariableTable settings, int index) {
+}  // namespace
+
+SnmpReceiver snmpReceiverAt(VariableTable settings, int index) {
   SnmpReceiver receiver;
   const char* server = indexedValue(settings, "SnmpServer", index);
   const char* community = indexedValue(settings, "SnmpCommunity", index);
@@ -36,13 +40,9 @@ SnmpReceiver receiverAt(VariableTable settings, int index) {
   return receiver;
 }
 
-void sendToReceiver(const SnmpReceiver& receiver, const EventRecord& record, uint32_t agentAddress) {
-  uint16_t port = 0;
-  if (!parsePortText(trimBlanks(receiver.port), &port)) {
-    debugPrint(kErrorDebugCode, "snmp: SendTrap: Invalid port <%s> for server %s\n", receiver.port.c_str(),
-               receiver.server.c_str());
-    return;
-  }
+namespace {
+
+SnmpTrapFields trapFields(const SnmpReceiver& receiver, const EventRecord& record, uint32_t agentAddress) {
   SnmpTrapFields fields;
   fields.community = receiver.community;
   fields.agentAddress = agentAddress;
@@ -50,15 +50,25 @@ void sendToReceiver(const SnmpReceiver& receiver, const EventRecord& record, uin
   fields.timeStamp = programUptimeHundredths();
   fields.device = record.device;
   fields.message = record.message;
-  sendSnmpTrap(receiver.server.c_str(), port, encodeSnmpTrap(fields));
+  return fields;
+}
+
+void sendToReceiver(const SnmpReceiver& receiver, const EventRecord& record, uint32_t agentAddress) {
+  uint16_t port = 0;
+  if (!parsePortText(trimBlanks(receiver.port), &port)) {
+    debugPrint(kErrorDebugCode, "snmp: SendTrap: Invalid port <%s> for server %s\n", receiver.port.c_str(),
+               receiver.server.c_str());
+    return;
+  }
+  sendSnmpTrap(receiver.server.c_str(), port, encodeSnmpTrap(trapFields(receiver, record, agentAddress)));
 }
 
 }  // namespace
 
 bool readSnmpReceivers(SnmpReceivers* receivers) {
   ServerSettings& settings = serverSettings();
-  if (!acquireNotifierSettings(&settings.snmpInUse, kSenderInUse)) return false;
-  for (int i = 0; i < kSnmpReceiverSlots; ++i) (*receivers)[i] = receiverAt(settings.snmp, i);
+  if (!acquireReceiverSettings(&settings.snmpInUse, kSenderInUse)) return false;
+  for (int i = 0; i < kSnmpReceiverSlots; ++i) (*receivers)[i] = snmpReceiverAt(settings.snmp, i);
   // Freed only if still ours: the word is never taken from its holder.
   int expected = kSenderInUse;
   settings.snmpInUse.compare_exchange_strong(expected, 0);
@@ -92,8 +102,10 @@ uint32_t sendSnmpTrap(const char* server, uint16_t port, const ByteString& messa
 }
 
 uint32_t snmpAgentAddress() {
-  uint32_t address = 0;
-  return getLocalHostAddress(&address, 1) == kNetNoError ? address : 0;
+  // The server's first address as the network chose it, not the resolver's first answer for the
+  // host name (127.0.1.1 on many hosts, which tells a receiver nothing).
+  const std::vector<uint32_t> addresses = localAddresses();
+  return addresses.empty() ? 0 : addresses.front();
 }
 
 int sendSnmpNotification(EventRecord* record) {
@@ -118,4 +130,32 @@ int sendSnmpNotification(EventRecord* record) {
   }
   freeEventRecord(record);
   return 0;
+}
+
+ReceiverOutcome sendSnmpTestTrap(const SnmpReceiver& receiver, const EventRecord& record, int waitMs) {
+  ReceiverOutcome result{receiver.server + ":" + trimBlanks(receiver.port), TestOutcome::kConnectFailed, ""};
+  uint16_t port = 0;
+  if (!parsePortText(trimBlanks(receiver.port), &port)) {
+    result.outcome = TestOutcome::kInvalidSettings;
+    return result;
+  }
+  SocketOwner socket;
+  const uint32_t status = connectToHost(receiver.server.c_str(), nullptr, port, socket.address(), kUdpSpecifier);
+  if (status != kNetNoError) {
+    char* text = socketStatusText(status);
+    result.answer = text != nullptr ? text : "";
+    std::free(text);
+    return result;
+  }
+  const ByteString message = encodeSnmpTrap(trapFields(receiver, record, snmpAgentAddress()));
+  if (writeToSocket(socket.get(), message.data(), message.size()) != 0) {
+    result.answer = "the datagram could not be sent";
+    return result;
+  }
+  if (datagramRefused(socket.get(), waitMs)) {
+    result.answer = "nothing listens on that port";
+    return result;
+  }
+  result.outcome = TestOutcome::kSent;
+  return result;
 }

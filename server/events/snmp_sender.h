@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <string>
 
+#include "server/events/event_record.h"
+#include "server/events/notifier_test_report.h"
 #include "server/events/snmp_settings.h"
 #include "server/events/snmp_trap.h"
 
@@ -37,5 +39,14 @@ bool snmpReceiverWants(const SnmpReceiver& receiver, uint32_t concernLevel);
 // failed send. Nothing is retried.
 uint32_t sendSnmpTrap(const char* server, uint16_t port, const ByteString& message);
 
-// The agent address of traps: the host's first local IPv4 address (host order), 0 when unknown.
+// The agent address of traps: the server's first address (local_addresses.h; host order), 0 when
+// unknown.
 uint32_t snmpAgentAddress();
+
+// REQUIRES: the in-use word is held. The receiver of slot index of settings.
+SnmpReceiver snmpReceiverAt(VariableTable settings, int index);
+
+// The test button's trap of record to one receiver: kSent when it went out and no refusal came
+// back within waitMs, kConnectFailed when the name did not resolve or the host answered that
+// nothing listens on the port.
+ReceiverOutcome sendSnmpTestTrap(const SnmpReceiver& receiver, const EventRecord& record, int waitMs);

@@ -5,11 +5,14 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "common/property_file.h"
 #include "common/string_tables.h"
 #include "server/events/dispatcher.h"
 #include "server/events/notifier_settings.h"
+#include "server/events/notifier_test_report.h"
+#include "server/events/snmp_sender.h"
 #include "server/main_loop.h"
 #include "server/request/command_result.h"
 #include "server/server_state.h"
@@ -80,12 +83,32 @@ bool buildReceiverTable(VariableTable request, uint32_t version, TableOwner* tab
 
 bool isKnownText(const char* text) { return text != nullptr && std::strcmp(text, kMissing) != 0; }
 
+// How long a test waits for the host to say that nothing listens on the receiver's port.
+constexpr int kTestRefusalWaitMs = 500;
+
+// The rows of the request as they were typed, for showing them again when they can't be used.
+VariableTable formReceiverTable(VariableTable request) {
+  TableOwner table;
+  int stored = 0;
+  for (int i = 0; i < kSnmpRequestRows && stored < kSnmpReceiverSlots; ++i) {
+    const char* server = indexedValue(request, "SnmpServer", i);
+    if (server == nullptr || trimBlanks(server).empty()) continue;
+    addVariable(table.address(), indexedKey("SnmpServer", stored).c_str(), server);
+    addVariable(table.address(), indexedKey("SnmpCommunity", stored).c_str(), valueOrEmpty(request, "SnmpCommunity", i));
+    addVariable(table.address(), indexedKey("SnmpIWE", stored).c_str(),
+                iweFromRequest(request, "SnmpInfo", "SnmpWarn", "SnmpErr", i).c_str());
+    addVariable(table.address(), indexedKey("SnmpPort", stored).c_str(), valueOrEmpty(request, "SnmpPort", i));
+    ++stored;
+  }
+  return table.release();
+}
+
 }  // namespace
 
 VariableTable GetSnmpConfig(VariableTable /*request*/) {
   VariableTable reply = nullptr;
   ServerSettings& settings = serverSettings();
-  if (!acquireNotifierSettings(&settings.snmpInUse, kPageInUse)) {
+  if (!acquireReceiverSettings(&settings.snmpInUse, kPageInUse)) {
     addVariable(&reply, "Message", kPageTimeout);
     addVariable(&reply, "HTMLPath", kErrorPanel);
     logServerError((std::string(" ") + kPageTimeout + " ").c_str());
@@ -100,7 +123,7 @@ VariableTable GetSnmpConfig(VariableTable /*request*/) {
 VariableTable SetSnmpConfig(VariableTable request) {
   VariableTable reply = nullptr;
   ServerSettings& settings = serverSettings();
-  if (!acquireNotifierSettings(&settings.snmpInUse, kPageInUse)) {
+  if (!acquireReceiverSettings(&settings.snmpInUse, kPageInUse)) {
     logServerError(kSaveTimeout);
     addCommandResult(&reply, true, "CmdSetSnmp", "SettingsTimeout");
   } else {
@@ -114,20 +137,33 @@ VariableTable SetSnmpConfig(VariableTable request) {
 }
 
 VariableTable TestSnmpConfig(VariableTable request) {
-  VariableTable reply = GetSnmpConfig(request);
+  // The test uses the receivers on the page, saved or not, and answers with them.
+  VariableTable reply = nullptr;
+  TableOwner form;
+  const bool usable = buildReceiverTable(request, 0, &form);
+  if (!usable) form = TableOwner(formReceiverTable(request));
+  addReceiverRows(&reply, form.get());
+  removeVariable(&reply, "version");
+  const char* version = getVariable(request, "version");
+  addVariable(&reply, "version", version != nullptr ? version : "");
+  addVariable(&reply, "HTMLPath", kSettingsPage);
   char* message = lookupString(kStringsDbPath, "serverTestMessage");
   char* device = lookupString(kStringsDbPath, "serverDeviceName");
-  const char* failure = nullptr;
-  if (!isKnownText(message) || !isKnownText(device)) {
-    failure = "NoTestMessage";
+  if (!usable) {
+    addCommandResult(&reply, true, "CmdTestSnmp", "InvalidReceiverSettings");
+  } else if (!isKnownText(message) || !isKnownText(device)) {
+    addCommandResult(&reply, true, "CmdTestSnmp", "NoTestMessage");
   } else {
     const auto now = static_cast<uint32_t>(std::time(nullptr));
     const EventRecord record{message, device, 4, now, now, 0, 0};
-    // A channel that is not running or whose queue is full would lose the test silently.
-    if (dispatchEventToChannel("snmp", &record) != 0) failure = "TestNotQueued";
+    std::vector<ReceiverOutcome> outcomes;
+    for (int i = 0; i < kSnmpReceiverSlots; ++i) {
+      const SnmpReceiver receiver = snmpReceiverAt(form.get(), i);
+      if (receiver.complete) outcomes.push_back(sendSnmpTestTrap(receiver, record, kTestRefusalWaitMs));
+    }
+    addTestReport(&reply, "CmdTestSnmp", "snmp", outcomes);
   }
   std::free(message);
   std::free(device);
-  addCommandResult(&reply, failure != nullptr, "CmdTestSnmp", failure);
   return reply;
 }

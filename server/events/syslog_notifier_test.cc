@@ -281,9 +281,10 @@ TEST_F(SyslogSocatTest, TestAlwaysSendsEventsOnlyWithUseOsEventLog) {
 
   useOsEventLog("false");
   ASSERT_EQ(raiseEvent("Ctl B", "Battery failed", 2, 0, 0x210, 0), 0);
-  TableOwner tested(TestSyslogConfig(nullptr));
+  TableOwner tested(TestSyslogConfig(request.get()));
   EXPECT_EQ(pairsOf(tested.get())["MessageSummary"],
-            "Sending the test syslog message completed successfully.");
+            "Sending the test syslog message completed successfully.")
+      << pairsOf(tested.get())["MessageDetails"];
   ASSERT_TRUE(waitUntil([this] { return received().size() >= 1024; }, 5000ms));
   std::this_thread::sleep_for(300ms);  // the event, had it been sent, would be here by now
   std::string bytes = received();
@@ -306,6 +307,40 @@ TEST_F(SyslogSocatTest, TestAlwaysSendsEventsOnlyWithUseOsEventLog) {
             std::string::npos)
       << event.c_str();
   EXPECT_TRUE(paddedWithNul(event));
+}
+
+// The test button sends to the page's receivers, saved or not, keeps them on the page, and tells
+// a receiver where nothing listens from one that took the datagram.
+TEST_F(SyslogSocatTest, TestUsesTheFormAndReportsWhereNothingListens) {
+  const uint16_t closed = unusedUdpPort();
+  TableOwner request;
+  addVariable(request.address(), "version", "7");
+  addVariable(request.address(), "SyslogServer0", "127.0.0.1");
+  addVariable(request.address(), "SyslogPort0", std::to_string(port_).c_str());
+  addVariable(request.address(), "SyslogServer1", "127.0.0.1");
+  addVariable(request.address(), "SyslogPort1", std::to_string(closed).c_str());
+  TableOwner tested(TestSyslogConfig(request.get()));
+  auto values = pairsOf(tested.get());
+  EXPECT_EQ(values["MessageIsSuccess"], "false");
+  EXPECT_EQ(values["MessageDetails"], "127.0.0.1:" + std::to_string(port_) +
+                                          ": sent (this protocol gives no receipt); 127.0.0.1:" +
+                                          std::to_string(closed) + ": connection failed: nothing listens on that port");
+  EXPECT_EQ(values["SyslogLoop1SyslogPort"], std::to_string(closed)) << "the form's rows come back";
+  EXPECT_EQ(values["version"], "7");
+  EXPECT_EQ(serverSettings().syslog, nullptr) << "a test saves nothing";
+  ASSERT_TRUE(waitUntil([this] { return received().size() >= 1024; }, 5000ms));
+
+  TableOwner none(TestSyslogConfig(nullptr));
+  EXPECT_EQ(pairsOf(none.get())["MessageDetails"], "no receiver configured");
+  TableOwner bad;
+  addVariable(bad.address(), "SyslogServer0", "not an address");
+  TableOwner refused(TestSyslogConfig(bad.get()));
+  EXPECT_EQ(pairsOf(refused.get())["MessageIsSuccess"], "false");
+  EXPECT_EQ(pairsOf(refused.get())["SyslogLoop0SyslogServer"], "not an address");
+  serverControl().serverRunning.store(0);
+  stopNotificationChannels();
+  EXPECT_NE(readFile("db/ServerLog.log").find("The syslog test failed: 127.0.0.1:" + std::to_string(closed)),
+            std::string::npos);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "server/events/channel_handlers.h"
 #include "server/events/notifier_settings.h"
 #include "server/events/syslog_datagram.h"
+#include "server/events/stream_socket.h"
 #include "server/net/socket_layer.h"
 #include "server/server_state.h"
 
@@ -20,8 +21,9 @@ constexpr uint32_t kErrorDebugCode = 0x1000011;
 constexpr int kReaderInUse = 1;
 constexpr char kDefaultPort[] = "514";
 
-// REQUIRES: the in-use word is held.
-SyslogReceiver receiverAt(VariableTable settings, int index) {
+}  // namespace
+
+SyslogReceiver syslogReceiverAt(VariableTable settings, int index) {
   SyslogReceiver receiver;
   const char* server = indexedValue(settings, "SyslogServer", index);
   const char* filter = indexedValue(settings, "SyslogIWE", index);
@@ -32,6 +34,8 @@ SyslogReceiver receiverAt(VariableTable settings, int index) {
   receiver.port = port != nullptr ? port : kDefaultPort;
   return receiver;
 }
+
+namespace {
 
 bool settingIsTrue(const char* key) {
   char* value = getVariableCopyShared(&serverSettings().server, key);
@@ -66,8 +70,8 @@ uint32_t sendDatagram(const SyslogReceiver& receiver, const SyslogDatagram& data
 
 bool readSyslogReceivers(SyslogReceivers* receivers) {
   ServerSettings& settings = serverSettings();
-  if (!acquireNotifierSettings(&settings.syslogInUse, kReaderInUse)) return false;
-  for (int i = 0; i < kSyslogReceiverSlots; ++i) (*receivers)[i] = receiverAt(settings.syslog, i);
+  if (!acquireReceiverSettings(&settings.syslogInUse, kReaderInUse)) return false;
+  for (int i = 0; i < kSyslogReceiverSlots; ++i) (*receivers)[i] = syslogReceiverAt(settings.syslog, i);
   releaseFileInUse(&settings.syslogInUse);
   return true;
 }
@@ -111,5 +115,34 @@ int sendSyslogNotification(EventRecord* record) {
     }
   }
   freeEventRecord(record);
+  return result;
+}
+
+ReceiverOutcome sendSyslogTestMessage(const SyslogReceiver& receiver, const EventRecord& record, int waitMs) {
+  ReceiverOutcome result{receiver.server + ":" + trimBlanks(receiver.port), TestOutcome::kConnectFailed, ""};
+  uint16_t port = 0;
+  if (!parsePortText(trimBlanks(receiver.port), &port)) {
+    result.outcome = TestOutcome::kInvalidSettings;
+    return result;
+  }
+  SocketOwner socket;
+  const uint32_t status = connectToHost(nullptr, receiver.server.c_str(), port, socket.address(), kUdpSpecifier);
+  if (status != kNetNoError) {
+    char* text = socketStatusText(status);
+    result.answer = text != nullptr ? text : "";
+    std::free(text);
+    return result;
+  }
+  SyslogDatagram datagram;
+  composeSyslogTest(record.device, record.message, &datagram);
+  if (writeToSocket(socket.get(), datagram.data(), datagram.size()) != 0) {
+    result.answer = "the datagram could not be sent";
+    return result;
+  }
+  if (datagramRefused(socket.get(), waitMs)) {
+    result.answer = "nothing listens on that port";
+    return result;
+  }
+  result.outcome = TestOutcome::kSent;
   return result;
 }

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "server/events/event_record.h"
+#include "server/events/notifier_test_report.h"
 #include "server/events/syslog_settings.h"
 
 struct SyslogReceiver {
@@ -37,3 +38,12 @@ enum class SyslogMode { kEvent, kTest };
 // attempt: the socket layer's connect status, or 1 for a failed send or an unusable port.
 // REQUIRES: record.device and record.message are non-null.
 uint32_t sendSyslogMessages(const SyslogReceivers& receivers, const EventRecord& record, SyslogMode mode);
+
+// REQUIRES: the in-use word is held (or settings is the caller's own table). The receiver of
+// slot index.
+SyslogReceiver syslogReceiverAt(VariableTable settings, int index);
+
+// The test button's message (the test form of record) to one receiver: kSent when it went out
+// and no refusal came back within waitMs, kConnectFailed when the host answered that nothing
+// listens on the port.
+ReceiverOutcome sendSyslogTestMessage(const SyslogReceiver& receiver, const EventRecord& record, int waitMs);

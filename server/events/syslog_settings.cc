@@ -4,10 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/property_file.h"
 #include "common/string_tables.h"
 #include "server/events/notifier_settings.h"
+#include "server/events/notifier_test_report.h"
 #include "server/events/syslog_sender.h"
 #include "server/main_loop.h"
 #include "server/net/socket_layer.h"
@@ -73,12 +75,31 @@ bool buildReceiverTable(VariableTable request, uint32_t version, TableOwner* tab
 
 bool isKnownText(const char* text) { return text != nullptr && std::strcmp(text, kMissing) != 0; }
 
+// How long a test waits for the host to say that nothing listens on the receiver's port.
+constexpr int kTestRefusalWaitMs = 500;
+
+// The rows of the request as they were typed, for showing them again when they can't be used.
+VariableTable formReceiverTable(VariableTable request) {
+  TableOwner table;
+  int stored = 0;
+  for (int i = 0; i < kSyslogRequestRows && stored < kSyslogReceiverSlots; ++i) {
+    const char* server = indexedValue(request, "SyslogServer", i);
+    if (server == nullptr || trimBlanks(server).empty()) continue;
+    addVariable(table.address(), indexedKey("SyslogServer", stored).c_str(), server);
+    addVariable(table.address(), indexedKey("SyslogIWE", stored).c_str(),
+                iweFromRequest(request, "SyslogInfo", "SyslogWarn", "SyslogErr", i).c_str());
+    addVariable(table.address(), indexedKey("SyslogPort", stored).c_str(), valueOrEmpty(request, "SyslogPort", i));
+    ++stored;
+  }
+  return table.release();
+}
+
 }  // namespace
 
 VariableTable GetSyslogConfig(VariableTable /*request*/) {
   VariableTable reply = nullptr;
   ServerSettings& settings = serverSettings();
-  if (!acquireNotifierSettings(&settings.syslogInUse, kPageInUse)) {
+  if (!acquireReceiverSettings(&settings.syslogInUse, kPageInUse)) {
     addVariable(&reply, "Message", kPageTimeout);
     addVariable(&reply, "HTMLPath", kErrorPanel);
     logServerError((std::string(" ") + kPageTimeout + " ").c_str());
@@ -93,7 +114,7 @@ VariableTable GetSyslogConfig(VariableTable /*request*/) {
 VariableTable SetSyslogConfig(VariableTable request) {
   VariableTable reply = nullptr;
   ServerSettings& settings = serverSettings();
-  if (!acquireNotifierSettings(&settings.syslogInUse, kPageInUse)) {
+  if (!acquireReceiverSettings(&settings.syslogInUse, kPageInUse)) {
     logServerError(kSaveTimeout);
     addCommandResult(&reply, true, "CmdSetSyslog", "SettingsTimeout");
   } else {
@@ -107,21 +128,32 @@ VariableTable SetSyslogConfig(VariableTable request) {
 }
 
 VariableTable TestSyslogConfig(VariableTable request) {
-  VariableTable reply = GetSyslogConfig(request);
+  // The test uses the receivers on the page, saved or not, and answers with them.
+  VariableTable reply = nullptr;
+  TableOwner form;
+  const bool usable = buildReceiverTable(request, 0, &form);
+  if (!usable) form = TableOwner(formReceiverTable(request));
+  addReceiverRows(&reply, form.get());
+  removeVariable(&reply, "version");
+  const char* version = getVariable(request, "version");
+  addVariable(&reply, "version", version != nullptr ? version : "");
+  addVariable(&reply, "HTMLPath", kSettingsPage);
   char* message = lookupString(kStringsDbPath, "serverTestMessage");
   char* device = lookupString(kStringsDbPath, "serverDeviceName");
-  const char* failure = nullptr;
-  SyslogReceivers receivers;
-  if (!isKnownText(message) || !isKnownText(device)) {
-    failure = "NoTestMessage";
-  } else if (!readSyslogReceivers(&receivers)) {
-    failure = "SettingsTimeout";
+  if (!usable) {
+    addCommandResult(&reply, true, "CmdTestSyslog", "InvalidReceiverSettings");
+  } else if (!isKnownText(message) || !isKnownText(device)) {
+    addCommandResult(&reply, true, "CmdTestSyslog", "NoTestMessage");
   } else {
     const EventRecord record{message, device, 4, 0, 0, 0, 0};
-    if (sendSyslogMessages(receivers, record, SyslogMode::kTest) != 0) failure = "IPNIinvalidSocket";
+    std::vector<ReceiverOutcome> outcomes;
+    for (int i = 0; i < kSyslogReceiverSlots; ++i) {
+      const SyslogReceiver receiver = syslogReceiverAt(form.get(), i);
+      if (!receiver.server.empty()) outcomes.push_back(sendSyslogTestMessage(receiver, record, kTestRefusalWaitMs));
+    }
+    addTestReport(&reply, "CmdTestSyslog", "syslog", outcomes);
   }
   std::free(message);
   std::free(device);
-  addCommandResult(&reply, failure != nullptr, "CmdTestSyslog", failure);
   return reply;
 }

@@ -28,10 +28,14 @@ std::string fillCommand(const std::string& outcome, const std::string& command) 
 }  // namespace
 
 void addCommandResult(VariableTable* reply, bool failed, const char* commandKey, const char* detailsKey) {
+  addCommandResultText(reply, failed, commandKey, detailsKey ? lookupText(detailsKey).c_str() : nullptr);
+}
+
+void addCommandResultText(VariableTable* reply, bool failed, const char* commandKey, const char* details) {
   const std::string command = lookupText(commandKey ? commandKey : "");
   const std::string outcome = lookupText(failed ? "CommandFail" : "CommandOK");
   addVariable(reply, "MessageSummary", fillCommand(outcome, command).c_str());
-  addVariable(reply, "MessageDetails", detailsKey ? lookupText(detailsKey).c_str() : " ");
+  addVariable(reply, "MessageDetails", details ? details : " ");
   addVariable(reply, "MessageImageSrc", failed ? "/images/popup_error.gif" : "/images/popup_info.gif");
   addBoolVariable(reply, "MessageIsSuccess", !failed);
 }

@@ -11,3 +11,6 @@
 // detailsKey is null), "MessageImageSrc" (error or info image) and "MessageIsSuccess". The
 // caller sets "HTMLPath".
 void addCommandResult(VariableTable* reply, bool failed, const char* commandKey, const char* detailsKey);
+// As addCommandResult, with details given as text instead of a key (a test's outcome with the
+// receiver's own answer). Null details give a single blank.
+void addCommandResultText(VariableTable* reply, bool failed, const char* commandKey, const char* details);

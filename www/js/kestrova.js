@@ -162,17 +162,16 @@ function unescapeSignature(text) {
   return text.replace(/\\([rn\\"])/g, (match, c) => ({ r: "\r", n: "\n", "\\": "\\", '"': '"' })[c]);
 }
 
+// The test buttons send with the values on the page, saved or not, and the answer shows them
+// again, so nothing needs confirming.
 function markDirty(form) {
   form.addEventListener("input", () => (form.dataset.dirty = "true"));
   form.addEventListener("change", () => (form.dataset.dirty = "true"));
-  for (const button of form.querySelectorAll("button[data-test]")) {
-    button.addEventListener("click", (event) => {
-      if (form.dataset.dirty === "true" &&
-          !window.confirm("The test uses the saved settings, not the changes on this page. Send the test anyway?")) {
-        event.preventDefault();
-      }
-    });
-  }
+}
+
+// A select whose stored value is in data-value.
+function selectStored(select) {
+  if (select && select.dataset.value) select.value = select.dataset.value;
 }
 
 function setupMailSettings() {
@@ -196,6 +195,7 @@ function setupMailSettings() {
   const enableField = document.getElementById("emailSigEnable");
   enable.checked = enableField.value === "true" || enableField.value === "1";
   enable.addEventListener("change", () => (enableField.value = enable.checked ? "true" : "false"));
+  selectStored(document.getElementById("emailSecurity"));
   markDirty(form);
 }
 
