@@ -49,4 +49,5 @@ install(DIRECTORY DESTINATION Information COMPONENT Runtime)
 install(DIRECTORY DESTINATION mods COMPONENT Runtime)
 install(DIRECTORY DESTINATION db COMPONENT Runtime)
 # The administrator's guide and the metrics reference beside the programs.
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION doc COMPONENT Runtime FILES_MATCHING PATTERN "*.md")
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION doc COMPONENT Runtime FILES_MATCHING PATTERN "*.md"
+        PATTERN "*.yml" PATTERN "*.json")

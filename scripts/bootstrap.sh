@@ -14,6 +14,7 @@ packages=(
   libcpp-httplib-dev libkainjow-mustache-dev nlohmann-json3-dev libssl-dev lighttpd
   chromium fonts-dejavu-core
   systemd python3-prometheus-client
+  prometheus
 )
 
 missing=()
