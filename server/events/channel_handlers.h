@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "server/events/event_record.h"
 
@@ -15,6 +16,17 @@ int writeOsEventLog(EventRecord* record);
 // Priority that the operating-system log gives a concern level: LOG_INFO for 0 and 4, LOG_ERR for
 // 2, LOG_WARNING for every other level.
 int osLogPriority(uint32_t concernLevel);
+
+// Where the "oslog" channel's lines go: syslog(3) (and so the journal) unless a test puts a
+// recorder in its place. write gets the identity (the software name), the priority and the text
+// "<device>: <message>".
+class OsLogSink {
+ public:
+  virtual ~OsLogSink() = default;
+  virtual void write(const std::string& identity, int priority, const std::string& text) = 0;
+};
+// Borrowed until replaced; null restores syslog(3). Not to be changed while the channel runs.
+void setOsLogSink(OsLogSink* sink);
 
 // "email", "snmp" and "syslog": the notifiers.
 int sendEmailNotification(EventRecord* record);

@@ -20,6 +20,7 @@ constexpr char kDefaultSoftwareName[] = "Kestrova";
 
 std::mutex gOsLogMutex;
 std::string gIdentity;  // guarded by gOsLogMutex; openlog keeps a pointer to it
+OsLogSink* gSink = nullptr;  // guarded by gOsLogMutex
 
 bool settingIsTrue(const char* key) {
   char* value = getVariableCopyShared(&serverSettings().server, key);
@@ -36,6 +37,11 @@ std::string softwareName() {
 }
 
 }  // namespace
+
+void setOsLogSink(OsLogSink* sink) {
+  std::lock_guard<std::mutex> lock(gOsLogMutex);
+  gSink = sink;
+}
 
 int osLogPriority(uint32_t concernLevel) {
   switch (concernLevel) {
@@ -58,9 +64,14 @@ int writeOsEventLog(EventRecord* record) {
   {
     std::lock_guard<std::mutex> lock(gOsLogMutex);
     gIdentity = softwareName();
-    openlog(gIdentity.c_str(), LOG_PID, LOG_DAEMON);
-    syslog(osLogPriority(record->concernLevel), "%s: %s", record->device, record->message);
-    closelog();
+    const int priority = osLogPriority(record->concernLevel);
+    if (gSink != nullptr) {
+      gSink->write(gIdentity, priority, std::string(record->device) + ": " + record->message);
+    } else {
+      openlog(gIdentity.c_str(), LOG_PID, LOG_DAEMON);
+      syslog(priority, "%s: %s", record->device, record->message);
+      closelog();
+    }
   }
   freeEventRecord(record);
   return 0;
