@@ -20,6 +20,7 @@
 #include "modules/brivo/pages/array_progress.h"
 #include "modules/brivo/pages/page_common.h"
 #include "modules/brivo/pages/page_methods.h"
+#include "modules/brivo/pages/snapshot_areas.h"
 #include "modules/brivo/pages/solution_list.h"
 
 namespace brivo {
@@ -110,34 +111,15 @@ bool progressRows(VariableTable request, VariableTable* reply) {
   return update;
 }
 
-// The snapshot areas of a pair by its snapshot generation (empty when it has none or they
-// cannot be read).
-std::vector<SnapshotArea> snapshotAreas(const PairTarget& pair) {
-  ControllerInformation info{};
-  if (readControllerInformation(pair, &info) != kResultGood) return {};
-  const ControllerRecord* first = firstValidController(info);
-  const uint8_t generation = first != nullptr ? first->snapshotGeneration : 0;
-  if (generation != 1 && generation != 2) return {};
-  auto areas = std::unique_ptr<SnapshotAreasV2>(new (std::nothrow) SnapshotAreasV2());
-  if (!areas) return {};
-  const uint8_t id = generation == 2 ? kOpReadSnapshotAreasV2 : kOpReadSnapshotAreasV1;
-  const uint32_t length = generation == 2 ? sizeof(SnapshotAreasV2) : sizeof(SnapshotAreasV1);
-  ControllerCommand command;
-  buildCommand(&command, kReadBuffer, kModeCommand, id);
-  const int result = transferCommandFor(pair.device, pair.state, &command, areas.get(), length);
-  noteCommandResult(result, pair.device);
-  if (result != kResultGood) return {};
-  if (generation == 2) return std::vector<SnapshotArea>(std::begin(areas->areas), std::end(areas->areas));
-  const auto* v1 = reinterpret_cast<const SnapshotAreasV1*>(areas.get());
-  return std::vector<SnapshotArea>(std::begin(v1->areas), std::end(v1->areas));
-}
-
 // Step 4: snapbacks running on the pair shown in full.
 void snapbackRows(const SolutionEntry* shown, VariableTable* reply) {
   int row = 0;
   if (shown != nullptr && shown->monitoredHere() && shown->pair.found()) {
-    for (const SnapshotArea& area : snapshotAreas(shown->pair)) {
-      if (area.valid != kOn || (area.flags & kSnapSnapback) == 0) continue;
+    PairSnapshots snapshots;
+    ControllerCommand ignored;
+    if (readPairSnapshots(shown->pair, &snapshots, &ignored) != kResultGood) snapshots.areas.clear();
+    for (const SnapshotArea& area : snapshots.areas) {
+      if ((area.flags & kSnapSnapback) == 0) continue;
       const int lun = area.sourceHostLun != kLunNone ? area.sourceHostLun : area.sourceDrive;
       consolePrint("**PingPage - Returning SnapBack Percent For LUN %d - Percent %d\n", lun,
                    area.snapbackPercent);
