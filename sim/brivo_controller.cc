@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "modules/brivo/protocol_event_codes.h"
 #include "sim/brivo_model.h"
 #include "sim/ses_enclosure.h"
 
@@ -19,6 +20,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint8_t kSesDeviceId = 0x7D;  // the enclosure's SES processor on both drive loops
 constexpr uint32_t kMaxFirmwareImage = 16u * 1024 * 1024;
+constexpr char kDriveProduct[] = "ST1000NM0001";  // what every simulated drive reports
 
 ModelResult illegal(uint8_t asc) { return ModelResult::check({brivo::kSenseIllegalRequest, asc, 0}); }
 
@@ -287,7 +289,9 @@ ModelResult BrivoModel::firmwareChunk(PairState& pair, const BufferCommand& comm
     return illegal(brivo::kAscInvalidParameter);
   }
   if (incomplete) return ModelResult::good();
-  image.clear();
+  // The whole image is here: it goes to its target, and the buffer is free for the next one.
+  std::vector<uint8_t> complete;
+  complete.swap(image);
   if (id == brivo::kFirmwareController) {
     run_[0].firmwareLevel = run_[1].firmwareLevel = header.level;
     logPairEvent(pair, brivo::kEvFirmware, levelReason({1, header.part}, header.level));
@@ -297,9 +301,24 @@ ModelResult BrivoModel::firmwareChunk(PairState& pair, const BufferCommand& comm
     logPairEvent(pair, brivo::kEvDriveFirmware, levelReason({3, 0xFF}, header.level));
     return ModelResult::good();
   }
+  // A drive takes only an image for its own model (every simulated drive is a kDriveProduct).
+  std::string product;
+  if (header.length >= sizeof(header) + sizeof(brivo::DriveFirmwareModel)) {
+    brivo::DriveFirmwareModel model;
+    std::memcpy(&model, complete.data() + sizeof(header), sizeof(model));
+    product.assign(model.product, strnlen(model.product, sizeof(model.product)));
+    product.erase(product.find_last_not_of(' ') + 1);
+  }
   bool any = false;
   for (size_t i = 0; i < drives_.size(); ++i) {
     if (!drives_[i].firmwareSelected) continue;
+    if (product != kDriveProduct) {
+      drives_[i].firmwareSelected = false;
+      const PairDrive& d = pair.drives[i];
+      logPairEvent(pair, brivo::kEvDriveFirmwareFailed,
+                   wwnReason({static_cast<uint8_t>(i), static_cast<uint8_t>(d.slot)}, d.wwn));
+      continue;
+    }
     any = true;
     char revision[8];
     std::snprintf(revision, sizeof(revision), "%04X", header.level & 0xFFFF);

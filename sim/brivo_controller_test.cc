@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "modules/brivo/protocol_event_codes.h"
 #include "sim/brivo_test_fixture.h"
 
 namespace brivotest {
@@ -135,10 +136,46 @@ TEST_F(BrivoController, FirmwareImagesInOneOrManyPieces) {
   brivo::DriveFirmwareSelectBlock select{};
   std::memcpy(select.wwn, driveWwn(6).data(), 8);
   select.select = 1;
+  // A drive refuses an image for another model, and stays as it was.
+  brivo::DriveFirmwareModel model{};
+  std::memset(&model, ' ', sizeof(model));
+  std::memcpy(model.product, "OTHER", 5);
+  std::memcpy(image.data() + sizeof(header), &model, sizeof(model));
+  ASSERT_TRUE(command(brivo::kOpSelectDriveFirmware, bytesOf(select)).good());
+  EXPECT_TRUE(
+      writeData(brivo::kModeFirmware, brivo::kFirmwareDrive, 0, image).refused(brivo::kAscSequenceError));
+  EXPECT_EQ(std::string(driveList()->entries[6].revision, 4), "0002");
+  EXPECT_EQ(events(0, brivo::kEvDriveFirmwareFailed, 6).size(), 1u);
+  std::memcpy(model.product, "ST1000NM0001", 12);
+  std::memcpy(image.data() + sizeof(header), &model, sizeof(model));
   ASSERT_TRUE(command(brivo::kOpSelectDriveFirmware, bytesOf(select)).good());
   ASSERT_TRUE(writeData(brivo::kModeFirmware, brivo::kFirmwareDrive, 0, image).good());
   EXPECT_EQ(std::string(driveList()->entries[6].revision, 4), "0001");
   EXPECT_EQ(std::string(driveList()->entries[5].revision, 4), "0002");
+}
+
+TEST_F(BrivoController, AnInterruptedControllerImageLeavesTheOldFirmware) {
+  const uint32_t before = info()->controllers[0].firmwareLevel;
+  std::vector<uint8_t> image(200000, 0x5A);
+  brivo::FirmwareImageHeader header{static_cast<uint32_t>(image.size()),
+                                    {'B', 'F', 'W', '1'},
+                                    brivo::kFirmwareApplication,
+                                    {0, 0, 0},
+                                    0x05000002};
+  std::memcpy(image.data(), &header, sizeof(header));
+  // Two of the four pieces arrive, then the download stops.
+  for (uint32_t offset = 0; offset < 131072; offset += 65536) {
+    ASSERT_TRUE(writeData(brivo::kModeFirmwareOffsets, brivo::kFirmwareController, offset,
+                          std::vector<uint8_t>(image.begin() + offset, image.begin() + offset + 65536))
+                    .good());
+  }
+  EXPECT_EQ(info()->controllers[0].firmwareLevel, before);
+  // A piece out of order is refused, and the controller still runs the old image.
+  EXPECT_TRUE(writeData(brivo::kModeFirmwareOffsets, brivo::kFirmwareController, 196608,
+                        std::vector<uint8_t>(image.begin() + 196608, image.end()))
+                  .refused(brivo::kAscSequenceError));
+  EXPECT_EQ(info()->controllers[0].firmwareLevel, before);
+  EXPECT_TRUE(events(0, brivo::kEvFirmware, 1).empty());
 }
 
 TEST_F(BrivoController, SnapshotsFillTheirAreaAndSnapBack) {

@@ -115,6 +115,16 @@ struct FirmwareImageHeader {
 };
 static_assert(sizeof(FirmwareImageHeader) == 16);
 
+// A drive firmware image (buffer kFirmwareDrive) names the drive model it is for right after its
+// header: the vendor and product identification as the drives report them, blank- or
+// NUL-padded. A blank vendor fits every vendor; a blank product names no model, and such an image
+// is loaded onto no drive.
+struct DriveFirmwareModel {
+  char vendor[8];    // 16
+  char product[16];  // 24
+};
+static_assert(sizeof(DriveFirmwareModel) == 24);
+
 // ---- Diagnostics dump (READ BUFFER mode 2, 0x56) ----
 // A 32-bit length followed by text lines; read only after 0xD3 prepared it.
 struct DiagnosticsDumpHeader {

@@ -17,6 +17,7 @@
 
 #include "modules/brivo/cli/cli_handlers.h"
 #include "modules/brivo/cli/cli_selectors.h"
+#include "modules/brivo/diagnostics_dump.h"
 #include "modules/brivo/module_state.h"
 
 namespace brivo::cli {
@@ -24,7 +25,6 @@ namespace brivo::cli {
 namespace {
 
 constexpr char kGracefulShutdownKey[] = "GracefulControllerShutdown";
-constexpr uint32_t kMaxDiagnosticsDump = 1u << 20;
 
 std::string printed(const char* format, auto... values) {
   char text[160];
@@ -132,25 +132,13 @@ void writeControllerBlock(CliContext& ctx, const ControllerInformation& info, in
 // Prepares and reads the controller's diagnostics dump and writes its text lines.
 int writeDiagnostics(CliContext& ctx) {
   ControllerCommand record;
-  int result = sendOperation(ctx.pair, kOpPrepareDiagnostics, 0, 0, 0, nullptr, 0, &record);
-  std::unique_ptr<uint8_t[]> dump(new (std::nothrow) uint8_t[kMaxDiagnosticsDump]());
-  if (dump == nullptr) {
-    writeText(ctx, "Allocation Failure.\n");
-    return 1;
-  }
-  if (result == kResultGood)
-    result = readDataBuffer(ctx.pair, kOpReadDiagnosticsDump, dump.get(), kMaxDiagnosticsDump, &record);
+  std::string all;
+  const int result = readDiagnosticsDump(ctx.pair, &all, &record);
   if (result != kResultGood) {
     writeCommandFailure(ctx, "read the diagnostics dump", result, record);
     return 1;
   }
-  uint32_t length = 0;
-  std::memcpy(&length, dump.get(), sizeof(length));
-  if (length > kMaxDiagnosticsDump) length = kMaxDiagnosticsDump;
   writeRuler(ctx, '-', "Diagnostics");
-  const char* text = reinterpret_cast<const char*>(dump.get()) + sizeof(DiagnosticsDumpHeader);
-  const std::string all(text,
-                        length > sizeof(DiagnosticsDumpHeader) ? length - sizeof(DiagnosticsDumpHeader) : 0);
   size_t start = 0;
   while (start < all.size()) {
     size_t end = all.find('\n', start);
@@ -162,8 +150,14 @@ int writeDiagnostics(CliContext& ctx) {
 }
 
 // "controller 1" or "controllers 0 and 1", for the failure lines.
-std::string controllersText(const ControllerChoice& choice) {
-  return choice.index < 0 ? std::string("controllers 0 and 1") : printed("controller %d", choice.index);
+// The failure of a command that named both controllers is reported in the fixed one-controller
+// form for each of them: the one command covered both, so neither is known to have taken it.
+void writeControllerFailure(CliContext& ctx, const char* operation, const ControllerChoice& choice,
+                            int result, const ControllerCommand& record) {
+  for (int c = 0; c < 2; ++c) {
+    if (choice.index < 0 || choice.index == c)
+      writeCommandFailure(ctx, printed("%s controller %d", operation, c), result, record);
+  }
 }
 
 bool gracefulShutdown() {
@@ -191,7 +185,7 @@ int controllerReset(CliContext& ctx) {
   ControllerCommand record;
   const int result = sendOperation(ctx.pair, kOpResetController, choice.selector, 0, 0, nullptr, 0, &record);
   if (result != kResultGood) {
-    writeCommandFailure(ctx, "reset " + controllersText(choice), result, record);
+    writeControllerFailure(ctx, "reset", choice, result, record);
     return 1;
   }
   writeText(ctx, "Controller is reset. Please give it time to come up.\n");
@@ -206,7 +200,7 @@ int controllerShutdown(CliContext& ctx) {
   const int result =
       sendOperation(ctx.pair, kOpShutdownController, choice.selector, graceful, 0, nullptr, 0, &record);
   if (result != kResultGood) {
-    writeCommandFailure(ctx, "shutdown " + controllersText(choice), result, record);
+    writeControllerFailure(ctx, "shutdown", choice, result, record);
     return 1;
   }
   writeText(ctx, "Shutdown mode in effect. Recovery requires a power cycle.\n");

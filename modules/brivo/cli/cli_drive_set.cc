@@ -1,8 +1,7 @@
 // The interpreter's drive changes: `drive set -di ... -state hotspare|free|N` makes each drive a
 // global hot spare (0x93 with kSpareGlobal), a dedicated spare of array N (0x93 with N) or a free
 // drive again (0xB3 with its spare number), all in one configuration change; `drive upgrade`
-// selects the drives for a drive firmware image (0xC6) and sends the image (WRITE BUFFER mode 5,
-// buffer kFirmwareDrive).
+// loads a drive firmware image onto the drives of the model it names (firmware_image.h).
 //
 // Every drive is checked before anything is sent, so that a command naming one unusable drive
 // changes none.
@@ -17,6 +16,7 @@
 
 #include "modules/brivo/cli/cli_handlers.h"
 #include "modules/brivo/cli/cli_selectors.h"
+#include "modules/brivo/firmware_image.h"
 
 namespace brivo::cli {
 
@@ -92,42 +92,34 @@ std::string stateText(int state) {
   return "a dedicated hot spare of array " + std::to_string(state);
 }
 
-// Selects (or with select false, deselects) drive index for the next drive firmware image.
-int selectForFirmware(CliContext& ctx, int index, bool select, ControllerCommand* record) {
-  DriveFirmwareSelectBlock block{};
-  std::memcpy(block.wwn, ctx.drives->entries[index].wwn, sizeof(block.wwn));
-  block.select = select ? 1 : 0;
-  return sendOperation(ctx.pair, kOpSelectDriveFirmware, 0, 0, 0, &block, sizeof(block), record);
-}
-
 // The drives the upgrade modifiers name; false after writing why none can be upgraded.
-bool upgradeTargets(CliContext& ctx, const FirmwareImageHeader& header, std::vector<int>* out) {
+bool upgradeTargets(CliContext& ctx, const FirmwareImageHeader& header, const std::vector<uint8_t>& image,
+                    std::vector<int>* out) {
   std::vector<int> named;
   if (!chooseDrives(ctx, &named)) return false;
-  char revision[8];
-  std::snprintf(revision, sizeof(revision), "%04X", header.level & 0xFFFF);
-  const bool inactive = hasModifier(ctx, kModInactive) || hasModifier(ctx, kModInactiveOld);
-  const bool old = hasModifier(ctx, kModOldRevision) || hasModifier(ctx, kModInactiveOld);
-  for (int i = 0; i < ctx.drives->count && i < kMaxDrives; ++i) {
-    const DriveListEntry& d = ctx.drives->entries[i];
-    const bool good = d.status == kDriveGood;
-    if (!named.empty()) {
-      if (named.front() != i) continue;
-      if (!good) {
-        writeText(ctx, "Error: Disk not available for use. Disk %d.\n", i);
-        return false;
-      }
-    }
-    if (!good || (inactive && d.usage == kUsageMember)) continue;
-    // A drive image carries the drive revision it installs in the low 16 bits of its level.
-    if (old && fieldText(d.revision, sizeof(d.revision)) == revision) continue;
-    out->push_back(i);
+  DriveChoice choice = DriveChoice::kAll;
+  if (!named.empty()) choice = DriveChoice::kOne;
+  if (hasModifier(ctx, kModInactive)) choice = DriveChoice::kInactive;
+  if (hasModifier(ctx, kModOldRevision)) choice = DriveChoice::kOldRevision;
+  if (hasModifier(ctx, kModInactiveOld)) choice = DriveChoice::kInactiveOld;
+  const int one = named.empty() ? 0 : named.front();
+  switch (chooseFirmwareDrives(*ctx.drives, header, image, choice, one, out)) {
+    case DriveChoiceError::kNone:
+      return true;
+    case DriveChoiceError::kNamedUnusable:
+      writeText(ctx, "Error: Disk not available for use. Disk %d.\n", one);
+      return false;
+    case DriveChoiceError::kNamedOtherModel:
+      writeText(ctx, "Error: The file is for another disk model than disk %d. Nothing was sent.\n", one);
+      return false;
+    case DriveChoiceError::kNoModel:
+      writeText(ctx, "Error: The file names no disk model. Nothing was sent.\n");
+      return false;
+    case DriveChoiceError::kNoMatch:
+      break;
   }
-  if (out->empty()) {
-    writeText(ctx, "Error: No disks match the selection. Nothing was sent.\n");
-    return false;
-  }
-  return true;
+  writeText(ctx, "Error: No disks match the selection. Nothing was sent.\n");
+  return false;
 }
 
 }  // namespace
@@ -178,24 +170,10 @@ int driveUpgrade(CliContext& ctx) {
   std::vector<uint8_t> image;
   FirmwareImageHeader header;
   std::vector<int> targets;
-  if (!readFirmwareImage(ctx, &image, &header) || !upgradeTargets(ctx, header, &targets)) return 1;
+  if (!readFirmwareImage(ctx, &image, &header) || !upgradeTargets(ctx, header, image, &targets)) return 1;
   ControllerCommand record;
-  size_t selected = 0;
-  int result = kResultGood;
-  while (selected < targets.size() && result == kResultGood) {
-    result = selectForFirmware(ctx, targets[selected], true, &record);
-    if (result == kResultGood) ++selected;
-  }
-  if (result == kResultGood) {
-    result = writeDataBuffer(ctx.pair, kModeFirmware, kFirmwareDrive, image.data(),
-                             static_cast<uint32_t>(image.size()), &record);
-  }
+  const int result = loadDriveFirmware(ctx.pair, *ctx.drives, targets, image, &record);
   if (result != kResultGood) {
-    // Drives left selected would take the next image anyone sends.
-    for (size_t i = 0; i < selected; ++i) {
-      ControllerCommand ignored;
-      selectForFirmware(ctx, targets[i], false, &ignored);
-    }
     writeCommandFailure(ctx, "upgrade disk firmware", result, record);
     return 1;
   }

@@ -23,8 +23,8 @@ class DriveCommands : public testing::PairTest {
     DriveListEntry& spare = ctx().drives->entries[1];
     spare.usage = kUsageGlobalSpare, spare.hotSpareNumber = 4;
   }
-  // A firmware image of the given level as the file sent with --sfile.
-  void sendImage(uint32_t level, size_t size = 4096) {
+  // A drive firmware image of the given level for a drive model as the file sent with --sfile.
+  void sendImage(uint32_t level, size_t size = 4096, const char* product = "ST1000NM0001") {
     std::string image(size, '\x5A');
     FirmwareImageHeader header{};
     header.length = static_cast<uint32_t>(size);
@@ -32,6 +32,12 @@ class DriveCommands : public testing::PairTest {
     header.part = kFirmwareApplication;
     header.level = level;
     image.replace(0, sizeof(header), reinterpret_cast<const char*>(&header), sizeof(header));
+    if (size >= sizeof(header) + sizeof(DriveFirmwareModel)) {
+      DriveFirmwareModel model{};
+      std::memset(&model, ' ', sizeof(model));
+      std::memcpy(model.product, product, std::strlen(product));
+      image.replace(sizeof(header), sizeof(model), reinterpret_cast<const char*>(&model), sizeof(model));
+    }
     folder_.write("image.bin", image);
     global(kOptSendFile, "image.bin");
   }
@@ -142,6 +148,33 @@ TEST_F(DriveCommands, UpgradeSelectsTheChosenDrivesThenSendsTheImage) {
   sendImage(0x102, 8);  // shorter than its header
   EXPECT_EQ(driveUpgrade(ctx()), 1);
   EXPECT_NE(text().find("Error: The file is not a firmware image. Nothing was sent.\n"), std::string::npos);
+}
+
+TEST_F(DriveCommands, UpgradeGoesOnlyToDrivesOfTheImagesModel) {
+  std::memcpy(ctx().drives->entries[2].product, "OTHERMODEL      ", 16);
+  sendImage(0x300);
+  modifiers({{kModAll, "."}});
+  ASSERT_EQ(driveUpgrade(ctx()), 0) << text();
+  int selects = 0;
+  for (const testing::SentWrite& w : writes()) {
+    if (w.id != kOpSelectDriveFirmware) continue;
+    ++selects;
+    EXPECT_NE(std::memcmp(w.as<DriveFirmwareSelectBlock>().wwn, ctx().drives->entries[2].wwn, 8), 0)
+        << "drive 2 is of another model";
+  }
+  EXPECT_EQ(selects, 5);
+
+  const size_t before = sentCount();
+  modifiers({{kModDiskId, "2"}});
+  EXPECT_EQ(driveUpgrade(ctx()), 1);
+  EXPECT_NE(text().find("Error: The file is for another disk model than disk 2. Nothing was sent.\n"),
+            std::string::npos)
+      << text();
+  sendImage(0x300, 4096, "");
+  modifiers({{kModAll, "."}});
+  EXPECT_EQ(driveUpgrade(ctx()), 1);
+  EXPECT_NE(text().find("Error: The file names no disk model. Nothing was sent.\n"), std::string::npos);
+  EXPECT_EQ(sentCount(), before);
 }
 
 TEST_F(DriveCommands, FailedUpgradeLeavesNoDriveSelected) {

@@ -12,12 +12,13 @@
 #include <fstream>
 #include <system_error>
 
+#include "modules/brivo/firmware_image.h"
+
 namespace brivo::cli {
 
 namespace {
 
 constexpr char kTempFolder[] = "temp";
-constexpr size_t kMaxFirmwareImage = 16u * 1024 * 1024;
 
 }  // namespace
 
@@ -171,37 +172,23 @@ bool identifySeconds(CliContext& ctx, int* seconds) {
 }
 
 bool readSentFile(CliContext& ctx, size_t limit, std::vector<uint8_t>* out) {
-  out->clear();
   const char* path = globalOption(ctx, kOptSendFile);
   if (path == nullptr || *path == '\0') {
+    out->clear();
     writeText(ctx, "Error: No file was sent. Use --sfile.\n");
     return false;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  // A file past the limit is handed back cut one byte past it, for the caller to refuse.
+  if (readWholeFile(path, limit, out) == FileRead::kMissing) {
     writeText(ctx, "Error: Cannot read the sent file.\n");
     return false;
   }
-  // One byte past the limit tells the caller that the file is too long without reading it all.
-  out->resize(limit + 1);
-  in.read(reinterpret_cast<char*>(out->data()), static_cast<std::streamsize>(out->size()));
-  if (in.bad()) {
-    out->clear();
-    writeText(ctx, "Error: Cannot read the sent file.\n");
-    return false;
-  }
-  out->resize(static_cast<size_t>(in.gcount()));
   return true;
 }
 
 bool readFirmwareImage(CliContext& ctx, std::vector<uint8_t>* image, FirmwareImageHeader* header) {
   if (!readSentFile(ctx, kMaxFirmwareImage, image)) return false;
-  bool valid = image->size() >= sizeof(FirmwareImageHeader) && image->size() <= kMaxFirmwareImage;
-  if (valid) {
-    std::memcpy(header, image->data(), sizeof(*header));
-    valid = std::memcmp(header->magic, kFirmwareMagic, sizeof(header->magic)) == 0 &&
-            header->length == image->size() && header->part <= kFirmwareApplication;
-  }
+  const bool valid = checkFirmwareImage(*image, header);
   if (!valid) writeText(ctx, "Error: The file is not a firmware image. Nothing was sent.\n");
   return valid;
 }
