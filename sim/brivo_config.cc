@@ -222,15 +222,17 @@ ModelResult BrivoModel::opSetting(Op& op) {
 
 ModelResult BrivoModel::opHostPortSettings(Op& op) {
   uint8_t rate = op.p3() >> 4;
-  uint8_t connection = op.p3() & 0x0F;
+  uint8_t connection = op.p3() & 0x0F & ~brivo::kHostPortPackBit;
+  bool pack = (op.p3() & brivo::kHostPortPackBit) != 0;
   uint8_t mask = op.p4();
   uint8_t id = op.p5();
   if ((rate != 0 && rate != 1 && rate != 2 && rate != 4) || connection > 2 || mask == 0 ||
-      (mask & 0xF0) != 0 || (id > 127 && id != 0xFF)) {
+      (mask & 0xF0) != 0 || (id > 127 && id != 0xFF) || (pack && options_.hostPortPacking == 0)) {
     return illegal(brivo::kAscInvalidCdbField);
   }
+  uint8_t packing = pack ? brivo::kOn : brivo::kOff;
   for (int port = 0; port < 4; ++port) {
-    if ((mask & (1 << port)) != 0) working().header.hostPorts[port] = {rate, connection, id, 0};
+    if ((mask & (1 << port)) != 0) working().header.hostPorts[port] = {rate, connection, id, packing};
   }
   queueEvent(brivo::kEvConfiguration, {brivo::kCfgHostPort, mask, rate, connection, id});
   return ModelResult::good();

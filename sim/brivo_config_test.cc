@@ -163,6 +163,10 @@ TEST_F(BrivoConfig, SparesMappingNamesAndSettings) {
   ASSERT_TRUE(command(brivo::kOpRebuildPriority, {}, 70).good());
   EXPECT_TRUE(command(brivo::kOpRebuildPriority, {}, 95).refused(brivo::kAscInvalidCdbField));
   ASSERT_TRUE(command(brivo::kOpHostPortSettings, {}, 0x21, 0x05, 0x10).good());  // 2 Gb/s, ptp, C0P0+C1P0
+  // Packing is a feature these controllers do not report, so they refuse its bit.
+  EXPECT_EQ(info()->controllers[0].features & brivo::kFeatureHostPortPacking, 0);
+  EXPECT_TRUE(command(brivo::kOpHostPortSettings, {}, 0x21 | brivo::kHostPortPackBit, 0x01, 0x10)
+                  .refused(brivo::kAscInvalidCdbField));
   save();
   auto cfg = config();
   EXPECT_EQ(cfg->header.hotSpareCount, 2);
@@ -189,6 +193,30 @@ TEST_F(BrivoConfig, SparesMappingNamesAndSettings) {
   EXPECT_EQ(cfg->header.hotSpareCount, 1);
   EXPECT_EQ(cfg->header.mappingCount, 0);
   EXPECT_EQ(driveList()->entries[3].usage, brivo::kUsageFree);
+}
+
+class BrivoPacking : public BrivoSimTest {
+ protected:
+  const char* configText() const override {
+    static const std::string packing = [] {
+      std::string t = kConfig;
+      t.insert(t.find("model.reset_ms"), "model.host_port_packing = 1\n");
+      return t;
+    }();
+    return packing.c_str();
+  }
+};
+
+TEST_F(BrivoPacking, ControllersThatReportPackingTakeItPerPort) {
+  EXPECT_NE(info()->controllers[0].features & brivo::kFeatureHostPortPacking, 0);
+  begin();
+  ASSERT_TRUE(command(brivo::kOpHostPortSettings, {}, 0x22 | brivo::kHostPortPackBit, 0x02, 0xFF).good());
+  ASSERT_TRUE(command(brivo::kOpHostPortSettings, {}, 0x22, 0x04, 0xFF).good());
+  save();
+  auto cfg = config();
+  EXPECT_EQ(cfg->header.hostPorts[1].packing, brivo::kOn);
+  EXPECT_EQ(cfg->header.hostPorts[1].connection, 2) << "the packing bit is not part of the connection";
+  EXPECT_EQ(cfg->header.hostPorts[2].packing, brivo::kOff);
 }
 
 TEST_F(BrivoConfig, ClearAndRestoreTheWholeBlock) {

@@ -76,7 +76,8 @@ void BrivoModel::fillRecord(const PairState& pair, int c, brivo::ControllerRecor
   r->driveInterface = options_.driveInterface;
   r->driveLoops = options_.driveLoops;
   r->hostInterface = static_cast<uint8_t>(options_.hostPorts << 4 | (options_.hostInterface & 0x0F));
-  r->features = 0x10;
+  r->features =
+      brivo::kFeatureDiskIoFirmware | (options_.hostPortPacking != 0 ? brivo::kFeatureHostPortPacking : 0);
 }
 
 void BrivoModel::buildControllerInfo(const PairState& pair, std::vector<uint8_t>* out) const {

@@ -59,6 +59,7 @@ void BrivoModel::parseOptions(const PairConfig& config) {
   setOption(config, "firmware", &options_.firmwareLevel, 0, 0xFFFFFFFF);
   setOption(config, "hbas", &options_.hbas, 0, 64);
   setOption(config, "snapshot_fill_per_hour", &options_.snapshotFillPerHour, 0, 100);
+  setOption(config, "host_port_packing", &options_.hostPortPacking, 0, 1);
 }
 
 void BrivoModel::attach(PairState& pair) {

@@ -13,7 +13,8 @@
 //
 // Model options ("model.KEY = VALUE" in the pair's section): family (0x81), drive_interface (3),
 // host_interface (1), host_ports (2), drive_loops (2), snapshots (2; 0 none), job_seconds (300),
-// reset_ms (5000), firmware (0x03012345), hbas (2), snapshot_fill_per_hour (2).
+// reset_ms (5000), firmware (0x03012345), hbas (2), snapshot_fill_per_hour (2),
+// host_port_packing (0; 1 reports and accepts the packing bit of 0x98).
 // Preset configuration (also "model.KEY = VALUE"; numbers from 0 without gaps), built when the
 // pair powers on and replaced by the configuration of a state file:
 //   array.N   = raid=0|1|3|5|6|10|50 drives=LIST [name=TEXT] [chunk=64|128|256] [groups=G]
@@ -54,6 +55,7 @@ struct BrivoOptions {
   uint32_t firmwareLevel = 0x03012345;
   int hbas = 2;
   int snapshotFillPerHour = 2;
+  uint8_t hostPortPacking = 0;  // 1: the controllers report and accept host port packing
 };
 
 // One controller's circular event log.

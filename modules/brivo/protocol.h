@@ -109,7 +109,9 @@ inline constexpr uint8_t kOpWriteMapping = 0x92;        // (cfg) MappingTable or
 inline constexpr uint8_t kOpAddHotSpare = 0x93;         // (cfg) HotSpareBlock
 inline constexpr uint8_t kOpAutoRebuild = 0x97;         // (cfg) byte 3 = kOn/kOff (1/0 accepted)
 inline constexpr uint8_t kOpHostPortSettings = 0x98;    // (cfg) byte 3 = rate << 4 | connection,
-                                                        // byte 4 = port mask, byte 5 = ID (0xFF soft)
+                                                        // byte 4 = port mask, byte 5 = ID (0xFF soft);
+                                                        // connection | kHostPortPackBit packs the port
+inline constexpr uint8_t kHostPortPackBit = 0x08;       // only where kFeatureHostPortPacking is reported
 inline constexpr uint8_t kOpAlternateNodeName = 0x99;   // (cfg) byte 3 = kOn/kOff
 inline constexpr uint8_t kOpRebuildPriority = 0x9A;     // (cfg) byte 3 = percent, 10-90
 inline constexpr uint8_t kOpAutoDriveFirmware = 0x9B;   // (cfg) byte 3 = kOn/kOff
@@ -266,10 +268,12 @@ struct ControllerRecord {
   uint8_t driveLoops;           // 215: byte 1: number of drive loops (2 = dual)
   uint8_t hostInterface;        // 216: byte 2: low 4 bits type, high 4 bits number of host ports
   uint8_t interfaceReserved;    // 217: byte 3
-  uint8_t features;             // 218: bit 4 disk I/O module firmware can be loaded
+  uint8_t features;             // 218: kFeature... bits
   uint8_t reserved219;          // 219
 };
 static_assert(sizeof(ControllerRecord) == 220);
+inline constexpr uint8_t kFeatureDiskIoFirmware = 0x10;   // disk I/O module firmware can be loaded
+inline constexpr uint8_t kFeatureHostPortPacking = 0x20;  // host ports can pack frames (0x98)
 static_assert(offsetof(ControllerRecord, configurationWwn) == 72);
 static_assert(offsetof(ControllerRecord, powerOnSeconds) == 88);
 static_assert(offsetof(ControllerRecord, firmwareLevel) == 104);
@@ -362,7 +366,7 @@ struct HostPortSetting {
   uint8_t dataRate;    // 0 auto, 1, 2, 4 Gb/s
   uint8_t connection;  // 0 auto, 1 point-to-point, 2 loop
   uint8_t hardId;      // 0-127, 0xFF soft addressing
-  uint8_t reserved;
+  uint8_t packing;     // kOn: the port packs frames (controllers with kFeatureHostPortPacking)
 };
 
 struct ConfigurationHeader {

@@ -40,6 +40,7 @@ std::string hostPortText(const HostPortSetting& port) {
   static const char* const kConnections[3] = {"auto", "point-to-point", "loop"};
   text += ", connection ";
   text += port.connection < 3 ? kConnections[port.connection] : "unknown";
+  if (port.packing == kOn) text += ", packing";
   return text;
 }
 

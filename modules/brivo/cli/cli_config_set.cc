@@ -8,6 +8,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "modules/brivo/cli/cli_selectors.h"
+
 namespace brivo::cli {
 
 namespace {
@@ -92,6 +94,7 @@ bool portOf(const std::string& word, int* port, std::string* value) {
 bool hostPortValues(CliContext& ctx, ModifierId id, HostPortSetting ports[4], bool touched[4]) {
   const char* label = id == kModHostPortId     ? "Host Port ID"
                       : id == kModHostPortRate ? "Host Port Rate"
+                      : id == kModHostPortPack ? "Host Port Packing"
                                                : "Host Port Connection";
   for (const std::string& word : modifierValues(ctx, id)) {
     int port = 0;
@@ -110,6 +113,13 @@ bool hostPortValues(CliContext& ctx, ModifierId id, HostPortSetting ports[4], bo
       } else {
         return false;
       }
+    } else if (id == kModHostPortPack) {
+      bool on = false;
+      if (!parseOnOff(text, &on)) {
+        writeText(ctx, "Error: Parsing %s. Use true or false.\n", label);
+        return false;
+      }
+      ports[port].packing = on ? kOn : kOff;
     } else if (id == kModHostPortRate) {
       if (strcasecmp(text, "auto") == 0) {
         ports[port].dataRate = 0;
@@ -136,24 +146,37 @@ bool hostPortValues(CliContext& ctx, ModifierId id, HostPortSetting ports[4], bo
   return true;
 }
 
+// Whether a present controller reports that its host ports can pack frames.
+bool packingSupported(const CliContext& ctx) {
+  if (ctx.info == nullptr) return false;
+  for (int c = 0; c < 2; ++c) {
+    if (controllerOnline(*ctx.info, c) && (ctx.info->controllers[c].features & kFeatureHostPortPacking) != 0)
+      return true;
+  }
+  return false;
+}
+
 bool hostPortOperations(CliContext& ctx, std::vector<SettingOperation>* out) {
-  if (hasModifier(ctx, kModHostPortPack)) {
-    // The controller's host-port settings (0x98) carry rate, connection and ID only.
+  const bool packing = packingSupported(ctx);
+  if (hasModifier(ctx, kModHostPortPack) && !packing) {
     writeText(ctx, "Error: Host port packing cannot be set on this controller.\n");
     return false;
   }
   HostPortSetting ports[4];
   bool touched[4] = {};
   for (int p = 0; p < 4; ++p) ports[p] = ctx.config->header.hostPorts[p];
-  for (ModifierId id : {kModHostPortId, kModHostPortRate, kModHostPortConn}) {
+  for (ModifierId id : {kModHostPortId, kModHostPortRate, kModHostPortConn, kModHostPortPack}) {
     if (!hostPortValues(ctx, id, ports, touched)) return false;
   }
   static const char* const kNames[4] = {"C0P0", "C0P1", "C1P0", "C1P1"};
   for (int p = 0; p < 4; ++p) {
     if (!touched[p]) continue;
-    SettingOperation op = operation(
-        kOpHostPortSettings, static_cast<uint8_t>(ports[p].dataRate << 4 | (ports[p].connection & 0x0F)),
-        std::string("Host Port ") + kNames[p]);
+    // A port's packing is sent only to controllers that know it, and then always as it stands.
+    const uint8_t pack = packing && ports[p].packing == kOn ? kHostPortPackBit : 0;
+    SettingOperation op =
+        operation(kOpHostPortSettings,
+                  static_cast<uint8_t>(ports[p].dataRate << 4 | (ports[p].connection & 0x07) | pack),
+                  std::string("Host Port ") + kNames[p]);
     op.p4 = static_cast<uint8_t>(1 << p);
     op.p5 = ports[p].hardId;
     out->push_back(std::move(op));

@@ -1,8 +1,9 @@
 // The values of `config set`: each modifier turned into the controller operation that changes
 // that setting (WRITE BUFFER mode 1 of protocol.h), all read and checked before anything is
-// sent, so that one bad value changes nothing. The host-port modifiers (-hpid, -hprate, -hpconn)
-// change parts of a port's setting; the parts not given keep the values of the current
-// configuration, and each port changed becomes one 0x98 operation.
+// sent, so that one bad value changes nothing. The host-port modifiers (-hpid, -hprate, -hpconn,
+// -hppack) change parts of a port's setting; the parts not given keep the values of the current
+// configuration, and each port changed becomes one 0x98 operation. Packing (-hppack) exists only
+// on controllers that report it (kFeatureHostPortPacking); elsewhere it is refused.
 //
 // Thread safety: pure functions over the caller's context.
 #pragma once

@@ -73,6 +73,31 @@ TEST_F(ConfigCommands, BadSettingsSendNothing) {
   EXPECT_EQ(sentCount(), 0u);
 }
 
+TEST_F(ConfigCommands, HostPortPackingWhereTheControllerReportsIt) {
+  ctx().info->controllers[0].features |= kFeatureHostPortPacking;
+  ctx().config->header.hostPorts[1] = HostPortSetting{4, 2, 0x21, kOn};
+  modifiers({{kModHostPortPack, "c0p0:true"}, {kModHostPortRate, "c0p1:2"}, {kModConfirm, "."}});
+  ASSERT_EQ(configSet(ctx()), 0) << text();
+  std::vector<testing::SentWrite> ports;
+  for (const testing::SentWrite& op : writes()) {
+    if (op.id == kOpHostPortSettings) ports.push_back(op);
+  }
+  ASSERT_EQ(ports.size(), 2u);
+  EXPECT_EQ(ports[0].p4, 0x01);
+  EXPECT_EQ(ports[0].p3 & kHostPortPackBit, kHostPortPackBit) << "packing switched on";
+  EXPECT_EQ(ports[1].p4, 0x02);
+  EXPECT_EQ(ports[1].p3, 2 << 4 | 2 | kHostPortPackBit) << "the rate changes, the port keeps packing";
+
+  testing::CapturedContext fresh;
+  fresh.ctx.pair = ctx().pair;
+  fresh.ctx.config = newConfigurationBlock();
+  fresh.ctx.info = std::make_unique<ControllerInformation>(*ctx().info);
+  fresh.ctx.info->controllers[0].features |= kFeatureHostPortPacking;
+  fresh.ctx.modifiers = {{kModHostPortPack, "c1p1:maybe"}};
+  EXPECT_EQ(configSet(fresh.ctx), 1);
+  EXPECT_EQ(fresh.text(), "Error: Parsing Host Port Packing. Use true or false.\n");
+}
+
 TEST_F(ConfigCommands, DeleteClearsInsideAChangeAndReportsTheFailingCommand) {
   modifiers({{kModConfirm, "."}});
   ASSERT_EQ(configDelete(ctx()), 0);

@@ -32,7 +32,6 @@ constexpr char kMethodKey[] = "GetControllerInfo";
 constexpr uint8_t kLeftRightType = 9;
 constexpr uint32_t kLoopStatusFirmware = 0x02052236;  // U320 SCSI firmware up to this hides loop status
 constexpr int kDiagnosticsFirmware = 516;             // 16-bit level above which the dump exists
-constexpr uint8_t kDiskIoFirmwareBit = 0x10;
 
 std::string millivolts(int mv) {
   char text[24];
@@ -145,7 +144,7 @@ void addActionFlags(VariableTable* reply, const ControllerInformation& info, boo
   for (int c = 0; c < 2; ++c) {
     if ((c == 0 ? info.stateA : info.stateB) != kOn) continue;
     const ControllerRecord& r = info.controllers[c];
-    diskIo = diskIo || (r.features & kDiskIoFirmwareBit) != 0;
+    diskIo = diskIo || (r.features & kFeatureDiskIoFirmware) != 0;
     diagnostics = diagnostics || static_cast<int>((r.firmwareLevel >> 16) & 0xFFFF) > kDiagnosticsFirmware;
   }
   addFlag(reply, "FlashDiskIoEnabled", (a || b) && diskIo);
