@@ -9,7 +9,12 @@ view shown), creates an array through the create-array form (a profile, three dr
 logical drive on it through the logical-drive form, sees both on the monitor page, renames the
 array through its page's pop-up (whose OK reloads the array page), fails a member drive in the
 simulator and sees the monitor page turn to the error state by its own refresh, and opens the
-controller page. Every step saves a screenshot under <build>/brivo_screenshots/.
+controller page. Then the pages of firmware and diagnostics (a file that is no image and a drive
+image for another model refused, a controller image loaded and shown, the dump as text), the
+configuration layout (exported, and refused on a pair whose drives it already uses), the disk
+wizard (its proposal built on the unused drives) and snapshots (an internal drive as the area,
+enable, take, snapback with its progress until it ends, delete, disable). Every step saves a
+screenshot under <build>/brivo_screenshots/.
 
 Usage: brivo_pages_browser_test.py --build BUILD --source SOURCE [--chromium PATH]
 Exit codes: 0 passed, 1 failed, 77 skipped (no Chromium, or the programs are not built).
@@ -320,6 +325,135 @@ class Walk:
                        "the controller page")
         self.shot("10_controller_page")
 
+    # ---- The pages of firmware, diagnostics, layouts, the wizard and snapshots ----------------
+
+    def upload_into(self, selector, name, size, level, product=None):
+        """Puts a firmware image (or, with size 0, a text file) into the file input of a form."""
+        self.main_eval("(() => { const form = d.querySelector(%s);"
+                       " const n = %d; const buffer = new ArrayBuffer(Math.max(n, 16)); const v = new DataView(buffer);"
+                       " if (n > 0) { v.setUint32(0, n, true); 'BFW1'.split('').forEach((c, i) => v.setUint8(4 + i, c.charCodeAt(0)));"
+                       "   v.setUint8(8, 2); v.setUint32(12, %d, true);"
+                       "   const product = %s; if (product !== null) { for (let i = 16; i < 40; ++i) v.setUint8(i, 32);"
+                       "     product.split('').forEach((c, i) => v.setUint8(24 + i, c.charCodeAt(0))); } }"
+                       " const bytes = n > 0 ? [buffer] : ['not an image'];"
+                       " const t = new DataTransfer(); t.items.add(new File(bytes, %s));"
+                       " form.querySelector('input[type=file]').files = t.files; return true; })()"
+                       % (json.dumps(selector), size, level, json.dumps(product), json.dumps(name)))
+
+    def notice_in(self, box, what, timeout=30):
+        self.wait_main("!d.getElementById(%s).hidden" % json.dumps(box), what, timeout)
+        return self.main_eval("d.querySelector('#%s strong').textContent + ' / ' + d.querySelector('#%s p').textContent"
+                              % (box, box))
+
+    def firmware(self):
+        # The controller page is open (controller_page).
+        for form, name in (("#flash-controller-form", "controller.bin"), ("#drive-firmware-form", "drive.bin")):
+            self.upload_into(form, name, 0, 0)
+            self.main_eval("(() => { d.getElementById('firmware-result').hidden = true;"
+                           " d.querySelector('%s button[type=submit]').click(); return true; })()" % form)
+            text = self.notice_in("firmware-result", "the refusal of a file that is no image")
+            if "not a firmware image" not in text:
+                raise Failure("a text file as firmware said %r" % text)
+        self.upload_into("#flash-controller-form", "controller.bin", 70000, 0x04020003)
+        self.main_eval("(() => { d.getElementById('firmware-result').hidden = true;"
+                       " d.querySelector('#flash-controller-form button[type=submit]').click(); return true; })()")
+        text = self.notice_in("firmware-result", "the controller firmware result", timeout=60)
+        if "completed successfully" not in text:
+            raise Failure("the controller firmware upload said %r" % text)
+        self.shot("11_controller_firmware_loaded")
+        self.wait_main("d.body.dataset.page === 'brivo-controller' && d.getElementById('controller-A') !== null"
+                       " && d.getElementById('controller-A').textContent.includes('4.2')",
+                       "the controller page with the new firmware level", timeout=30)
+        self.upload_into("#drive-firmware-form", "drive.bin", 4096, 0x0303, "OTHERDISK")
+        self.main_eval("(() => { d.getElementById('firmware-result').hidden = true;"
+                       " d.querySelector('#drive-firmware-form button[type=submit]').click(); return true; })()")
+        text = self.notice_in("firmware-result", "the refusal of another drive model")
+        if "No good drive of the model" not in text:
+            raise Failure("a drive image for another model said %r" % text)
+        dump = self.main_eval("fetch(d.getElementById('diagnostics-form').action, {method: 'POST',"
+                              " body: new FormData(d.getElementById('diagnostics-form')), credentials: 'same-origin'})"
+                              ".then(r => r.headers.get('Content-Type') + '|' + r.status)")
+        if not dump.startswith("text/plain") or not dump.endswith("|200"):
+            raise Failure("the diagnostics dump answered %r" % dump)
+        self.shot("12_controller_page_after_firmware")
+
+    def layout(self):
+        self.browser.navigate(self.base + "/")
+        self.wait_main("d.body.dataset.page === 'brivo-monitor' && d.getElementById('arrays') !== null", "the monitor")
+        self.browser.evaluate("document.getElementById('main').src = '/cgi-bin/cgiloader.cgi?module=Brivo&method="
+                              "GetControllerParams&ModDeviceName=%s'" % PAIR)
+        self.wait_main("d.getElementById('apply-layout-form') !== null", "the controller parameters page")
+        text = self.main_eval("fetch(d.getElementById('export-layout').href, {credentials: 'same-origin'}).then(r => r.text())")
+        if "LayoutVersion = 1" not in text or "Array0 = level=5" not in text:
+            raise Failure("the exported layout reads %r" % text[:400])
+        self.main_eval("(() => { const t = new DataTransfer(); t.items.add(new File([%s], 'layout.txt'));"
+                       " d.querySelector('#apply-layout-form input[type=file]').files = t.files;"
+                       " d.querySelector('#apply-layout-form button[type=submit]').click(); return true; })()"
+                       % json.dumps(text))
+        answer = self.notice_in("action-result", "the answer to applying a layout onto drives in use")
+        if "already used" not in answer:
+            raise Failure("applying a layout onto its own drives said %r" % answer)
+        self.shot("13_layout_refused")
+
+    def wizard(self):
+        self.browser.navigate(self.base + "/")
+        self.wait_main("d.body.dataset.page === 'brivo-monitor' && d.getElementById('wizard-button') !== null",
+                       "the monitor with the wizard button")
+        arrays_before = self.main_eval("d.querySelectorAll('#arrays tbody tr').length")
+        self.click_main("#wizard-button")
+        self.wait_main("d.body.dataset.page === 'brivo-wizard' && d.querySelector('.wizard-array') !== null",
+                       "the wizard's proposal")
+        self.shot("14_wizard_proposal")
+        self.main_eval("(() => { d.querySelector('input[name=Array0Name]').value = 'wizard-array';"
+                       " d.querySelector('input[name=Array0LdName]').value = 'wizard-lun'; return true; })()")
+        self.click_main("#wizard-submit")
+        answer = self.notice_in("action-result", "the wizard's result", timeout=60)
+        if "completed successfully" not in answer:
+            raise Failure("the wizard said %r" % answer)
+        self.wait_main("d.body.dataset.page === 'brivo-monitor' && d.querySelectorAll('#arrays tbody tr').length > %d"
+                       % arrays_before, "the monitor with the wizard's array", timeout=30)
+        self.shot("15_monitor_after_wizard")
+
+    def snapshots(self):
+        # An internal logical drive to serve as the snapshot area, on the wizard's array.
+        self.click_main("#create-lun-link")
+        self.wait_main("d.body.dataset.page === 'brivo-lun-create' && d.getElementById('region-form') !== null",
+                       "the logical-drive form")
+        self.main_eval("(() => { const box = d.querySelector('#region-form input[type=checkbox][name^=RegionNumber]');"
+                       " box.checked = true; box.dispatchEvent(new Event('change', {bubbles: true}));"
+                       " const internal = d.querySelector('#region-form input[name=CreateInternalLd]');"
+                       " internal.checked = true; internal.dispatchEvent(new Event('change', {bubbles: true}));"
+                       " d.getElementById('Capacity').value = '20'; d.getElementById('HostLunName').value = 'area';"
+                       " return true; })()")
+        self.click_main("#region-form button[type=submit]")
+        self.wait_main("d.querySelector('.notice strong') !== null", "the internal drive's result")
+        self.click_main("a.button[href*=GetMonitor]")
+        self.wait_main("d.body.dataset.page === 'brivo-monitor' && d.getElementById('snapshots-link') !== null",
+                       "the monitor")
+        self.click_main("#snapshots-link")
+        self.wait_main("d.body.dataset.page === 'brivo-snapshots' && d.querySelector('form.enable-snapshots') !== null",
+                       "the snapshot page with a drive to enable")
+        self.shot("16_snapshots")
+        self.click_main("form.enable-snapshots button[type=submit]")
+        self.wait_main("d.body.dataset.page === 'brivo-snapshots' && d.querySelector('button.take-snapshot') !== null",
+                       "snapshots enabled", timeout=30)
+        self.click_main("button.take-snapshot")
+        self.wait_main("d.querySelector('button.snapback') !== null", "a snapshot taken", timeout=30)
+        self.click_main("button.snapback")
+        self.wait_main("d.getElementById('snapback-running') !== null && d.querySelector('.snapback .progress em')"
+                       " !== null && d.querySelector('.snapback .progress em').textContent.endsWith('%')",
+                       "the snapback in progress", timeout=30)
+        self.shot("17_snapback_running")
+        self.ctl("model alpha advance 700")
+        self.wait_main("d.getElementById('snapback-running') === null && d.querySelector('button.delete-snapshot') !== null",
+                       "the snapback finished (the page refreshes itself)", timeout=30)
+        self.click_main("button.delete-snapshot")
+        self.wait_main("d.querySelector('button.snapback') === null && d.querySelector('button.disable-snapshots') !== null",
+                       "the snapshot deleted", timeout=30)
+        self.click_main("button.disable-snapshots")
+        self.wait_main("d.querySelector('form.enable-snapshots') !== null", "snapshots disabled", timeout=30)
+        self.shot("18_snapshots_disabled")
+
 
 def main():
     parser = argparse.ArgumentParser()
@@ -336,7 +470,7 @@ def main():
             return 77
     walk = Walk(args)
     steps = [walk.monitor, walk.create_array, walk.create_logical_drive, walk.rename_array, walk.drive_failure,
-             walk.controller_page]
+             walk.controller_page, walk.firmware, walk.layout, walk.wizard, walk.snapshots]
     try:
         walk.start()
         for step in steps:

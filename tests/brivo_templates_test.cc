@@ -136,6 +136,19 @@ TEST_F(BrivoTemplates, EveryPageRendersAndEveryNameComesWithAReply) {
   render(ask(getControllerInformationMethod));
   pair_.refusedReads.clear();
 
+  // The snapshot page: a drive without area (with an internal drive free for one), a drive whose
+  // snapshot snaps back, and the page of a failed read; the disk wizard with free drives and the
+  // free space of an array.
+  pair_.addDrive(3, kLunNone).availability = kAvailabilityInternal;
+  render(ask(getSnapProgressInfoMethod));
+  pair_.refusedReads.insert(kOpReadSnapshotAreasV2);
+  render(ask(getSnapProgressInfoMethod));
+  pair_.refusedReads.clear();
+  pair_.config->logicalDrives[3].valid = 0;
+  pair_.addFreeRegion(0, 0, 50);
+  pair_.drives.entries[7].blocks *= 2;  // a lone drive of its size: a spare
+  render(ask(diskConfigWizardMethod));
+
   render(ask(getCreateNewRankInformationMethod));
   const std::string wwn = testing::driveWwnText(5);
   render(ask(createNewRankMethod, {{"RaidLevel", "5"}, {"Drive0", wwn.c_str()}}));
@@ -162,9 +175,9 @@ TEST_F(BrivoTemplates, EveryPageRendersAndEveryNameComesWithAReply) {
       EXPECT_TRUE(names.count(name) != 0) << part.filename() << ": no reply gives \"" << name << "\"";
     }
   }
-  for (const char* name :
-       {"main.htm", "main_cont_fail.htm", "main_no_solution.htm", "waiting_for_devices.htm", "mainframe.htm",
-        "mainping.htm", "controller_info.html", "create_array.htm", "rank_info.htm"}) {
+  for (const char* name : {"main.htm", "main_cont_fail.htm", "main_no_solution.htm",
+                           "waiting_for_devices.htm", "mainframe.htm", "mainping.htm", "controller_info.html",
+                           "create_array.htm", "rank_info.htm", "snapshots.htm", "disk_wizard.htm"}) {
     EXPECT_EQ(pages_.count(name), 1u) << name << " was never rendered";
   }
   const std::string& main = pages_["main.htm"];
@@ -179,6 +192,13 @@ TEST_F(BrivoTemplates, EveryPageRendersAndEveryNameComesWithAReply) {
             std::string::npos);
   EXPECT_NE(pages_["main_cont_fail.htm"].find("Solution 3 does not exist."), std::string::npos);
   EXPECT_NE(pages_["rank_info.htm"].find("name=\"Drive0\" value=\"" + wwn + "\""), std::string::npos);
+  const std::string& snapshots = pages_["snapshots.htm"];
+  EXPECT_NE(snapshots.find("data-refresh=\"5\""), std::string::npos) << "a snapback runs";
+  EXPECT_NE(snapshots.find("<span class=\"progress\" data-percent=\"55\">"), std::string::npos) << snapshots;
+  EXPECT_NE(snapshots.find("name=\"OdaLogicalDriveIndex\"><option value=\"3\">"), std::string::npos)
+      << snapshots;
+  EXPECT_NE(pages_["disk_wizard.htm"].find("name=\"Array0Drives\""), std::string::npos);
+  EXPECT_NE(pages_["disk_wizard.htm"].find("name=\"Region0Array\" value=\"0\""), std::string::npos);
 }
 
 }  // namespace

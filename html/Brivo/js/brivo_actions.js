@@ -35,6 +35,30 @@ function brivoShowNotice(box, notice) {
   details.hidden = notice.details === "";
 }
 
+// Sends an upload form with its progress shown in the form's <progress>; resolves to a Response
+// of the answer, as fetch would.
+function brivoUpload(form) {
+  const bar = form.querySelector("progress");
+  return new Promise((resolve, reject) => {
+    const request = new XMLHttpRequest();
+    request.open("POST", form.action);
+    request.withCredentials = true;
+    if (bar) {
+      bar.hidden = false;
+      bar.value = 0;
+      request.upload.addEventListener("progress", (event) => {
+        if (event.lengthComputable) bar.value = Math.round((event.loaded * 100) / event.total);
+      });
+    }
+    request.addEventListener("load", () => {
+      if (bar) bar.value = 100;
+      resolve(new Response(request.responseText, { status: request.status }));
+    });
+    request.addEventListener("error", () => reject(new Error("upload failed")));
+    request.send(new FormData(form));
+  });
+}
+
 function brivoInlineForms() {
   for (const form of document.querySelectorAll("form[data-inline]")) {
     form.addEventListener("submit", async (event) => {
@@ -45,7 +69,9 @@ function brivoInlineForms() {
       for (const button of buttons) button.disabled = true;
       let notice = null;
       try {
-        const response = await fetch(form.action, { method: "POST", body: new FormData(form), credentials: "same-origin" });
+        const response = form.hasAttribute("data-upload")
+          ? await brivoUpload(form)
+          : await fetch(form.action, { method: "POST", body: new FormData(form), credentials: "same-origin" });
         notice = await brivoNoticeOf(response);
       } catch (e) {
         notice = null;
@@ -138,7 +164,20 @@ function setupBrivoStatistics() {
   for (const select of form.querySelectorAll("select")) select.addEventListener("change", () => form.submit());
 }
 
+// The snapshot page: snapback bars at their percent, and a reload every data-refresh seconds
+// while a snapback runs.
+function setupBrivoSnapshots() {
+  for (const bar of document.querySelectorAll(".snapback .progress[data-percent]")) {
+    const percent = Math.max(0, Math.min(100, Number(bar.dataset.percent) || 0));
+    bar.querySelector("span").style.width = percent + "%";
+    bar.querySelector("em").textContent = percent + "%";
+  }
+  const seconds = Number(document.body.dataset.refresh);
+  if (seconds > 0) window.setTimeout(() => window.location.reload(), seconds * 1000);
+}
+
 const BRIVO_ACTION_SETUP = {
+  "brivo-snapshots": setupBrivoSnapshots,
   "brivo-lun-create": setupBrivoRegions,
   "brivo-lun": setupBrivoRegions,
   "brivo-reset": setupBrivoReset,

@@ -47,7 +47,12 @@ VariableTable expandHostLunMethod(VariableTable request);
 VariableTable getStatisticsMethod(VariableTable request);
 VariableTable exportStatisticsMethod(VariableTable request);
 VariableTable clearStatisticsMethod(VariableTable request);
+VariableTable createNewOdaMethod(VariableTable request);
+VariableTable createSnapMethod(VariableTable request);
+VariableTable snapbackMethod(VariableTable request);
+VariableTable deleteSnapMethod(VariableTable request);
 VariableTable deleteOdaMethod(VariableTable request);
+VariableTable getSnapProgressInfoMethod(VariableTable request);
 VariableTable getDriveInformationMethod(VariableTable request);
 VariableTable makeHotSpareMethod(VariableTable request);
 VariableTable deleteHotSpareMethod(VariableTable request);
@@ -57,6 +62,14 @@ VariableTable bypassDriveMethod(VariableTable request);
 VariableTable enableDriveMethod(VariableTable request);
 VariableTable getHostPortTopologiesMethod(VariableTable request);
 VariableTable setHostPortTopologiesMethod(VariableTable request);
+VariableTable flashControllerMethod(VariableTable request);
+VariableTable flashDiskIoMethod(VariableTable request);
+VariableTable uploadDriveFirmwareMethod(VariableTable request);
+VariableTable getDiagnosticsDumpMethod(VariableTable request);
+VariableTable slmGetDataMethod(VariableTable request);
+VariableTable slmApplyMethod(VariableTable request);
+VariableTable diskConfigWizardMethod(VariableTable request);
+VariableTable diskConfigWizardSubmitMethod(VariableTable request);
 VariableTable qcliMethod(VariableTable request);
 
 }  // namespace brivo
