@@ -10,6 +10,7 @@ namespace {
 ControllerTraits traitsFrom(uint8_t family, uint8_t type, const uint8_t interfaceWord[4]) {
   ControllerTraits traits;
   traits.newerFamily = (family & 0x80) != 0;
+  traits.family = family;
   traits.type = type;
   if (traits.newerFamily) {
     traits.driveInterface = interfaceWord[0];
@@ -34,6 +35,10 @@ ControllerTraits traitsFromRecord(uint8_t family, uint8_t byte188, const uint8_t
 
 ControllerTraits traitsOf(const BrivoDeviceState& state) {
   return traitsFrom(state.controllerInfo, state.controllerType, state.interfaceWord);
+}
+
+bool hasDualLoops(const ControllerTraits& traits) {
+  return traits.family == 2 || traits.family == 5 || (traits.family == 0x80 && traits.driveLoops == 2);
 }
 
 const char* driveInterfaceName(uint8_t type) {

@@ -19,6 +19,7 @@ namespace brivo {
 
 struct ControllerTraits {
   bool newerFamily = false;
+  uint8_t family = 0;  // the record's family byte (offset 182)
   uint8_t type = 0;
   uint8_t driveInterface = 0;  // 1 FC, 2 SATA, 3 SAS, 4 SATA A/A, 100/101 FC, 102 SA, 103 SS
   uint8_t hostInterface = 0;   // 1 FC, 2 U320 SCSI, 3 iSCSI, 6 SAS
@@ -30,6 +31,11 @@ struct ControllerTraits {
 ControllerTraits traitsFromRecord(uint8_t family, uint8_t byte188, const uint8_t interfaceWord[4]);
 // From what the identification stored in a pair's state.
 ControllerTraits traitsOf(const BrivoDeviceState& state);
+
+// Whether the drive checks treat the pair as having two drive loops: a family byte of 2 or 5, or
+// exactly 0x80 with a loop count (record byte 215) of 2. Other families of the newer generation
+// report their loop count for display only.
+bool hasDualLoops(const ControllerTraits& traits);
 
 // Display name of a drive interface type: "FC", "SATA", "SAS", "SATA A/A", "SA", "SS", "Unknown".
 const char* driveInterfaceName(uint8_t type);

@@ -85,11 +85,13 @@ void monitorThread(uintptr_t /*context*/) {
   g_threadEnded.notify_all();
 }
 
-// Runs the global status update under the gate and saves the event bookmarks.
-bool updateAndSave() {
+// After a pair's pass (REQUIRES: the gate held as a reader): when the pass saw something new or
+// failure counting asked for it, recomputes the global status and saves the event bookmarks, so
+// that a failure of the first of many pairs is reported at once and not after the whole cycle.
+bool updateAfterPass(bool needUpdate) {
   ModuleState& module = moduleState();
-  GatePass pass(module.gate, GateMode::kRead);
-  if (!pass.entered()) return false;
+  const bool requested = module.statusUpdateRequested.exchange(false);
+  if (!module.running.load() || (!requested && !needUpdate)) return false;
   updateGlobalStatus();
   if (module.files.save(PropertyTable::kConfigurations) != 0) {
     consolePrint("Brivo could not write %s\n", kConfigurationsPath);
@@ -146,7 +148,6 @@ CycleOutcome runMonitorCycle() {
   CycleOutcome outcome;
   module.monitorCycleComplete.store(false);
   modulePrint(kDebugModuleLife, "mon: >>MONITOR BRIVO START<<\n");
-  bool needUpdate = false;
   HandledNames handled;
   for (DeviceRecord* device = module.devicesAccepted.load() ? module.deviceList.load() : nullptr;
        device != nullptr && module.running.load(); device = device->next) {
@@ -161,7 +162,7 @@ CycleOutcome runMonitorCycle() {
       if (state == nullptr) continue;
       GatePass pass(module.gate, GateMode::kRead);
       if (!pass.entered()) break;
-      if (runPairPass(device, item, state)) needUpdate = true;
+      if (updateAfterPass(runPairPass(device, item, state))) ++outcome.statusUpdates;
       continue;
     }
     noteClaim(item);
@@ -172,12 +173,10 @@ CycleOutcome runMonitorCycle() {
     if (path == nullptr || state == nullptr) continue;
     GatePass pass(module.gate, GateMode::kRead);
     if (!pass.entered()) break;
-    if (runPairPass(path, chosen, state)) needUpdate = true;
+    if (updateAfterPass(runPairPass(path, chosen, state))) ++outcome.statusUpdates;
     ++outcome.pairsPolled;
   }
-  // One update at the end of the cycle serves every pass that asked for it.
-  const bool requested = module.statusUpdateRequested.exchange(false);
-  if (module.running.load() && (requested || needUpdate)) outcome.statusUpdated = updateAndSave();
+  outcome.statusUpdated = outcome.statusUpdates > 0;
   module.monitorCycleComplete.store(true);
   return outcome;
 }

@@ -3,8 +3,8 @@
 // paths lead to it and at most 40 pairs per cycle. Each pair's pass runs under the admission gate
 // as a reader: it identifies a pair whose first read failed ("BrivoNotRead"), reads both event
 // logs and records the new events (events/module_events.h), and watches the enclosures
-// (enclosure_watch.h). When a pass saw something new, or failure counting asked for it, the
-// cycle ends with a global status update (every pair's solution status, solution_status.h) and
+// (enclosure_watch.h). When a pass saw something new, or failure counting asked for it, that
+// pass ends with a global status update (every pair's solution status, solution_status.h) and
 // writes mods/Brivo/BrivoConfigurations.db with the event bookmarks. A claim that changed
 // (module status) marks the monitor page for reloading.
 //
@@ -38,6 +38,7 @@ void stopMonitor();
 
 struct CycleOutcome {
   int pairsPolled = 0;
+  int statusUpdates = 0;  // passes that ended with a global status update
   bool statusUpdated = false;
 };
 // One monitor cycle over the module's device list (clears and sets the monitor-cycle-complete

@@ -14,6 +14,7 @@
 #include "modules/brivo/brivo_test_support.h"
 #include "modules/brivo/controller_identity.h"
 #include "modules/brivo/monitor/enclosure_watch.h"
+#include "modules/brivo/monitor/solution_status.h"
 #include "modules/brivo/pair_access.h"
 
 namespace brivo::monitor {
@@ -225,6 +226,55 @@ TEST_F(MonitorTest, CyclePollsEachMonitoredPairOnceAndAtMostForty) {
   EXPECT_EQ(second.pairsPolled, 40);
   EXPECT_FALSE(second.statusUpdated) << "nothing new";
   EXPECT_FALSE(takeConfigurationChanged());
+}
+
+TEST_F(MonitorTest, APassThatSawSomethingNewUpdatesTheStatusBeforeTheNextPair) {
+  PairModel first(0x20000004CF8A0001ULL), second(0x20000004CF8A0002ULL);
+  addPath("devA", "Brivo20000004CF8A0001", first);
+  addPath("devB", "Brivo20000004CF8A0002", second);
+  moduleState().deviceList.store(list_.head());
+  moduleState().devicesAccepted.store(true);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(runMonitorCycle().statusUpdates, 2) << "first sight of each pair";
+  EXPECT_EQ(runMonitorCycle().statusUpdates, 0) << "nothing new";
+
+  // A new event on the first pair: its pass updates the status before the second pair is read.
+  auto* log = reinterpret_cast<EventLog*>(first.eventLog.data());
+  log->count = 2;
+  log->newest = static_cast<uint16_t>(log->newest + 1);
+  log->length = 16 + 2 * 24;
+  log->entries[1] = log->entries[0];
+  log->entries[1].time.minute = 11;
+  log->entries[1].time.second = 30;
+  fake_->clearSent();
+  const CycleOutcome outcome = runMonitorCycle();
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(outcome.statusUpdates, 1);
+  size_t statusRead = 0, secondPairRead = 0;
+  const auto& sent = fake_->sent();
+  for (size_t i = 0; i < sent.size(); ++i) {
+    if (statusRead == 0 && sent[i].cdb[2] == kOpReadConfiguration) statusRead = i + 1;
+    if (secondPairRead == 0 && sent[i].device == "devB" && sent[i].cdb[2] == kOpReadEventLogA)
+      secondPairRead = i + 1;
+  }
+  ASSERT_NE(statusRead, 0u);
+  ASSERT_NE(secondPairRead, 0u);
+  EXPECT_LT(statusRead, secondPairRead) << "the update does not wait for the end of the cycle";
+}
+
+TEST_F(MonitorTest, BatteryThresholdZeroIsKeptAndOnlyAnUnreadableOneIsTheDefault) {
+  const std::pair<const char*, int> cases[] = {
+      {"BatteryPercentWarning = 0\n", 0},
+      {"BatteryPercentWarning = 35\n", 35},
+      {"BatteryPercentWarning = many\n", kDefaultBatteryPercentWarning},
+      {"BatteryPercentWarning = 101\n", kDefaultBatteryPercentWarning},
+      {"ModuleLogName = Brivo\n", kDefaultBatteryPercentWarning}};
+  for (const auto& [file, threshold] : cases) {
+    moduleState().files.saveAndUnload();
+    folder_.write("mods/Brivo/BrivoSettings.ini", file);
+    moduleState().files.load();
+    EXPECT_EQ(batteryPercentWarning(), threshold) << file;
+  }
 }
 
 TEST_F(MonitorTest, APathThatDidNotAnswerAtTheStartIsIdentifiedOnceItAnswers) {

@@ -197,8 +197,6 @@ void addFinding(SolutionReport* report, CheckResult result) {
   report->checks.push_back(std::move(result));
 }
 
-bool hasDualLoops(const ControllerTraits& traits) { return traits.driveLoops >= 2; }
-
 void controllerChecks(const PairSnapshot& pair, SolutionReport* report) {
   hostPortChecks(pair, report);
   healthChecks(pair, report);

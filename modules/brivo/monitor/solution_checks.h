@@ -24,9 +24,6 @@ void enclosureChecks(const PairSnapshot& pair, SolutionReport* report);
 // Snapshot areas (overrun or invalid: Error; over a warning level: Warning).
 void snapshotChecks(const PairSnapshot& pair, SolutionReport* report);
 
-// True when the pair's drives sit on two loops (the count of the controller traits).
-bool hasDualLoops(const ControllerTraits& traits);
-
 // printf into a std::string.
 std::string printed(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -48,7 +48,7 @@ struct Pair {
     header.singleControllerMode = kOff;
     snapshot.name = "Brivo20000004CF8A1B2C";
     const uint8_t word[4] = {driveInterface, 2, static_cast<uint8_t>(0x20 | hostInterface), 0};
-    snapshot.traits = traitsFromRecord(0x81, 0, word);
+    snapshot.traits = traitsFromRecord(0x80, 0, word);  // the family whose loop count counts
     snapshot.info = info.get();
     snapshot.header = &header;
     snapshot.arrays = arrays.get();
@@ -211,8 +211,13 @@ TEST(DriveChecks, MemberStatusRebuildAndLoopPresence) {
   EXPECT_TRUE(hasKind(report, CheckKind::kDriveLoopPresence));
   EXPECT_EQ(report.checks[0].label, "ZC100000");
   const uint8_t singleLoop[4] = {kInterfaceSas, 1, 0x21, 0};
-  loops.snapshot.traits = traitsFromRecord(0x81, 0, singleLoop);
+  loops.snapshot.traits = traitsFromRecord(0x80, 0, singleLoop);
   EXPECT_EQ(loops.evaluate().status, kStatusOk) << "a single-loop pair has no second loop";
+  const uint8_t twoLoops[4] = {kInterfaceSas, 2, 0x21, 0};
+  loops.snapshot.traits = traitsFromRecord(0x81, 0, twoLoops);
+  EXPECT_EQ(loops.evaluate().status, kStatusOk) << "only family 0x80 takes its loop count for dual loops";
+  loops.snapshot.traits = traitsFromRecord(5, 0, twoLoops);
+  EXPECT_EQ(loops.evaluate().status, kStatusError) << "older family 5 has two loops";
 }
 
 TEST(SnapshotChecks, OverrunAndInvalidAreErrorsWarningLevelsWarnings) {

@@ -157,7 +157,9 @@ int batteryPercentWarning() {
   const std::string text = moduleState().files.value(PropertyTable::kSettings, kBatteryPercentWarningKey);
   char* end = nullptr;
   const long value = std::strtol(text.c_str(), &end, 10);
-  if (end == text.c_str() || value < 1 || value > 100) return kDefaultBatteryPercentWarning;
+  // 0 is a threshold like any other (no charge is below it: never warn); only a missing or
+  // unreadable value takes the default.
+  if (end == text.c_str() || value < 0 || value > 100) return kDefaultBatteryPercentWarning;
   return static_cast<int>(value);
 }
 
