@@ -145,7 +145,9 @@ int transferCommandFor(const DeviceRecord* device, const BrivoDeviceState* pair,
   std::memset(command->sense, 0, sizeof(command->sense));
   command->blockLength = kCommandBlockLength;
   command->dataIn = command->block[0] == kReadBuffer ? 1 : 0;
-  command->timeoutSeconds = kCommandTimeoutSeconds;
+  // A caller may shorten the limit (what is left of a request's own deadline), never lengthen it.
+  if (command->timeoutSeconds == 0 || command->timeoutSeconds > kCommandTimeoutSeconds)
+    command->timeoutSeconds = kCommandTimeoutSeconds;
   uint8_t& bufferId = command->block[2];
   if (command->dataIn != 0 && bufferId >= 1 && bufferId <= 5 && usesAliasBufferIds(pair))
     bufferId |= kAliasBit;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -40,6 +41,7 @@ int readInto(const PairTarget& pair, uint8_t mode, uint8_t bufferId, void* out, 
   ControllerCommand local;
   ControllerCommand* command = record != nullptr ? record : &local;
   buildCommand(command, kReadBuffer, mode, bufferId, p3, p4, p5);
+  const auto started = std::chrono::steady_clock::now();
   const int result = noted(pair, transferCommandFor(pair.device, pair.state, command, out, length), counting);
   // A path that stopped answering is not the pair: a read (which changes nothing) goes once more
   // through the best of its other paths, so the request still gets its answer. That path may have
@@ -48,7 +50,13 @@ int readInto(const PairTarget& pair, uint8_t mode, uint8_t bufferId, void* out, 
   if (result != kResultNoAnswer || counting != Counting::kCount || pair.name.empty()) return result;
   const PairTarget other = findPair(pair.name.c_str(), pair.device);
   if (!other.found()) return result;
+  // The request keeps the one command limit it had: the second path gets what the first left.
+  const auto spent =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
+  const long left = static_cast<long>(kCommandTimeoutSeconds) - static_cast<long>(spent.count());
+  if (left < 1) return result;
   buildCommand(command, kReadBuffer, mode, bufferId, p3, p4, p5);
+  command->timeoutSeconds = static_cast<uint32_t>(left);
   return noted(other, transferCommandFor(other.device, other.state, command, out, length), counting);
 }
 

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "common/variable_table.h"
 #include "modules/brivo/brivo_test_support.h"
 #include "modules/brivo/module_state.h"
@@ -93,7 +96,8 @@ TEST(PairAccessPaths, AReadThatGetsNoAnswerIsSentOnceMoreThroughTheOtherPath) {
   ASSERT_EQ(fake->sent().size(), 2u);
   EXPECT_EQ(fake->sent()[0].device, "pathA");
   EXPECT_EQ(fake->sent()[1].device, "pathB");
-  EXPECT_STREQ(findPair(kPair).device->info->deviceName, "pathB") << "the next request starts on the live path";
+  EXPECT_STREQ(findPair(kPair).device->info->deviceName, "pathB")
+      << "the next request starts on the live path";
 
   // The other path is tried even when it has failed more often: it failed during a fault it has
   // recovered from since, unused while this path answered.
@@ -116,6 +120,61 @@ TEST(PairAccessPaths, AReadThatGetsNoAnswerIsSentOnceMoreThroughTheOtherPath) {
   fake->clearSent();
   EXPECT_EQ(readConfigHeader(findPair(kPair), &read), kResultNoAnswer);
   EXPECT_EQ(fake->sent().size(), 2u) << "one more try, not a loop between two dead paths";
+  moduleState().deviceList.store(nullptr);
+}
+
+TEST(PairAccessPaths, TheSecondPathGetsOnlyWhatIsLeftOfTheRequestsLimit) {
+  testing::FakeTransportScope fake;
+  testing::RunningModule running;
+  testing::DeviceList list;
+  constexpr char kPair[] = "Brivo20000004CF8A1B2C";
+  list.hangItem(list.add("pathA"), kPair);
+  list.hangItem(list.add("pathB"), kPair);
+  moduleState().deviceList.store(list.head());
+  // The first path takes over a second before it gives up, as a path that times out does.
+  fake->answer("pathA", [](const ScsiCommand&) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    return testing::noAnswer();
+  });
+  fake->answer("pathB", testing::bufferResponder(std::vector<uint8_t>(sizeof(ConfigurationHeader), 0)));
+  ConfigurationHeader read{};
+  EXPECT_EQ(readConfigHeader(findPair(kPair), &read), kResultGood);
+  ASSERT_EQ(fake->sent().size(), 2u);
+  EXPECT_EQ(fake->sent()[0].timeoutMs, kCommandTimeoutSeconds * 1000);
+  EXPECT_EQ(fake->sent()[1].device, "pathB");
+  EXPECT_LT(fake->sent()[1].timeoutMs, kCommandTimeoutSeconds * 1000) << "not a second full limit";
+  EXPECT_GE(fake->sent()[1].timeoutMs, 1000u);
+  moduleState().deviceList.store(nullptr);
+}
+
+TEST(PairAccessReady, TheReadyWaitTriesAtMostFourTimes) {
+  testing::FakeTransportScope fake;
+  testing::RunningModule running;
+  testing::DeviceList list;
+  constexpr char kPair[] = "Brivo20000004CF8A1B2C";
+  list.hangItem(list.add("path"), kPair);
+  moduleState().deviceList.store(list.head());
+  setReadyPollSecondsForTesting(0);
+  int starts = 0;
+  bool answer = false;
+  fake->answer("path", [&](const ScsiCommand& c) {
+    ++starts;
+    return answer ? testing::goodResult(c.dataLength) : testing::checkCondition(c, 2, 4, 0);
+  });
+  EXPECT_EQ(waitUntilReady(findPair(kPair)), 2) << "the last try's result";
+  EXPECT_EQ(starts, 4) << "ten seconds in steps of three: four tries";
+  starts = 0;
+  EXPECT_EQ(waitUntilReady(findPair(kPair), 6), 2);
+  EXPECT_EQ(starts, 2);
+  starts = 0;
+  EXPECT_EQ(waitUntilReady(findPair(kPair), 600), 2);
+  EXPECT_EQ(starts, 4) << "never more than four, whatever the limit";
+  answer = true;
+  starts = 0;
+  EXPECT_EQ(waitUntilReady(findPair(kPair)), kResultGood);
+  EXPECT_EQ(starts, 1);
+  EXPECT_EQ(fake->sent().back().cdb[2], kOpConfigStart);
+  setReadyPollSecondsForTesting(3);
   moduleState().deviceList.store(nullptr);
 }
 
