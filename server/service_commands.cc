@@ -104,15 +104,6 @@ bool registerWithManager(const ServiceSetup& setup) {
   return false;
 }
 
-std::string joinParams(const std::vector<const char*>& params) {
-  std::string joined;
-  for (const char* param : params) {
-    if (!joined.empty()) joined += ' ';
-    joined += param;
-  }
-  return joined;
-}
-
 }  // namespace
 
 int installService(const ServiceSetup& setup) {
@@ -159,7 +150,8 @@ int startService(const ServiceSetup& setup, const std::vector<const char*>& para
   const std::string unit = unitFileName(serviceName());
   const bool passParams = setup.systemManaged && !params.empty();
   if (passParams) {
-    runSystemctl({"set-environment", std::string(kServiceArgsVariable) + "=" + joinParams(params)}, nullptr);
+    runSystemctl({"set-environment", std::string(kServiceArgsVariable) + "=" + encodeServiceParams(params)},
+                 nullptr);
   }
   std::printf("Starting %s.", serviceMessageName());
   std::fflush(stdout);

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -43,8 +42,7 @@ int runAsService() {
   }
   std::vector<std::string> words{serviceName()};
   if (const char* params = std::getenv(kServiceArgsVariable)) {
-    std::istringstream stream(params);
-    for (std::string word; stream >> word;) words.push_back(word);
+    for (std::string& word : decodeServiceParams(params)) words.push_back(std::move(word));
   }
   std::vector<const char*> argv;
   for (const std::string& word : words) argv.push_back(word.c_str());

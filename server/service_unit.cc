@@ -107,3 +107,53 @@ std::string errorText(int error) {
   text += number;
   return text.size() < kMaxErrorText ? text : std::string();
 }
+
+std::string encodeServiceParams(const std::vector<const char*>& params) {
+  std::string joined;
+  for (const char* param : params) {
+    if (!joined.empty()) joined += ' ';
+    for (const char* c = param; *c != '\0'; ++c) {
+      switch (*c) {
+        case ' ':
+          joined += "\\s";
+          break;
+        case '\t':
+          joined += "\\t";
+          break;
+        case '\n':
+          joined += "\\n";
+          break;
+        case '\\':
+          joined += "\\\\";
+          break;
+        default:
+          joined += *c;
+      }
+    }
+  }
+  return joined;
+}
+
+std::vector<std::string> decodeServiceParams(const std::string& text) {
+  std::vector<std::string> params;
+  std::string word;
+  bool inWord = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == ' ' || c == '\t' || c == '\n') {
+      if (inWord) params.push_back(word);
+      word.clear();
+      inWord = false;
+      continue;
+    }
+    inWord = true;
+    if (c != '\\' || i + 1 == text.size()) {
+      word += c;
+      continue;
+    }
+    const char next = text[++i];
+    word += next == 's' ? ' ' : next == 't' ? '\t' : next == 'n' ? '\n' : next;
+  }
+  if (inWord) params.push_back(word);
+  return params;
+}

@@ -9,13 +9,23 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 inline constexpr const char kDefaultUnitFolder[] = "/etc/systemd/system";
 inline constexpr const char kUnitFolderVariable[] = "KESTROVA_SYSTEMD_UNIT_DIR";
 // Set in the unit so that the service knows its name when systemd starts it without arguments.
 inline constexpr const char kServiceNameVariable[] = "KESTROVA_SERVICE_NAME";
-// Parameters of one "-start", passed through the service manager's environment (blank-separated).
+// Parameters of one "-start", passed through the service manager's environment: each parameter
+// encoded (encodeServiceParam) and the encoded words joined by single blanks, so that a parameter
+// with blanks (a debug file path) arrives as one.
 inline constexpr const char kServiceArgsVariable[] = "KESTROVA_SERVICE_ARGS";
+
+// Backslash escapes for a blank ("\s"), a tab ("\t"), a line end ("\n") and the backslash
+// itself ("\\"); every other character stays.
+std::string encodeServiceParams(const std::vector<const char*>& params);
+// The parameters of an encoded text (words of older plain texts without escapes come back as
+// they were). An unknown escape keeps its character.
+std::vector<std::string> decodeServiceParams(const std::string& text);
 
 struct ServiceSetup {
   std::string unitFolder;

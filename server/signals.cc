@@ -30,6 +30,10 @@ void handleSignal(int signalNumber) {
   ServerControl& control = serverControl();
   int notYet = 0;
   if (control.signalIntercepted.compare_exchange_strong(notYet, 1)) {
+    // In the console (-debug) Ctrl+C is the console's stop request, announced as the service
+    // command announces one.
+    if (signalNumber == SIGINT && control.debugMode.load() != 0)
+      std::printf("Stopping %s.\n", serviceMessageName());
     char text[64];
     formatFirstSignalText(signalNumber, text, sizeof text);
     std::fputs(text, stdout);

@@ -179,7 +179,7 @@ TEST_F(ServerLifecycleTest, InterruptShutsDownInOrderAndExitsZero) {
 
   server.signal(SIGINT);
   EXPECT_EQ(server.finish(), 0);
-  std::vector<std::string> texts{"SIGINT (CTLR+C)\n"};
+  std::vector<std::string> texts{"Stopping Kestrova.\n", "SIGINT (CTLR+C)\n"};
   texts.insert(texts.end(), kShutdownTexts.begin(), kShutdownTexts.end());
   expectInOrder(server.output(), texts);
   EXPECT_EQ(server.output().find("MEMORY LEAKS"), std::string::npos);
@@ -194,6 +194,8 @@ TEST_F(ServerLifecycleTest, TerminateWithNameAndDebugOptions) {
   expectInOrder(server.output(),
                 {"Debugging Other.\n", "debug code = 4011\n", "Tag printing enabled\n",
                  "main: main: Server is running\n", "SIGTERM\n", "The Server is shutdown is complete."});
+  // Only the console's Ctrl+C (SIGINT) is announced as a stop request.
+  EXPECT_EQ(server.output().find("Stopping Other."), std::string::npos);
 }
 
 TEST_F(ServerLifecycleTest, FurtherSignalsDuringShutdownAreCountedDown) {
