@@ -66,8 +66,8 @@ VariableTable answerRequest(VariableTable* request) {
   debugPrint(kRequestDebug, "cgi request - pIpAddress = %x\n",
              static_cast<unsigned>(reinterpret_cast<uintptr_t>(address)));
   if (address == nullptr) return nullptr;
-  debugPrint(kRequestDebug,
-             std::strcmp(address, "127.0.0.1") == 0 ? "cgi request - local\n" : "cgi request - not local\n");
+  // The loopback addresses of both families and the server's own addresses are this host.
+  debugPrint(kRequestDebug, isLocalAddress(address) ? "cgi request - local\n" : "cgi request - not local\n");
   if (serverControl().rescanRequested.load() != 0) return GetRescanPage(*request);
   VariableTable errorPage = nullptr;
   if (requestAdmission().verifyPassword(*request, &errorPage) == kPasswordRefused) return errorPage;
