@@ -38,23 +38,9 @@ bool hasLineBreak(const char* text) { return strpbrk(text, "\r\n") != nullptr; }
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-// True when the pair, written as "key = value", reads back as the same key and value (or, for
-// the value, at most loses blanks or quotes around it, which the reader trims by design).
-bool pairIsWritable(const char* key, const char* value) {
-  size_t keyLength = strlen(key);
-  if (keyLength == 0 || strchr(key, '=') != nullptr || hasLineBreak(key) || hasLineBreak(value)) {
-    return false;
-  }
-  if (key[0] == ' ' || key[0] == '\'' || key[0] == '\\' || isBlank(key[keyLength - 1])) {
-    return false;
-  }
-  if (keyLength >= 2 && key[0] == '"' && key[keyLength - 1] == '"') return false;
-  return strstr(key, kEndOfHashtableMarker) == nullptr && strstr(value, kEndOfHashtableMarker) == nullptr;
-}
-
 bool tableIsWritable(const char* path, VariableTable table) {
   for (VariableEntry* entry = table; entry != nullptr; entry = entry->next) {
-    if (!pairIsWritable(entry->key, entry->value)) {
+    if (!isWritableProperty(entry->key, entry->value)) {
       debugPrint(kPropertyDebugCode, "htable: writePropertyFile %s: refused key <%.64s>\n", path, entry->key);
       return false;
     }
@@ -166,6 +152,20 @@ bool replaceFile(const char* path, const std::string& text) {
 }
 
 }  // namespace
+
+// True when the pair, written as "key = value", reads back as the same key and value (or, for
+// the value, at most loses blanks or quotes around it, which the reader trims by design).
+bool isWritableProperty(const char* key, const char* value) {
+  size_t keyLength = strlen(key);
+  if (keyLength == 0 || strchr(key, '=') != nullptr || hasLineBreak(key) || hasLineBreak(value)) {
+    return false;
+  }
+  if (key[0] == ' ' || key[0] == '\'' || key[0] == '\\' || isBlank(key[keyLength - 1])) {
+    return false;
+  }
+  if (keyLength >= 2 && key[0] == '"' && key[keyLength - 1] == '"') return false;
+  return strstr(key, kEndOfHashtableMarker) == nullptr && strstr(value, kEndOfHashtableMarker) == nullptr;
+}
 
 void setPropertyFileIo(const PropertyFileIo* io) { g_io.store(io != nullptr ? io : &kSystemIo); }
 

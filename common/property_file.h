@@ -31,6 +31,12 @@ inline constexpr const char kSnmpIniHeader[] = "\\\\\\\\\\This is the SNMP confi
 inline constexpr const char kSyslogIniHeader[] = "\\\\\\\\\\This is the SYSLOG configuration file.";
 inline constexpr const char kEmptyHeader[] = "";
 
+// True when key and value, written as "key = value", read back as the same pair (the value at
+// most without blanks or quotes around it): no line break, no '=' in the key, a key that starts
+// with neither a blank, a quote nor a backslash, and no end-of-table marker. writePropertyFile
+// refuses a table holding any other pair.
+bool isWritableProperty(const char* key, const char* value);
+
 // New table from the file (its lines in reverse order), or null when the file is missing or
 // holds no pairs. Caller frees.
 VariableTable readPropertyFile(const char* path);

@@ -145,7 +145,11 @@ int writeProblemInfo(VariableTable request, const char* timeText, const char* lo
   TableOwner problem;
   for (VariableEntry* entry = request; entry != nullptr; entry = entry->next) {
     if (isLeftOut(entry->key)) continue;
-    addVariable(problem.address(), entry->key, escapeToOneLine(entry->value).c_str());
+    // A key the file cannot hold (a form field named with a leading blank, quote or backslash)
+    // is left out: refusing the whole file would lose the customer's own text with it.
+    const std::string value = escapeToOneLine(entry->value);
+    if (!isWritableProperty(entry->key, value.c_str())) continue;
+    addVariable(problem.address(), entry->key, value.c_str());
   }
   for (const char* field : kCustomerFields) {
     const char* value = getVariable(request, field);

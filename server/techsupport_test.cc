@@ -172,6 +172,24 @@ TEST_F(GatherInformationTest, WritesProblemFileSnapshotsAndArchive) {
   EXPECT_NE(archive.find("aServerPing.Info\n"), std::string::npos);
 }
 
+TEST_F(GatherInformationTest, KeysTheFileCannotHoldAreLeftOutAndTheProblemStays) {
+  TableOwner request;
+  addVariable(request.address(), "method", "GatherInformation");
+  addVariable(request.address(), "Problem", "the disks are gone");
+  addVariable(request.address(), " Lead", "blank");
+  addVariable(request.address(), "'quoted", "q");
+  addVariable(request.address(), "\\back", "b");
+  addVariable(request.address(), "Good", "kept");
+  TableOwner reply(GatherInformation(request.get()));
+  ASSERT_NE(getVariable(reply.get(), "ExportText"), nullptr);
+  const std::string problem = readBytes("Information/Problem.Info");
+  EXPECT_NE(problem.find("Problem = the disks are gone\n"), std::string::npos) << problem;
+  EXPECT_NE(problem.find("Good = kept\n"), std::string::npos) << problem;
+  EXPECT_EQ(problem.find("blank"), std::string::npos) << problem;
+  EXPECT_EQ(problem.find("quoted"), std::string::npos) << problem;
+  EXPECT_EQ(problem.find("back"), std::string::npos) << problem;
+}
+
 TEST_F(GatherInformationTest, SecondRunWhileOneIsGoingOnIsRefused) {
   {
     std::lock_guard<std::mutex> lock(gGateLock);
