@@ -11,7 +11,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -200,6 +202,41 @@ TEST_F(MainLoopTest, TwentyRestartsLeaveNothingBehind) {
   EXPECT_LE(after.threads, before.threads);
   EXPECT_LE(after.descriptors, before.descriptors);
   EXPECT_LE(after.sharedMemory, before.sharedMemory);
+}
+
+TEST_F(MainLoopTest, MissingSettingsStartAndRestartEventsAndTheLeakBanner) {
+  for (const char* file : {"db/email.ini", "db/snmp.ini", "db/syslog.ini", "db/server.ini", "db/IP.db"})
+    fs::remove(file);
+  ::testing::internal::CaptureStdout();
+  startServer();
+  ASSERT_TRUE(waitFor([] { return gStartedPasses.load() == 1; }));
+  restartOnce();
+  shutdownServer();
+  server_.join();
+  const std::string output = ::testing::internal::GetCapturedStdout();
+  size_t at = 0;
+  for (const char* what : {"email", "snmp", "syslog", "server", "IP settings"}) {
+    const std::string line =
+        std::string("logServerError: Unable to open ") + what + " property file (or it is empty)\n";
+    const size_t found = output.find(line, at);
+    ASSERT_NE(found, std::string::npos) << line << output;
+    at = found + line.size();
+  }
+  // The banner belongs to the restart only: once, before the second start.
+  const size_t banner =
+      output.find(" ********* MEMORY LEAKS ***********\n ********* ************ ***********\n");
+  ASSERT_NE(banner, std::string::npos) << output;
+  EXPECT_EQ(output.find("MEMORY LEAKS", banner + 20), std::string::npos);
+  EXPECT_LT(output.find("The Server is shutdown is complete."), banner);
+  // The three life events reach the event log.
+  std::string log;
+  waitFor([&] {
+    std::ifstream in("db/ServerLog.log");
+    log.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return log.find("(Event ID: 0x102)", log.find("(Event ID: 0x102)") + 1) != std::string::npos;
+  });
+  for (const char* id : {"(Event ID: 0x101)", "(Event ID: 0x102)", "(Event ID: 0x103)"})
+    EXPECT_NE(log.find(id), std::string::npos) << id << "\n" << log;
 }
 
 TEST_F(MainLoopTest, CgiStartFailureShutsDownAtOnce) {
