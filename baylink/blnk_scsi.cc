@@ -41,6 +41,8 @@ void traceCdb(const uint8_t* cdb, int length, int bufferLength) {
   }
   ShowDebug(text.c_str());
   blnkTrace(" SCSI_ExecuteCommandSG - BuffLen=%d ", bufferLength);
+  // Level 2 adds the command header itself as a hexadecimal dump.
+  if (iDebugMode == 2) ASCIIHexDebugDumpToPrintF(cdb, length);
 }
 
 // Result of one attempt: 0 success, the sense key, or -1 when nothing (or no sense) came back.
@@ -99,6 +101,8 @@ extern "C" int SCSI_ExecuteCommand(int direction, unsigned char* cdb, int cdbLen
               outcome.issued ? "done" : "not issued", key, blnkSenseKeyText(key),
               blnkSenseAsc(outcome.sense, outcome.senseLength),
               blnkSenseAscq(outcome.sense, outcome.senseLength), blnkCategoryName(category));
+    if (iDebugMode == 2 && outcome.senseLength > 0)
+      ASCIIHexDebugDumpToPrintF(outcome.sense, outcome.senseLength);
     bool retry = !outcome.issued || (result != 0 && (key == kSenseNotReady || key == kSenseUnitAttention));
     if (!retry) break;
   }

@@ -8,7 +8,11 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
+#include "baylink/blnk_debug.h"
 #include "baylink/blnk_internal.h"
 #include "baylink/blnk_sg_category.h"
 #include "baylink/linux/blnk_sg_device.h"
@@ -174,6 +178,36 @@ TEST_F(SgTest, RequestHeaderAndRetryRule) {
   EXPECT_EQ(SCSI_ExecuteCommand(3, tur, 6, nullptr, 0, nullptr), 0);
   EXPECT_EQ(headers[0].dxfer_direction, SG_DXFER_NONE);
   EXPECT_EQ(SCSI_ExecuteCommand(3, tur, 17, nullptr, 0, nullptr), -1);
+}
+
+TEST_F(SgTest, LevelTwoDumpsTheCommandAndSenseHeadersIntoTheDebugFile) {
+  namespace fs = std::filesystem;
+  std::string pattern = (fs::temp_directory_path() / "blnk-sg-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  const fs::path previous = fs::current_path();
+  fs::current_path(pattern);
+  const int level = iDebugMode;
+  ASSERT_EQ(SCSI_OpenDevice("/dev/sg0"), 1);
+  unsigned char buffer[64];
+  auto debugText = [] {
+    std::ifstream in(kBlnkDebugFile);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  iDebugMode = 1;
+  script = {senseReply(5, 0x24)};
+  EXPECT_EQ(read(buffer, 64), 5);
+  const std::string messages = debugText();
+  EXPECT_NE(messages.find("SCSI_ExecuteCommandSG - CDB:"), std::string::npos) << messages;
+  EXPECT_EQ(messages.find("0000: 1C 01 02 00 40 00"), std::string::npos) << "level 1 has no dumps";
+  iDebugMode = 2;
+  script = {senseReply(5, 0x24)};
+  EXPECT_EQ(read(buffer, 64), 5);
+  const std::string dumps = debugText();
+  iDebugMode = level;
+  fs::current_path(previous);
+  fs::remove_all(pattern);
+  EXPECT_NE(dumps.find("0000: 1C 01 02 00 40 00"), std::string::npos) << dumps;
+  EXPECT_NE(dumps.find("0000: 70 00 05 00"), std::string::npos) << "the sense header too";
 }
 
 TEST(SgCategories, FollowTheGenericUtilities) {
