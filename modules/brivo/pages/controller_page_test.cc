@@ -89,6 +89,33 @@ TEST_F(ControllerPage, UnreadableHeaderAddsItsResultAndDisablesTheLogActions) {
   EXPECT_EQ(keys["ControllerLoop"], "0");
 }
 
+TEST_F(ControllerPage, LayoutAndCapabilityFlags) {
+  auto keys = run(getControllerInformationMethod, requestFor({}));
+  EXPECT_EQ(keys["IsAbleToShowLoopStatus"], "true");
+  EXPECT_EQ(keys["FlashDiskIoEnabled"], "false") << "no controller reports the feature";
+  EXPECT_EQ(keys["ControllersPlacedLeftRight"], "false");
+  EXPECT_EQ(keys["DifferentNodeNameOnHostPorts"], "false");
+
+  // U320 SCSI hosts with firmware up to 0x02052236 cannot show loop status; type 9 is drawn side by
+  // side; the disk I/O feature and the header's node-name byte show.
+  setInterfaces(kInterfaceSas, kHostInterfaceScsi, 2);
+  state_->controllerType = 9;
+  pair_.info.controllers[0].firmwareLevel = 0x02052236;
+  pair_.info.controllers[1].features = kFeatureDiskIoFirmware;
+  pair_.config->header.differentNodeNames = kOn;
+  keys = run(getControllerInformationMethod, requestFor({}));
+  EXPECT_EQ(keys["IsAbleToShowLoopStatus"], "false");
+  EXPECT_EQ(keys["FlashDiskIoEnabled"], "true");
+  EXPECT_EQ(keys["ControllersPlacedLeftRight"], "true");
+  EXPECT_EQ(keys["DifferentNodeNameOnHostPorts"], "true");
+  pair_.info.controllers[0].firmwareLevel = 0x02052237;
+  keys = run(getControllerInformationMethod, requestFor({}));
+  EXPECT_EQ(keys["IsAbleToShowLoopStatus"], "true") << "a newer firmware shows it";
+  pair_.info.stateA = pair_.info.stateB = kOff;
+  keys = run(getControllerInformationMethod, requestFor({}));
+  EXPECT_NE(keys["FlashDiskIoEnabled"], "true") << "needs a valid controller";
+}
+
 TEST_F(ControllerPage, PairNamedBySolutionNumber) {
   auto keys = run(getControllerInformationMethod, requestFor({{"StorageSolution", "1"}}, nullptr));
   EXPECT_EQ(keys["ModDeviceName"], testing::kTestPair);
