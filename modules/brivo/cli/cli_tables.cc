@@ -326,7 +326,8 @@ constexpr CommandEntry kDriveCommands[] = {
      "Makes disks global hotspares, hotspares dedicated to one Array, or free disks."},
     {"upgrade", "upg", driveUpgrade, kDriveUpgrade,
      "Upgrades the firmware of disks with the file named with --sfile. Exactly one of -di, -all, -inactive, "
-     "-oldrev and -inactold chooses the disks."},
+     "-oldrev and -inactold chooses the disks. The file names the disk model it is for; disks of another "
+     "model are never upgraded, and a file that names no model is refused."},
 };
 
 // ---- enclosure ----
