@@ -126,6 +126,12 @@ TEST_F(RouterTest, ModuleRequestsNameTheModuleAndTabPagesGetTabs) {
     EXPECT_EQ(values["Module0ModuleName"], "TestModule");
     EXPECT_EQ(values["Module0ModuleImage"], "/TestModule/images/tabActive.gif");
   }
+  // The router reads the method again after the module: a module that turned the request into
+  // its monitor page gets the tabs of one.
+  TableOwner rewritten = request({{"module", "TestModule"}, {"method", "RewriteToGetMonitor"}});
+  TableOwner rewrittenReply(routeRequest(rewritten.get()));
+  EXPECT_EQ(mapOf(rewrittenReply.get())["Module0ModuleName"], "TestModule");
+  EXPECT_STREQ(getVariable(rewritten.get(), "method"), "GetMonitor");
   // Other pages of a module carry its name but no tabs.
   TableOwner req = request({{"module", "TestModule"}, {"method", "Echo"}, {"x", "y"}});
   TableOwner reply(routeRequest(req.get()));

@@ -2,7 +2,8 @@
 // trace the tests can see (marker files in the module's own folder, answers to methods), and
 // methods that call each server service the tests check.
 //
-// Methods ("method" key, exact): Echo, GetMainPage, GetMonitor, SetStatus ("status"),
+// Methods ("method" key, exact): Echo, GetMainPage, GetMonitor, RewriteToGetMonitor (answers the
+// monitor page and rewrites the request's method to say so), SetStatus ("status"),
 // RaiseEvent ("device", "message", "level", "eventId"; "repeat" raises that many, at most 1000, the
 // message then numbered), DispatchEvent (same keys but "repeat"), DebugPrint
 // ("code", "text"), ServerRequest ("code"), TakeDeviceControl (the request is passed on),
@@ -200,6 +201,13 @@ KESTROVA_MODULE_EXPORT VariableTable getValuesForParametersFromMod(VariableTable
     return reply;
   }
   if (std::strcmp(method, "GetMainPage") == 0 || std::strcmp(method, "GetMonitor") == 0) return page(method);
+  if (std::strcmp(method, "RewriteToGetMonitor") == 0) {
+    // A module that answers one page with another rewrites the request's method in place.
+    for (VariableEntry* e = request; e != nullptr; e = e->next) {
+      if (std::strcmp(e->key, "method") == 0) std::strcpy(e->value, "GetMonitor");
+    }
+    return page("GetMonitor");
+  }
   if (std::strcmp(method, "SetStatus") == 0) {
     g_status.store(numberOf(request, "status"));
     return withResult(nullptr, 0);
