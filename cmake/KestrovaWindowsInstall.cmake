@@ -1,0 +1,1 @@
+# Install rules of the Windows tree.
