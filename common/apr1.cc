@@ -1,52 +1,18 @@
-// The "$apr1$" hash on OpenSSL's MD5; see apr1.h.
+// The "$apr1$" hash over the platform's MD5 (md5.h); see apr1.h.
 #include "common/apr1.h"
-
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <array>
-#include <memory>
+
+#include "common/md5.h"
 
 namespace {
 
-using Digest = std::array<unsigned char, 16>;
-
-struct MdDeleter {
-  void operator()(EVP_MD* md) const { EVP_MD_free(md); }
-};
-struct CtxDeleter {
-  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
-
-// MD5 fetched once per process: an implicit fetch on every one of the thousand rounds would
-// cost more than the digests themselves.
-const EVP_MD* md5() {
-  static const std::unique_ptr<EVP_MD, MdDeleter> md(EVP_MD_fetch(nullptr, "MD5", nullptr));
-  return md.get();
-}
-
-// One MD5 computation at a time over a reused context.
-class Md5 {
- public:
-  Md5() : ctx_(EVP_MD_CTX_new()) {}
-  bool ok() const { return ctx_ != nullptr && md5() != nullptr; }
-  void begin() { EVP_DigestInit_ex(ctx_.get(), md5(), nullptr); }
-  void add(std::string_view bytes) { EVP_DigestUpdate(ctx_.get(), bytes.data(), bytes.size()); }
-  void add(const Digest& digest, size_t count = 16) { EVP_DigestUpdate(ctx_.get(), digest.data(), count); }
-  Digest end() {
-    Digest digest{};
-    unsigned int size = 0;
-    EVP_DigestFinal_ex(ctx_.get(), digest.data(), &size);
-    return digest;
-  }
-
- private:
-  std::unique_ptr<EVP_MD_CTX, CtxDeleter> ctx_;
-};
+using Digest = Md5Digest;
 
 // Appends count characters of the hash alphabet, lowest six bits first.
-void appendBase64(std::string* out, unsigned long value, int count) {
+// 64-bit: a salt takes 48 bits, more than a Windows long holds.
+void appendBase64(std::string* out, uint64_t value, int count) {
   while (count-- > 0) {
     *out += kApr1Alphabet[value & 0x3f];
     value >>= 6;
@@ -115,7 +81,7 @@ std::string apr1Hash(std::string_view password, std::string_view salt) {
   for (const auto& g : kGroups) {
     appendBase64(
         &out,
-        (static_cast<unsigned long>(d[g[0]]) << 16) | (static_cast<unsigned long>(d[g[1]]) << 8) | d[g[2]],
+        (static_cast<uint64_t>(d[g[0]]) << 16) | (static_cast<uint64_t>(d[g[1]]) << 8) | d[g[2]],
         4);
   }
   appendBase64(&out, d[11], 2);
@@ -124,7 +90,7 @@ std::string apr1Hash(std::string_view password, std::string_view salt) {
 
 std::string apr1Salt(uint64_t bits) {
   std::string salt;
-  appendBase64(&salt, static_cast<unsigned long>(bits & 0xffffffffffffULL),
+  appendBase64(&salt, bits & 0xffffffffffffULL,
                static_cast<int>(kApr1MaxSaltLength));
   return salt;
 }
@@ -137,5 +103,5 @@ bool apr1Verify(std::string_view password, std::string_view stored) {
   if (dollar == std::string_view::npos || dollar > kApr1MaxSaltLength) return false;
   const std::string computed = apr1Hash(password, rest.substr(0, dollar));
   if (computed.empty() || computed.size() != stored.size()) return false;
-  return CRYPTO_memcmp(computed.data(), stored.data(), computed.size()) == 0;
+  return constantTimeEqual(computed.data(), stored.data(), computed.size());
 }

@@ -1,6 +1,6 @@
 // The "$apr1$" password hash (the Apache variant of the MD5-based crypt): the format of
 // db/password.web. The web front end verifies logins with it; the server verifies the
-// verification password and writes new hashes with it (password_file.cc). MD5 comes from OpenSSL.
+// verification password and writes new hashes with it (password_file.cc). MD5 comes from the platform (md5.h).
 //
 // Thread safety: every function is safe to call from any thread at any time.
 #pragma once

@@ -63,7 +63,8 @@ void resetLocked() {
 FILE* openOutput(const DebugOptions& options, bool* toFile) {
   *toFile = false;
   if (!options.haveFileName) return stdout;
-  FILE* file = std::fopen(options.fileName.c_str(), "w");
+  // Binary: the same bytes on every platform (no line-end translation on Windows).
+  FILE* file = std::fopen(options.fileName.c_str(), "wb");
   if (file == nullptr) {
     std::printf("ERROR: debug file <%s> failed to open for write. Using stdout.\n", options.fileName.c_str());
     return stdout;

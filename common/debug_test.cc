@@ -274,11 +274,11 @@ TEST_F(DebugPrintTest, CopyDebugFile) {
   initWith({"1011", "-f", log_});
   debugPrint(0x1011, "copied line\n");
   const fs::path copy = dir_ / "DebugPrint.log";
-  EXPECT_EQ(copyDebugFile(copy.c_str()), 0);
+  EXPECT_EQ(copyDebugFile(copy.string().c_str()), 0);
   EXPECT_EQ(readFile(copy), "copied line\n");
-  EXPECT_NE(copyDebugFile((dir_ / "missing" / "x.log").c_str()), 0);
+  EXPECT_NE(copyDebugFile((dir_ / "missing" / "x.log").string().c_str()), 0);
   initWith({"1011"});
-  EXPECT_NE(copyDebugFile((dir_ / "other.log").c_str()), 0);  // output is stdout: nothing to copy
+  EXPECT_NE(copyDebugFile((dir_ / "other.log").string().c_str()), 0);  // output is stdout: nothing to copy
   EXPECT_FALSE(fs::exists(dir_ / "other.log"));
 }
 

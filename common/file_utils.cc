@@ -11,6 +11,13 @@ int copyFile(const char* source, const char* destination) {
   std::error_code error;
   if (!fs::is_regular_file(source, error)) return 1;
   fs::copy_file(source, destination, fs::copy_options::overwrite_existing, error);
+  // Some C++ libraries (mingw-w64's) refuse to overwrite an existing file all the same: the
+  // regular file in the way is removed and the copy made anew.
+  std::error_code ignored;
+  if (error == std::errc::file_exists && fs::is_regular_file(fs::symlink_status(destination, ignored))) {
+    error.clear();
+    if (fs::remove(destination, error)) fs::copy_file(source, destination, error);
+  }
   return error ? 1 : 0;
 }
 

@@ -15,7 +15,12 @@ namespace fs = std::filesystem;
 TEST(FileUtilsTest, CopyReplacesDestinationAndKeepsNamesLiteral) {
   TestFolder folder;
   const std::string source = folder.file("a b; echo $(x) & c.txt");
+#ifdef _WIN32
+  // '*' cannot be part of a Windows file name; cmd.exe's own specials stand in for it.
+  const std::string destination = folder.file("copy %PATH% ^ !x!.log");
+#else
   const std::string destination = folder.file("copy *.log");
+#endif
   writeBytes(source, std::string("line 1\nline\0 2\n", 15));
   writeBytes(destination, "old content that is longer than the new one\n");
   EXPECT_EQ(copyFile(source.c_str(), destination.c_str()), 0);
@@ -40,8 +45,10 @@ TEST(FileUtilsTest, RemoveFolderRemovesTreeButNotLinkTargets) {
   fs::create_directories(tree + "/sub/deeper");
   writeBytes(tree + "/sub/deeper/file.txt", "x");
   writeBytes(folder.file("outside.txt"), "must survive");
-  fs::create_symlink(folder.file("outside.txt"), tree + "/link");
-  fs::create_directory_symlink(folder.path(), tree + "/sub/loop");
+  std::error_code linkError;
+  fs::create_symlink(folder.file("outside.txt"), tree + "/link", linkError);
+  if (!linkError) fs::create_directory_symlink(folder.path(), tree + "/sub/loop", linkError);
+  if (linkError) GTEST_SKIP() << "this system makes no symbolic links here: " << linkError.message();
   EXPECT_EQ(removeFolder(tree.c_str()), 0);
   EXPECT_FALSE(fs::exists(tree));
   EXPECT_EQ(readBytes(folder.file("outside.txt")), "must survive");

@@ -8,10 +8,7 @@
 // Thread safety: no state of its own apart from the test seam (property_file_io.h).
 #include "common/property_file.h"
 
-#include <fcntl.h>
 #include <libgen.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -23,6 +20,7 @@
 #include <thread>
 
 #include "common/debug.h"
+#include "common/file_platform.h"
 #include "common/property_file_io.h"
 
 namespace {
@@ -30,7 +28,7 @@ namespace {
 // htable subsystem, Server module, level 4: file faults worth a line when asked for.
 constexpr uint32_t kPropertyDebugCode = 0x10014;
 
-const PropertyFileIo kSystemIo = {::write, ::fsync};
+const PropertyFileIo kSystemIo = {writeFile, syncFile};
 std::atomic<const PropertyFileIo*> g_io{&kSystemIo};
 std::atomic<unsigned> g_tempCounter{0};
 
@@ -50,19 +48,12 @@ bool tableIsWritable(const char* path, VariableTable table) {
 
 // Header and table text, exactly as they go to disk.
 bool composeText(const char* header, VariableTable table, std::string* text) {
-  char* buffer = nullptr;
-  size_t size = 0;
-  FILE* stream = open_memstream(&buffer, &size);
-  if (stream == nullptr) return false;
+  text->clear();
   if (header != nullptr) {
-    fputc('\0', stream);
-    fprintf(stream, "\n'%s\n", header);
+    text->push_back('\0');
+    text->append("\n'").append(header).append("\n");
   }
-  bool ok = writeVariableTableText(table, stream) && ferror(stream) == 0;
-  ok = (fclose(stream) == 0) && ok;
-  if (ok) text->assign(buffer, size);
-  free(buffer);
-  return ok;
+  return formatVariableTableText(table, text);
 }
 
 bool writeAll(int fd, const std::string& text) {
@@ -94,24 +85,12 @@ std::string baseNameOf(const char* path) {
 // or -1.
 int createTempFile(const std::string& folder, const std::string& base, std::string* name) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    *name = folder + "/." + base + "." + std::to_string(getpid()) + "." +
+    *name = folder + "/." + base + "." + std::to_string(currentProcessId()) + "." +
             std::to_string(g_tempCounter.fetch_add(1)) + ".tmp";
-    int fd = open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = createExclusiveFile(name->c_str());
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
-}
-
-// Flushes the folder entry of a rename. Some file systems cannot sync a folder; the new file is
-// in place either way, so this only reports.
-void syncFolder(const std::string& folder) {
-  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  if (fsync(fd) != 0 && errno != EINVAL) {
-    debugPrint(kPropertyDebugCode, "htable: writePropertyFile: fsync %s: %s\n", folder.c_str(),
-               strerror(errno));
-  }
-  close(fd);
 }
 
 // Replaces path with text. On any failure the old file is untouched and the temporary removed.
@@ -124,8 +103,7 @@ bool replaceFile(const char* path, const std::string& text) {
     return false;
   }
   const char* step = nullptr;
-  struct stat old;
-  if (stat(path, &old) == 0 && S_ISREG(old.st_mode) && fchmod(fd, old.st_mode & 07777) != 0) {
+  if (!copyFileMode(path, fd)) {
     step = "chmod";
   } else if (!writeAll(fd, text)) {
     step = "write";
@@ -133,16 +111,16 @@ bool replaceFile(const char* path, const std::string& text) {
     step = "fsync";
   }
   int savedErrno = errno;
-  if (close(fd) != 0 && step == nullptr) {
+  if (closeFile(fd) != 0 && step == nullptr) {
     step = "close";
     savedErrno = errno;
   }
-  if (step == nullptr && rename(temp.c_str(), path) != 0) {
+  if (step == nullptr && !moveFileOver(temp.c_str(), path)) {
     step = "rename";
     savedErrno = errno;
   }
   if (step != nullptr) {
-    unlink(temp.c_str());
+    remove(temp.c_str());
     debugPrint(kPropertyDebugCode, "htable: writePropertyFile %s: %s: %s\n", path, step,
                strerror(savedErrno));
     return false;

@@ -26,7 +26,7 @@ constexpr int kDumpValueCut = 512;
 constexpr int kTextLineBuffer = 500;
 
 // Guards the links and the contents of every table of this binary.
-constinit std::mutex gTableLock;
+std::mutex gTableLock;
 
 using Guard = std::lock_guard<std::mutex>;
 
@@ -410,6 +410,20 @@ char* trimField(char* text) {
 
 }  // namespace
 
+bool formatVariableTableText(VariableTable table, std::string* out) {
+  VariableTable copy;
+  if (out == nullptr || !snapshotInOrder(table, &copy)) return false;
+  std::string text;
+  for (const VariableEntry* e = copy; e != nullptr; e = e->next) {
+    text.append(e->key != nullptr ? e->key : "").append(" = ").append(e->value != nullptr ? e->value : "");
+    text += '\n';
+  }
+  freeChain(copy);
+  text.append(kEndOfHashtableMarker).append("\n");
+  out->append(text);
+  return true;
+}
+
 bool writeVariableTableText(VariableTable table, FILE* stream) {
   if (stream == nullptr) return false;
   VariableTable copy;
@@ -423,7 +437,10 @@ bool writeVariableTableText(VariableTable table, FILE* stream) {
   // The marker is written even after a failed line, so that a reader of a stream that recovers
   // never runs into the next table.
   bool markerOk = std::fprintf(stream, "%s\n", kEndOfHashtableMarker) >= 0;
-  return ok && markerOk;
+  // Some C runtimes (Windows') report a stream that cannot be written only when its buffer is
+  // flushed.
+  const bool flushed = std::fflush(stream) == 0 && std::ferror(stream) == 0;
+  return ok && markerOk && flushed;
 }
 
 VariableTable readVariableTableText(FILE* stream) {

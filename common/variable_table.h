@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 extern "C" {
 
@@ -90,6 +91,8 @@ VariableTable deserializeVariableTableBounded(const char* buffer, size_t size);
 // Writes one "key = value" line per entry in list order, then the marker line. Returns false when
 // the stream is null or a write failed (the lines after a failed one are not attempted).
 bool writeVariableTableText(VariableTable table, FILE* stream);
+// The same text appended to *out. False (and *out unchanged) when the table cannot be copied.
+bool formatVariableTableText(VariableTable table, std::string* out);
 // New table from the text form, up to end of file or the marker line, so that the next call
 // reads the next table of the stream. Lines are read 499 characters at a time: a longer line is
 // taken as several lines. Comment lines start with ' or a backslash; lines without "=" are

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cinttypes>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -357,8 +358,8 @@ TEST(VariableTableTest, DumpListings) {
   std::string out = testing::internal::GetCapturedStdout();
   char expected[200];
   const VariableEntry* e = small.get();
-  snprintf(expected, sizeof(expected), "%08lx %08lx<key>=%08lx<val>\n", reinterpret_cast<unsigned long>(e),
-           reinterpret_cast<unsigned long>(e->key), reinterpret_cast<unsigned long>(e->value));
+  snprintf(expected, sizeof(expected), "%08" PRIxPTR " %08" PRIxPTR "<key>=%08" PRIxPTR "<val>\n",
+           reinterpret_cast<uintptr_t>(e), reinterpret_cast<uintptr_t>(e->key), reinterpret_cast<uintptr_t>(e->value));
   EXPECT_NE(out.find(expected), std::string::npos) << out;
 }
 

@@ -334,3 +334,7 @@ ScsiResult classifySgIoResult(const sg_io_hdr_t& header, int ioctlResult, int io
     result.senseLength = 0;
   return result;
 }
+
+std::pair<std::string, std::unique_ptr<ScsiTransport>> makeNativeScsiTransport() {
+  return {"/dev/", makeLinuxScsiTransport(LinuxScsiOps{})};
+}

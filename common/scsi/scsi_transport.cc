@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "common/scsi/scsi_linux.h"
 #include "common/scsi/scsi_sim.h"
 
 const char* scsiOutcomeName(ScsiOutcome outcome) {
@@ -158,7 +157,7 @@ class ScsiSystemHolder : public ScsiTransport {
       auto sim = std::make_unique<SimScsiTransport>(mergedSockets());
       sim_ = sim.get();
       std::vector<std::pair<std::string, std::unique_ptr<ScsiTransport>>> backEnds;
-      backEnds.emplace_back("/dev/", makeLinuxScsiTransport(LinuxScsiOps{}));
+      backEnds.push_back(makeNativeScsiTransport());
       backEnds.emplace_back("sim:", std::move(sim));
       transport_ = makeCombinedScsiTransport(std::move(backEnds));
     }

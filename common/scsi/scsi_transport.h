@@ -2,9 +2,11 @@
 // tables with inquiry data, device names with their SCSI addresses, transfer limits) and the
 // pass-through that the RAID module and the enclosure code use to send a CDB.
 //
-// Back ends, one file each: scsi_linux.cc (sysfs and SG_IO on /dev/sgN) and scsi_sim.cc (the
-// raidsim simulator over a Unix socket). The process-wide transport (scsiSystem) combines them and
-// picks the back end of a device name by its prefix: "sim:" for the simulator, "/dev/" for Linux.
+// Back ends, one file each: scsi_linux.cc (sysfs and SG_IO on /dev/sgN), scsi_win.cc (the SCSI
+// port interface: adapters \\.\SCSIn:, IOCTL_SCSI_PASS_THROUGH_DIRECT) and scsi_sim.cc (the raidsim
+// simulator over a Unix socket or TCP). The process-wide transport (scsiSystem) combines the
+// host's back end with the simulator and picks the back end of a device name by its prefix:
+// "sim:" for the simulator, "/dev/" on Linux, "\\.\" on Windows.
 //
 // Port numbers: each back end numbers its adapters from 0; the combined transport gives every
 // adapter a port of its own by placing the back ends one after the other (Linux hosts first).
@@ -20,6 +22,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 inline constexpr size_t kScsiInquiryBytes = 96;
@@ -120,6 +123,10 @@ ScsiResult validateScsiCommand(const ScsiCommand& command);
 // Combines back ends; each back end serves the names starting with its prefix.
 std::unique_ptr<ScsiTransport> makeCombinedScsiTransport(
     std::vector<std::pair<std::string, std::unique_ptr<ScsiTransport>>> backEnds);
+
+// The host's own back end with the prefix of its device names: "/dev/" on Linux (scsi_linux.cc),
+// "\\.\" on Windows (scsi_win.cc).
+std::pair<std::string, std::unique_ptr<ScsiTransport>> makeNativeScsiTransport();
 
 // ---- The process-wide transport ----
 

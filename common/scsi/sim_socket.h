@@ -1,6 +1,8 @@
-// Frame transport over Unix stream sockets for the simulator protocol (sim/sim_protocol.h): an
-// owned descriptor, connecting, and reading/writing whole frames against a deadline. Used by the
-// simulator back end of the SCSI layer (client side) and by raidsim (server side).
+// Frame transport over Unix stream sockets or TCP (sim_address.h) for the simulator protocol
+// (sim/sim_protocol.h): an owned descriptor, connecting, and reading/writing whole frames against
+// a deadline. Used by the simulator back end of the SCSI layer (client side) and by raidsim
+// (server side). Back ends: sim_socket_posix.cc, sim_socket_win.cc (Winsock, TCP only; a socket
+// handle is kept in the int: Windows socket handles are small kernel handle values).
 //
 // Every call waits with poll() and gives up at its deadline, so a dead or hung peer never blocks
 // a caller past it. Writes use MSG_NOSIGNAL: a closed peer is an error, not a SIGPIPE.
@@ -52,7 +54,8 @@ enum class SimIo {
   kBadFrame,  // the bytes are not a valid frame
 };
 
-// Connects to the socket at path (non-blocking, cloexec). Returns an invalid fd on failure and
+// Connects to the socket at path, or to the TCP listener "tcp:A.B.C.D:PORT" (non-blocking,
+// cloexec; a TCP connect waits at most 5 s). Returns an invalid fd on failure and
 // sets *error to the errno.
 UniqueFd connectSimSocket(const std::string& path, int* error);
 

@@ -1,7 +1,10 @@
-// Frame transport over Unix stream sockets; see sim_socket.h.
+// Frame transport over Unix stream sockets and TCP (POSIX); see sim_socket.h.
 #include "common/scsi/sim_socket.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -10,6 +13,8 @@
 
 #include <cerrno>
 #include <cstring>
+
+#include "common/scsi/sim_address.h"
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
   if (this != &other) reset(other.release());
@@ -51,7 +56,53 @@ SimIo waitFor(int fd, short events, SimDeadline deadline, int* error) {
 
 }  // namespace
 
+namespace {
+
+// A TCP connect waits at most this long: the daemon is on the loopback or the LAN.
+constexpr uint32_t kTcpConnectTimeoutMs = 5000;
+
+UniqueFd connectTcp(const std::string& address, int* error) {
+  std::string host;
+  uint16_t port = 0;
+  sockaddr_in peer{};
+  if (!parseSimTcpAddress(address, &host, &port) || inet_pton(AF_INET, host.c_str(), &peer.sin_addr) != 1) {
+    *error = EINVAL;
+    return UniqueFd();
+  }
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(port);
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!fd.valid()) {
+    *error = errno;
+    return UniqueFd();
+  }
+  // Commands are small request/answer frames: no waiting for more bytes to fill a segment.
+  int one = 1;
+  (void)::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&peer), sizeof(peer)) != 0) {
+    if (errno != EINPROGRESS) {
+      *error = errno;
+      return UniqueFd();
+    }
+    SimIo waited = waitFor(fd.get(), POLLOUT, deadlineAfterMs(kTcpConnectTimeoutMs), error);
+    int soError = 0;
+    socklen_t length = sizeof(soError);
+    if (waited == SimIo::kTimeout) {
+      *error = ETIMEDOUT;
+      return UniqueFd();
+    }
+    if (waited != SimIo::kOk || ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &soError, &length) != 0 || soError != 0) {
+      if (waited == SimIo::kOk) *error = soError != 0 ? soError : errno;
+      return UniqueFd();
+    }
+  }
+  return fd;
+}
+
+}  // namespace
+
 UniqueFd connectSimSocket(const std::string& path, int* error) {
+  if (isSimTcpAddress(path)) return connectTcp(path, error);
   sockaddr_un address{};
   if (path.empty() || path.size() >= sizeof(address.sun_path)) {
     *error = ENAMETOOLONG;
@@ -148,19 +199,6 @@ SimIo writeSimFrame(int fd, uint16_t op, uint32_t sequence, const std::vector<ui
     return (*error == EPIPE || *error == ECONNRESET) ? SimIo::kClosed : SimIo::kError;
   }
   return SimIo::kOk;
-}
-
-SimIo readSimFrame(int fd, SimFrame* frame, SimDeadline deadline, bool* gotAny, int* error,
-                   std::string* why) {
-  uint8_t header[simwire::kHeaderSize];
-  size_t got = 0;
-  *gotAny = false;
-  SimIo io = readAllBytes(fd, header, sizeof(header), deadline, &got, error);
-  *gotAny = got != 0;
-  if (io != SimIo::kOk) return io;
-  if (!simwire::decodeHeader(header, &frame->header, why)) return SimIo::kBadFrame;
-  frame->payload.resize(frame->header.payloadLength);
-  return readAllBytes(fd, frame->payload.data(), frame->payload.size(), deadline, &got, error);
 }
 
 bool simConnectionIsStale(int fd) {

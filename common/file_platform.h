@@ -1,0 +1,31 @@
+// The few file-system calls whose form differs between POSIX and Windows, for the code that
+// replaces settings files whole (property_file.cc) and the tests: exclusive creation, flushing
+// to disk, keeping a file's access rights, moving one file over another in one step.
+//
+// Thread safety: no state; each call is as safe as the system call under it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+// Creates path for writing; a path that exists is a failure (errno EEXIST). The descriptor is
+// binary (no line-end translation) and is not inherited by child processes. Returns it, or -1
+// with errno set. Caller closes it with closeFile.
+int createExclusiveFile(const char* path);
+// As write(2): bytes written, or -1 with errno set.
+ssize_t writeFile(int fd, const void* data, size_t size);
+// Flushes the file's data to the disk: 0, or -1 with errno set.
+int syncFile(int fd);
+int closeFile(int fd);
+// Gives fd the access rights of the existing regular file at path (nothing when there is none).
+// False with errno set when they cannot be given.
+bool copyFileMode(const char* path, int fd);
+// Puts temp in place of path in one step (path may exist). False with errno set.
+bool moveFileOver(const char* temp, const char* path);
+// Flushes the folder's entries so that a move survives a power loss. Failures are only reported
+// through debug lines: the moved file is in place either way.
+void syncFolder(const std::string& folder);
+// This process's number, for unique temporary names.
+long currentProcessId();
