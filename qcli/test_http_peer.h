@@ -21,6 +21,12 @@
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+inline void closePeerSocket(int fd) { closesocket(static_cast<SOCKET>(fd)); }
+#else
+inline void closePeerSocket(int fd) { ::close(fd); }
+#endif
+
 namespace qcli::testing {
 
 // Canned answers in the forms the client reads.
@@ -77,7 +83,7 @@ class TestHttpPeer {
     if (!thread_.joinable()) return;
     stopping_ = true;
     thread_.join();
-    ::close(listener_);
+    closePeerSocket(listener_);
   }
 
   std::vector<std::string> requests() {
@@ -104,7 +110,7 @@ class TestHttpPeer {
       }
       if (served < replies_.size()) sendAll(fd, replies_[served]);
       ++served;
-      ::close(fd);
+      closePeerSocket(fd);
     }
   }
 
