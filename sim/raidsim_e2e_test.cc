@@ -315,4 +315,66 @@ TEST_F(RaidsimEndToEnd, ConcurrentCommandsFromManyThreads) {
   EXPECT_EQ(good.load(), 100);
 }
 
+
+
+// The same world over the TCP listener that a Windows server uses: scan, commands, control, and
+// a hostile frame on the wire; a TCP address that cannot be used is refused at start.
+TEST(RaidsimOverTcp, ScanCommandsAndControlOverTheLoopback) {
+  sim::SimConfig config;
+  std::string error;
+  ASSERT_TRUE(sim::parseSimConfig(kConfig, &config, &error)) << error;
+  sim::SimWorld world(std::move(config));
+  sim::SimServer server(world, "");
+  server.listenTcp("127.0.0.1:0");
+  ASSERT_TRUE(server.start(&error)) << error;
+  const std::string address = server.tcpAddress();
+  ASSERT_EQ(address.rfind("tcp:127.0.0.1:", 0), 0u) << address;
+  EXPECT_NE(address, "tcp:127.0.0.1:0") << "the port actually bound";
+
+  SimScsiTransport transport({address});
+  DeviceRecord* head = nullptr;
+  EXPECT_EQ(scanScsiDevices(transport, false, &head), 6);
+  destroyDeviceList(head);
+
+  std::vector<uint8_t> cdb = {0x12, 0, 0, 0, 96, 0};
+  std::vector<uint8_t> data(96);
+  uint8_t sense[32] = {};
+  ScsiCommand command;
+  const std::string name = simDeviceName(address, 0, 0, 5, 0);
+  command.device = name;
+  command.cdb = cdb.data();
+  command.cdbLength = 6;
+  command.direction = ScsiDirection::kIn;
+  command.data = data.data();
+  command.dataLength = 96;
+  command.sense = sense;
+  command.senseCapacity = sizeof(sense);
+  ScsiResult result = transport.execute(command);
+  EXPECT_EQ(result.outcome, ScsiOutcome::kGood);
+  EXPECT_EQ(data[0] & 0x1f, 0) << "the disk answers INQUIRY over TCP";
+
+  std::string reply;
+  EXPECT_EQ(simControl(address, "fail controller alpha A", &reply), 0) << reply;
+  EXPECT_NE(simControl(address, "no such command", &reply), 0);
+
+  // Garbage on a connection ends that connection only.
+  int code = 0;
+  UniqueFd raw = connectSimSocket(address, &code);
+  ASSERT_TRUE(raw.valid()) << code;
+  const uint8_t junk[32] = {0xde, 0xad, 0xbe, 0xef};
+  EXPECT_EQ(writeAllBytes(raw.get(), junk, sizeof(junk), deadlineAfterMs(5000), &code), SimIo::kOk);
+  EXPECT_EQ(simControl(address, "help", &reply), 0);
+  server.stop();
+  closeSimConnections();
+  EXPECT_EQ(transport.execute(command).outcome, ScsiOutcome::kNoAnswer) << "stopped: nothing listens";
+
+  for (const char* bad : {"localhost:9400", "127.0.0.1", "127.0.0.1:70000", "1.2.3:5"}) {
+    sim::SimServer refused(world, "");
+    refused.listenTcp(bad);
+    EXPECT_FALSE(refused.start(&error)) << bad;
+  }
+  sim::SimServer nothing(world, "");
+  EXPECT_FALSE(nothing.start(&error));
+}
+
 }  // namespace

@@ -2,9 +2,14 @@
 // simulator back end talks to.
 //
 //   raidsim --socket PATH --config FILE [--state FILE]   run the daemon until SIGTERM or SIGINT
+//   raidsim --tcp A.B.C.D:PORT ...                        listen on TCP as well (or instead of a
+//                                                         socket): for a Windows server
 //   raidsim ctl SOCKET COMMAND...                         send one control command, print the reply
+//                                                         (SOCKET may be tcp:A.B.C.D:PORT)
 //
-// The daemon prints "raidsim: listening on PATH" once it accepts connections. With --state it
+// The daemon prints "raidsim: listening on PATH" (and "raidsim: listening on tcp:A.B.C.D:PORT"
+// with the port actually bound, so --tcp 127.0.0.1:0 takes any free port) once it accepts
+// connections. The TCP listener has no authentication: keep it on the loopback or a test network. With --state it
 // loads the file at start, rewrites it after every state-changing control command and saves it
 // at a clean shutdown. Exit codes: 0 done, 1 a control command was refused or failed, 2 bad usage
 // or configuration, 3 the socket could not be set up.
@@ -20,7 +25,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: raidsim --socket PATH --config FILE [--state FILE]\n"
+    "usage: raidsim [--socket PATH] [--tcp A.B.C.D:PORT] --config FILE [--state FILE]\n"
     "       raidsim ctl SOCKET COMMAND...   (raidsim ctl SOCKET help lists the commands)\n";
 
 int runControl(int argc, char** argv) {
@@ -39,6 +44,7 @@ int runControl(int argc, char** argv) {
 
 struct Options {
   std::string socket;
+  std::string tcp;
   std::string config;
   std::string state;
 };
@@ -49,6 +55,8 @@ bool parseOptions(int argc, char** argv, Options* options) {
     if (i + 1 >= argc) return false;
     if (arg == "--socket") {
       options->socket = argv[++i];
+    } else if (arg == "--tcp") {
+      options->tcp = argv[++i];
     } else if (arg == "--config") {
       options->config = argv[++i];
     } else if (arg == "--state") {
@@ -57,7 +65,7 @@ bool parseOptions(int argc, char** argv, Options* options) {
       return false;
     }
   }
-  return !options->socket.empty() && !options->config.empty();
+  return (!options->socket.empty() || !options->tcp.empty()) && !options->config.empty();
 }
 
 int runDaemon(const Options& options) {
@@ -83,11 +91,13 @@ int runDaemon(const Options& options) {
   sigaddset(&signals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   sim::SimServer server(world, options.socket);
+  if (!options.tcp.empty()) server.listenTcp(options.tcp);
   if (!server.start(&error)) {
     std::fprintf(stderr, "raidsim: %s\n", error.c_str());
     return 3;
   }
-  std::printf("raidsim: listening on %s\n", options.socket.c_str());
+  if (!options.socket.empty()) std::printf("raidsim: listening on %s\n", options.socket.c_str());
+  if (!options.tcp.empty()) std::printf("raidsim: listening on %s\n", server.tcpAddress().c_str());
   std::fflush(stdout);
   int received = 0;
   sigwait(&signals, &received);

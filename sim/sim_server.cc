@@ -1,7 +1,10 @@
 // The raidsim socket server; see sim_server.h.
 #include "sim/sim_server.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -10,6 +13,8 @@
 
 #include <cerrno>
 #include <cstring>
+
+#include "common/scsi/sim_address.h"
 
 namespace sim {
 
@@ -34,6 +39,57 @@ SimServer::SimServer(SimWorld& world, std::string socketPath)
 SimServer::~SimServer() { stop(); }
 
 bool SimServer::start(std::string* error) {
+  if (socketPath_.empty() && tcpListen_.empty()) {
+    *error = "neither a socket path nor a TCP address to listen on";
+    return false;
+  }
+  if (!socketPath_.empty() && !startUnix(error)) return false;
+  if (!tcpListen_.empty() && !startTcp(error)) {
+    listener_.reset();
+    if (!socketPath_.empty()) ::unlink(socketPath_.c_str());
+    return false;
+  }
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    *error = std::string("cannot create the wake pipe: ") + std::strerror(errno);
+    listener_.reset();
+    tcpListener_.reset();
+    if (!socketPath_.empty()) ::unlink(socketPath_.c_str());
+    return false;
+  }
+  wakeRead_.reset(pipeFds[0]);
+  wakeWrite_.reset(pipeFds[1]);
+  stopping_ = false;
+  acceptThread_ = std::thread([this] { acceptLoop(); });
+  return true;
+}
+
+bool SimServer::startTcp(std::string* error) {
+  std::string host;
+  uint16_t port = 0;
+  sockaddr_in address{};
+  if (!parseSimListenAddress(tcpListen_, &host, &port) || inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
+    *error = "TCP address " + tcpListen_ + " is not A.B.C.D:PORT";
+    return false;
+  }
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  tcpListener_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  int one = 1;
+  socklen_t length = sizeof(address);
+  if (!tcpListener_.valid() || ::setsockopt(tcpListener_.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one)) != 0 ||
+      ::bind(tcpListener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+      ::listen(tcpListener_.get(), 64) != 0 ||
+      ::getsockname(tcpListener_.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    *error = "cannot listen on TCP " + tcpListen_ + ": " + std::strerror(errno);
+    tcpListener_.reset();
+    return false;
+  }
+  tcpAddress_ = std::string(kSimTcpPrefix) + host + ":" + std::to_string(ntohs(address.sin_port));
+  return true;
+}
+
+bool SimServer::startUnix(std::string* error) {
   sockaddr_un address{};
   if (socketPath_.empty() || socketPath_.size() >= sizeof(address.sun_path)) {
     *error = "socket path is empty or longer than " + std::to_string(sizeof(address.sun_path) - 1) + " bytes";
@@ -62,17 +118,6 @@ bool SimServer::start(std::string* error) {
     listener_.reset();
     return false;
   }
-  int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
-    *error = std::string("cannot create the wake pipe: ") + std::strerror(errno);
-    listener_.reset();
-    ::unlink(socketPath_.c_str());
-    return false;
-  }
-  wakeRead_.reset(pipeFds[0]);
-  wakeWrite_.reset(pipeFds[1]);
-  stopping_ = false;
-  acceptThread_ = std::thread([this] { acceptLoop(); });
   return true;
 }
 
@@ -91,27 +136,40 @@ void SimServer::stop() {
   for (Connection& c : connections_) c.thread.join();
   for (Connection& c : connections_) ::close(c.fd);
   connections_.clear();
+  const bool hadSocket = listener_.valid();
   listener_.reset();
+  tcpListener_.reset();
+  tcpAddress_.clear();
   wakeRead_.reset();
   wakeWrite_.reset();
-  ::unlink(socketPath_.c_str());
+  if (hadSocket) ::unlink(socketPath_.c_str());
 }
 
 void SimServer::acceptLoop() {
   while (!stopping_) {
-    pollfd fds[2] = {{listener_.get(), POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
-    int rc = ::poll(fds, 2, 1000);
+    pollfd fds[3] = {{wakeRead_.get(), POLLIN, 0}, {listener_.get(), POLLIN, 0}, {tcpListener_.get(), POLLIN, 0}};
+    int rc = ::poll(fds, 3, 1000);  // an invalid listener (-1) is ignored by poll
     reapFinished();
     if (rc < 0 && errno != EINTR) break;
-    if (rc <= 0 || (fds[0].revents & POLLIN) == 0) continue;
-    int fd = ::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
-    std::lock_guard<std::mutex> lock(mu_);
-    connections_.emplace_back();
-    Connection* connection = &connections_.back();
-    connection->fd = fd;
-    connection->thread = std::thread([this, connection] { serve(connection); });
+    if (rc <= 0) continue;
+    if ((fds[1].revents & POLLIN) != 0) accepted(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if ((fds[2].revents & POLLIN) != 0) {
+      int fd = ::accept4(tcpListener_.get(), nullptr, nullptr, SOCK_CLOEXEC);
+      int one = 1;
+      // Request/answer frames: no waiting for more bytes to fill a segment.
+      if (fd >= 0) (void)::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+      accepted(fd);
+    }
   }
+}
+
+void SimServer::accepted(int fd) {
+  if (fd < 0) return;
+  std::lock_guard<std::mutex> lock(mu_);
+  connections_.emplace_back();
+  Connection* connection = &connections_.back();
+  connection->fd = fd;
+  connection->thread = std::thread([this, connection] { serve(connection); });
 }
 
 void SimServer::reapFinished() {

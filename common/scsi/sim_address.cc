@@ -32,17 +32,29 @@ bool isDottedIpv4(std::string_view text) {
 
 bool isSimTcpAddress(std::string_view address) { return address.starts_with(kSimTcpPrefix); }
 
-bool parseSimTcpAddress(std::string_view address, std::string* host, uint16_t* port) {
-  if (!isSimTcpAddress(address)) return false;
-  address.remove_prefix(kSimTcpPrefix.size());
+namespace {
+
+bool parseHostPort(std::string_view address, bool allowZeroPort, std::string* host, uint16_t* port) {
   const size_t colon = address.rfind(':');
   if (colon == std::string_view::npos) return false;
   const std::string_view hostText = address.substr(0, colon);
   uint32_t portValue = 0;
-  if (!isDottedIpv4(hostText) || !parseDecimal(address.substr(colon + 1), 65535, &portValue) || portValue == 0) {
+  if (!isDottedIpv4(hostText) || !parseDecimal(address.substr(colon + 1), 65535, &portValue) ||
+      (portValue == 0 && !allowZeroPort)) {
     return false;
   }
   host->assign(hostText);
   *port = static_cast<uint16_t>(portValue);
   return true;
+}
+
+}  // namespace
+
+bool parseSimTcpAddress(std::string_view address, std::string* host, uint16_t* port) {
+  if (!isSimTcpAddress(address)) return false;
+  return parseHostPort(address.substr(kSimTcpPrefix.size()), false, host, port);
+}
+
+bool parseSimListenAddress(std::string_view address, std::string* host, uint16_t* port) {
+  return parseHostPort(address, true, host, port);
 }

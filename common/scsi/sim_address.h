@@ -18,3 +18,5 @@ bool isSimTcpAddress(std::string_view address);
 // else: no prefix, a host that is not four decimal numbers 0-255, a missing, zero, oversized or
 // non-decimal port, or trailing text.
 bool parseSimTcpAddress(std::string_view address, std::string* host, uint16_t* port);
+// The listener's form "A.B.C.D:PORT" (no prefix); port 0 asks for any free port.
+bool parseSimListenAddress(std::string_view address, std::string* host, uint16_t* port);

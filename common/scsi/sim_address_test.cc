@@ -29,6 +29,18 @@ TEST(SimAddress, TcpFormIsParsedStrictly) {
   EXPECT_FALSE(isSimTcpAddress("/tmp/tcp:1"));
 }
 
+TEST(SimAddress, ListenFormAllowsAnyPort) {
+  std::string host;
+  uint16_t port = 1;
+  EXPECT_TRUE(parseSimListenAddress("127.0.0.1:0", &host, &port));
+  EXPECT_EQ(port, 0);
+  EXPECT_TRUE(parseSimListenAddress("0.0.0.0:9400", &host, &port));
+  EXPECT_EQ(host, "0.0.0.0");
+  for (const char* bad : {"tcp:127.0.0.1:0", "127.0.0.1", ":9400", "127.0.0.1:65536", "host:1"}) {
+    EXPECT_FALSE(parseSimListenAddress(bad, &host, &port)) << bad;
+  }
+}
+
 TEST(SimAddress, DeviceNamesCarryTheTcpAddress) {
   const std::string name = simDeviceName("tcp:127.0.0.1:9400", 0, 1, 2, 3);
   SimDeviceName parsed;
