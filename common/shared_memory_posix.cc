@@ -113,18 +113,6 @@ void closeSharedMemory(SharedMemoryRecord* record) {
   delete section;
 }
 
-int writeSharedMemory(const void* buffer, size_t size, SharedMemoryRecord* record) {
-  if (record == nullptr || size > record->size || (size > 0 && buffer == nullptr)) return 1;
-  if (size > 0) std::memcpy(record->view, buffer, size);
-  return 0;
-}
-
-int readSharedMemory(void* buffer, size_t size, const SharedMemoryRecord* record) {
-  if (record == nullptr || size > record->size || (size > 0 && buffer == nullptr)) return 1;
-  if (size > 0) std::memcpy(buffer, record->view, size);
-  return 0;
-}
-
 int claimSharedMemory(SharedMemoryRecord* record) {
   if (record == nullptr) return 1;
   return flock(record->handle, LOCK_EX | LOCK_NB) == 0 ? 0 : 1;

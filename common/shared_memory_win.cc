@@ -6,7 +6,6 @@
 // object, "<prefix>claim<number>", that exists while its claimer holds it.
 #include <windows.h>
 
-#include <cstring>
 #include <new>
 #include <string>
 
@@ -135,18 +134,6 @@ void closeSharedMemory(SharedMemoryRecord* record) {
   if (section->mapping != nullptr) CloseHandle(section->mapping);
   if (section->claim != nullptr) CloseHandle(section->claim);
   delete section;
-}
-
-int writeSharedMemory(const void* buffer, size_t size, SharedMemoryRecord* record) {
-  if (record == nullptr || size > record->size || (size > 0 && buffer == nullptr)) return 1;
-  if (size > 0) std::memcpy(record->view, buffer, size);
-  return 0;
-}
-
-int readSharedMemory(void* buffer, size_t size, const SharedMemoryRecord* record) {
-  if (record == nullptr || size > record->size || (size > 0 && buffer == nullptr)) return 1;
-  if (size > 0) std::memcpy(buffer, record->view, size);
-  return 0;
 }
 
 int claimSharedMemory(SharedMemoryRecord* record) {

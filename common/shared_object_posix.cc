@@ -45,11 +45,6 @@ bool configuredGroup(gid_t* gid) {
 
 }  // namespace
 
-std::string sharedObjectPrefix() {
-  const char* prefix = std::getenv("KESTROVA_SHM_PREFIX");
-  return prefix == nullptr || prefix[0] == '\0' ? std::string("kestrova.") : std::string(prefix);
-}
-
 std::string sharedObjectName(const char* kind, uint32_t number) {
   const std::string prefix = sharedObjectPrefix();
   std::string name = "/" + prefix + kind + std::to_string(number);

@@ -45,11 +45,6 @@ bool configuredSid(std::string* sid) {
 
 }  // namespace
 
-std::string sharedObjectPrefix() {
-  const char* prefix = std::getenv("KESTROVA_SHM_PREFIX");
-  return prefix == nullptr || prefix[0] == '\0' ? std::string("kestrova.") : std::string(prefix);
-}
-
 std::string sharedObjectName(const char* kind, uint32_t number) {
   std::string prefix = sharedObjectPrefix();
   std::string space = "Global\\";
