@@ -15,6 +15,7 @@ packages=(
   chromium fonts-dejavu-core
   systemd python3-prometheus-client
   prometheus
+  g++-mingw-w64-x86-64-posix wine64
 )
 
 missing=()

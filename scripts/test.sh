@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, builds the debug preset with warnings as errors
-# and runs every test, then does the same under AddressSanitizer + UBSan.
+# and runs every test, then the Windows cross build with its tests under Wine (label "wine"),
+# then the debug preset again under AddressSanitizer + UBSan.
 # Usage: scripts/test.sh [--fast]   (--fast: debug preset only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,5 +20,6 @@ run_preset() {
 
 run_preset default
 if [ "${1:-}" != "--fast" ]; then
+  run_preset windows
   run_preset asan
 fi
