@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
