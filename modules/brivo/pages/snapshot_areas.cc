@@ -38,7 +38,11 @@ int readPairSnapshots(const PairTarget& pair, PairSnapshots* out, ControllerComm
     end = std::end(v1->areas);
   }
   for (const SnapshotArea* area = begin; area != end; ++area) {
-    if (area->valid == kOn && area->sourceDrive < kMaxLogicalDrives) out->areas.push_back(*area);
+    if (area->valid != kOn) continue;
+    SnapshotArea kept = *area;
+    // In the second generation an area's place in the list is its source drive's number.
+    if (generation == 2) kept.sourceDrive = static_cast<uint16_t>(area - begin);
+    if (kept.sourceDrive < kMaxLogicalDrives) out->areas.push_back(kept);
   }
   return kResultGood;
 }
