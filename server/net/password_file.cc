@@ -72,16 +72,18 @@ void syncFolder(const std::string& folder) {
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   if (fsync(fd) != 0 && errno != EINVAL) {
-    debugPrint(kPasswordDebugCode, "net: password file: fsync %s: %s\n", folder.c_str(), strerror(errno));
+    debugPrint(kPasswordDebugCode, "net: private file: fsync %s: %s\n", folder.c_str(), strerror(errno));
   }
   close(fd);
 }
 
-bool replaceFile(const std::string& path, std::string_view text) {
+}  // namespace
+
+bool replacePrivateFile(const std::string& path, std::string_view text) {
   std::string temp;
   const int fd = createTempFile(path, &temp);
   if (fd < 0) {
-    debugPrint(kPasswordDebugCode, "net: password file %s: create temp: %s\n", path.c_str(), strerror(errno));
+    debugPrint(kPasswordDebugCode, "net: private file %s: create temp: %s\n", path.c_str(), strerror(errno));
     return false;
   }
   const char* step = nullptr;
@@ -89,7 +91,7 @@ bool replaceFile(const std::string& path, std::string_view text) {
   // the file away from the account that installed it); failing that it belongs to this process.
   struct stat old {};
   if (stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) && fchown(fd, old.st_uid, old.st_gid) != 0) {
-    debugPrint(kPasswordDebugCode, "net: password file %s: keep owner: %s\n", path.c_str(), strerror(errno));
+    debugPrint(kPasswordDebugCode, "net: private file %s: keep owner: %s\n", path.c_str(), strerror(errno));
   }
   // The creation mode is narrowed by the umask only; set it exactly.
   if (fchmod(fd, S_IRUSR | S_IWUSR) != 0) {
@@ -110,15 +112,13 @@ bool replaceFile(const std::string& path, std::string_view text) {
   }
   if (step != nullptr) {
     unlink(temp.c_str());
-    debugPrint(kPasswordDebugCode, "net: password file %s: %s: %s\n", path.c_str(), step,
+    debugPrint(kPasswordDebugCode, "net: private file %s: %s: %s\n", path.c_str(), step,
                strerror(savedErrno));
     return false;
   }
   syncFolder(folderOf(path));
   return true;
 }
-
-}  // namespace
 
 int readPasswordFile(const char* path, PasswordRecord* record) {
   if (path == nullptr || record == nullptr) return kPasswordFileUnreadable;
@@ -165,7 +165,7 @@ int writePasswordFile(const char* path, std::string_view userName, std::string_v
   std::string line(userName);
   line.push_back(':');
   line.append(hash);
-  return replaceFile(path, line) ? kPasswordFileOk : kPasswordFileWriteFailed;
+  return replacePrivateFile(path, line) ? kPasswordFileOk : kPasswordFileWriteFailed;
 }
 
 std::string newPasswordSalt() {

@@ -47,6 +47,11 @@ bool isStorablePasswordLine(std::string_view userName, std::string_view hash);
 // file, if any, is unchanged and no temporary file is left).
 [[nodiscard]] int writePasswordFile(const char* path, std::string_view userName, std::string_view hash);
 
+// Replaces the file at path with text, mode 0600, keeping the old file's owner where the system
+// allows: a temporary file beside it, flushed to disk and renamed over it. False (old file
+// unchanged, no temporary file left) when any step failed. Also used for other secrets of db/.
+[[nodiscard]] bool replacePrivateFile(const std::string& path, std::string_view text);
+
 // A fresh 8-character salt from the system's random source.
 std::string newPasswordSalt();
 
