@@ -15,11 +15,12 @@
 
 #include "common/debug.h"
 #include "common/property_file.h"
-#include "common/string_tables.h"
 #include "server/device_list_owner.h"
 #include "server/events/dispatcher.h"
+#include "server/net/network_key_store.h"
 #include "server/net/network_runtime.h"
 #include "server/net/packet_handlers.h"
+#include "server/net/packet_receiver.h"
 #include "server/net/packet_sender.h"
 #include "server/net/socket_layer.h"
 #include "server/request/host_addresses.h"
@@ -33,9 +34,6 @@ namespace {
 constexpr char kListenerTag[] = "initializeKestrovaNetwork/listenForNetworkPackets";
 constexpr char kAmbassadorTag[] = "initializeKestrovaNetwork/handler_CheckInAmbassador";
 constexpr char kSilentSenderTag[] = "handler_CheckInAmbassador/handler_SendDeviceList";
-constexpr uint32_t kNetworkEventBase = 0x200;
-constexpr uint32_t kNoMulticastCode = 1;
-constexpr uint32_t kListenSocketCode = 2;
 constexpr size_t kHostNameLimit = 63;
 constexpr size_t kShutdownNoticeSize = 100;
 constexpr char kShutdownNoticeText[] = "focalpointShutdown";
@@ -47,16 +45,10 @@ constexpr int kReceiveErrorPauseMs = 50;
 
 bool gStarted = false;  // main loop thread only
 // Filled before the listeners start and closed after they have ended; each listener reads only
-// its own slot.
-std::array<SocketHandle, kMaxLocalAddresses> gListenSockets;
+// its own slot. Two per address when the addresses are pinned (the address's own and the group's).
+constexpr int kListenSlots = 2 * kMaxLocalAddresses;
+std::array<SocketHandle, kListenSlots> gListenSockets;
 LocalAddressSource gAddressSource = nullptr;  // main loop thread only
-
-std::string stringTableText(const char* key) {
-  char* text = lookupString(kStringsDbPath, key);
-  std::string value = text != nullptr ? text : kMissing;
-  std::free(text);
-  return value;
-}
 
 bool isMissing(const std::string& text) { return text.find("missing") != std::string::npos; }
 
@@ -89,6 +81,7 @@ bool pinnedAddresses(LocalAddressCandidates* candidates) {
     start = comma + 1;
   }
   candidates->resolver = candidates->interfaces;
+  candidates->pinned = true;
   return true;
 }
 
@@ -106,41 +99,11 @@ std::shared_ptr<NetworkSetup> readSetup() {
   const LocalAddressCandidates candidates =
       gAddressSource != nullptr ? gAddressSource() : hostAddressCandidates();
   setup->localAddresses = chooseLocalAddresses(candidates.resolver, candidates.interfaces);
+  setup->pinned = candidates.pinned;
   const uint32_t first = setup->localAddresses.empty() ? 0 : setup->localAddresses.front();
   setup->identity = senderIdentityText(serverSerialNumber(), first);
   setup->config = readNetworkConfig(&serverSettings().ip);
   return setup;
-}
-
-bool isOwnAddress(const NetworkSetup& setup, uint32_t address) {
-  return std::find(setup.localAddresses.begin(), setup.localAddresses.end(), address) !=
-         setup.localAddresses.end();
-}
-
-void handleDatagram(const NetworkSetup& setup, const uint8_t* data, size_t length, uint32_t source) {
-  debugPrint(kNetDebug1, "net: listen: Rxd packet from %d.%d.%d.%d\n", (source >> 24) & 0xFF,
-             (source >> 16) & 0xFF, (source >> 8) & 0xFF, source & 0xFF);
-  if (isOwnAddress(setup, source)) {
-    debugPrint(kNetDebug1, "net: listenForNetworkPackets  packet from self  -------------\n");
-    return;
-  }
-  std::unique_ptr<NetworkPacket> packet = CreateKestrovaNetworkPacket(data, length);
-  if (!packet) {
-    debugPrint(kNetDebug1, "net: listenForNetworkPackets  packet conversion err  -------------\n");
-    return;
-  }
-  int changes = 0;
-  bool duplicate = true;  // every packet is dropped while the server isn't running
-  {
-    std::lock_guard<std::mutex> lock(serverListLock());
-    if (networkRunning()) duplicate = serverList().isDuplicate(*packet, std::time(nullptr), &changes);
-  }
-  countNetworkChanges(changes);
-  if (duplicate) {
-    debugPrint(kNetDebug1, "net: listenForNetworkPackets  net check err  -------------\n");
-    return;
-  }
-  dispatchNetworkPacket(std::move(packet));
 }
 
 void listenForNetworkPackets(uintptr_t index) {
@@ -157,7 +120,7 @@ void listenForNetworkPackets(uintptr_t index) {
       continue;
     }
     if (!networkRunning()) break;  // woken by the shutdown
-    handleDatagram(*setup, buffer.data(), received, source);
+    processDatagram(*setup, buffer.data(), received, source);
   }
 }
 
@@ -167,22 +130,19 @@ void releaseSilentServers() {
   int marked = 0;
   {
     std::lock_guard<std::mutex> listLock(serverListLock());
-    marked = serverList().markSilentServers(std::chrono::steady_clock::now(),
-                                            std::chrono::milliseconds(networkTimings().silenceMs));
+    const auto now = std::chrono::steady_clock::now();
+    const NetworkTimings timings = networkTimings();
+    // Long-silent servers leave the list, so that the list of a long-running server holds the
+    // servers of today and not every identity it ever heard.
+    const int forgotten = serverList().forgetSilentServers(now, std::chrono::milliseconds(timings.forgetMs));
+    countNetworkChanges(forgotten);
+    marked = serverList().markSilentServers(now, std::chrono::milliseconds(timings.silenceMs));
     if (marked == 0) return;
     std::lock_guard<std::mutex> claimLock(deviceClaimLock());
     if (DeviceRecord* list = claimableDeviceList()) releaseNotMineUnits(list);
   }
   countNetworkChanges(marked);
   startUnitListSender(kSilentSenderTag);
-}
-
-void sendCheckIn(const NetworkSetup& setup) {
-  CheckInData data;
-  data.hostName = setup.hostName;
-  data.status = getGlobalStatus(false);
-  const std::vector<uint8_t> bytes = encodeCheckInData(data);
-  SendPacketOverNetwork(kCheckInRequest, static_cast<uint32_t>(bytes.size()), bytes.data());
 }
 
 // Sleeps until deadline in short steps; false when the network stopped meanwhile.
@@ -202,8 +162,9 @@ void checkInAmbassador(uintptr_t) {
   // Passes keep a fixed pace (no drift from the work of each pass).
   auto next = std::chrono::steady_clock::now();
   while (networkRunning()) {
+    reloadNetworkKeysIfChanged();
     releaseSilentServers();
-    sendCheckIn(*setup);
+    sendCheckIn();
     const NetworkTimings timings = networkTimings();
     next += std::chrono::milliseconds(timings.checkInPeriodMs);
     if (!sleepUntil(next, timings.ambassadorStepMs)) break;
@@ -212,17 +173,25 @@ void checkInAmbassador(uintptr_t) {
   serverList().clear();
 }
 
-void openListenSocket(int slot, uint32_t address, const NetworkConfig& config) {
+// The listen socket of one local address: unless the addresses are pinned, one socket that
+// receives the group's datagrams on that interface and everything sent to the port; pinned, one
+// bound to the address and one to the group (slot + kMaxLocalAddresses), so that nothing sent to
+// the host's other addresses reaches this server.
+void openListenSocket(int slot, uint32_t address, const NetworkSetup& setup) {
   debugPrint(kNetDebug1, "net: init: open loop: aulThisServerIPAddress[ %d. ] = %08xx\n", slot, address);
-  const uint32_t status = createListenSocket(&gListenSockets[slot], address, config.port,
-                                             kMulticastListenSpecifier, config.group.c_str());
+  const NetworkConfig& config = setup.config;
+  const uint32_t status =
+      setup.pinned ? createPinnedListenSockets(&gListenSockets[slot], &gListenSockets[slot + kMaxLocalAddresses],
+                                               address, config.port, config.group.c_str())
+                   : createListenSocket(&gListenSockets[slot], address, config.port, kMulticastListenSpecifier,
+                                        config.group.c_str());
   if (status == kNetNoError) return;
   debugPrint(kNetDebug1, "net: init: Create socket failed. fStatus = %xx\n", status);
-  const std::string format = stringTableText("KestrovaEvent_CreateMultSocketFailed");
+  const std::string format = networkText("KestrovaEvent_CreateMultSocketFailed", "");
   char* statusText = socketStatusText(status);
   const std::string reason = statusText != nullptr ? statusText : kMissing;
   std::free(statusText);
-  const bool usable = !isMissing(format) && !isMissing(reason);
+  const bool usable = !format.empty() && !isMissing(reason);
   const std::string message =
       usable ? fillNetworkEventFormat(format, reason) : "Create listen socket failed.";
   raiseNetworkEvent(message.c_str(), 1, kListenSocketCode);
@@ -231,10 +200,9 @@ void openListenSocket(int slot, uint32_t address, const NetworkConfig& config) {
 void startListeners(const NetworkSetup& setup) {
   if (setup.config.group.empty()) {
     debugPrint(kNetDebug1, "net: init: No multicast address found.\n");
-    std::string text = stringTableText("KestrovaEvent_GetMulticastFailed");
-    if (isMissing(text)) {
-      text = "The multicast address is not configured. No communication will take place with other servers.";
-    }
+    const std::string text =
+        networkText("KestrovaEvent_GetMulticastFailed",
+                    "The multicast address is not configured. No communication will take place with other servers.");
     raiseNetworkEvent(text.c_str(), 1, kNoMulticastCode);
     return;
   }
@@ -245,9 +213,9 @@ void startListeners(const NetworkSetup& setup) {
       debugPrint(kNetDebug1, "net: init: createListenSocket IP = 0 \n");
       continue;
     }
-    openListenSocket(slot, address, setup.config);
+    openListenSocket(slot, address, setup);
   }
-  for (int slot = 0; slot < kMaxLocalAddresses; ++slot) {
+  for (int slot = 0; slot < kListenSlots; ++slot) {
     if (gListenSockets[slot] == kInvalidSocket) continue;
     if (startNetworkThread(listenForNetworkPackets, static_cast<uintptr_t>(slot), kListenerTag) == 0) {
       debugPrint(kNetDebug1, "net: init: listener %d did not start\n", slot);
@@ -312,6 +280,13 @@ void initializeKestrovaNetwork() {
     std::lock_guard<std::mutex> lock(deviceClaimLock());
     claimState() = ClaimState();
   }
+  {
+    std::lock_guard<std::mutex> lock(serverListLock());
+    serverList().setCapacity(setup->config.maxServers);
+  }
+  resetReceiveState();
+  resetGreetings();
+  loadNetworkKeys(true);
   setNetworkSetup(setup);
   setNetworkActive(true);
   gStarted = true;
@@ -340,6 +315,7 @@ void stopKestrovaNetwork() {
     serverList().clear();
   }
   setNetworkSetup(nullptr);
+  unloadNetworkKeys();
   clearLocalAddresses();
   stopSockets();
   gStarted = false;
@@ -347,7 +323,7 @@ void stopKestrovaNetwork() {
 
 void handleReceivedDatagram(const uint8_t* data, size_t length, uint32_t source) {
   const std::shared_ptr<const NetworkSetup> setup = networkSetup();
-  if (setup && data != nullptr) handleDatagram(*setup, data, length, source);
+  if (setup && data != nullptr) processDatagram(*setup, data, length, source);
 }
 
 void setLocalAddressSource(LocalAddressSource source) { gAddressSource = source; }
@@ -355,36 +331,6 @@ void setLocalAddressSource(LocalAddressSource source) { gAddressSource = source;
 std::string serverIdentityText() {
   const std::shared_ptr<const NetworkSetup> setup = networkSetup();
   return setup ? setup->identity : std::string();
-}
-
-std::string fillNetworkEventFormat(const std::string& format, const std::string& argument) {
-  std::string text;
-  bool filled = false;
-  for (size_t i = 0; i < format.size(); ++i) {
-    if (format[i] == '%' && i + 1 < format.size()) {
-      if (format[i + 1] == '%') {
-        text += '%';
-        ++i;
-        continue;
-      }
-      if (format[i + 1] == 's' && !filled) {
-        text += argument;
-        filled = true;
-        ++i;
-        continue;
-      }
-    }
-    text += format[i];
-  }
-  return text;
-}
-
-void raiseNetworkEvent(const char* message, uint32_t level, uint32_t code) {
-  std::string device = stringTableText("serverNetwork");
-  if (isMissing(device)) device = "Server( Network Communicator )";
-  std::string text = message != nullptr ? message : stringTableText("missingNetworkMessage");
-  if (isMissing(text)) text = "An unspecified error encountered";
-  raiseEvent(device.c_str(), text.c_str(), level, 0, kNetworkEventBase + code, 0);
 }
 
 void publishDeviceListForNetwork() { publishClaimDeviceList(serverDeviceList()); }
@@ -400,4 +346,9 @@ const DeviceRecord* deviceListSnapshot() {
 void addServerListRows(VariableTable* reply) {
   std::lock_guard<std::mutex> lock(serverListLock());
   serverList().addPageRows(reply);
+}
+
+size_t listedServerCount() {
+  std::lock_guard<std::mutex> lock(serverListLock());
+  return serverList().size();
 }

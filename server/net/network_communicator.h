@@ -19,6 +19,7 @@
 
 #include "common/device_list.h"
 #include "common/variable_table.h"
+#include "server/net/network_events.h"
 
 // Network start-up. Called by the main loop before the device scan, with the settings tables
 // read and the server running. Starting twice without a stop does nothing.
@@ -29,8 +30,7 @@ void initializeKestrovaNetwork();
 void stopKestrovaNetwork();
 
 // What each listener does with one received datagram (length bytes from source, host order):
-// drops it when it comes from one of this server's addresses, doesn't decode or is a duplicate,
-// else starts its handler. Any thread.
+// the checks of packet_receiver.h, then its handler. Any thread.
 void handleReceivedDatagram(const uint8_t* data, size_t length, uint32_t source);
 
 // Where the network start-up takes its candidate addresses from (the resolver's addresses of
@@ -39,21 +39,15 @@ void handleReceivedDatagram(const uint8_t* data, size_t length, uint32_t source)
 struct LocalAddressCandidates {
   std::vector<uint32_t> resolver;
   std::vector<uint32_t> interfaces;
+  // Named by the administrator (KESTROVA_NET_ADDRESSES): the listen sockets are bound to these
+  // addresses only.
+  bool pinned = false;
 };
 typedef LocalAddressCandidates (*LocalAddressSource)();
 void setLocalAddressSource(LocalAddressSource source);
 
 // This server's sender identity text (empty while the network is not started).
 std::string serverIdentityText();
-
-// Raises the network event: device text "serverNetwork" of the string table (or
-// "Server( Network Communicator )"), the message (or "missingNetworkMessage"; a message that
-// contains "missing" becomes "An unspecified error encountered"), event ID 0x200 + code.
-void raiseNetworkEvent(const char* message, uint32_t level, uint32_t code);
-// An event text from a string-table format: its first "%s" replaced by argument and "%%" by "%";
-// every other conversion is kept as it stands, so that a format from the string table can never
-// read arguments it wasn't given.
-std::string fillNetworkEventFormat(const std::string& format, const std::string& argument);
 
 // The device list's hand-over to the claim code (and to the debug page's snapshot): published
 // once the modules have hung their units on it, withdrawn before the modules' shutdown
@@ -67,3 +61,5 @@ const DeviceRecord* deviceListSnapshot();
 
 // Server list rows for the network pages ("ServerLoop..."), under the server-list lock.
 void addServerListRows(VariableTable* reply);
+// How many servers the server list holds now.
+size_t listedServerCount();

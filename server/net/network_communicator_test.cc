@@ -6,190 +6,21 @@
 #include "server/net/network_communicator.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <deque>
-#include <functional>
-#include <map>
-#include <mutex>
 #include <random>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "common/thread_manager.h"
-#include "server/net/claim_test_list.h"
 #include "server/net/device_list_sender.h"
-#include "server/net/network_packet.h"
-#include "server/net/network_runtime.h"
-#include "server/net/packet_sender.h"
+#include "server/net/network_test_fixture.h"
 #include "server/request/local_addresses.h"
-#include "server/server_state.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-constexpr uint32_t kOwn1 = 0x0A630001;  // 10.99.0.1 .. 10.99.0.3: this server's three interfaces
-constexpr uint32_t kOwn2 = 0x0A630002;
-constexpr uint32_t kOwn3 = 0x0A630003;
-constexpr uint32_t kPeer = 0x0A630032;  // 10.99.0.50
-constexpr char kPeerIdentity[] = "PEER--0A630032";
-
-bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
-
-int openDescriptors() {
-  int count = 0;
-  DIR* dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return -1;
-  while (readdir(dir) != nullptr) ++count;
-  closedir(dir);
-  return count;
-}
-
-struct SentCopy {
-  bool multicast;
-  std::string target;  // group or partner address
-  uint16_t port;
-  uint32_t localAddress;
-  std::unique_ptr<NetworkPacket> packet;
-};
-
-class RecordingTransport : public PacketTransport {
- public:
-  void sendUnicast(const std::string& address, uint16_t port, const std::vector<uint8_t>& datagram) override {
-    record(false, address, port, 0, datagram);
-  }
-  void sendMulticast(const std::string& group, uint16_t port, uint32_t localAddress,
-                     const std::vector<uint8_t>& datagram) override {
-    record(true, group, port, localAddress, datagram);
-  }
-  // Copies of type sent so far (decoded again).
-  std::vector<const SentCopy*> ofType(uint32_t type) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<const SentCopy*> found;
-    for (const auto& copy : copies_) {
-      if (copy.packet->requestType == type) found.push_back(&copy);
-    }
-    return found;
-  }
-  size_t count(uint32_t type) { return ofType(type).size(); }
-
- private:
-  void record(bool multicast, const std::string& target, uint16_t port, uint32_t local,
-              const std::vector<uint8_t>& datagram) {
-    std::unique_ptr<NetworkPacket> packet;
-    ASSERT_EQ(decodeNetworkPacket(datagram.data(), datagram.size(), &packet), PacketDecodeResult::kOk);
-    std::lock_guard<std::mutex> lock(mutex_);
-    copies_.push_back(SentCopy{multicast, target, port, local, std::move(packet)});
-  }
-  std::mutex mutex_;
-  std::deque<SentCopy> copies_;  // guarded by mutex_; a deque keeps the pointers handed out valid
-};
-
-LocalAddressCandidates threeInterfaces() { return {{kOwn1, kOwn2, kOwn3}, {kOwn1, kOwn2, kOwn3}}; }
-LocalAddressCandidates loopbackOnly() { return {{INADDR_LOOPBACK}, {}}; }
-
-std::vector<uint8_t> peerDatagram(uint32_t type, const std::string& data, uint32_t number,
-                                  uint32_t address = kPeer, const std::string& identity = kPeerIdentity) {
-  std::vector<uint8_t> datagram;
-  EXPECT_EQ(buildNetworkPacket(type, static_cast<uint32_t>(data.size()), number, address, data.data(),
-                               identity, 1700000000, &datagram),
-            0);
-  return datagram;
-}
-
-std::string checkInData(const std::string& host, uint32_t status) {
-  CheckInData data;
-  data.hostName = host;
-  data.status = status;
-  const std::vector<uint8_t> bytes = encodeCheckInData(data);
-  return std::string(bytes.begin(), bytes.end());
-}
-
-void receive(const std::vector<uint8_t>& datagram, uint32_t source = kPeer) {
-  handleReceivedDatagram(datagram.data(), datagram.size(), source);
-}
-
-std::map<std::string, std::string> serverRows() {
-  VariableTable reply = nullptr;
-  addServerListRows(&reply);
-  std::map<std::string, std::string> rows;
-  for (VariableEntry* e = reply; e != nullptr; e = e->next) rows[e->key] = e->value;
-  freeVariableTable(&reply);
-  return rows;
-}
-
-class NetworkTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    savedTimings_ = networkTimings();
-    NetworkTimings fast;
-    fast.checkInPeriodMs = 200;
-    fast.ambassadorStepMs = 10;
-    fast.silenceMs = 400;
-    fast.claimWaitMs = 600;
-    fast.claimWaitStepMs = 10;
-    setNetworkTimings(fast);
-    descriptors_ = openDescriptors();
-    ASSERT_TRUE(initThreadManager());
-    serverControl().serverRunning.store(1);
-    setServerSerialNumber("UNIT");
-    savedIp_ = serverSettings().ip;
-    serverSettings().ip = nullptr;
-    addVariable(&serverSettings().ip, "IP0", "239.255.77.1");
-    addVariable(&serverSettings().ip, "MulticastPort", "49191");
-    addVariable(&serverSettings().ip, "IP1", "10.98.0.1");
-    addVariable(&serverSettings().ip, "IP2", "10.98.0.2");
-    setPacketTransport(&transport_);
-    setLocalAddressSource(threeInterfaces);
-  }
-  void TearDown() override {
-    stopKestrovaNetwork();
-    EXPECT_EQ(liveNetworkThreads(), 0);
-    publishClaimDeviceList(nullptr);
-    serverControl().serverRunning.store(0);
-    closeThreadManager();
-    setPacketTransport(nullptr);
-    setLocalAddressSource(nullptr);
-    freeVariableTable(&serverSettings().ip);
-    serverSettings().ip = savedIp_;
-    setServerSerialNumber(nullptr);
-    setNetworkTimings(savedTimings_);
-    EXPECT_EQ(openDescriptors(), descriptors_) << "a socket was left open";
-  }
-
-  // The unit's claim status and owner, read under the device-claim lock.
-  std::pair<int32_t, uint32_t> claim(ClaimTestList& list, const std::string& name) {
-    std::lock_guard<std::mutex> lock(deviceClaimLock());
-    return {list.unit(name).modStatus, list.unit(name).ownerAddress};
-  }
-  void setClaim(ClaimTestList& list, const std::string& name, int32_t status, uint32_t owner) {
-    std::lock_guard<std::mutex> lock(deviceClaimLock());
-    list.set(name, status, owner);
-  }
-  // Lets the peer check in, so that it is a listed server.
-  void peerChecksIn(uint32_t number, uint32_t status = 0) {
-    receive(peerDatagram(kCheckInRequest, checkInData("peerhost", status), number));
-  }
-
-  RecordingTransport transport_;
-  NetworkTimings savedTimings_;
-  VariableTable savedIp_ = nullptr;
-  int descriptors_ = 0;
-};
+using namespace network_test;
 
 TEST_F(NetworkTest, CheckInsLeaveEveryInterfaceAndReachEachPartnerWithOnePacketNumber) {
   initializeKestrovaNetwork();
@@ -211,6 +42,7 @@ TEST_F(NetworkTest, CheckInsLeaveEveryInterfaceAndReachEachPartnerWithOnePacketN
       EXPECT_EQ(copy.localAddress, copy.packet->senderAddress) << "each copy names its own interface";
     } else {
       EXPECT_EQ(copy.packet->senderAddress, kOwn1) << "partners hear from the first address only";
+      EXPECT_EQ(copy.localAddress, kOwn1) << "and from a socket bound to it";
     }
     seen.emplace_back(copy.multicast, copy.multicast ? copy.localAddress : 0);
   }
@@ -290,6 +122,7 @@ TEST_F(NetworkTest, ListSendClaimsAfterTheWaitAndOnlyTheLatestSendClaims) {
   EXPECT_TRUE(eventually([&] { return claim(list, "T1").first == MINE && claim(list, "T2").first == MINE; }));
 
   // A greater identity claims T1: we let it monitor it; T2 it doesn't list, so T2 stays ours.
+  receive(peerDatagram(kCheckInRequest, checkInData("zzzhost", 0), 699, kPeer, "ZZZ--0A630032"));
   receive(peerDatagram(kAcceptDeviceListRequest, std::string("\nT1 1", 6), 700, kPeer, "ZZZ--0A630032"));
   EXPECT_TRUE(eventually([&] { return claim(list, "T1") == std::make_pair(int32_t{NOT_MINE}, kPeer); }));
   EXPECT_EQ(claim(list, "T2").first, MINE);
@@ -351,25 +184,16 @@ TEST_F(NetworkTest, TakeDeviceControlMovesTheUnitHereAndTellsTheOthers) {
   freeVariableTable(&request);
 
   // Another server takes Test02 over; a name without its NUL is ignored.
+  peerChecksIn(39);
   receive(peerDatagram(kTakeDeviceControlRequest, "TEST02", 40));
   receive(peerDatagram(kTakeDeviceControlRequest, std::string("Test02", 7), 41));
   EXPECT_TRUE(eventually([&] { return claim(list, "Test02") == std::make_pair(int32_t{NOT_MINE}, kPeer); }));
   EXPECT_EQ(claim(list, "Test01").first, MINE);
 }
 
-TEST_F(NetworkTest, ListenerOnLoopbackReceivesAndEndsAtStop) {
-  setLocalAddressSource(loopbackOnly);
-  std::mt19937 random(static_cast<unsigned>(getpid()));
-  const uint16_t port = static_cast<uint16_t>(40000 + random() % 20000);
-  replaceVariable(&serverSettings().ip, "MulticastPort", std::to_string(port).c_str());
-  initializeKestrovaNetwork();
-  ASSERT_TRUE(eventually([] {
-    for (const ThreadListing& t : listThreads()) {
-      if (t.tag == "initializeKestrovaNetwork/listenForNetworkPackets" && t.running) return true;
-    }
-    return false;
-  }));
-  // A peer at 127.0.0.2 checks in over the loopback interface.
+// A peer at 127.0.0.2 sends a check-in of host to destination (host order) at port over the
+// loopback interface.
+void checkInOverLoopback(uint16_t port, uint32_t destination, const std::string& host) {
   const int peer = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   ASSERT_GE(peer, 0);
   sockaddr_in from{};
@@ -379,16 +203,57 @@ TEST_F(NetworkTest, ListenerOnLoopbackReceivesAndEndsAtStop) {
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_addr.s_addr = htonl(destination);
   const std::vector<uint8_t> datagram =
-      peerDatagram(kCheckInRequest, checkInData("loophost", 0), 1, 0x7F000002);
+      peerDatagram(kCheckInRequest, checkInData(host, 0), 1, 0x7F000002, host + "--7F000002");
   ASSERT_EQ(sendto(peer, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to)),
             static_cast<ssize_t>(datagram.size()));
   close(peer);
+}
+
+bool listenerRuns() {
+  for (const ThreadListing& t : listThreads()) {
+    if (t.tag == "initializeKestrovaNetwork/listenForNetworkPackets" && t.running) return true;
+  }
+  return false;
+}
+
+uint16_t randomPort() {
+  std::mt19937 random(static_cast<unsigned>(getpid()) ^ static_cast<unsigned>(std::time(nullptr)));
+  return static_cast<uint16_t>(40000 + random() % 20000);
+}
+
+TEST_F(NetworkTest, ListenerOnLoopbackReceivesAndEndsAtStop) {
+  setLocalAddressSource(loopbackOnly);
+  const uint16_t port = randomPort();
+  replaceVariable(&serverSettings().ip, "MulticastPort", std::to_string(port).c_str());
+  initializeKestrovaNetwork();
+  ASSERT_TRUE(eventually(listenerRuns));
+  checkInOverLoopback(port, INADDR_LOOPBACK, "loophost");
   EXPECT_TRUE(eventually([] { return serverRows()["ServerLoop0HostName"] == "loophost"; }));
+  // Not pinned: whatever address of the host a datagram was sent to.
+  checkInOverLoopback(port, 0x7F000003, "otherhost");
+  EXPECT_TRUE(eventually([] { return serverRows()["ServerLoop"] == "2"; }));
   const auto started = std::chrono::steady_clock::now();
   stopKestrovaNetwork();
   EXPECT_LT(std::chrono::steady_clock::now() - started, 3s) << "the blocked listener was woken";
+  EXPECT_EQ(liveNetworkThreads(), 0);
+}
+
+LocalAddressCandidates pinnedLoopback() { return {{INADDR_LOOPBACK}, {INADDR_LOOPBACK}, true}; }
+
+TEST_F(NetworkTest, PinnedAddressIsTheOnlyOneListenedOn) {
+  setLocalAddressSource(pinnedLoopback);
+  const uint16_t port = randomPort();
+  replaceVariable(&serverSettings().ip, "MulticastPort", std::to_string(port).c_str());
+  initializeKestrovaNetwork();
+  ASSERT_TRUE(eventually(listenerRuns));
+  checkInOverLoopback(port, 0x7F000003, "otherhost");
+  checkInOverLoopback(port, INADDR_LOOPBACK, "loophost");
+  EXPECT_TRUE(eventually([] { return serverRows()["ServerLoop0HostName"] == "loophost"; }));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(serverRows()["ServerLoop"], "1") << "a datagram for another address of the host was taken";
+  stopKestrovaNetwork();
   EXPECT_EQ(liveNetworkThreads(), 0);
 }
 

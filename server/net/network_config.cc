@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -18,6 +19,7 @@ struct AtomicTimings {
   std::atomic<int> claimWaitMs{5000};
   std::atomic<int> claimWaitStepMs{100};
   std::atomic<int> senderRetryMs{50};
+  std::atomic<int> forgetMs{600000};
 };
 
 AtomicTimings& timings() {
@@ -50,6 +52,17 @@ NetworkConfig readNetworkConfig(const VariableTable* ipSettings) {
   if (parsePortText(setting(ipSettings, "MulticastPort"), &port) && port != 0) config.port = port;
   const std::string group = setting(ipSettings, "IP0");
   if (group != kMissing) config.group = group;
+  const std::string maxServers = setting(ipSettings, "MaxServers");
+  if (!maxServers.empty()) {
+    char* end = nullptr;
+    const long value = std::strtol(maxServers.c_str(), &end, 10);
+    if (*end == '\0' && value >= 1 && value <= kMaxServersLimit) {
+      config.maxServers = static_cast<size_t>(value);
+    } else {
+      std::printf("net: MaxServers = %s in db/IP.db is not a number from 1 to %ld; using %zu\n",
+                  maxServers.c_str(), kMaxServersLimit, config.maxServers);
+    }
+  }
   for (int i = 1;; ++i) {
     const std::string key = "IP" + std::to_string(i);
     if (i > kUnicastSlots && !present(ipSettings, key)) break;
@@ -68,6 +81,7 @@ NetworkTimings networkTimings() {
   copy.claimWaitMs = t.claimWaitMs.load();
   copy.claimWaitStepMs = t.claimWaitStepMs.load();
   copy.senderRetryMs = t.senderRetryMs.load();
+  copy.forgetMs = t.forgetMs.load();
   return copy;
 }
 
@@ -79,6 +93,7 @@ void setNetworkTimings(const NetworkTimings& value) {
   t.claimWaitMs.store(std::max(0, value.claimWaitMs));
   t.claimWaitStepMs.store(std::max(1, value.claimWaitStepMs));
   t.senderRetryMs.store(std::max(1, value.senderRetryMs));
+  t.forgetMs.store(std::max(1, value.forgetMs));
 }
 
 std::vector<uint32_t> chooseLocalAddresses(const std::vector<uint32_t>& resolver,

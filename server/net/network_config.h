@@ -6,6 +6,7 @@
 // the timings are atomics (set by tests before the network starts); the rest is pure.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,16 +17,20 @@ inline constexpr uint16_t kDefaultMulticastPort = 9191;
 // The unicast partner slots of the preferences page ("IP1" to "IP10").
 inline constexpr int kUnicastSlots = 10;
 
+// Bounds of "MaxServers" (the server list's capacity).
+inline constexpr long kMaxServersLimit = 4096;
+
 struct NetworkConfig {
   uint16_t port = kDefaultMulticastPort;  // "MulticastPort"; absent, 0 or unreadable: 9191
   std::string group;                      // "IP0"; empty: no multicast
   std::vector<std::string> unicast;       // "IP1", "IP2", ... in order, dotted texts
+  size_t maxServers = 256;                // "MaxServers": 1-4096; absent or unreadable: 256
 };
 
 // Reads the configuration from the IP settings table (*ipSettings may be null). "IP0" that is
 // absent, empty or "(missing)" means no multicast. The unicast partners are "IP1" to "IP10"
 // skipping empty slots (the preferences page removes a cleared field's key), then "IP11" on while
-// present.
+// present. "MaxServers" outside 1-4096 is reported on the console and the default is used.
 NetworkConfig readNetworkConfig(const VariableTable* ipSettings);
 
 // The periods of the protocol. Defaults as the protocol fixes them; tests shorten them.
@@ -36,6 +41,7 @@ struct NetworkTimings {
   int claimWaitMs = 5000;       // a list send claims still-unclaimed units after this
   int claimWaitStepMs = 100;
   int senderRetryMs = 50;  // between attempts to start the claim wait
+  int forgetMs = 600000;   // a server silent for longer leaves the server list
 };
 NetworkTimings networkTimings();
 // For tests only; takes effect for threads started afterwards.

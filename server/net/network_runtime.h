@@ -46,6 +46,7 @@ struct NetworkSetup {
   std::string identity;                  // sender identity text of this server
   std::string hostName;                  // at most 63 characters
   std::vector<uint32_t> localAddresses;  // host order, at most 10
+  bool pinned = false;                   // the addresses were named by the administrator
   NetworkConfig config;
 };
 // The current setup, or null while the network is not started. Any thread.

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -13,6 +15,8 @@
 #include "server/net/device_claims.h"
 #include "server/net/network_runtime.h"
 #include "server/net/packet_sender.h"
+#include "server/net/packet_trailer.h"
+#include "server/request/module_manager.h"
 
 namespace {
 
@@ -20,6 +24,11 @@ constexpr char kClaimWaitTag[] = "WaitToClaimDevices";
 constexpr int kClaimWaitStartAttempts = 3;
 
 std::atomic<int> gActiveHandlers{0};
+// When this server last greeted a new server (steady clock, ms). One greeting a second serves any
+// number of newcomers: it asks every server for its list anyway, and forged newcomers can't make
+// this server flood the network with greetings.
+std::atomic<int64_t> gLastGreetingMs{INT64_MIN / 2};
+constexpr int64_t kGreetingIntervalMs = 1000;
 // Counts list sends; a claim wait claims only when no newer send came meanwhile.
 std::atomic<uint32_t> gClaimRequest{0};
 
@@ -39,8 +48,6 @@ void handlerThread(uintptr_t context) {
 
 Handler handlerFor(uint32_t type) {
   switch (type) {
-    case kCheckInRequest:
-      return handleCheckIn;
     case kAcceptDeviceListRequest:
       return handleAcceptDeviceList;
     case kSendDeviceListRequest:
@@ -59,6 +66,21 @@ void printAddressLine(const char* format, const std::string& mine, const Network
 }
 
 void unitListSenderThread(uintptr_t) { sendUnitList(); }
+
+// True when this call may greet (no greeting in the last second), which it then claims.
+bool claimGreeting() {
+  const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count();
+  int64_t last = gLastGreetingMs.load();
+  if (now - last < kGreetingIntervalMs) return false;
+  return gLastGreetingMs.compare_exchange_strong(last, now);
+}
+
+void greetNewServer(uintptr_t) {
+  sendCheckIn();
+  SendPacketOverNetwork(kSendDeviceListRequest, 0, nullptr);
+}
 void claimWaitThread(uintptr_t request) { waitToClaimDevices(static_cast<uint32_t>(request)); }
 
 void startClaimWait(uint32_t request) {
@@ -70,26 +92,31 @@ void startClaimWait(uint32_t request) {
   debugPrint(kNetDebug1, "net: sendDeviceList: could not start %s\n", kClaimWaitTag);
 }
 
-// Room for the unit list text in one datagram that every receiver accepts.
+// Room for the unit list text in one datagram that every receiver accepts, authentication
+// trailer included.
 size_t unitListCapacity(const NetworkSetup& setup) {
-  const size_t header = kPacketOverhead + setup.identity.size() + 1;
+  const size_t header = kPacketOverhead + setup.identity.size() + 1 + kTrailerSize;
   return std::min(kUnitListBufferSize, kMaxDatagramSize - header);
 }
 
 }  // namespace
 
-bool dispatchNetworkPacket(std::unique_ptr<NetworkPacket> packet) {
+DispatchResult dispatchNetworkPacket(std::unique_ptr<NetworkPacket> packet) {
+  if (packet->requestType == kCheckInRequest) {
+    handleCheckIn(std::move(packet));
+    return DispatchResult::kStarted;
+  }
   const Handler handler = handlerFor(packet->requestType);
   if (handler == nullptr) {
     debugPrint(kNetDebug1, "net: listen: Unsupport network request %.2X", packet->requestType);
-    return false;
+    return DispatchResult::kUnsupported;
   }
   debugPrint(kNetDebug1, "net: listenForNetworkPackets  net req = %d. -------------\n",
              static_cast<int>(packet->requestType));
   if (gActiveHandlers.fetch_add(1) >= kMaxPacketHandlers) {
     gActiveHandlers.fetch_sub(1);
     debugPrint(kNetDebug1, "net: listenForNetworkPackets  too many handlers, packet dropped\n");
-    return false;
+    return DispatchResult::kBusy;
   }
   const char* tag = requestTypeName(packet->requestType);
   HandlerJob* job = new HandlerJob{handler, packet.release()};
@@ -97,13 +124,13 @@ bool dispatchNetworkPacket(std::unique_ptr<NetworkPacket> packet) {
     delete job->packet;
     delete job;
     gActiveHandlers.fetch_sub(1);
-    return false;
+    return DispatchResult::kBusy;
   }
-  return true;
+  return DispatchResult::kStarted;
 }
 
-void handleCheckIn(std::unique_ptr<NetworkPacket> packet) {
-  if (packet->dataLength < kCheckInDataSize || !networkRunning()) return;
+bool handleCheckIn(std::unique_ptr<NetworkPacket> packet) {
+  if (packet->dataLength < kCheckInDataSize || !networkRunning()) return true;
   CheckInOutcome outcome;
   {
     std::lock_guard<std::mutex> lock(serverListLock());
@@ -111,9 +138,24 @@ void handleCheckIn(std::unique_ptr<NetworkPacket> packet) {
                                          std::time(nullptr), std::chrono::steady_clock::now());
   }
   countNetworkChanges(outcome.changes);
-  // A server back from silence gets our list again; a new one makes everybody send theirs.
   if (outcome.wasSilent) startUnitListSender("netcheckin_UpdateHostInfo/handler_SendDeviceList");
-  if (outcome.isNew) SendPacketOverNetwork(kSendDeviceListRequest, 0, nullptr);
+  if (outcome.isNew && claimGreeting() &&
+      startNetworkThread(greetNewServer, 0, requestTypeName(kCheckInRequest)) == 0) {
+    debugPrint(kNetDebug1, "net: handler_Checkin: could not greet the new server\n");
+  }
+  return !outcome.refused;
+}
+
+void resetGreetings() { gLastGreetingMs.store(INT64_MIN / 2); }
+
+void sendCheckIn() {
+  const std::shared_ptr<const NetworkSetup> setup = networkSetup();
+  if (!setup) return;
+  CheckInData data;
+  data.hostName = setup->hostName;
+  data.status = getGlobalStatus(false);
+  const std::vector<uint8_t> bytes = encodeCheckInData(data);
+  SendPacketOverNetwork(kCheckInRequest, static_cast<uint32_t>(bytes.size()), bytes.data());
 }
 
 void handleAcceptDeviceList(std::unique_ptr<NetworkPacket> packet) {

@@ -18,12 +18,25 @@
 // itself), so that a burst of datagrams can't fill the thread table.
 inline constexpr int kMaxPacketHandlers = 16;
 
-// Starts the handler of the packet's type (1-4) on a thread tagged with the type's name. Any other
-// type is reported as unsupported and dropped. Returns false when the packet was dropped.
-bool dispatchNetworkPacket(std::unique_ptr<NetworkPacket> packet);
+enum class DispatchResult { kStarted, kUnsupported, kBusy };
 
-// The handlers themselves, run on the calling thread.
-void handleCheckIn(std::unique_ptr<NetworkPacket> packet);
+// Starts the handler of the packet's type (2-4) on a thread tagged with the type's name (a
+// check-in goes to handleCheckIn). Any other type is reported as unsupported and dropped.
+DispatchResult dispatchNetworkPacket(std::unique_ptr<NetworkPacket> packet);
+
+// The CheckIn handler. The check-in is recorded on the calling thread (the listener), so that a
+// unit list sent right after a check-in always finds its sender listed; what it sets off runs on
+// a thread tagged "CheckIn": a server back from silence gets our list; a new server gets our
+// check-in at once (so that it knows us before our list reaches it) and makes every server send
+// its list (at most one such greeting a second, whatever the number of newcomers). Returns false when the check-in was refused because the server list is full.
+bool handleCheckIn(std::unique_ptr<NetworkPacket> packet);
+// Lets the next new server be greeted at once (network start-up): at most one greeting a second
+// goes out otherwise.
+void resetGreetings();
+// Sends this server's check-in now (the ambassador's every pass, and the greeting of a new server).
+void sendCheckIn();
+
+// The other handlers, run on the calling thread.
 void handleAcceptDeviceList(std::unique_ptr<NetworkPacket> packet);
 void handleSendDeviceList(std::unique_ptr<NetworkPacket> packet);
 void handleTakeDeviceControl(std::unique_ptr<NetworkPacket> packet);

@@ -6,8 +6,10 @@
 #include <random>
 
 #include "common/debug.h"
+#include "server/net/network_key_store.h"
 #include "server/net/network_packet.h"
 #include "server/net/network_runtime.h"
+#include "server/net/packet_trailer.h"
 #include "server/net/socket_layer.h"
 #include "server/request/local_addresses.h"
 
@@ -25,9 +27,11 @@ std::atomic<uint32_t> gPacketCounter{randomStart()};
 
 class SocketTransport : public PacketTransport {
  public:
-  void sendUnicast(const std::string& address, uint16_t port, const std::vector<uint8_t>& datagram) override {
+  void sendUnicast(const std::string& address, uint16_t port, uint32_t localAddress,
+                   const std::vector<uint8_t>& datagram) override {
     SocketOwner socket;
-    if (connectToHost(nullptr, address.c_str(), port, socket.address(), kUdpSpecifier) != kNetNoError) {
+    if (connectToHostThroughBind(nullptr, address.c_str(), port, socket.address(), localAddress,
+                                 kUdpSpecifier) != kNetNoError) {
       debugPrint(kNetDebug2, "net: SendPacketOverNetwork: can't reach %s\n", address.c_str());
       return;
     }
@@ -68,22 +72,36 @@ int SendPacketOverNetwork(uint32_t requestType, uint32_t dataLength, const void*
   if (number == 0) number = gPacketCounter.fetch_add(1) + 1;  // 0 fills the receivers' empty slots
   debugPrint(kNetDebug2, "net: SendPacketOverNetwork  req=%s (0x%.2X) ---------------\n",
              requestTypeName(requestType), number);
+  const std::shared_ptr<const NetworkKeySet> keys = activeNetworkKeys();
+  if (keys->required && !keys->send) {
+    debugPrint(kNetDebug2, "net: SendPacketOverNetwork: no usable network key, nothing sent\n");
+    return 1;
+  }
   PacketTransport* transport = gTransport.load();
   const uint32_t now = static_cast<uint32_t>(std::time(nullptr));
   bool first = true;
   for (uint32_t address : setup->localAddresses) {
     if (address == 0) continue;
-    std::vector<uint8_t> datagram;
+    std::vector<uint8_t> packet;
     const int built =
-        buildNetworkPacket(requestType, dataLength, number, address, data, setup->identity, now, &datagram);
+        buildNetworkPacket(requestType, dataLength, number, address, data, setup->identity, now, &packet);
     if (built != 0) return built;
+    // Every copy gets a trailer of its own, so that no two datagrams on the network are alike.
+    auto copy = [&](std::vector<uint8_t>* datagram) {
+      *datagram = packet;
+      if (!keys->send) return true;
+      return appendTrailer(datagram, *keys->send, wallClockMs()) && datagram->size() <= kMaxDatagramSize;
+    };
+    std::vector<uint8_t> datagram;
     if (first) {
       for (const std::string& partner : setup->config.unicast) {
-        transport->sendUnicast(partner, setup->config.port, datagram);
+        if (!copy(&datagram)) return 1;
+        transport->sendUnicast(partner, setup->config.port, address, datagram);
       }
       first = false;
     }
     if (!setup->config.group.empty()) {
+      if (!copy(&datagram)) return 1;
       transport->sendMulticast(setup->config.group, setup->config.port, address, datagram);
     }
   }

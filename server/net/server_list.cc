@@ -61,7 +61,10 @@ bool ServerList::isDuplicate(const NetworkPacket& packet, time_t now, int* chang
     unlisted_.push_back(key);
     return false;
   }
-  if (noteAddress(entry, packet.senderAddress, now) && changes != nullptr) ++*changes;
+  if (packet.requestType == kCheckInRequest && noteAddress(entry, packet.senderAddress, now) &&
+      changes != nullptr) {
+    ++*changes;
+  }
   auto& recent = entry->recentPackets;
   if (std::find(recent.begin(), recent.end(), packet.packetNumber) != recent.end()) return true;
   std::rotate(recent.begin(), recent.begin() + 1, recent.end());
@@ -86,6 +89,11 @@ CheckInOutcome ServerList::recordCheckIn(const std::string& identity, const uint
                                          uint32_t senderAddress, time_t now, SteadyTime steadyNow) {
   CheckInOutcome outcome;
   ServerEntry* entry = find(identity);
+  if (entry == nullptr && entries_.size() >= capacity_ && !makeRoom()) {
+    debugPrint(kListDebugCode, "net: server list full, check-in of %X refused\n", senderAddress);
+    outcome.refused = true;
+    return outcome;
+  }
   if (entry == nullptr) {
     debugPrint(kListDebugCode, "net: adding server %X\n", senderAddress);
     auto created = std::make_unique<ServerEntry>();
@@ -116,6 +124,31 @@ int ServerList::markSilentServers(SteadyTime steadyNow, std::chrono::millisecond
     ++marked;
   }
   return marked;
+}
+
+bool ServerList::hasCheckedInFrom(const std::string& identity, uint32_t address) {
+  const ServerEntry* entry = find(identity);
+  if (entry == nullptr || address == 0) return false;
+  return std::find(entry->addresses.begin(), entry->addresses.end(), address) != entry->addresses.end();
+}
+
+bool ServerList::makeRoom() {
+  auto oldest = entries_.end();
+  for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+    if ((*it)->status() != kSilentServerStatus) continue;
+    if (oldest == entries_.end() || (*it)->lastCheckInSteady < (*oldest)->lastCheckInSteady) oldest = it;
+  }
+  if (oldest == entries_.end()) return false;
+  entries_.erase(oldest);
+  return true;
+}
+
+int ServerList::forgetSilentServers(SteadyTime steadyNow, std::chrono::milliseconds after) {
+  const size_t before = entries_.size();
+  std::erase_if(entries_, [&](const std::unique_ptr<ServerEntry>& entry) {
+    return steadyNow - entry->lastCheckInSteady > after;
+  });
+  return static_cast<int>(before - entries_.size());
 }
 
 std::vector<uint32_t> ServerList::addressesOf(const std::string& identity) {

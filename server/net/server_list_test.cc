@@ -19,8 +19,9 @@ std::vector<uint8_t> checkIn(const std::string& host, uint32_t status) {
 }
 
 NetworkPacket packetFrom(const std::string& identity, uint32_t number, uint32_t address = 0x0A000002,
-                         uint32_t version = 2) {
+                         uint32_t version = 2, uint32_t type = kCheckInRequest) {
   NetworkPacket packet;
+  packet.requestType = type;
   packet.identity = identity;
   packet.version = version;
   packet.hasPacketNumber = version >= 2;
@@ -94,6 +95,11 @@ TEST(ServerList, DuplicateCheckRemembersTheLastTenPacketNumbers) {
   EXPECT_TRUE(list.isDuplicate(packetFrom(id, 100, 0x0A000022), 11, &changes));
   EXPECT_EQ(changes, 2) << "each new interface address counts once";
   EXPECT_EQ(list.addressesOf(id).size(), 3u) << "noted by the copies of number 5 and 100";
+  // Only check-ins make an address known: anyone can name the identity in a unit list.
+  EXPECT_FALSE(list.isDuplicate(packetFrom(id, 200, 0x0A0000EE, 2, kAcceptDeviceListRequest), 11, &changes));
+  EXPECT_EQ(changes, 2);
+  EXPECT_FALSE(list.hasCheckedInFrom(id, 0x0A0000EE));
+  EXPECT_TRUE(list.hasCheckedInFrom(id, 0x0A000012));
 
   EXPECT_FALSE(list.isDuplicate(packetFrom(id, 100, 0x0A000002, 1), 12, nullptr)) << "version 1: no number";
   for (uint32_t n = 101; n <= 110; ++n) EXPECT_FALSE(list.isDuplicate(packetFrom(id, n), 12, nullptr));
@@ -144,6 +150,54 @@ TEST(ServerList, PageRowsAreSortedByHostName) {
   EXPECT_EQ(rows.at("ServerLoop0LastCheckinDate").size(), 8u);  // MM/DD/YY
   EXPECT_EQ(rows.at("ServerLoop0LastCheckinTime").size(), 8u);  // HH:MM:SS
   EXPECT_EQ(rowsOf(ServerList()).at("ServerLoop"), "0");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ServerList, IsCappedAndTakesANewServerOnlyInTheSilentOnesPlace) {
+  ServerList list;
+  list.setCapacity(3);
+  const SteadyTime t0 = std::chrono::steady_clock::now();
+  auto data = checkIn("host", 0);
+  for (uint32_t i = 1; i <= 3; ++i) {
+    EXPECT_TRUE(list.recordCheckIn("S" + std::to_string(i), data.data(), i, 100, t0 + i * 1s).isNew);
+  }
+  // Full and everybody alive: a newcomer is refused and changes nothing.
+  const CheckInOutcome refused = list.recordCheckIn("S4", data.data(), 4, 100, t0 + 4s);
+  EXPECT_TRUE(refused.refused);
+  EXPECT_FALSE(refused.isNew);
+  EXPECT_EQ(refused.changes, 0);
+  EXPECT_EQ(list.size(), 3u);
+  EXPECT_EQ(list.find("S4"), nullptr);
+  // A listed server still checks in while the list is full.
+  EXPECT_FALSE(list.recordCheckIn("S1", data.data(), 1, 130, t0 + 30s).refused);
+
+  // S2 and S3 fall silent; the newcomer takes the place of the one silent for longest (S2).
+  EXPECT_EQ(list.markSilentServers(t0 + 30s, 20000ms), 2);
+  const CheckInOutcome admitted = list.recordCheckIn("S4", data.data(), 4, 140, t0 + 31s);
+  EXPECT_TRUE(admitted.isNew);
+  EXPECT_EQ(list.size(), 3u);
+  EXPECT_EQ(list.find("S2"), nullptr);
+  EXPECT_NE(list.find("S3"), nullptr);
+  EXPECT_TRUE(list.hasCheckedInFrom("S4", 4));
+  EXPECT_FALSE(list.hasCheckedInFrom("S2", 2)) << "a server that left the list must check in again";
+}
+
+TEST(ServerList, ServersSilentForLongAreForgotten) {
+  ServerList list;
+  const SteadyTime t0 = std::chrono::steady_clock::now();
+  auto data = checkIn("host", 0);
+  list.recordCheckIn("old", data.data(), 1, 100, t0);
+  list.recordCheckIn("recent", data.data(), 2, 100, t0 + 5min);
+  EXPECT_EQ(list.forgetSilentServers(t0 + 10min, 10min), 0) << "exactly the period is not yet too long";
+  EXPECT_EQ(list.forgetSilentServers(t0 + 10min + 1s, 10min), 1);
+  EXPECT_EQ(list.find("old"), nullptr);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list.at(0).identity, "recent");
+  // Forgotten, it is a new server when it checks in again.
+  EXPECT_TRUE(list.recordCheckIn("old", data.data(), 1, 800, t0 + 11min).isNew);
 }
 
 }  // namespace

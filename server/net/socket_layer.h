@@ -64,6 +64,16 @@ uint32_t createSocket(SocketHandle* handle, uint32_t specifier);
 uint32_t createListenSocket(SocketHandle* handle, uint32_t bindAddress, uint16_t port, uint32_t specifier,
                             const char* multicastGroup);
 
+// The listen sockets of an address the server is pinned to, so that it takes the datagrams sent
+// to that address and to the group on that interface, and nothing that arrives for the host's
+// other addresses: *unicast bound to interfaceAddress (host order) and port, and, when
+// multicastGroup (dotted text) is given, *group, which receives only that group's datagrams
+// arriving on that interface. Other sockets may use the same address and port (several servers
+// on one host). Returns 0, or the status of the first failure (kNetInvalidSocket,
+// kNetBindFailed, kNetMulticastRequestFailed) with both handles kInvalidSocket.
+uint32_t createPinnedListenSockets(SocketHandle* unicast, SocketHandle* group, uint32_t interfaceAddress,
+                                   uint16_t port, const char* multicastGroup);
+
 // Connects a new socket to hostName (resolved, first IPv4 address) or, when hostName is null or
 // empty, to dottedAddress (converted as by inet_addr, but malformed text is refused). For a
 // datagram specifier this only fixes the peer for later sends. Returns 0,

@@ -219,6 +219,50 @@ uint32_t createListenSocket(SocketHandle* handle, uint32_t bindAddress, uint16_t
   return kNetNoError;
 }
 
+uint32_t createPinnedListenSockets(SocketHandle* unicast, SocketHandle* group, uint32_t interfaceAddress,
+                                   uint16_t port, const char* multicastGroup) {
+  if (unicast == nullptr || group == nullptr) return 1;
+  *group = kInvalidSocket;
+  const bool joining = multicastGroup != nullptr && multicastGroup[0] != '\0';
+  debugPrint(kListenDebugCode, "net: crtLstnSckt: pinned bindaddr=%xx port=%d. mcastIP=<%s>\n", interfaceAddress,
+             port, joining ? multicastGroup : "");
+  uint32_t status = createSocket(unicast, kUdpSpecifier);
+  if (status != kNetNoError) return status;
+  const int on = 1;
+  if (setsockopt(*unicast, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0 ||
+      bindTo(*unicast, interfaceAddress, port) != 0) {
+    std::printf("net: crtLstnSckt: bind failed: errno = %d.\n", errno);
+    return failAndClose(unicast, kNetBindFailed);
+  }
+  if (!joining) return kNetNoError;
+  in_addr groupAddress{};
+  status = createSocket(group, kUdpSpecifier);
+  if (status != kNetNoError) {
+    closeSocket(unicast);
+    return status;
+  }
+  // Bound to the group itself: such a socket never sees unicast datagrams, and with
+  // IP_MULTICAST_ALL off only the memberships it joined, on the interface it joined them.
+  const int off = 0;
+  if (inet_aton(multicastGroup, &groupAddress) == 0 ||
+      setsockopt(*group, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0 ||
+      bindTo(*group, ntohl(groupAddress.s_addr), port) != 0) {
+    std::printf("net: crtLstnSckt: bind failed: errno = %d.\n", errno);
+    closeSocket(unicast);
+    return failAndClose(group, kNetBindFailed);
+  }
+  setsockopt(*group, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof(off));  // older kernels lack it
+  if (joinGroup(*group, multicastGroup, interfaceAddress) != 0) {
+    const int error = errno;
+    std::printf("net: crtLstnSckt: setsockopt failed: errno = %d. <%s>\n", error, errnoText(error).c_str());
+    closeSocket(unicast);
+    return failAndClose(group, kNetMulticastRequestFailed);
+  }
+  displaySocketInfo(*unicast);
+  displaySocketInfo(*group);
+  return kNetNoError;
+}
+
 uint32_t connectToHost(const char* hostName, const char* dottedAddress, uint16_t port, SocketHandle* handle,
                        uint32_t specifier) {
   return connectSocket(hostName, dottedAddress, port, handle, specifier, nullptr);

@@ -132,6 +132,74 @@ TEST(ListenSocket, JoinedGroupDeliversMulticastAndUnicast) {
   EXPECT_EQ(receiveText(listener.get()), "direct");
 }
 
+// A port that was free a moment ago on every address.
+uint16_t freeUdpPort() {
+  SocketOwner probe;
+  if (createListenSocket(probe.address(), 0, 0, kUdpSpecifier, nullptr) != 0) return 0;
+  return socketLocalPort(probe.get());
+}
+
+TEST(ListenSocket, PinnedSocketsTakeOnlyTheirAddressAndTheirGroup) {
+  const uint16_t port = freeUdpPort();
+  ASSERT_NE(port, 0);
+  testing::internal::CaptureStdout();
+  SocketOwner unicast;
+  SocketOwner group;
+  const uint32_t status = createPinnedListenSockets(unicast.address(), group.address(), kLoopback, port, kGroup);
+  const std::string info = socketInfoText(unicast.get()) + socketInfoText(group.get());
+  testing::internal::GetCapturedStdout();
+  ASSERT_EQ(status, 0u);
+  EXPECT_NE(info.find("| bind addr   = 127.0.0.1 \n"), std::string::npos) << info;
+  EXPECT_NE(info.find("| bind addr   = 239.255.42.99 \n"), std::string::npos) << info;
+  EXPECT_EQ(info.find("| bind addr   = 0.0.0.0"), std::string::npos) << "never the wildcard address";
+  setReceiveTimeout(unicast.get(), 300);
+  setReceiveTimeout(group.get(), 300);
+
+  // Another address of the host reaches neither socket.
+  ASSERT_EQ(sendText("127.0.0.2", port, "elsewhere"), 0u);
+  EXPECT_EQ(receiveText(unicast.get()), "<nothing>");
+  EXPECT_EQ(receiveText(group.get()), "<nothing>");
+  ASSERT_EQ(sendText("127.0.0.1", port, "direct"), 0u);
+  EXPECT_EQ(receiveText(unicast.get()), "direct");
+  EXPECT_EQ(receiveText(group.get()), "<nothing>");
+  SocketOwner sender;
+  ASSERT_EQ(connectToHostThroughBind(nullptr, kGroup, port, sender.address(), kLoopback, kUdpSpecifier), 0u);
+  ASSERT_EQ(writeToSocket(sender.get(), "group", 5), 0u);
+  EXPECT_EQ(receiveText(group.get()), "group");
+  EXPECT_EQ(receiveText(unicast.get()), "<nothing>");
+
+  // Without a group only the address's own socket.
+  SocketOwner alone;
+  SocketOwner noGroup;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(createPinnedListenSockets(alone.address(), noGroup.address(), kLoopback, port, nullptr), 0u);
+  testing::internal::GetCapturedStdout();
+  EXPECT_NE(alone.get(), kInvalidSocket);
+  EXPECT_EQ(noGroup.get(), kInvalidSocket);
+}
+
+TEST(ListenSocket, PinnedSocketsFailWhole) {
+  SocketOwner unicast;
+  SocketOwner group;
+  // The console lines of the failures are not checked.
+  auto quietly = [&](uint32_t interfaceAddress, const char* groupText) {
+    testing::internal::CaptureStdout();
+    const uint32_t status =
+        createPinnedListenSockets(unicast.address(), group.address(), interfaceAddress, 0, groupText);
+    testing::internal::GetCapturedStdout();
+    return status;
+  };
+  EXPECT_EQ(quietly(kForeignAddress, kGroup), kNetBindFailed);
+  EXPECT_EQ(unicast.get(), kInvalidSocket);
+  EXPECT_EQ(group.get(), kInvalidSocket);
+  EXPECT_EQ(quietly(kLoopback, "not.a.group"), kNetBindFailed);
+  EXPECT_EQ(unicast.get(), kInvalidSocket);
+  EXPECT_EQ(group.get(), kInvalidSocket);
+  EXPECT_EQ(quietly(kLoopback, "10.1.2.3"), kNetBindFailed) << "not a multicast address";
+  EXPECT_EQ(unicast.get(), kInvalidSocket);
+  EXPECT_EQ(group.get(), kInvalidSocket);
+}
+
 TEST(ListenSocket, FailuresLeaveNoSocket) {
   testing::internal::CaptureStdout();
   SocketOwner notAGroup;
