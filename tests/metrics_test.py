@@ -163,11 +163,14 @@ def check_healthy_page(setup):
     for family, kind in (("kestrova_server_global_status", "gauge"), ("kestrova_event_log_records", "counter"),
                          ("kestrova_notifier_dropped", "counter"), ("kestrova_http_requests", "counter"),
                          ("kestrova_http_request_duration_seconds", "histogram"), ("kestrova_drive_status", "gauge"),
-                         ("kestrova_array_fault_status", "gauge"), ("kestrova_unit_claim_status", "gauge")):
+                         ("kestrova_array_fault_status", "gauge"), ("kestrova_unit_claim_status", "gauge"),
+                         ("kestrova_network_packets_dropped", "counter"), ("kestrova_network_authenticated", "gauge")):
         check(types.get(family) == kind, "family %s is %s, not %s" % (family, types.get(family), kind))
     for channel in ("kvlog", "oslog", "email", "snmp", "syslog"):
         check(value(values, "kestrova_notifier_dropped_total", channel=channel) == 0, "drops of " + channel)
     check(value(values, "kestrova_event_log_records_total", level="information") >= 1, "server start logged")
+    check(value(values, "kestrova_network_authenticated") == 0, "no network key in a fresh instance")
+    check(value(values, "kestrova_network_packets_dropped_total", reason="bad_mac") == 0, "no forged packets")
     for pair, drives in ((ALPHA, 12), (BETA, 16)):
         check(value(values, "kestrova_pair_readable", pair=pair) == 1, pair + " readable")
         check(value(values, "kestrova_drives", pair=pair, status="good") == drives, pair + " drives")

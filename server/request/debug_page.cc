@@ -11,6 +11,8 @@
 #include "common/date_text.h"
 #include "common/thread_manager.h"
 #include "server/events/dispatcher.h"
+#include "server/net/network_key_store.h"
+#include "server/net/packet_drops.h"
 #include "server/request/cgi_communicator.h"
 #include "server/request/local_addresses.h"
 #include "server/request/module_manager.h"
@@ -134,6 +136,15 @@ void addNotifierRows(VariableTable* reply) {
   addText(reply, "NotifierLoop", std::to_string(count));
 }
 
+// The network's authentication state and what it dropped, by reason.
+void addNetworkRows(VariableTable* reply) {
+  const std::shared_ptr<const NetworkKeySet> keys = activeNetworkKeys();
+  addVariable(reply, "NetworkAuthenticated", keys->required ? "true" : "false");
+  addText(reply, "NetworkSendKeyId", keys->send ? keyIdText(keys->send->id) : "");
+  addText(reply, "NetworkSecondKeyId", keys->second ? keyIdText(keys->second->id) : "");
+  addPacketDropRows(reply);
+}
+
 void addThreadRows(VariableTable* reply) {
   const std::vector<ThreadListing> threads = listThreads();
   int i = 0;
@@ -184,6 +195,7 @@ VariableTable GetDebugInfo(VariableTable) {
   addDeviceRows(&reply, source != nullptr ? source() : nullptr);
   addCgiDebugInfo(&reply);
   addNotifierRows(&reply);
+  addNetworkRows(&reply);
   addThreadRows(&reply);
   addVariable(&reply, "HTMLPath", "../Server/other/server_debug.htm");
   return reply;

@@ -1,6 +1,7 @@
 // The server's diagnostic page (method GetDebugInfo): build flags, status and change counter,
 // identity, dates and uptimes, restarts, users and servers, the device list with the module units
-// on it, the CGI request slots, plus the notification channels' drop counts and the thread table.
+// on it, the CGI request slots, plus the notification channels' drop counts, the server network's
+// authentication state with its dropped packets by reason, and the thread table.
 //
 // Thread safety: any request thread. The device list is read in place: it is not restructured
 // while the server runs (see common/device_list.h).

@@ -11,6 +11,9 @@
 #include "server/device_list_owner.h"
 #include "server/events/dispatcher.h"
 #include "server/events/event_log.h"
+#include "server/net/network_communicator.h"
+#include "server/net/network_key_store.h"
+#include "server/net/packet_drops.h"
 #include "server/request/module_internal.h"
 #include "server/request/module_manager.h"
 #include "server/server_state.h"
@@ -93,6 +96,21 @@ void addNotifierMetrics(VariableTable* reply) {
   }
 }
 
+void addNetworkMetrics(VariableTable* reply) {
+  addMetricFamily(reply, "kestrova_network_packets_dropped_total", kCounter,
+                  "Datagrams of the server network that this server dropped, by reason.");
+  for (int i = 0; i < kDropReasonCount; ++i) {
+    const auto reason = static_cast<DropReason>(i);
+    addMetricSample(reply, "kestrova_network_packets_dropped_total", {{"reason", dropReasonName(reason)}},
+                    static_cast<double>(packetDropCount(reason)));
+  }
+  addMetricFamily(reply, "kestrova_network_authenticated", kGauge,
+                  "1 when a network key is set: packets between the servers are signed and checked.");
+  addMetricSample(reply, "kestrova_network_authenticated", {}, activeNetworkKeys()->required ? 1 : 0);
+  addMetricFamily(reply, "kestrova_network_servers", kGauge, "Other servers in this server's server list.");
+  addMetricSample(reply, "kestrova_network_servers", {}, static_cast<double>(listedServerCount()));
+}
+
 bool isMetricKey(const char* key) {
   for (const char* prefix : {kMetricSamplePrefix, kMetricHelpPrefix, kMetricTypePrefix}) {
     if (std::strncmp(key, prefix, std::strlen(prefix)) == 0) return true;
@@ -150,6 +168,7 @@ VariableTable GetMetrics(VariableTable) {
   addUnitMetrics(reply.address(), serverDeviceList());
   addEventLogMetrics(reply.address());
   addNotifierMetrics(reply.address());
+  addNetworkMetrics(reply.address());
   addModuleMetrics(reply.address());
   // A browser that asks for this method as a page is shown where the metrics are served.
   addVariable(reply.address(), "MessageSummary", "/metrics");

@@ -1,6 +1,7 @@
 // The server's GetMetrics: the claim status of every unit on the device list, the event log's
-// records by level (counted as they are written, failed writes not counted), and a reply that
-// still carries the server's own families when no module is loaded.
+// records by level (counted as they are written, failed writes not counted), the network's
+// dropped packets by reason, and a reply that still carries the server's own families when no
+// module is loaded.
 #include "server/request/server_metrics.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,8 @@
 #include "common/module_abi.h"
 #include "server/events/event_record.h"
 #include "server/events/log_test_fixture.h"
+#include "server/net/network_events.h"
+#include "server/net/packet_drops.h"
 
 namespace {
 
@@ -70,6 +73,24 @@ TEST(GetMetricsTest, WithoutModulesTheServersOwnPartRemains) {
   EXPECT_NE(getVariable(reply.get(), "metric:kestrova_event_log_records_total{level=\"error\"}"), nullptr);
   EXPECT_EQ(getVariable(reply.get(), "metric:kestrova_module_metrics_available{module=\"Brivo\"}"), nullptr);
   EXPECT_STREQ(getVariable(reply.get(), "HTMLPath"), "../Common/MessagePopupPanel.htm");
+}
+
+TEST(GetMetricsTest, NetworkDropsAreCountedByReason) {
+  resetPacketDrops();
+  setNetworkEventRaiser([](const char*, const char*, uint32_t, uint32_t, uint32_t, uint8_t) { return 0; });
+  countPacketDrop(DropReason::kBadMac, 0x0A000001);
+  countPacketDrop(DropReason::kBadMac, 0x0A000001);
+  countPacketDrop(DropReason::kDuplicate, 0x0A000002);
+  setNetworkEventRaiser(nullptr);
+  TableOwner reply(GetMetrics(nullptr));
+  EXPECT_STREQ(getVariable(reply.get(), "metric:kestrova_network_packets_dropped_total{reason=\"bad_mac\"}"), "2");
+  EXPECT_STREQ(getVariable(reply.get(), "metric:kestrova_network_packets_dropped_total{reason=\"duplicate\"}"),
+               "1");
+  EXPECT_STREQ(getVariable(reply.get(), "metric:kestrova_network_packets_dropped_total{reason=\"replay\"}"), "0");
+  EXPECT_STREQ(getVariable(reply.get(), "type:kestrova_network_packets_dropped_total"), "counter");
+  EXPECT_STREQ(getVariable(reply.get(), "metric:kestrova_network_authenticated"), "0");
+  EXPECT_STREQ(getVariable(reply.get(), "metric:kestrova_network_servers"), "0");
+  resetPacketDrops();
 }
 
 class LoggedRecordsTest : public EventLogFolderTest {};

@@ -109,6 +109,13 @@ TEST_F(ServerPagesTest, DebugPageHasTheServerKeys) {
   EXPECT_EQ(values["DeviceLoop"], "0");
   EXPECT_EQ(values["CgiRequestLoop"], "10");
   EXPECT_EQ(values["ServerStartTime"].size(), 8u);
+  // The network's state: no key loaded, and a row for every reason a packet can be dropped.
+  EXPECT_EQ(values["NetworkAuthenticated"], "false");
+  EXPECT_EQ(values["NetworkSendKeyId"], "");
+  EXPECT_EQ(values["NetDropLoop"], "13");
+  EXPECT_EQ(values["NetDropLoop0Reason"], "rate_limited");
+  EXPECT_EQ(values["NetDropLoop12Reason"], "busy");
+  EXPECT_EQ(values.count("NetDropLoop4Count"), 1u);
 }
 
 TEST(UpTimeTextTest, DaysHoursMinutesSeconds) {
