@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "server/main_loop.h"
+#include "server/netkey_command.h"
 #include "server/server_state.h"
 #include "server/service_commands.h"
 #include "server/service_mode.h"
@@ -21,6 +22,7 @@ struct CommandName {
 constexpr CommandName kCommands[] = {
     {"install", EntryCommand::kInstall}, {"remove", EntryCommand::kRemove}, {"start", EntryCommand::kStart},
     {"stop", EntryCommand::kStop},       {"debug", EntryCommand::kDebug},
+    {"netkey", EntryCommand::kNetKey},
 };
 
 bool isSwitch(const char* argument) { return argument[0] == '-' || argument[0] == '/'; }
@@ -80,6 +82,8 @@ void printUsage(const char* program) {
   std::printf("%s -start   [-name ServiceName] [params] to start the service\n", program);
   std::printf("%s -stop    [-name ServiceName]          to stop the service\n", program);
   std::printf("%s -debug   [-name ServiceName] [params] to run in console for debugging\n", program);
+  std::printf("%s -netkey  set|add|switch|drop|clear|show to change the network key (key from standard input)\n",
+              program);
   std::fflush(stdout);
 }
 
@@ -108,6 +112,8 @@ int serverEntry(int argc, char** argv) {
       return 0;
     case EntryCommand::kDebug:
       return runDebug(request);
+    case EntryCommand::kNetKey:
+      return runNetworkKeyCommand(request.params, stdin, stdout);
   }
   return 0;
 }

@@ -1,5 +1,6 @@
 // Program entry of the server: the service commands (-install, -remove, -start, -stop), the
-// console mode (-debug) and, without arguments, the start as a systemd service.
+// console mode (-debug), the network key command (-netkey, netkey_command.h) and, without
+// arguments, the start as a systemd service.
 //
 // Thread safety: called once from main, before any other thread exists.
 #pragma once
@@ -7,7 +8,7 @@
 #include <string>
 #include <vector>
 
-enum class EntryCommand { kNoArguments, kUsage, kInstall, kRemove, kStart, kStop, kDebug };
+enum class EntryCommand { kNoArguments, kUsage, kInstall, kRemove, kStart, kStop, kDebug, kNetKey };
 
 struct EntryRequest {
   EntryCommand command = EntryCommand::kUsage;
@@ -23,7 +24,7 @@ inline constexpr size_t kMaxPassedArguments = 128;
 // lines (kUsage), as does a "-name" value that cannot be a service name.
 EntryRequest parseEntryArguments(int argc, const char* const* argv);
 
-// Prints the five usage lines with program in each.
+// Prints the usage lines with program in each.
 void printUsage(const char* program);
 
 // Returns the process exit status.

@@ -23,7 +23,8 @@ const char kUsageText[] =
     "prog -remove  [-name ServiceName]          to remove the service\n"
     "prog -start   [-name ServiceName] [params] to start the service\n"
     "prog -stop    [-name ServiceName]          to stop the service\n"
-    "prog -debug   [-name ServiceName] [params] to run in console for debugging\n";
+    "prog -debug   [-name ServiceName] [params] to run in console for debugging\n"
+    "prog -netkey  set|add|switch|drop|clear|show to change the network key (key from standard input)\n";
 
 class EntryTest : public ::testing::Test {
  protected:

@@ -20,6 +20,7 @@
 #include "common/thread_manager.h"
 #include "qcli/answer_handler.h"
 #include "server/events/event_log.h"
+#include "server/net/network_key_store.h"
 #include "server/net/password_change.h"
 #include "server/request/command_result.h"
 #include "server/request/debug_page.h"
@@ -222,6 +223,7 @@ class TemplatesTest : public RequestFolderTest {
     setPageRowsWriter(PageRows::kUserList, nullptr);
     setPageRowsWriter(PageRows::kServerList, nullptr);
     setDeviceListSource(nullptr);
+    unloadNetworkKeys();
     RequestFolderTest::TearDown();
   }
 
@@ -292,6 +294,29 @@ class TemplatesTest : public RequestFolderTest {
         {"GetDebugInfo", debugPage(), true},
         {"unknown method", call("getmainpage", {}), false},
     };
+    // The network key page without a key, refusing a change, with a damaged key file, then set
+    // and in the middle of a roll-over (before the password samples change the password).
+    samples.push_back({"GetNetworkKeyConfig", call("GetNetworkKeyConfig", {}), false});
+    samples.push_back({"SetNetworkKeyConfig refused",
+                       call("SetNetworkKeyConfig", {{"version", "0"}, {"KeyAction", "set"}, {"Password", "x"}}),
+                       false});
+    writeBytes("db/network.key", "SendKey = damaged\n");
+    samples.push_back({"GetNetworkKeyConfig damaged", call("GetNetworkKeyConfig", {}), false});
+    const std::initializer_list<std::pair<const char*, const char*>> setKey = {
+        {"version", "0"},
+        {"KeyAction", "set"},
+        {"Password", "pinecone"},
+        {"NetworkKey", "the key of the sample site"},
+        {"NetworkKeyConfirm", "the key of the sample site"}};
+    samples.push_back({"SetNetworkKeyConfig set", call("SetNetworkKeyConfig", setKey), false});
+    const std::initializer_list<std::pair<const char*, const char*>> addKey = {
+        {"version", "1"},
+        {"KeyAction", "add"},
+        {"Password", "pinecone"},
+        {"NetworkKey", "the next key of the sample site"},
+        {"NetworkKeyConfirm", "the next key of the sample site"}};
+    samples.push_back({"SetNetworkKeyConfig add", call("SetNetworkKeyConfig", addKey), false});
+    EXPECT_EQ(samples.back().reply.at("MessageIsSuccess"), "true");
     auto built = [](std::initializer_list<std::pair<const char*, const char*>> pairs) {
       TableOwner table;
       for (const auto& [key, value] : pairs) addVariable(table.address(), key, value);

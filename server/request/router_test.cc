@@ -24,8 +24,8 @@ TEST(ServerMethodTableTest, FixedOrderAndExactNames) {
       "TestSyslogConfig", "SessionPing", "ViewLogs", "ExportLogs", "ClearEventLogs", "GetNetworkInfo",
       "RescanSystem", "UpdatePassword", "GetMainPage", "GetAboutPage", "GetRescanPage", "GatherInformation",
       "TechSupportPing", "PingPage", "LoadIndex", "TakeDeviceControl", "GetPrefsConfig", "SetPrefsConfig",
-      // Ours: the figures behind the front end's /metrics.
-      "GetMetrics"};
+      // Ours: the figures behind the front end's /metrics, the network key page.
+      "GetMetrics", "GetNetworkKeyConfig", "SetNetworkKeyConfig"};
   int i = 0;
   for (const char* name : expected) {
     ASSERT_NE(serverMethodName(i), nullptr) << i;

@@ -10,6 +10,7 @@
 #include "server/events/snmp_settings.h"
 #include "server/events/syslog_settings.h"
 #include "server/net/device_list_sender.h"
+#include "server/net/network_key_page.h"
 #include "server/net/password_change.h"
 #include "server/request/debug_page.h"
 #include "server/request/server_metrics.h"
@@ -55,6 +56,8 @@ constexpr MethodRow kMethods[] = {
     {"GetPrefsConfig", GetPrefsConfig},
     {"SetPrefsConfig", SetPrefsConfig},
     {"GetMetrics", GetMetrics},
+    {"GetNetworkKeyConfig", GetNetworkKeyConfig},
+    {"SetNetworkKeyConfig", SetNetworkKeyConfig},
 };
 
 }  // namespace
