@@ -7,6 +7,8 @@ beside the seeds under other names (crash-*, regress-*) and are not touched here
 
 Usage: fuzz/make_seeds.py            (run from anywhere; rewrites the seed-* files)
 """
+import hashlib
+import hmac
 import os
 import pathlib
 import struct
@@ -72,6 +74,38 @@ def network_packet():
     write("network_packet", "old_version", datagrams(packet(1, checkin, version=1), packet(255, b"", number=1)))
     bad = packet(1, checkin)
     write("network_packet", "malformed", datagrams(bad[:-5], b"nKestNetPac\0" + b"\xff" * 20, b"UDP junk"))
+
+
+def network_key(text):
+    """The derived key and its id, as the server derives them from a typed key text."""
+    key = hmac.new(text, b"Kestrova network key 1", hashlib.sha256).digest()
+    return key, hmac.new(key, b"Kestrova network key id", hashlib.sha256).digest()[:4]
+
+
+def signed(datagram, text, time_ms=1700000000000, nonce=b"\x01" * 8):
+    """datagram with the authentication trailer of the key typed as text."""
+    key, key_id = network_key(text)
+    head = b"KNA1" + key_id + struct.pack(">Q", time_ms) + nonce
+    return datagram + head + hmac.new(key, datagram + head, hashlib.sha256).digest()
+
+
+def network_trailer():
+    key_a = b"fuzz site key A, sixteen+"
+    key_b = b"fuzz site key B, sixteen+"
+    checkin = packet(1, b"host-a".ljust(64, b"\0") + struct.pack(">II", 0, 0))
+    units = packet(2, b"\nBrivo0123456789ABCDEF 1\0", number=9)
+
+    def item(mode, data, offset=0, flip=None):
+        out = bytes([mode]) + struct.pack("<hH", offset, len(data)) + data
+        return out + (struct.pack("<H", flip) if flip is not None else b"")
+    # A trailer made in Python for key A at the receiver's moment: the target's own format.
+    write("network_trailer", "python_signed", b"\3" + item(0, signed(checkin, key_a)) +
+          item(0, signed(units, key_b, nonce=b"\x02" * 8)) + item(0, signed(units, key_a, time_ms=1700000040000)))
+    write("network_trailer", "target_signed", b"\1" + item(1, units) + item(2, units) + item(3, checkin) +
+          item(1, checkin, offset=301) + item(1, checkin, offset=-300))
+    write("network_trailer", "altered", b"\3" + item(4, units, flip=5) + item(4, checkin, flip=800) +
+          item(0, signed(units, key_a)[:-1]) + item(0, units) + item(0, b"KNA1" * 20))
+    write("network_trailer", "damaged_key_file", b"\0" + item(1, checkin) + item(0, signed(checkin, key_a)))
 
 
 def event_log_record(number, level, date, time, device, message):
@@ -320,7 +354,7 @@ def brivo_info():
 
 
 def main():
-    for make in (variable_table, property_file, network_packet, event_log, frontend_request, multipart,
+    for make in (variable_table, property_file, network_packet, network_trailer, event_log, frontend_request, multipart,
                  qcli_answer, baylink_ses, brivo_events, brivo_buffers, brivo_solution):
         make()
 

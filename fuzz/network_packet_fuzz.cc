@@ -2,7 +2,9 @@
 // one). A fuzz input is a burst of datagrams, each given as a 16-bit little-endian length and its
 // bytes; they go through the decoder and then through what the handlers do with the decoded
 // data, on a server list and a unit list of the target's own: the duplicate check, the check-in
-// record, the received unit list and the take-over.
+// record (on a list of a few servers, so that it fills), the received unit list and the
+// take-over (both only from a server that checked in from the packet's address, as the
+// listeners require).
 //
 // Checks: a decoded version-2 packet rebuilds to the very bytes received; the data text always
 // ends within the decoded data; the lists stay consistent (pages render, units keep a known
@@ -86,6 +88,9 @@ void handle(const NetworkPacket& packet, ServerList* servers, DeviceRecord* unit
   FUZZ_CHECK(std::strlen(packet.dataText()) <= packet.dataLength);
   (void)packetDebugText(packet);
   int changes = 0;
+  const bool movesUnits =
+      packet.requestType == kAcceptDeviceListRequest || packet.requestType == kTakeDeviceControlRequest;
+  if (movesUnits && !servers->hasCheckedInFrom(packet.identity, packet.senderAddress)) return;
   if (servers->isDuplicate(packet, now, &changes)) return;
   switch (packet.requestType) {
     case kCheckInRequest:
@@ -125,6 +130,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input input(data, size);
   ServerList servers;
+  servers.setCapacity(4);
   UnitList units;
   ClaimState claims;
   time_t now = 1700000000;
@@ -146,6 +152,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   servers.markSilentServers(std::chrono::steady_clock::now() + std::chrono::seconds(30),
                             std::chrono::milliseconds(20000));
+  FUZZ_CHECK(servers.size() <= servers.capacity());
+  servers.forgetSilentServers(std::chrono::steady_clock::now() + std::chrono::minutes(11), std::chrono::minutes(10));
+  FUZZ_CHECK(servers.size() == 0);
   TableOwner page;
   servers.addPageRows(page.address());
   for (DeviceRecord* record = units.head(); record != nullptr; record = record->next) {

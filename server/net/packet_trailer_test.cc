@@ -82,6 +82,20 @@ TEST(PacketTrailer, SignedDatagramPassesOnceAndTwoSendsDiffer) {
   EXPECT_EQ(verifier.remembered(), 2u);
 }
 
+// A trailer made by another implementation of the format (Python's hmac module, as
+// fuzz/make_seeds.py makes them) for packet() at kNow with the nonce 00 01 .. 07.
+TEST(PacketTrailer, TrailerOfAnIndependentImplementationPasses) {
+  const NetworkKey key = derived("the site key of the test");
+  EXPECT_EQ(keyIdText(key.id), "68E28E9D");
+  const char* hex =
+      "4b4e413168e28e9d0000018bcfe568000001020304050607ff10610c113d611b7df9948c9114f9d808c87e09b26a2043814b5"
+      "60f78817b9a";
+  std::vector<uint8_t> datagram = packet();
+  for (size_t i = 0; hex[i] != '\0'; i += 2) datagram.push_back(static_cast<uint8_t>(std::stoi(std::string(hex + i, 2), nullptr, 16)));
+  TrailerVerifier verifier;
+  EXPECT_EQ(verifier.verify(datagram.data(), datagram.size(), keysOf(key), kNow, nullptr), TrailerCheck::kOk);
+}
+
 TEST(PacketTrailer, EveryAlteredByteAndEveryCutFails) {
   const NetworkKey key = derived("the site key of the test");
   const NetworkKeySet keys = keysOf(key);
