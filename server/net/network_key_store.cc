@@ -44,10 +44,6 @@ FileStamp stampOf(const std::string& path) {
   return stamp;
 }
 
-std::string idOrNone(const std::optional<NetworkKey>& key) {
-  return key ? keyIdText(key->id) : networkText("NetworkKeyNone", "none");
-}
-
 bool sameKeys(const NetworkKeySet& a, const NetworkKeySet& b) {
   return a.required == b.required && a.send == b.send && a.second == b.second;
 }
@@ -73,11 +69,17 @@ void announceUnusableFile(const std::string& path, KeyFileStatus status) {
   raiseNetworkEvent(message.c_str(), 2, kNetworkKeyFileCode);
 }
 
+// REQUIRES: keys.send.
 void announceKeys(const NetworkKeySet& keys) {
-  const std::string message = networkMessage(
-      "KestrovaEvent_NetworkKeyChanged",
-      "The network keys of this server changed: packets are signed with key %s; key %s is also accepted.",
-      {idOrNone(keys.send).c_str(), idOrNone(keys.second).c_str()});
+  const std::string sending = keyIdText(keys.send->id);
+  const std::string message =
+      keys.second ? networkMessage("KestrovaEvent_NetworkKeysChanged",
+                                   "The network keys of this server changed: packets are signed with key %s; key %s "
+                                   "is also accepted.",
+                                   {sending.c_str(), keyIdText(keys.second->id).c_str()})
+                  : networkMessage("KestrovaEvent_NetworkKeyChanged",
+                                   "The network key of this server changed: packets are signed with key %s.",
+                                   {sending.c_str()});
   raiseNetworkEvent(message.c_str(), 0, kNetworkKeyChangedCode);
 }
 
@@ -112,7 +114,7 @@ KeyFileStatus loadNetworkKeys(bool atStart) {
     announceUnusableFile(path, status);
   } else if (!keys->required) {
     if (atStart || previous->required) announceUnauthenticated();
-  } else if (atStart || !sameKeys(*previous, *keys)) {
+  } else if (keys->send && (atStart || !sameKeys(*previous, *keys))) {
     announceKeys(*keys);
   }
   return status;
