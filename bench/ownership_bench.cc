@@ -47,7 +47,8 @@ int pairOwner(const std::vector<NetServer*>& live, bool* doubled) {
   *doubled = mine > 1;
   if (mine != 1) return -1;
   for (size_t i = 0; i < live.size(); ++i) {
-    if (static_cast<int>(i) != owner && (claims[i].first != kNotMine || claims[i].second != live[owner]->address()))
+    if (static_cast<int>(i) != owner &&
+        (claims[i].first != kNotMine || claims[i].second != live[owner]->address()))
       return -1;
   }
   return owner;
@@ -97,7 +98,8 @@ void BM_Ownership(benchmark::State& state) {
         state.SkipWithError(why.c_str());
         return;
       }
-      servers.push_back(std::make_unique<NetServer>(lab.serverNamespace(n), simulator.socket(), n * 10 + 1, false, true));
+      servers.push_back(
+          std::make_unique<NetServer>(lab.serverNamespace(n), simulator.socket(), n * 10 + 1, false, true));
       if (withKey && servers.back()->netkey({"set"}, std::string(kKey) + "\n") != 0) {
         state.SkipWithError("server -netkey set failed");
         return;
@@ -139,7 +141,13 @@ void BM_Ownership(benchmark::State& state) {
     state.counters["double_owner_looks"] = doubles;
   }
 }
-BENCHMARK(BM_Ownership)->ArgName("key")->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_Ownership)
+    ->ArgName("key")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -153,7 +153,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   servers.markSilentServers(std::chrono::steady_clock::now() + std::chrono::seconds(30),
                             std::chrono::milliseconds(20000));
   FUZZ_CHECK(servers.size() <= servers.capacity());
-  servers.forgetSilentServers(std::chrono::steady_clock::now() + std::chrono::minutes(11), std::chrono::minutes(10));
+  servers.forgetSilentServers(std::chrono::steady_clock::now() + std::chrono::minutes(11),
+                              std::chrono::minutes(10));
   FUZZ_CHECK(servers.size() == 0);
   TableOwner page;
   servers.addPageRows(page.address());

@@ -70,7 +70,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view piece = input.bytes(input.u16() % (kMaxDatagramSize + 64));
     const std::vector<uint8_t> original(piece.begin(), piece.end());
     std::vector<uint8_t> datagram = original;
-    const NetworkKey* signer = mode == 1 || mode == 4 ? &keyA() : mode == 2 ? &keyB() : mode == 3 ? &keyC() : nullptr;
+    const NetworkKey* signer = mode == 1 || mode == 4 ? &keyA()
+                               : mode == 2            ? &keyB()
+                               : mode == 3            ? &keyC()
+                                                      : nullptr;
     if (signer != nullptr) FUZZ_CHECK(appendTrailer(&datagram, *signer, kNowMs + offsetMs));
     if (mode == 4) {
       const size_t bit = input.u16() % (datagram.size() * 8);
@@ -92,9 +95,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (check != TrailerCheck::kOk) continue;
     FUZZ_CHECK(packetLength + kTrailerSize == received.size());
     if (signer != nullptr) {
-      FUZZ_CHECK(packetLength == original.size() && std::memcmp(received.data(), original.data(), packetLength) == 0);
+      FUZZ_CHECK(packetLength == original.size() &&
+                 std::memcmp(received.data(), original.data(), packetLength) == 0);
     }
-    FUZZ_CHECK(verifier.verify(received.data(), received.size(), keys, kNowMs, nullptr) == TrailerCheck::kReplay);
+    FUZZ_CHECK(verifier.verify(received.data(), received.size(), keys, kNowMs, nullptr) ==
+               TrailerCheck::kReplay);
     std::unique_ptr<NetworkPacket> packet;
     (void)decodeNetworkPacket(received.data(), packetLength, &packet);
   }

@@ -21,8 +21,7 @@ struct CommandName {
 
 constexpr CommandName kCommands[] = {
     {"install", EntryCommand::kInstall}, {"remove", EntryCommand::kRemove}, {"start", EntryCommand::kStart},
-    {"stop", EntryCommand::kStop},       {"debug", EntryCommand::kDebug},
-    {"netkey", EntryCommand::kNetKey},
+    {"stop", EntryCommand::kStop},       {"debug", EntryCommand::kDebug},   {"netkey", EntryCommand::kNetKey},
 };
 
 bool isSwitch(const char* argument) { return argument[0] == '-' || argument[0] == '/'; }
@@ -82,8 +81,9 @@ void printUsage(const char* program) {
   std::printf("%s -start   [-name ServiceName] [params] to start the service\n", program);
   std::printf("%s -stop    [-name ServiceName]          to stop the service\n", program);
   std::printf("%s -debug   [-name ServiceName] [params] to run in console for debugging\n", program);
-  std::printf("%s -netkey  set|add|switch|drop|clear|show to change the network key (key from standard input)\n",
-              program);
+  std::printf(
+      "%s -netkey  set|add|switch|drop|clear|show to change the network key (key from standard input)\n",
+      program);
   std::fflush(stdout);
 }
 

@@ -118,7 +118,9 @@ int runNetworkKeyCommand(const std::vector<const char*>& args, FILE* in, FILE* o
   KeyAction action;
   const bool showing = args.size() == 1 && std::strcmp(args[0], "show") == 0;
   if (args.size() != 1 || (!showing && !parseKeyAction(args[0], &action))) {
-    std::fputs("Usage: server -netkey set|add|switch|drop|clear|show   (the key is read from standard input)\n", out);
+    std::fputs(
+        "Usage: server -netkey set|add|switch|drop|clear|show   (the key is read from standard input)\n",
+        out);
     return 2;
   }
   struct stat folder {};

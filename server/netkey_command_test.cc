@@ -4,6 +4,7 @@
 #include "server/netkey_command.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -27,7 +28,8 @@ class NetworkKeyCommandTest : public ::testing::Test {
   // Runs the command with args and input; the output in *output. Returns the exit status.
   static int run(const std::vector<const char*>& args, const std::string& input, std::string* output) {
     std::string inputCopy = input;
-    FILE* in = inputCopy.empty() ? std::fopen("/dev/null", "r") : fmemopen(inputCopy.data(), inputCopy.size(), "r");
+    FILE* in =
+        inputCopy.empty() ? std::fopen("/dev/null", "r") : fmemopen(inputCopy.data(), inputCopy.size(), "r");
     char* buffer = nullptr;
     size_t size = 0;
     FILE* out = open_memstream(&buffer, &size);
@@ -37,6 +39,14 @@ class NetworkKeyCommandTest : public ::testing::Test {
     *output = std::string(buffer, size);
     std::free(buffer);
     return status;
+  }
+
+  // A stream that is at its end at once: the read end of a pipe whose write end is closed.
+  static FILE* endedInput() {
+    int ends[2];
+    if (pipe(ends) != 0) return nullptr;
+    close(ends[1]);
+    return fdopen(ends[0], "r");
   }
 
   static std::string idOf(const char* text) {

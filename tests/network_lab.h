@@ -47,8 +47,8 @@ inline constexpr int32_t kNotMine = 2;
 
 // Runs argv without a shell, in folder when given, with input on its standard input; the exit
 // status, or -1. Output goes to *output when given.
-inline int run(const std::vector<std::string>& argv, std::string* output = nullptr, const std::string& input = "",
-               const std::string& folder = "") {
+inline int run(const std::vector<std::string>& argv, std::string* output = nullptr,
+               const std::string& input = "", const std::string& folder = "") {
   int ends[2];
   int feed[2];
   if (pipe(ends) != 0) return -1;
@@ -237,15 +237,16 @@ class NetServer {
 
   // "server -netkey args" in this server's folder with input on its standard input; what it
   // printed in *output. The exit status.
-  int netkey(const std::vector<std::string>& args, const std::string& input = "", std::string* output = nullptr) {
+  int netkey(const std::vector<std::string>& args, const std::string& input = "",
+             std::string* output = nullptr) {
     std::vector<std::string> argv = {builtServerPath(), "-netkey"};
     argv.insert(argv.end(), args.begin(), args.end());
     return run(argv, output, input, folder_.path().string());
   }
 
   // The newest value of every key of a reply to method (empty when the server did not answer).
-  std::map<std::string, std::string> values(const char* method,
-                                            const std::vector<std::pair<std::string, std::string>>& more = {}) {
+  std::map<std::string, std::string> values(
+      const char* method, const std::vector<std::pair<std::string, std::string>>& more = {}) {
     std::map<std::string, std::string> found;
     std::vector<std::pair<std::string, std::string>> pairs = {{"method", method}};
     pairs.insert(pairs.end(), more.begin(), more.end());

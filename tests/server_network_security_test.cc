@@ -65,7 +65,8 @@ class Attacker {
 
   // Sockets made inside the namespace ns, whose address is own; spoofable: the addresses it may
   // send from besides its own.
-  Attacker(const std::string& ns, const std::string& own, const std::vector<std::string>& spoofable) : own_(own) {
+  Attacker(const std::string& ns, const std::string& own, const std::vector<std::string>& spoofable)
+      : own_(own) {
     std::thread inside([&] {
       int fd = open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
       if (fd < 0 || setns(fd, CLONE_NEWNET) != 0) return;
@@ -110,7 +111,8 @@ class Attacker {
   bool newest(uint32_t type, const std::string& source, Captured* found) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto it = captured_.rbegin(); it != captured_.rend(); ++it) {
-      if (it->source == hostOrder(source) && it->bytes.size() > 16 && readBigEndian32(it->bytes.data() + 12) == type) {
+      if (it->source == hostOrder(source) && it->bytes.size() > 16 &&
+          readBigEndian32(it->bytes.data() + 12) == type) {
         *found = *it;
         return true;
       }
@@ -119,7 +121,8 @@ class Attacker {
   }
 
   // Sends datagram from the address from to the group and to every address of targets.
-  void send(const std::vector<uint8_t>& datagram, const std::string& from, const std::vector<std::string>& targets) {
+  void send(const std::vector<uint8_t>& datagram, const std::string& from,
+            const std::vector<std::string>& targets) {
     const int fd = senders_.at(from);
     std::vector<std::string> destinations = targets;
     if (from == own_) destinations.push_back(kGroup);
@@ -162,8 +165,8 @@ class Attacker {
           recvfrom(listen_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
       if (got <= 0) continue;
       std::lock_guard<std::mutex> lock(mutex_);
-      captured_.push_back({std::vector<uint8_t>(buffer.begin(), buffer.begin() + got), ntohl(from.sin_addr.s_addr),
-                           std::chrono::steady_clock::now()});
+      captured_.push_back({std::vector<uint8_t>(buffer.begin(), buffer.begin() + got),
+                           ntohl(from.sin_addr.s_addr), std::chrono::steady_clock::now()});
     }
   }
 
@@ -181,8 +184,8 @@ class Attacker {
 std::vector<uint8_t> forged(uint32_t type, const std::string& data, const std::string& identity,
                             const std::string& address, uint32_t number) {
   std::vector<uint8_t> datagram;
-  EXPECT_EQ(buildNetworkPacket(type, static_cast<uint32_t>(data.size()), number, hostOrder(address), data.data(),
-                               identity, static_cast<uint32_t>(std::time(nullptr)), &datagram),
+  EXPECT_EQ(buildNetworkPacket(type, static_cast<uint32_t>(data.size()), number, hostOrder(address),
+                               data.data(), identity, static_cast<uint32_t>(std::time(nullptr)), &datagram),
             0);
   return datagram;
 }
@@ -285,13 +288,15 @@ TEST_F(NetworkSecurityTest, WithKeyForgedAndReplayedPacketsMoveNothing) {
   for (const auto& [name, index] : agreed) {
     const std::string takeOver(name.c_str(), name.size() + 1);
     attack.push_back(forged(kTakeDeviceControlRequest, takeOver, owner, ++number));
-    attack.push_back(withTrailerOf(forged(kTakeDeviceControlRequest, takeOver, owner, ++number), checkIn.bytes));
+    attack.push_back(
+        withTrailerOf(forged(kTakeDeviceControlRequest, takeOver, owner, ++number), checkIn.bytes));
   }
   std::string giveUp;
   for (const auto& [name, index] : agreed) giveUp += "\n" + name + " 4";
   giveUp.push_back('\0');
   attack.push_back(forged(kAcceptDeviceListRequest, giveUp, owner, ++number));
-  attack.push_back(withTrailerOf(forged(kAcceptDeviceListRequest, claimAll(agreed), owner, ++number), checkIn.bytes));
+  attack.push_back(
+      withTrailerOf(forged(kAcceptDeviceListRequest, claimAll(agreed), owner, ++number), checkIn.bytes));
   attack.push_back(forged(6, std::string("\0", 1), owner, ++number));
   attack.push_back(withTrailerOf(forged(6, std::string("\0", 1), owner, ++number), checkIn.bytes));
   for (const std::vector<uint8_t>& datagram : attack) {
@@ -310,10 +315,12 @@ TEST_F(NetworkSecurityTest, WithKeyForgedAndReplayedPacketsMoveNothing) {
   ASSERT_TRUE(simulator_->ctl("fail drive alpha 3"));
   const auto logged = [&](NetServer& s) {
     const std::string log = s.eventLog();
-    return log.find("drive ID 3 in slot 3 (WWN ") != std::string::npos && log.find(") failed.") != std::string::npos;
+    return log.find("drive ID 3 in slot 3 (WWN ") != std::string::npos &&
+           log.find(") failed.") != std::string::npos;
   };
   const auto failDeadline = std::chrono::steady_clock::now() + 30s;
-  while (!logged(owner) && std::chrono::steady_clock::now() < failDeadline) std::this_thread::sleep_for(250ms);
+  while (!logged(owner) && std::chrono::steady_clock::now() < failDeadline)
+    std::this_thread::sleep_for(250ms);
   EXPECT_TRUE(logged(owner)) << owner.eventLog();
   for (NetServer* s : all) {
     if (s != &owner) {
@@ -336,8 +343,9 @@ TEST_F(NetworkSecurityTest, WithoutKeyMismatchedAddressesAndStrangersMoveNothing
   // In the owner's name and address, from the attacker's own address.
   uint32_t number = 4000000000u;
   for (const auto& [name, index] : agreed) {
-    attacker.send(forged(kTakeDeviceControlRequest, std::string(name.c_str(), name.size() + 1), owner, ++number),
-                  dotted(99), targets);
+    attacker.send(
+        forged(kTakeDeviceControlRequest, std::string(name.c_str(), name.size() + 1), owner, ++number),
+        dotted(99), targets);
   }
   attacker.send(forged(kAcceptDeviceListRequest, claimAll(agreed), owner, ++number), dotted(99), targets);
   // A stranger that never checked in, under a name that compares greater than every server's and
@@ -347,8 +355,8 @@ TEST_F(NetworkSecurityTest, WithoutKeyMismatchedAddressesAndStrangersMoveNothing
                          dotted(99), ++number),
                   dotted(99), targets);
   }
-  attacker.send(forged(kAcceptDeviceListRequest, claimAll(agreed), "~~attacker", dotted(99), ++number), dotted(99),
-                targets);
+  attacker.send(forged(kAcceptDeviceListRequest, claimAll(agreed), "~~attacker", dotted(99), ++number),
+                dotted(99), targets);
 
   std::this_thread::sleep_for(12s);
   EXPECT_EQ(owners(all), agreed) << describe(all);
@@ -402,13 +410,15 @@ TEST_F(NetworkSecurityTest, KeyRollOverServerByServerKeepsTheAgreement) {
       NetServer& s = *all[i];
       if (i == 0) {
         std::string printed;
-        ASSERT_EQ(s.netkey({round.action}, *round.key != '\0' ? std::string(round.key) + "\n" : "", &printed), 0)
+        ASSERT_EQ(s.netkey({round.action}, *round.key != '\0' ? std::string(round.key) + "\n" : "", &printed),
+                  0)
             << printed;
       } else {
         ASSERT_TRUE(s.changeKey(round.action, round.key)) << round.action;
       }
       const std::string second = *round.second == 'A' ? idA : *round.second == 'B' ? idB : "";
-      const auto deadline = std::chrono::steady_clock::now() + 45s;  // a check-in pass, even on a busy machine
+      const auto deadline =
+          std::chrono::steady_clock::now() + 45s;  // a check-in pass, even on a busy machine
       auto applied = [&] {
         auto page = s.values("GetDebugInfo");
         return page["NetworkSendKeyId"] == *round.sending && page["NetworkSecondKeyId"] == second;
@@ -417,7 +427,8 @@ TEST_F(NetworkSecurityTest, KeyRollOverServerByServerKeepsTheAgreement) {
       auto page = s.values("GetDebugInfo");
       ASSERT_TRUE(applied()) << round.action << " on server " << i + 1 << ": signs with "
                              << page["NetworkSendKeyId"] << ", also accepts " << page["NetworkSecondKeyId"]
-                             << "\n" << s.eventLog();
+                             << "\n"
+                             << s.eventLog();
       std::this_thread::sleep_for(2s);  // a few packets under the new keys before the next server
     }
   }

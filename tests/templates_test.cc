@@ -297,9 +297,9 @@ class TemplatesTest : public RequestFolderTest {
     // The network key page without a key, refusing a change, with a damaged key file, then set
     // and in the middle of a roll-over (before the password samples change the password).
     samples.push_back({"GetNetworkKeyConfig", call("GetNetworkKeyConfig", {}), false});
-    samples.push_back({"SetNetworkKeyConfig refused",
-                       call("SetNetworkKeyConfig", {{"version", "0"}, {"KeyAction", "set"}, {"Password", "x"}}),
-                       false});
+    samples.push_back(
+        {"SetNetworkKeyConfig refused",
+         call("SetNetworkKeyConfig", {{"version", "0"}, {"KeyAction", "set"}, {"Password", "x"}}), false});
     writeBytes("db/network.key", "SendKey = damaged\n");
     samples.push_back({"GetNetworkKeyConfig damaged", call("GetNetworkKeyConfig", {}), false});
     const std::initializer_list<std::pair<const char*, const char*>> setKey = {

@@ -180,11 +180,11 @@ void checkInAmbassador(uintptr_t) {
 void openListenSocket(int slot, uint32_t address, const NetworkSetup& setup) {
   debugPrint(kNetDebug1, "net: init: open loop: aulThisServerIPAddress[ %d. ] = %08xx\n", slot, address);
   const NetworkConfig& config = setup.config;
-  const uint32_t status =
-      setup.pinned ? createPinnedListenSockets(&gListenSockets[slot], &gListenSockets[slot + kMaxLocalAddresses],
-                                               address, config.port, config.group.c_str())
-                   : createListenSocket(&gListenSockets[slot], address, config.port, kMulticastListenSpecifier,
-                                        config.group.c_str());
+  const uint32_t status = setup.pinned ? createPinnedListenSockets(&gListenSockets[slot],
+                                                                   &gListenSockets[slot + kMaxLocalAddresses],
+                                                                   address, config.port, config.group.c_str())
+                                       : createListenSocket(&gListenSockets[slot], address, config.port,
+                                                            kMulticastListenSpecifier, config.group.c_str());
   if (status == kNetNoError) return;
   debugPrint(kNetDebug1, "net: init: Create socket failed. fStatus = %xx\n", status);
   const std::string format = networkText("KestrovaEvent_CreateMultSocketFailed", "");
@@ -200,9 +200,9 @@ void openListenSocket(int slot, uint32_t address, const NetworkSetup& setup) {
 void startListeners(const NetworkSetup& setup) {
   if (setup.config.group.empty()) {
     debugPrint(kNetDebug1, "net: init: No multicast address found.\n");
-    const std::string text =
-        networkText("KestrovaEvent_GetMulticastFailed",
-                    "The multicast address is not configured. No communication will take place with other servers.");
+    const std::string text = networkText(
+        "KestrovaEvent_GetMulticastFailed",
+        "The multicast address is not configured. No communication will take place with other servers.");
     raiseNetworkEvent(text.c_str(), 1, kNoMulticastCode);
     return;
   }

@@ -43,8 +43,11 @@ std::string networkText(const char* key, const char* fallback) {
   return isMissing(text) ? std::string(fallback) : text;
 }
 
-std::string networkMessage(const char* key, const char* fallback, std::initializer_list<const char*> arguments) {
+std::string networkMessage(const char* key, const char* fallback,
+                           std::initializer_list<const char*> arguments) {
   return fillUserEventText(networkText(key, fallback), arguments);
 }
 
-void setNetworkEventRaiser(NetworkEventRaiser raiser) { gRaiser.store(raiser != nullptr ? raiser : raiseEvent); }
+void setNetworkEventRaiser(NetworkEventRaiser raiser) {
+  gRaiser.store(raiser != nullptr ? raiser : raiseEvent);
+}

@@ -9,12 +9,12 @@
 #include <string>
 
 // Codes of the network events (event ID 0x200 + code).
-inline constexpr uint32_t kNoMulticastCode = 1;       // warning: no multicast address
-inline constexpr uint32_t kListenSocketCode = 2;      // warning: a listen socket failed
-inline constexpr uint32_t kUnauthenticatedCode = 3;   // warning: no site key at start
-inline constexpr uint32_t kPacketsRejectedCode = 4;   // warning: packets refused (once a minute)
-inline constexpr uint32_t kNetworkKeyChangedCode = 5; // information: the keys in use changed
-inline constexpr uint32_t kNetworkKeyFileCode = 6;    // error: the key file can't be used
+inline constexpr uint32_t kNoMulticastCode = 1;        // warning: no multicast address
+inline constexpr uint32_t kListenSocketCode = 2;       // warning: a listen socket failed
+inline constexpr uint32_t kUnauthenticatedCode = 3;    // warning: no site key at start
+inline constexpr uint32_t kPacketsRejectedCode = 4;    // warning: packets refused (once a minute)
+inline constexpr uint32_t kNetworkKeyChangedCode = 5;  // information: the keys in use changed
+inline constexpr uint32_t kNetworkKeyFileCode = 6;     // error: the key file can't be used
 
 // Raises the network event: device text "serverNetwork" of the string table (or
 // "Server( Network Communicator )"), the message (or "missingNetworkMessage"; a message that
@@ -30,7 +30,8 @@ std::string fillNetworkEventFormat(const std::string& format, const std::string&
 // "missing").
 std::string networkText(const char* key, const char* fallback);
 // The text of key (or fallback) with its "%s" filled with arguments in order.
-std::string networkMessage(const char* key, const char* fallback, std::initializer_list<const char*> arguments);
+std::string networkMessage(const char* key, const char* fallback,
+                           std::initializer_list<const char*> arguments);
 
 // Test seam: where network events go (default: the notification dispatcher's raiseEvent). null
 // restores the default. Set only while no network event is raised.

@@ -6,9 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -56,7 +54,8 @@ bool parseHexKey(std::string_view text, NetworkKey* key) {
 
 std::string_view trimmed(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) text.remove_suffix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+    text.remove_suffix(1);
   return text;
 }
 
@@ -83,12 +82,7 @@ bool parseKeyFile(const std::string& text, NetworkKeySet* keys) {
       keys->second = key;
       sawSecond = true;
     } else if (name == "version") {
-      char* end = nullptr;
-      errno = 0;
-      const std::string number(value);
-      const long parsed = std::strtol(number.c_str(), &end, 10);
-      if (number.empty() || *end != '\0' || errno != 0 || parsed < 0 || parsed >= LONG_MAX) return false;
-      keys->version = parsed;
+      if (!parseKeyVersion(value, &keys->version)) return false;
     } else {
       return false;
     }
@@ -172,12 +166,23 @@ bool writeNetworkKeyFile(const char* path, const NetworkKeySet& keys) {
   return replacePrivateFile(path, networkKeyFileText(keys));
 }
 
+bool parseKeyVersion(std::string_view text, long* version) {
+  if (text.empty() || text.size() > 18) return false;
+  long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  *version = value;
+  return true;
+}
+
 bool parseKeyAction(std::string_view text, KeyAction* action) {
   static constexpr std::pair<std::string_view, KeyAction> kActions[] = {{"set", KeyAction::kSet},
-                                                                         {"add", KeyAction::kAdd},
-                                                                         {"switch", KeyAction::kSwitch},
-                                                                         {"drop", KeyAction::kDrop},
-                                                                         {"clear", KeyAction::kClear}};
+                                                                        {"add", KeyAction::kAdd},
+                                                                        {"switch", KeyAction::kSwitch},
+                                                                        {"drop", KeyAction::kDrop},
+                                                                        {"clear", KeyAction::kClear}};
   for (const auto& [name, value] : kActions) {
     if (text.size() == name.size() && strncasecmp(text.data(), name.data(), name.size()) == 0) {
       *action = value;

@@ -81,6 +81,9 @@ enum class KeyAction {
   kDrop,    // the second key is forgotten (last round of a roll-over)
   kClear,   // no key at all: unauthenticated coordination
 };
+// An edit counter: 1 to 18 decimal digits and nothing else. False (*version untouched) otherwise.
+bool parseKeyVersion(std::string_view text, long* version);
+
 // "set", "add", "switch", "drop", "clear" (any case). False for anything else.
 bool parseKeyAction(std::string_view text, KeyAction* action);
 bool keyActionNeedsKey(KeyAction action);

@@ -1,9 +1,6 @@
 // The network key settings page; see network_key_page.h.
 #include "server/net/network_key_page.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <mutex>
 #include <string>
 
@@ -18,16 +15,6 @@ constexpr char kPage[] = "../Server/other/setting_netkey.htm";
 constexpr char kCommand[] = "CmdSetNetworkKey";
 
 std::mutex gChangeLock;
-
-bool parseVersion(const char* text, long* value) {
-  if (text == nullptr || *text < '0' || *text > '9') return false;
-  errno = 0;
-  char* end = nullptr;
-  const long number = std::strtol(text, &end, 10);
-  if (errno != 0 || *end != '\0' || number >= LONG_MAX) return false;
-  *value = number;
-  return true;
-}
 
 void addPageValues(VariableTable* reply) {
   NetworkKeySet keys;
@@ -58,7 +45,9 @@ const char* change(VariableTable request) {
   long version = 0;
   KeyAction action;
   const char* password = getVariable(request, "Password");
-  if (!parseVersion(getVariable(request, "version"), &version) || password == nullptr) return "MissingParams";
+  const char* versionText = getVariable(request, "version");
+  if (versionText == nullptr || !parseKeyVersion(versionText, &version) || password == nullptr)
+    return "MissingParams";
   const char* actionText = getVariable(request, "KeyAction");
   if (actionText == nullptr || !parseKeyAction(actionText, &action)) return "MissingParams";
   PasswordRecord record;

@@ -37,10 +37,11 @@ class NetworkKeyPageTest : public RequestFolderTest {
  protected:
   void SetUp() override {
     RequestFolderTest::SetUp();
-    writeBytes("db/strings.db",
-               "CommandOK = %s worked.\nCommandFail = %s failed.\nCmdSetNetworkKey = Key change\n"
-               "MissingParams = missing fields\nOldVersionMsg = stale page\nPasswordNotValid = wrong password\n"
-               "NetworkKeyMismatch = keys differ\nNetworkKeyTooShort = too short\n");
+    writeBytes(
+        "db/strings.db",
+        "CommandOK = %s worked.\nCommandFail = %s failed.\nCmdSetNetworkKey = Key change\n"
+        "MissingParams = missing fields\nOldVersionMsg = stale page\nPasswordNotValid = wrong password\n"
+        "NetworkKeyMismatch = keys differ\nNetworkKeyTooShort = too short\n");
     ASSERT_EQ(writePasswordFile(kPasswordPath, "admin", apr1Hash("pinecone", "saltsalt")), kPasswordFileOk);
     gChangeEvents = 0;
     setNetworkEventRaiser(countChangeEvent);
@@ -55,7 +56,8 @@ class NetworkKeyPageTest : public RequestFolderTest {
   // SetNetworkKeyConfig with action and the page's current version, the key twice and the right
   // password unless given otherwise; the reply's values.
   static std::map<std::string, std::string> change(const char* action, const char* key = nullptr,
-                                                   const char* confirm = nullptr, const char* password = "pinecone",
+                                                   const char* confirm = nullptr,
+                                                   const char* password = "pinecone",
                                                    const char* version = nullptr) {
     const std::string current = page()["version"];
     TableOwner request = RequestFolderTest::request({{"KeyAction", action}});
@@ -134,7 +136,8 @@ TEST_F(NetworkKeyPageTest, RollOverStepsAndRemoval) {
   EXPECT_NE(activeNetworkKeys()->find(std::stoul(idOf(kKeyA), nullptr, 16)), nullptr);
   reply = change("drop");
   EXPECT_EQ(reply.at("SecondKeySet"), "false");
-  EXPECT_EQ(activeNetworkKeys()->find(std::stoul(idOf(kKeyA), nullptr, 16)), nullptr) << "A is no longer accepted";
+  EXPECT_EQ(activeNetworkKeys()->find(std::stoul(idOf(kKeyA), nullptr, 16)), nullptr)
+      << "A is no longer accepted";
   EXPECT_EQ(reply.at("version"), "4");
   EXPECT_EQ(gChangeEvents, 4);
 

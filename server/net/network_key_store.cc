@@ -29,8 +29,8 @@ struct FileStamp {
 
 std::mutex gLock;
 std::shared_ptr<const NetworkKeySet> gKeys = std::make_shared<NetworkKeySet>();  // guarded by gLock
-FileStamp gStamp;                                                                  // guarded by gLock
-std::string gPath = kNetworkKeyPath;                                              // guarded by gLock
+FileStamp gStamp;                                                                // guarded by gLock
+std::string gPath = kNetworkKeyPath;                                             // guarded by gLock
 
 FileStamp stampOf(const std::string& path) {
   FileStamp stamp;
@@ -61,11 +61,11 @@ void announceUnusableFile(const std::string& path, KeyFileStatus status) {
   const std::string why = status == KeyFileStatus::kUnreadable
                               ? networkText("NetworkKeyFileUnreadable", "it cannot be read")
                               : networkText("NetworkKeyFileMalformed", "it does not hold a network key");
-  const std::string message =
-      networkMessage("KestrovaEvent_NetworkKeyFileUnusable",
-                     "The network key file %s cannot be used (%s). This server neither sends nor accepts packets "
-                     "of the other servers until the file is set again or removed.",
-                     {path.c_str(), why.c_str()});
+  const std::string message = networkMessage(
+      "KestrovaEvent_NetworkKeyFileUnusable",
+      "The network key file %s cannot be used (%s). This server neither sends nor accepts packets "
+      "of the other servers until the file is set again or removed.",
+      {path.c_str(), why.c_str()});
   raiseNetworkEvent(message.c_str(), 2, kNetworkKeyFileCode);
 }
 
@@ -73,13 +73,14 @@ void announceUnusableFile(const std::string& path, KeyFileStatus status) {
 void announceKeys(const NetworkKeySet& keys) {
   const std::string sending = keyIdText(keys.send->id);
   const std::string message =
-      keys.second ? networkMessage("KestrovaEvent_NetworkKeysChanged",
-                                   "The network keys of this server changed: packets are signed with key %s; key %s "
-                                   "is also accepted.",
-                                   {sending.c_str(), keyIdText(keys.second->id).c_str()})
-                  : networkMessage("KestrovaEvent_NetworkKeyChanged",
-                                   "The network key of this server changed: packets are signed with key %s.",
-                                   {sending.c_str()});
+      keys.second
+          ? networkMessage("KestrovaEvent_NetworkKeysChanged",
+                           "The network keys of this server changed: packets are signed with key %s; key %s "
+                           "is also accepted.",
+                           {sending.c_str(), keyIdText(keys.second->id).c_str()})
+          : networkMessage("KestrovaEvent_NetworkKeyChanged",
+                           "The network key of this server changed: packets are signed with key %s.",
+                           {sending.c_str()});
   raiseNetworkEvent(message.c_str(), 0, kNetworkKeyChangedCode);
 }
 
@@ -109,7 +110,8 @@ KeyFileStatus loadNetworkKeys(bool atStart) {
   debugPrint(kKeyDebugCode, "net: network keys from %s: status %d, sending key %s\n", path.c_str(),
              static_cast<int>(status), keys->send ? keyIdText(keys->send->id).c_str() : "none");
   if (status == KeyFileStatus::kUnreadable || status == KeyFileStatus::kMalformed) {
-    std::printf("net: the network key file %s cannot be used; no packets are sent or accepted\n", path.c_str());
+    std::printf("net: the network key file %s cannot be used; no packets are sent or accepted\n",
+                path.c_str());
     std::fflush(stdout);
     announceUnusableFile(path, status);
   } else if (!keys->required) {

@@ -89,17 +89,17 @@ TEST_F(NetworkKeyFileTest, RoundTripIsPrivateAndHoldsNoKeyText) {
 TEST_F(NetworkKeyFileTest, DamagedFilesRequireAuthenticationWithNoKey) {
   const std::string good = "SendKey = " + std::string(64, 'a') + "\n";
   const std::vector<std::string> damaged = {
-      "",                                                     // empty: no sending key
-      "SendKey = " + std::string(63, 'a') + "\n",             // short
-      "SendKey = " + std::string(63, 'a') + "g\n",            // not hexadecimal
-      "AcceptKey = " + std::string(64, 'b') + "\n",           // a second key alone
-      good + "Unknown = 1\n",                                 // a line this file never holds
-      good + "SendKey = " + std::string(64, 'c') + "\n",      // two sending keys
-      good + "version = -1\n",                                // a negative counter
-      good + "version = 12x\n",                               // not a number
+      "",                                                 // empty: no sending key
+      "SendKey = " + std::string(63, 'a') + "\n",         // short
+      "SendKey = " + std::string(63, 'a') + "g\n",        // not hexadecimal
+      "AcceptKey = " + std::string(64, 'b') + "\n",       // a second key alone
+      good + "Unknown = 1\n",                             // a line this file never holds
+      good + "SendKey = " + std::string(64, 'c') + "\n",  // two sending keys
+      good + "version = -1\n",                            // a negative counter
+      good + "version = 12x\n",                           // not a number
       good + "no equals sign\n",
-      good + std::string("\0", 1),                            // a NUL
-      good + "# " + std::string(5000, 'x') + "\n",            // far longer than any key file
+      good + std::string("\0", 1),                  // a NUL
+      good + "# " + std::string(5000, 'x') + "\n",  // far longer than any key file
   };
   for (const std::string& text : damaged) {
     std::ofstream(path(), std::ios::binary | std::ios::trunc) << text;
@@ -169,7 +169,9 @@ TEST(NetworkKeyActions, RollOverServerByServerNeverSplitsTheSite) {
     KeyAction action;
     const NetworkKey* key;
     const char* name;
-  } rounds[] = {{KeyAction::kAdd, &b, "add B"}, {KeyAction::kSwitch, nullptr, "switch"}, {KeyAction::kDrop, nullptr, "drop A"}};
+  } rounds[] = {{KeyAction::kAdd, &b, "add B"},
+                {KeyAction::kSwitch, nullptr, "switch"},
+                {KeyAction::kDrop, nullptr, "drop A"}};
   for (const auto& round : rounds) {
     for (size_t i = 0; i < servers.size(); ++i) {
       ASSERT_EQ(applyKeyAction(&servers[i], round.action, round.key), nullptr) << round.name;

@@ -116,7 +116,8 @@ inline LocalAddressCandidates threeInterfaces() { return {{kOwn1, kOwn2, kOwn3},
 inline LocalAddressCandidates loopbackOnly() { return {{INADDR_LOOPBACK}, {}}; }
 
 inline std::vector<uint8_t> peerDatagram(uint32_t type, const std::string& data, uint32_t number,
-                                  uint32_t address = kPeer, const std::string& identity = kPeerIdentity) {
+                                         uint32_t address = kPeer,
+                                         const std::string& identity = kPeerIdentity) {
   std::vector<uint8_t> datagram;
   EXPECT_EQ(buildNetworkPacket(type, static_cast<uint32_t>(data.size()), number, address, data.data(),
                                identity, 1700000000, &datagram),
@@ -159,7 +160,8 @@ inline std::vector<CapturedNetworkEvent>& capturedEvents() {
   static std::vector<CapturedNetworkEvent> events;
   return events;
 }
-inline int captureNetworkEvent(const char*, const char* message, uint32_t level, uint32_t, uint32_t id, uint8_t) {
+inline int captureNetworkEvent(const char*, const char* message, uint32_t level, uint32_t, uint32_t id,
+                               uint8_t) {
   std::lock_guard<std::mutex> lock(capturedEventsLock());
   capturedEvents().push_back({message != nullptr ? message : "", level, id});
   return 0;

@@ -28,7 +28,8 @@ DispatchResult dispatchNetworkPacket(std::unique_ptr<NetworkPacket> packet);
 // unit list sent right after a check-in always finds its sender listed; what it sets off runs on
 // a thread tagged "CheckIn": a server back from silence gets our list; a new server gets our
 // check-in at once (so that it knows us before our list reaches it) and makes every server send
-// its list (at most one such greeting a second, whatever the number of newcomers). Returns false when the check-in was refused because the server list is full.
+// its list (at most one such greeting a second, whatever the number of newcomers). Returns false when the
+// check-in was refused because the server list is full.
 bool handleCheckIn(std::unique_ptr<NetworkPacket> packet);
 // Lets the next new server be greeted at once (network start-up): at most one greeting a second
 // goes out otherwise.

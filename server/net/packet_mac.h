@@ -17,8 +17,8 @@ using MacValue = std::array<uint8_t, kMacSize>;
 
 // HMAC-SHA256 under key of the concatenation of parts, into *mac. False when the library failed
 // (then *mac is all zeros, which no caller may accept as a valid value).
-[[nodiscard]] bool computeMac(std::span<const uint8_t> key, std::initializer_list<std::span<const uint8_t>> parts,
-                              MacValue* mac);
+[[nodiscard]] bool computeMac(std::span<const uint8_t> key,
+                              std::initializer_list<std::span<const uint8_t>> parts, MacValue* mac);
 
 // Fills count bytes from the system's cryptographic random source. False when it could not.
 [[nodiscard]] bool fillRandomBytes(uint8_t* bytes, size_t count);

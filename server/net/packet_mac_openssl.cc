@@ -25,7 +25,8 @@ EVP_MAC* hmacAlgorithm() {
   return algorithm.get();
 }
 
-bool runMac(std::span<const uint8_t> key, std::initializer_list<std::span<const uint8_t>> parts, MacValue* mac) {
+bool runMac(std::span<const uint8_t> key, std::initializer_list<std::span<const uint8_t>> parts,
+            MacValue* mac) {
   EVP_MAC* algorithm = hmacAlgorithm();
   if (algorithm == nullptr) return false;
   std::unique_ptr<EVP_MAC_CTX, MacContextFree> context(EVP_MAC_CTX_new(algorithm));

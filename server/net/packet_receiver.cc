@@ -57,7 +57,8 @@ bool needsCheckIn(uint32_t type) {
 }
 
 void drop(DropReason reason, uint32_t source) {
-  debugPrint(kNetDebug1, "net: listenForNetworkPackets  dropped (%s)  -------------\n", dropReasonName(reason));
+  debugPrint(kNetDebug1, "net: listenForNetworkPackets  dropped (%s)  -------------\n",
+             dropReasonName(reason));
   countPacketDrop(reason, source);
 }
 

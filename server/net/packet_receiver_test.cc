@@ -48,7 +48,8 @@ TEST_F(PacketReceiverTest, WithoutKeyAddressesMustMatchAndOnlyCheckedInServersMo
   ASSERT_EQ(eventsWithId(kUnauthenticatedEvent).size(), 1u) << "one warning at start: no key";
 
   // A stranger that never checked in takes U1 over and claims U2 with a greater identity.
-  receive(peerDatagram(kTakeDeviceControlRequest, std::string("U1", 3), 1, kStranger, "~~attacker"), kStranger);
+  receive(peerDatagram(kTakeDeviceControlRequest, std::string("U1", 3), 1, kStranger, "~~attacker"),
+          kStranger);
   receive(peerDatagram(kAcceptDeviceListRequest, std::string("\nU2 1", 6), 2, kStranger, "~~attacker"),
           kStranger);
   EXPECT_EQ(drops(DropReason::kUnknownSender), 2u);
@@ -95,8 +96,9 @@ TEST_F(PacketReceiverTest, WithKeyOnlyFreshFirstSeenPacketsOfAcceptedKeysCount) 
   keys.required = true;
   keys.send = keyOf(kSiteKey);
   for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(verifier.verify(copies[i]->datagram.data(), copies[i]->datagram.size(), keys, wallClockMs(), nullptr),
-              TrailerCheck::kOk)
+    EXPECT_EQ(
+        verifier.verify(copies[i]->datagram.data(), copies[i]->datagram.size(), keys, wallClockMs(), nullptr),
+        TrailerCheck::kOk)
         << i;
   }
 
@@ -117,7 +119,8 @@ TEST_F(PacketReceiverTest, WithKeyOnlyFreshFirstSeenPacketsOfAcceptedKeysCount) 
   EXPECT_EQ(drops(DropReason::kReplay), 1u);
 
   // A signed take-over of the checked-in peer, replayed, then altered under its copied trailer.
-  const std::vector<uint8_t> takeOver = signedDatagram(peerDatagram(kTakeDeviceControlRequest, std::string("U1", 3), 21));
+  const std::vector<uint8_t> takeOver =
+      signedDatagram(peerDatagram(kTakeDeviceControlRequest, std::string("U1", 3), 21));
   std::vector<uint8_t> altered = takeOver;
   altered[40] ^= 1;
   receive(altered);
@@ -171,7 +174,8 @@ TEST_F(PacketReceiverTest, FloodOfForgedCheckInsLeavesABoundedListAndSmallPage) 
   VariableTable rows = nullptr;
   addServerListRows(&rows);
   size_t bytes = 0;
-  for (VariableEntry* e = rows; e != nullptr; e = e->next) bytes += std::strlen(e->key) + std::strlen(e->value) + 2;
+  for (VariableEntry* e = rows; e != nullptr; e = e->next)
+    bytes += std::strlen(e->key) + std::strlen(e->value) + 2;
   freeVariableTable(&rows);
   EXPECT_LT(bytes, 100u * 1024) << "the server bar's rows";
   // The legitimate peer still gets in once the forged servers have fallen silent.
@@ -193,7 +197,8 @@ TEST_F(PacketReceiverTest, OneSourceGetsOnlyItsBudget) {
   for (uint32_t n = 1; n <= 20; ++n) receive(peerDatagram(kCheckInRequest, checkInData("peerhost", n), n));
   EXPECT_EQ(drops(DropReason::kRateLimited), 15u);
   EXPECT_EQ(serverRows()["ServerLoop0Status"], "05") << "the first five were handled";
-  receive(peerDatagram(kCheckInRequest, checkInData("otherhost", 0), 1, kPeer + 1, "OTHER--0A630033"), kPeer + 1);
+  receive(peerDatagram(kCheckInRequest, checkInData("otherhost", 0), 1, kPeer + 1, "OTHER--0A630033"),
+          kPeer + 1);
   EXPECT_EQ(serverRows()["ServerLoop"], "2") << "another source has its own budget";
   EXPECT_EQ(drops(DropReason::kRateLimited), 15u);
 }

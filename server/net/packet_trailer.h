@@ -73,8 +73,8 @@ class TrailerVerifier {
   int64_t windowMs_;
   size_t capacity_;
   std::mutex mutex_;
-  std::deque<Seen> order_;                          // guarded by mutex_; in order of acceptance
-  std::unordered_set<MacValue, MacHash> macs_;      // guarded by mutex_; the same MACs
+  std::deque<Seen> order_;                      // guarded by mutex_; in order of acceptance
+  std::unordered_set<MacValue, MacHash> macs_;  // guarded by mutex_; the same MACs
 };
 
 // Milliseconds since 1970 of the system clock.

@@ -25,8 +25,8 @@ NetworkKey derived(const std::string& text) {
 std::vector<uint8_t> packet() {
   std::vector<uint8_t> datagram;
   const std::string units = "\nBrivo20000004CF8A1B2C 1";
-  EXPECT_EQ(buildNetworkPacket(kAcceptDeviceListRequest, static_cast<uint32_t>(units.size() + 1), 7, 0x0A0D000B,
-                               units.c_str(), "N/A--0A0D000B", 1700000000, &datagram),
+  EXPECT_EQ(buildNetworkPacket(kAcceptDeviceListRequest, static_cast<uint32_t>(units.size() + 1), 7,
+                               0x0A0D000B, units.c_str(), "N/A--0A0D000B", 1700000000, &datagram),
             0);
   return datagram;
 }
@@ -91,7 +91,8 @@ TEST(PacketTrailer, TrailerOfAnIndependentImplementationPasses) {
       "4b4e413168e28e9d0000018bcfe568000001020304050607ff10610c113d611b7df9948c9114f9d808c87e09b26a2043814b5"
       "60f78817b9a";
   std::vector<uint8_t> datagram = packet();
-  for (size_t i = 0; hex[i] != '\0'; i += 2) datagram.push_back(static_cast<uint8_t>(std::stoi(std::string(hex + i, 2), nullptr, 16)));
+  for (size_t i = 0; hex[i] != '\0'; i += 2)
+    datagram.push_back(static_cast<uint8_t>(std::stoi(std::string(hex + i, 2), nullptr, 16)));
   TrailerVerifier verifier;
   EXPECT_EQ(verifier.verify(datagram.data(), datagram.size(), keysOf(key), kNow, nullptr), TrailerCheck::kOk);
 }

@@ -224,8 +224,8 @@ uint32_t createPinnedListenSockets(SocketHandle* unicast, SocketHandle* group, u
   if (unicast == nullptr || group == nullptr) return 1;
   *group = kInvalidSocket;
   const bool joining = multicastGroup != nullptr && multicastGroup[0] != '\0';
-  debugPrint(kListenDebugCode, "net: crtLstnSckt: pinned bindaddr=%xx port=%d. mcastIP=<%s>\n", interfaceAddress,
-             port, joining ? multicastGroup : "");
+  debugPrint(kListenDebugCode, "net: crtLstnSckt: pinned bindaddr=%xx port=%d. mcastIP=<%s>\n",
+             interfaceAddress, port, joining ? multicastGroup : "");
   uint32_t status = createSocket(unicast, kUdpSpecifier);
   if (status != kNetNoError) return status;
   const int on = 1;

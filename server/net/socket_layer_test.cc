@@ -145,7 +145,8 @@ TEST(ListenSocket, PinnedSocketsTakeOnlyTheirAddressAndTheirGroup) {
   testing::internal::CaptureStdout();
   SocketOwner unicast;
   SocketOwner group;
-  const uint32_t status = createPinnedListenSockets(unicast.address(), group.address(), kLoopback, port, kGroup);
+  const uint32_t status =
+      createPinnedListenSockets(unicast.address(), group.address(), kLoopback, port, kGroup);
   const std::string info = socketInfoText(unicast.get()) + socketInfoText(group.get());
   testing::internal::GetCapturedStdout();
   ASSERT_EQ(status, 0u);

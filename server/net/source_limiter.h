@@ -17,9 +17,9 @@
 #include <unordered_map>
 
 struct SourceBudget {
-  double burst = 100;          // datagrams a source may send at once
-  double perSecond = 20;       // and then per second
-  size_t sources = 1024;       // sources tracked at most
+  double burst = 100;     // datagrams a source may send at once
+  double perSecond = 20;  // and then per second
+  size_t sources = 1024;  // sources tracked at most
 };
 
 class SourceLimiter {

@@ -83,10 +83,12 @@ TEST(GetMetricsTest, NetworkDropsAreCountedByReason) {
   countPacketDrop(DropReason::kDuplicate, 0x0A000002);
   setNetworkEventRaiser(nullptr);
   TableOwner reply(GetMetrics(nullptr));
-  EXPECT_STREQ(getVariable(reply.get(), "metric:kestrova_network_packets_dropped_total{reason=\"bad_mac\"}"), "2");
-  EXPECT_STREQ(getVariable(reply.get(), "metric:kestrova_network_packets_dropped_total{reason=\"duplicate\"}"),
-               "1");
-  EXPECT_STREQ(getVariable(reply.get(), "metric:kestrova_network_packets_dropped_total{reason=\"replay\"}"), "0");
+  EXPECT_STREQ(getVariable(reply.get(), "metric:kestrova_network_packets_dropped_total{reason=\"bad_mac\"}"),
+               "2");
+  EXPECT_STREQ(
+      getVariable(reply.get(), "metric:kestrova_network_packets_dropped_total{reason=\"duplicate\"}"), "1");
+  EXPECT_STREQ(getVariable(reply.get(), "metric:kestrova_network_packets_dropped_total{reason=\"replay\"}"),
+               "0");
   EXPECT_STREQ(getVariable(reply.get(), "type:kestrova_network_packets_dropped_total"), "counter");
   EXPECT_STREQ(getVariable(reply.get(), "metric:kestrova_network_authenticated"), "0");
   EXPECT_STREQ(getVariable(reply.get(), "metric:kestrova_network_servers"), "0");
