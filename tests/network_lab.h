@@ -272,8 +272,9 @@ class NetServer {
   }
 
   // A change on the network key page (action, for "set" and "add" the key twice), with the
-  // page's current edit counter and the default administrator password. True when it succeeded.
-  bool changeKey(const std::string& action, const std::string& key = "") {
+  // page's current edit counter and the default administrator password. Empty when it
+  // succeeded, else the reply's message.
+  std::string changeKey(const std::string& action, const std::string& key = "") {
     const std::string version = values("GetNetworkKeyConfig")["version"];
     std::vector<std::pair<std::string, std::string>> fields = {
         {"KeyAction", action}, {"version", version}, {"Password", "pinecone"}};
@@ -281,7 +282,10 @@ class NetServer {
       fields.emplace_back("NetworkKey", key);
       fields.emplace_back("NetworkKeyConfirm", key);
     }
-    return values("SetNetworkKeyConfig", fields)["MessageIsSuccess"] == "true";
+    auto reply = values("SetNetworkKeyConfig", fields);
+    if (reply.empty()) return "no answer";
+    if (reply["MessageIsSuccess"] == "true") return "";
+    return "failed: " + reply["MessageSummary"] + " " + reply["MessageDetails"] + " (version " + version + ")";
   }
 
   // The id of the key this server signs with now ("" without a key).
@@ -425,10 +429,14 @@ class NetworkLabTest : public ::testing::Test {
     return owner;
   }
 
-  // The agreed owner of every unit (-1 where the servers disagree), from one look at each server.
+  // The agreed owner of every unit (-1 where the servers disagree), from one look at each server;
+  // empty when a server did not answer the look.
   static std::map<std::string, int> owners(const std::vector<NetServer*>& servers) {
     std::vector<std::map<std::string, std::pair<int32_t, std::string>>> views;
-    for (NetServer* server : servers) views.push_back(server->units());
+    for (NetServer* server : servers) {
+      views.push_back(server->units());
+      if (views.back().empty()) return {};
+    }
     std::map<std::string, int> found;
     for (const auto& [name, ignored] : views[0]) {
       int owner = -1;
@@ -450,6 +458,16 @@ class NetworkLabTest : public ::testing::Test {
       found[name] = agreed ? owner : -1;
     }
     return found;
+  }
+
+  // owners() once every server answered (a few tries, for a busy machine).
+  static std::map<std::string, int> answeredOwners(const std::vector<NetServer*>& servers) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      std::map<std::string, int> found = owners(servers);
+      if (!found.empty()) return found;
+      std::this_thread::sleep_for(500ms);
+    }
+    return {};
   }
 
   // Waits until every unit has one agreed owner; the owners by unit name, empty on time-out.

@@ -306,7 +306,7 @@ TEST_F(NetworkSecurityTest, WithKeyForgedAndReplayedPacketsMoveNothing) {
 
   // Longer than a claim wait and a check-in period: any harm would show by now.
   std::this_thread::sleep_for(15s);
-  EXPECT_EQ(owners(all), agreed) << describe(all) << "\nbefore:\n" << before;
+  EXPECT_EQ(answeredOwners(all), agreed) << describe(all) << "\nbefore:\n" << before;
   EXPECT_GT(total(all, "replay"), 0) << "the whole replays";
   EXPECT_GT(total(all, "bad_mac"), 0) << "the copied trailers";
   EXPECT_GT(total(all, "unauthenticated"), 0) << "the bare forgeries";
@@ -359,7 +359,7 @@ TEST_F(NetworkSecurityTest, WithoutKeyMismatchedAddressesAndStrangersMoveNothing
                 dotted(99), targets);
 
   std::this_thread::sleep_for(12s);
-  EXPECT_EQ(owners(all), agreed) << describe(all);
+  EXPECT_EQ(answeredOwners(all), agreed) << describe(all);
   EXPECT_GT(total(all, "address_mismatch"), 0);
   EXPECT_GT(total(all, "unknown_sender"), 0);
   stopAll(all);
@@ -379,10 +379,13 @@ TEST_F(NetworkSecurityTest, KeyRollOverServerByServerKeepsTheAgreement) {
   std::jthread watcher([&] {
     while (watching) {
       const std::map<std::string, int> now = owners(all);
-      ++looks;
-      if (now != agreed) {
+      if (!now.empty()) ++looks;  // a server too busy to answer tells nothing
+      if (!now.empty() && now != agreed) {
         std::lock_guard<std::mutex> lock(brokenLock);
-        if (broken.empty()) broken = describe(all);
+        if (broken.empty()) {
+          for (const auto& [name, owner] : now) broken += name + " -> " + std::to_string(owner) + "\n";
+          broken += describe(all);
+        }
       }
       std::this_thread::sleep_for(300ms);
     }
@@ -414,7 +417,7 @@ TEST_F(NetworkSecurityTest, KeyRollOverServerByServerKeepsTheAgreement) {
                   0)
             << printed;
       } else {
-        ASSERT_TRUE(s.changeKey(round.action, round.key)) << round.action;
+        ASSERT_EQ(s.changeKey(round.action, round.key), "") << round.action << " on server " << i + 1;
       }
       const std::string second = *round.second == 'A' ? idA : *round.second == 'B' ? idB : "";
       const auto deadline =
@@ -437,7 +440,7 @@ TEST_F(NetworkSecurityTest, KeyRollOverServerByServerKeepsTheAgreement) {
   watcher.join();
   EXPECT_GT(looks.load(), 20);
   EXPECT_TRUE(broken.empty()) << "the agreement broke during the roll-over:\n" << broken;
-  EXPECT_EQ(owners(all), agreed) << describe(all);
+  EXPECT_EQ(answeredOwners(all), agreed) << describe(all);
   for (NetServer* s : all) {
     EXPECT_EQ(s->drops("unknown_key"), 0) << s->identity();
     EXPECT_EQ(s->drops("unauthenticated"), 0) << s->identity();
