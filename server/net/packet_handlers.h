@@ -1,6 +1,8 @@
-// What a server does with the packets of the other servers: the CheckIn, AcceptDeviceList,
-// SendDeviceList and TakeDeviceControl handlers, each on a short-lived thread named after its
-// request type; and the send-unit-list body with the claim wait that follows every list send.
+// What a server does with the packets of the other servers once the listener has checked them
+// (packet_receiver.h): the AcceptDeviceList, SendDeviceList and TakeDeviceControl handlers, each
+// on a short-lived thread named after its request type, and the CheckIn handler, which records
+// on the listener and greets on a thread; and the send-unit-list body with the claim wait that
+// follows every list send.
 //
 // Every handler takes its packet and frees it. Malformed packets are dropped by their handler.
 //
