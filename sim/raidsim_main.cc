@@ -1,7 +1,8 @@
 // raidsim: the simulator of RAID controller pairs, SES enclosures and disks that the SCSI layer's
 // simulator back end talks to.
 //
-//   raidsim --socket PATH --config FILE [--state FILE]   run the daemon until SIGTERM or SIGINT
+//   raidsim --socket PATH --config FILE [--state FILE] [--iscsi ADDRESS:PORT]
+//                                                         run the daemon until SIGTERM or SIGINT
 //   raidsim --tcp A.B.C.D:PORT ...                        listen on TCP as well (or instead of a
 //                                                         socket): for a Windows server
 //   raidsim ctl SOCKET COMMAND...                         send one control command, print the reply
@@ -12,7 +13,9 @@
 // connections. The TCP listener has no authentication: keep it on the loopback or a test network. With --state it
 // loads the file at start, rewrites it after every state-changing control command and saves it
 // at a clean shutdown. Exit codes: 0 done, 1 a control command was refused or failed, 2 bad usage
-// or configuration, 3 the socket could not be set up.
+// or configuration, 3 the socket could not be set up. With --iscsi the devices are also served as
+// iSCSI targets (sim/iscsi_server.h); the daemon then prints "raidsim: iscsi portal ADDRESS:PORT"
+// and one "raidsim: iscsi lun TARGET LUN H:B:T:L" line per LUN before the listening line.
 #include <signal.h>
 
 #include <cstdio>
@@ -20,12 +23,15 @@
 #include <string>
 
 #include "common/scsi/scsi_sim.h"
+#include "sim/iscsi_server.h"
+#include "sim/iscsi_sim_luns.h"
 #include "sim/sim_server.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: raidsim [--socket PATH] [--tcp A.B.C.D:PORT] --config FILE [--state FILE]\n"
+    "               [--iscsi ADDRESS:PORT]\n"
     "       raidsim ctl SOCKET COMMAND...   (raidsim ctl SOCKET help lists the commands)\n";
 
 int runControl(int argc, char** argv) {
@@ -47,6 +53,7 @@ struct Options {
   std::string tcp;
   std::string config;
   std::string state;
+  std::string iscsi;
 };
 
 bool parseOptions(int argc, char** argv, Options* options) {
@@ -61,6 +68,8 @@ bool parseOptions(int argc, char** argv, Options* options) {
       options->config = argv[++i];
     } else if (arg == "--state") {
       options->state = argv[++i];
+    } else if (arg == "--iscsi") {
+      options->iscsi = argv[++i];
     } else {
       return false;
     }
@@ -75,6 +84,7 @@ int runDaemon(const Options& options) {
     std::fprintf(stderr, "raidsim: %s\n", error.c_str());
     return 2;
   }
+  std::vector<sim::HostConfig> hosts = config.hosts;
   sim::SimWorld world(std::move(config));
   if (!options.state.empty()) {
     world.setStateFile(options.state);
@@ -96,11 +106,29 @@ int runDaemon(const Options& options) {
     std::fprintf(stderr, "raidsim: %s\n", error.c_str());
     return 3;
   }
+  sim::SimLunBackend luns(world, hosts, options.config);
+  iscsi::Server portal(luns, options.iscsi);
+  if (!options.iscsi.empty()) {
+    if (!portal.start(&error)) {
+      std::fprintf(stderr, "raidsim: %s\n", error.c_str());
+      server.stop();
+      return 3;
+    }
+    std::printf("raidsim: iscsi portal %s\n", portal.boundAddress().c_str());
+    std::string lines = luns.describe();
+    for (size_t at = 0; at < lines.size();) {
+      size_t end = lines.find('\n', at);
+      std::printf("raidsim: iscsi lun %s\n", lines.substr(at, end - at).c_str());
+      at = end + 1;
+    }
+  }
   if (!options.socket.empty()) std::printf("raidsim: listening on %s\n", options.socket.c_str());
   if (!options.tcp.empty()) std::printf("raidsim: listening on %s\n", server.tcpAddress().c_str());
   std::fflush(stdout);
   int received = 0;
   sigwait(&signals, &received);
+  world.stop();  // wakes commands sleeping on injected latency first
+  portal.stop();
   server.stop();
   sim::ControlResult saved = world.saveStateFile();
   if (saved.code != 0) std::fprintf(stderr, "raidsim: %s\n", saved.text.c_str());

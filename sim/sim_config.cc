@@ -188,6 +188,7 @@ class Parser {
   bool enclosureKey(const std::string& key, const std::string& value, std::string* error);
   bool diskKey(const std::string& key, const std::string& value, std::string* error);
   bool megaRaidKey(const std::string& key, const std::string& value, std::string* error);
+  bool iscsiHostKey(const std::string& key, const std::string& value, HostConfig* host, std::string* error);
   bool finishMegaRaids(std::string* error);
 
   SimConfig* config_;
@@ -201,6 +202,7 @@ class Parser {
 bool Parser::hostKey(const std::string& key, const std::string& value, std::string* error) {
   HostConfig& host = hostConfig(currentHost_);
   if (key == "initiator_id") return number(value, 0, 255, &host.initiatorId, error);
+  if (key.rfind("iscsi_", 0) == 0 || key.rfind("chap_", 0) == 0) return iscsiHostKey(key, value, &host, error);
   if (key != "max_transfer_kb") return fail("unknown host key \"" + key + "\"", error);
   std::string v = lowerCase(value);
   host.limitFails = v == "fails";
@@ -211,6 +213,26 @@ bool Parser::hostKey(const std::string& key, const std::string& value, std::stri
     if (!number(value, 4, 4 * 1024 * 1024, &kb, error)) return false;
     host.maxPhysicalPages = static_cast<uint32_t>(kb / 4 + 1);
   }
+  return true;
+}
+
+// The host as an iSCSI target: its name and the CHAP secrets initiators must know.
+bool Parser::iscsiHostKey(const std::string& key, const std::string& value, HostConfig* host, std::string* error) {
+  if (key == "iscsi_name") {
+    if (!validIscsiName(value)) return fail("iscsi_name must be an iqn., eui. or naa. name of lower-case letters, digits, '.', '-' and ':'", error);
+    host->iscsiName = value;
+    return true;
+  }
+  std::string* field = key == "chap_user"            ? &host->chapUser
+                       : key == "chap_secret"        ? &host->chapSecret
+                       : key == "chap_target_user"   ? &host->chapTargetUser
+                       : key == "chap_target_secret" ? &host->chapTargetSecret
+                                                     : nullptr;
+  if (field == nullptr) return fail("unknown host key \"" + key + "\"", error);
+  bool printable = std::all_of(value.begin(), value.end(), [](char c) { return c > ' ' && c < 0x7F; });
+  if (value.empty() || value.size() > 255 || !printable)
+    return fail(key + " must be 1-255 printable characters without blanks", error);
+  *field = value;
   return true;
 }
 
@@ -400,12 +422,32 @@ bool Parser::finish(std::string* error) {
     if (!claim(d.address, d.disk.name)) return false;
   }
   if (!finishMegaRaids(error)) return false;
+  std::set<std::string> iscsiNames;
+  for (const HostConfig& h : config_->hosts) {
+    std::string where = "host " + std::to_string(h.host) + ": ";
+    if (h.chapUser.empty() != h.chapSecret.empty()) return (*error = where + "chap_user and chap_secret go together", false);
+    if (h.chapTargetUser.empty() != h.chapTargetSecret.empty())
+      return (*error = where + "chap_target_user and chap_target_secret go together", false);
+    if (!h.chapTargetUser.empty() && h.chapUser.empty())
+      return (*error = where + "mutual CHAP (chap_target_*) needs chap_user and chap_secret", false);
+    if (!h.iscsiName.empty() && !iscsiNames.insert(h.iscsiName).second)
+      return (*error = where + "iscsi_name " + h.iscsiName + " is used twice", false);
+  }
   std::sort(config_->hosts.begin(), config_->hosts.end(),
             [](const HostConfig& a, const HostConfig& b) { return a.host < b.host; });
   return true;
 }
 
 }  // namespace
+
+bool validIscsiName(std::string_view name) {
+  if (name.size() < 5 || name.size() > 223) return false;
+  std::string_view kind = name.substr(0, 4);
+  if (kind != "iqn." && kind != "eui." && kind != "naa.") return false;
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-' || c == ':';
+  });
+}
 
 bool parseSimAddress(std::string_view text, SimAddress* address) {
   std::vector<std::string> parts;

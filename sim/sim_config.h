@@ -28,6 +28,13 @@ struct HostConfig {
   int initiatorId = 7;
   bool limitFails = false;          // the transfer-limit query of this host fails
   uint32_t maxPhysicalPages = 257;  // 1024 KB; 0xFFFFFFFF for "unlimited"
+  // As an iSCSI target (raidsim --iscsi): its name (empty: derived from the configuration file's
+  // name) and CHAP (empty user: none; the target pair answers mutual CHAP).
+  std::string iscsiName;
+  std::string chapUser;
+  std::string chapSecret;
+  std::string chapTargetUser;
+  std::string chapTargetSecret;
 };
 
 struct EnclosureEntry {
@@ -55,6 +62,9 @@ struct SimConfig {
 // *config is unspecified.
 bool parseSimConfig(std::string_view text, SimConfig* config, std::string* error);
 bool loadSimConfig(const std::string& path, SimConfig* config, std::string* error);
+
+// An iSCSI name of the iqn., eui. or naa. form in the characters the protocol allows.
+bool validIscsiName(std::string_view name);
 
 // "H:B:T:L" with H 0-65535 and the rest 0-255.
 bool parseSimAddress(std::string_view text, SimAddress* address);
