@@ -74,7 +74,10 @@ bool ControllerPair::answers(int pathTag) const {
 
 bool ControllerPair::handle(const SimCommand& command, SimReply* reply) {
   const uint8_t* cdb = command.cdb.data();
-  if ((cdb[0] != kOpReadBuffer && cdb[0] != kOpWriteBuffer) || command.cdb.size() < 10) return false;
+  if (cdb[0] != kOpReadBuffer && cdb[0] != kOpWriteBuffer) {
+    return identity(command.pathTag).peripheralType == 0 && handleBlockCommand(accessVolume_, command, reply);
+  }
+  if (command.cdb.size() < 10) return false;
   BufferCommand buffer;
   buffer.controller = controllerOfPath(command.pathTag);
   buffer.mode = cdb[1] & 0x1F;

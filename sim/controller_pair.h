@@ -3,6 +3,8 @@
 // controller's own serial and WWN, and passing READ BUFFER / WRITE BUFFER to its model.
 //
 // A failed controller does not answer on its paths (kNoAnswer), as a dead controller would not.
+// A direct-access path (type 0) also answers the block commands of a small read-only access
+// volume (sim_block.h), as such a path must for the initiators that ask a disk its capacity.
 // The path tag of a command is the index of the path in the pair's configuration.
 //
 // Thread safety: none; the simulated world serializes every call.
@@ -11,6 +13,7 @@
 #include <memory>
 
 #include "sim/controller_model.h"
+#include "sim/sim_block.h"
 #include "sim/sim_target.h"
 
 namespace sim {
@@ -38,6 +41,7 @@ class ControllerPair : public SimTarget {
   PairConfig config_;
   PairState state_;
   std::unique_ptr<ControllerPairModel> model_;
+  ZeroBlocks accessVolume_{2048, 512};
 };
 
 }  // namespace sim

@@ -197,8 +197,7 @@ bool Connection::dispatch(const Pdu& pdu) {
       onScsiCommand(pdu);
       return true;
     case kDataOut:
-      onDataOut(pdu);
-      return true;
+      return onDataOut(pdu);
     case kNopOut:
       onNopOut(pdu);
       return true;
@@ -266,10 +265,16 @@ bool Connection::onTaskManagement(const Pdu& pdu) {
       uint32_t refCmdSn = pdu.u32(32);
       size_t ended = abortTasks([&](const Task& t) { return t.itt == referenced; });
       if (ended == 0) {
-        // A task that already finished (or never arrived) counts as aborted when its CmdSN was
-        // received; otherwise the initiator asked about a task the target never had.
+        // A command that never arrived (its CmdSN still inside the window, before this request's)
+        // counts as received and aborted; one that already finished does not exist any more.
         std::lock_guard<std::mutex> lock(mu_);
-        response = serialLess(refCmdSn, expCmdSn_) ? kFunctionComplete : kTaskDoesNotExist;
+        bool inWindow = !serialLess(refCmdSn, expCmdSn_) && !serialLess(maxCmdSn_, refCmdSn) &&
+                        serialLess(refCmdSn, pdu.u32(24));
+        if (inWindow && refCmdSn == expCmdSn_) {
+          ++expCmdSn_;
+          ++maxCmdSn_;
+        }
+        response = inWindow ? kFunctionComplete : kTaskDoesNotExist;
       }
       break;
     }

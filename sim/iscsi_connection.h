@@ -78,6 +78,7 @@ class Connection {
     bool unsolicitedOpen = false;  // unsolicited Data-Out may still come
     uint32_t nextR2tOffset = 0;
     uint32_t r2tSn = 0;
+    uint32_t nextDataSn = 0;  // of the data out sequence under way
     std::vector<uint32_t> openR2ts;  // target transfer tags of R2Ts not yet answered in full
     TaskState state = TaskState::kCollecting;
     bool aborted = false;
@@ -97,7 +98,8 @@ class Connection {
   // Full feature handlers (reader thread).
   bool acceptCmdSn(const Pdu& pdu);
   void onScsiCommand(const Pdu& pdu);
-  void onDataOut(const Pdu& pdu);
+  // False when the connection must close.
+  bool onDataOut(const Pdu& pdu);
   void onNopOut(const Pdu& pdu);
   bool onTaskManagement(const Pdu& pdu);
   void onText(const Pdu& pdu);
@@ -134,6 +136,7 @@ class Connection {
   uint32_t nextTransferTag_ = 1;                  // guarded by mu_
   std::map<uint32_t, std::unique_ptr<Task>> tasks_;  // guarded by mu_, by initiator task tag
   std::deque<uint32_t> queue_;                    // guarded by mu_: tasks ready to run, in order
+  std::vector<uint32_t> droppedTags_;             // guarded by mu_: failed tasks whose data out is dropped
   bool workerStop_ = false;                       // guarded by mu_
   std::vector<uint8_t> textPending_;              // reader thread only: text sent with the continue bit
   std::vector<uint8_t> textOut_;                  // reader thread only: answer left for continuation

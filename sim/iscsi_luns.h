@@ -36,6 +36,9 @@ struct TaskReply {
   std::vector<uint8_t> sense;
   // May be longer than the expected length; the excess is reported as a residual overflow.
   std::vector<uint8_t> data;
+  // The bytes the command itself names (in or out) when the device knows, else -1; the target
+  // reports the difference from the initiator's expected length as a residual.
+  int64_t commandLength = -1;
 };
 
 class LunBackend {

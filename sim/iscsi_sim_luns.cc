@@ -12,9 +12,6 @@ constexpr uint8_t kOpInquiry = 0x12;
 constexpr uint8_t kOpRequestSense = 0x03;
 constexpr uint8_t kOpReportLuns = 0xA0;
 constexpr uint8_t kAscLunNotSupported = 0x25;
-// Data in that a command may produce beyond the initiator's expected length is still taken, up
-// to this much, so that the target can report the overflow.
-constexpr uint32_t kOverflowWindow = 1u << 20;
 
 iscsi::TaskReply fromSim(const SimReply& sim) {
   iscsi::TaskReply reply;
@@ -25,6 +22,7 @@ iscsi::TaskReply fromSim(const SimReply& sim) {
       reply.status = sim.status;
       if (sim.outcome == ScsiOutcome::kCheckCondition) reply.sense = sim.sense;
       if (sim.status == kStatusGood) reply.data = sim.data;
+      reply.commandLength = sim.commandLength;
       return reply;
     case ScsiOutcome::kNoAnswer:
     case ScsiOutcome::kTimeout:
@@ -144,7 +142,9 @@ iscsi::TaskReply SimLunBackend::execute(const iscsi::TaskRequest& request) {
   sim.cdbLength = static_cast<uint8_t>(std::min<size_t>(request.cdb.size(), sim.cdb.size()));
   std::copy(request.cdb.begin(), request.cdb.begin() + sim.cdbLength, sim.cdb.begin());
   sim.senseCapacity = 252;
-  sim.dataInLength = out ? request.expectedIn : std::max(request.expectedIn, kOverflowWindow);
+  // Exactly the initiator's buffer, as SG_IO gives it: some commands (READ BUFFER of SES pages
+  // through a controller) carry parameters where the length would be and take the buffer's.
+  sim.dataInLength = request.expectedIn;
   sim.dataOut.assign(request.dataOut.begin(), request.dataOut.end());
   return fromSim(world_.execute(sim));
 }

@@ -13,6 +13,8 @@ namespace {
 constexpr uint32_t kMaxWriteBytes = 64u << 20;
 constexpr uint8_t kStatusCheckCondition = 0x02;
 constexpr uint8_t kIllegalRequest = 0x05;
+constexpr uint8_t kAbortedCommand = 0x0B;
+constexpr uint8_t kAscDataPhaseError = 0x4B;
 constexpr uint8_t kAscInvalidFieldInCdb = 0x24;
 constexpr uint8_t kAscParameterListLength = 0x1A;
 
@@ -129,13 +131,14 @@ void Connection::queueIfReady(Task* task) {
   changed_.notify_all();
 }
 
-void Connection::onDataOut(const Pdu& pdu) {
+bool Connection::onDataOut(const Pdu& pdu) {
   std::unique_lock<std::mutex> lock(mu_);
   auto it = tasks_.find(pdu.initiatorTaskTag());
   if (it == tasks_.end()) {
+    bool dropped = std::find(droppedTags_.begin(), droppedTags_.end(), pdu.initiatorTaskTag()) != droppedTags_.end();
     lock.unlock();
-    reject(pdu, kRejectInvalidField, "data out for no open task");
-    return;
+    if (!dropped) reject(pdu, kRejectInvalidField, "data out for no open task");
+    return true;
   }
   Task* task = it->second.get();
   uint32_t tag = pdu.u32(20);
@@ -143,7 +146,7 @@ void Connection::onDataOut(const Pdu& pdu) {
   bool final = (pdu.flags() & kFinalBit) != 0;
   if (task->state == TaskState::kDraining) {
     if (tag == kReservedTag && final) finishTask(task->itt);
-    return;
+    return true;
   }
   std::string error;
   auto open = std::find(task->openR2ts.begin(), task->openR2ts.end(), tag);
@@ -158,14 +161,28 @@ void Connection::onDataOut(const Pdu& pdu) {
     error = "data out beyond the expected length";
   } else if (tag == kReservedTag && offset + pdu.data.size() > params_.firstBurst) {
     error = "unsolicited data beyond FirstBurstLength";
+  } else if (pdu.u32(36) != task->nextDataSn) {
+    // Without error recovery a lost or reordered PDU cannot be asked for again: the command
+    // fails with a data phase error and the rest of its data out is dropped on arrival.
+    log("DataSN " + std::to_string(pdu.u32(36)) + " where " + std::to_string(task->nextDataSn) +
+        " was due: the command ends with a data phase error");
+    Task copy = *task;
+    droppedTags_.push_back(task->itt);
+    if (droppedTags_.size() > 16) droppedTags_.erase(droppedTags_.begin());
+    finishTask(task->itt);
+    lock.unlock();
+    respondCheckCondition(copy, kAbortedCommand, kAscDataPhaseError);
+    return true;
   }
   if (!error.empty()) {
     lock.unlock();
     reject(pdu, kRejectProtocolError, error);
-    return;
+    return true;
   }
   task->dataOut.insert(task->dataOut.end(), pdu.data.begin(), pdu.data.end());
+  ++task->nextDataSn;
   if (final) {
+    task->nextDataSn = 0;  // each sequence (unsolicited, or one R2T's) counts from 0
     if (tag == kReservedTag) {
       task->unsolicitedOpen = false;
       task->nextR2tOffset = static_cast<uint32_t>(task->dataOut.size());
@@ -175,6 +192,7 @@ void Connection::onDataOut(const Pdu& pdu) {
     issueR2ts(task);
   }
   queueIfReady(task);
+  return true;
 }
 
 void Connection::respondCheckCondition(const Task& task, uint8_t key, uint8_t asc) {
@@ -239,35 +257,33 @@ void Connection::workerLoop() {
     task->state = reply.answered ? TaskState::kQueued : TaskState::kSilent;
     changed_.notify_all();
     if (task->aborted || !reply.answered) continue;  // task management ends it
+    // The answer carries the window this task frees, so end it before answering.
     Task copy = *task;
+    finishTask(itt);
     lock.unlock();
     complete(&copy, reply);
     lock.lock();
-    finishTask(itt);
   }
 }
 
 void Connection::complete(Task* task, const TaskReply& reply) {
   std::vector<uint8_t> data = reply.data;
-  uint32_t expected = task->expectedLength;
+  uint32_t expected = task->read || task->write ? task->expectedLength : 0;
+  // What the command moves: what the device says it names, else what came back (data in) or the
+  // expected length (data out).
+  int64_t named = reply.commandLength >= 0 ? reply.commandLength
+                  : task->write            ? static_cast<int64_t>(expected)
+                                           : static_cast<int64_t>(data.size());
+  if (!task->read) data.clear();
+  if (data.size() > expected) data.resize(expected);
   uint8_t residualFlags = 0;
   uint32_t residual = 0;
-  if (task->read) {
-    if (data.size() > expected) {
-      residualFlags = kOverflowBit;
-      residual = static_cast<uint32_t>(std::min<size_t>(data.size() - expected, 0xFFFFFFFFu));
-      data.resize(expected);
-    } else if (data.size() < expected) {
-      residualFlags = kUnderflowBit;
-      residual = expected - static_cast<uint32_t>(data.size());
-    }
-  } else if (!task->write && !data.empty()) {
+  if (named > static_cast<int64_t>(expected)) {
     residualFlags = kOverflowBit;
-    residual = static_cast<uint32_t>(data.size());
-    data.clear();
-  } else if (!task->write && expected != 0) {
+    residual = static_cast<uint32_t>(std::min<int64_t>(named - expected, 0xFFFFFFFF));
+  } else if (named < static_cast<int64_t>(expected)) {
     residualFlags = kUnderflowBit;
-    residual = expected;
+    residual = static_cast<uint32_t>(expected - named);
   }
   bool statusInData = reply.status == 0 && reply.sense.empty() && !data.empty();
   uint32_t dataSn = 0;

@@ -3,32 +3,22 @@
 
 namespace sim {
 
-namespace {
-
-constexpr uint8_t kOpReadCapacity10 = 0x25;
-constexpr uint8_t kOpServiceActionIn16 = 0x9E;
-constexpr uint8_t kReadCapacity16 = 0x10;
-
-}  // namespace
-
-bool SimDisk::handle(const SimCommand& command, SimReply* reply) {
-  const uint8_t* cdb = command.cdb.data();
-  uint64_t lastBlock = config_.blocks == 0 ? 0 : config_.blocks - 1;
-  if (cdb[0] == kOpReadCapacity10 && command.cdb.size() >= 10) {
-    std::vector<uint8_t> data(8);
-    putBe32(&data[0], lastBlock > 0xFFFFFFFFULL ? 0xFFFFFFFFu : static_cast<uint32_t>(lastBlock));
-    putBe32(&data[4], config_.blockSize);
-    *reply = dataReply(std::move(data), 8, command);
+bool SimDisk::extraVpdPage(uint8_t page, std::vector<uint8_t>* data) const {
+  if (page == 0xB0) {
+    // Block limits: no limit on a transfer's length, no UNMAP, no atomic writes.
+    data->resize(data->size() + 0x3C, 0);
     return true;
   }
-  if (cdb[0] == kOpServiceActionIn16 && (cdb[1] & 0x1F) == kReadCapacity16 && command.cdb.size() >= 16) {
-    std::vector<uint8_t> data(32, 0);
-    putBe64(&data[0], lastBlock);
-    putBe32(&data[8], config_.blockSize);
-    *reply = dataReply(std::move(data), be32(cdb + 10), command);
+  if (page == 0xB1) {
+    std::vector<uint8_t> body(0x3C, 0);
+    putBe16(&body[0], 7200);  // medium rotation rate, revolutions per minute
+    body[3] = 0x02;           // nominal form factor 3.5 inch
+    data->insert(data->end(), body.begin(), body.end());
     return true;
   }
   return false;
 }
+
+bool SimDisk::handle(const SimCommand& command, SimReply* reply) { return handleBlockCommand(media_, command, reply); }
 
 }  // namespace sim

@@ -47,6 +47,9 @@ struct SimReply {
   uint8_t status = kStatusGood;
   std::vector<uint8_t> sense;
   std::vector<uint8_t> data;
+  // The bytes the command itself asked to move (in or out) when the device knows it, -1 when not:
+  // a transport that can report residuals (iSCSI) compares it with the initiator's buffer.
+  int64_t commandLength = -1;
 };
 
 // Fixed-format sense data, 18 bytes.

@@ -14,9 +14,11 @@ constexpr uint8_t kOpInquiry = 0x12;
 }  // namespace
 
 SimReply dataReply(std::vector<uint8_t> data, uint32_t allocation, const SimCommand& command) {
-  size_t length = std::min<size_t>({data.size(), allocation, command.dataInLength});
-  data.resize(length);
-  return goodReply(std::move(data));
+  size_t wanted = std::min<size_t>(data.size(), allocation);
+  data.resize(std::min<size_t>(wanted, command.dataInLength));
+  SimReply reply = goodReply(std::move(data));
+  reply.commandLength = static_cast<int64_t>(wanted);
+  return reply;
 }
 
 std::array<uint8_t, kInquiryLength> SimTarget::standardInquiry(int pathTag) const {
@@ -32,6 +34,11 @@ std::array<uint8_t, kInquiryLength> SimTarget::standardInquiry(int pathTag) cons
   putPadded(&data[16], 16, id.product);
   putPadded(&data[32], 4, id.revision);
   putPadded(&data[36], 12, id.serial);
+  // Version descriptors: SAM-5 and SPC-4, and SBC-3 for a direct-access device (which answers
+  // the block commands), so initiators know which standards to hold the answers to.
+  putBe16(&data[58], 0x00A0);
+  putBe16(&data[60], 0x0460);
+  if (id.peripheralType == 0) putBe16(&data[62], 0x04C0);
   return data;
 }
 
@@ -40,9 +47,12 @@ SimReply SimTarget::vpdPage(uint8_t page, const SimIdentity& id) const {
   data[0] = id.peripheralType & 0x1F;
   data[1] = page;
   switch (page) {
-    case 0x00:
+    case 0x00: {
       data.insert(data.end(), {0x00, 0x80, 0x83});
+      std::vector<uint8_t> more = extraVpdPageCodes();
+      data.insert(data.end(), more.begin(), more.end());
       break;
+    }
     case 0x80:
       data.insert(data.end(), id.serial.begin(), id.serial.end());
       break;
@@ -54,7 +64,8 @@ SimReply SimTarget::vpdPage(uint8_t page, const SimIdentity& id) const {
       break;
     }
     default:
-      return illegalRequest();
+      if (!extraVpdPage(page, &data)) return illegalRequest();
+      break;
   }
   putBe16(&data[2], static_cast<uint32_t>(data.size() - 4));
   return goodReply(std::move(data));

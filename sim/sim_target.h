@@ -49,6 +49,14 @@ class SimTarget {
  protected:
   // Device-specific commands. Return true when the opcode was handled (reply filled).
   virtual bool handle(const SimCommand& command, SimReply* reply) = 0;
+  // Device-specific VPD pages: their codes for page 0x00, and their bodies appended after the
+  // 4-byte header (false for a page the device does not have).
+  virtual std::vector<uint8_t> extraVpdPageCodes() const { return {}; }
+  virtual bool extraVpdPage(uint8_t page, std::vector<uint8_t>* data) const {
+    (void)page;
+    (void)data;
+    return false;
+  }
   // A sense to return for every command but INQUIRY (a failed device), or key 0 for none.
   virtual SenseCode failure(int pathTag) const {
     (void)pathTag;
