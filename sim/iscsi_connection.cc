@@ -129,6 +129,12 @@ void Connection::reject(const Pdu& pdu, uint8_t reason, const std::string& why) 
 }
 
 void Connection::run() {
+  serve();
+  // The initiator sees the end at once, whoever closes the descriptor later.
+  ::shutdown(fd_, SHUT_RDWR);
+}
+
+void Connection::serve() {
   if (!login()) return;
   loggedIn_ = true;
   if (context_.sessionStarted) context_.sessionStarted(this);

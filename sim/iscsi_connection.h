@@ -87,6 +87,7 @@ class Connection {
   // Reading
   enum class ReadStatus { kOk, kClosed, kBad };
   ReadStatus readPdu(Pdu* pdu, uint32_t maxData, uint32_t timeoutMs);
+  void serve();
   bool login();
   void fullFeature();
   bool dispatch(const Pdu& pdu);
