@@ -2,6 +2,7 @@
 #include "common/scsi/scsi_linux.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -144,6 +145,10 @@ class LinuxTransport : public ScsiTransport {
     fs::path dir;
     if (!findByName(name, &hctl, &dir)) return ScsiLimitStatus::kNotOpened;
     std::optional<long long> kb = queueLimitKb(dir);
+    // A device without a block device (an enclosure, a processor) still has the queue of its
+    // SCSI device, whose limit only the generic node tells (BLKSECTGET, in bytes): sysfs shows
+    // queue attributes only under a block device and has no host max_sectors attribute.
+    if (!kb) kb = genericNodeLimitKb(std::string(name));
     if (!kb) {
       std::optional<long long> sectors = readNumber(hostDir(hctl.host) / "max_sectors");
       if (sectors && *sectors > 0) kb = *sectors / 2;
@@ -230,6 +235,18 @@ class LinuxTransport : public ScsiTransport {
       }
     }
     return false;
+  }
+
+  std::optional<long long> genericNodeLimitKb(const std::string& name) const {
+    if (!safeNodeName(name)) return std::nullopt;
+    std::string node = ops_.devRoot + "/" + name.substr(5);
+    int fd = ops_.open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    int bytes = 0;
+    int rc = ops_.ioctl(fd, BLKSECTGET, &bytes);
+    ops_.close(fd);
+    if (rc != 0 || bytes <= 0) return std::nullopt;
+    return bytes / 1024;
   }
 
   static std::optional<long long> queueLimitKb(const fs::path& dir) {

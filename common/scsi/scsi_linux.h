@@ -8,7 +8,8 @@
 // has a generic node is named by it, "/dev/sgN", whether claimed or not: Linux gives each device
 // its own pass-through node, so there are no adapter names here. The transfer limit comes from
 // the block queue (max_sectors_kb, else max_hw_sectors_kb) or, for devices without one, from the
-// host's max_sectors; it is reported as a page count with (pages - 1) * 4096 = the limit.
+// generic node (BLKSECTGET: the same queue limit, which sysfs shows only under a block device);
+// it is reported as a page count with (pages - 1) * 4096 = the limit.
 //
 // The system calls go through LinuxScsiOps, so tests can use a fake sysfs tree and a fake ioctl.
 //

@@ -2,6 +2,8 @@
 // open/ioctl that checks the SG_IO header and plays the kernel's answer.
 #include "common/scsi/scsi_linux.h"
 
+#include <linux/fs.h>
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -122,6 +124,35 @@ TEST_F(LinuxScsiTest, TransferLimitFromQueueOrHostAsPages) {
   ASSERT_EQ(transport->maxPhysicalPages("/dev/sg4", &pages), ScsiLimitStatus::kOk);
   EXPECT_EQ((pages - 1) * 4096u, 256u * 1024);
   EXPECT_EQ(transport->maxPhysicalPages("/dev/sg7", &pages), ScsiLimitStatus::kNotOpened);
+}
+
+// A device with no block device (here an enclosure) has its queue limit only through its
+// generic node: the kernel answers BLKSECTGET in bytes, and that comes before any host file.
+TEST_F(LinuxScsiTest, TransferLimitOfADeviceWithoutBlockDeviceComesFromItsGenericNode) {
+  std::string opened;
+  unsigned long asked = 0;
+  int closed = 0;
+  ops.open = [&](const char* path, int) { return opened = path, 42; };
+  ops.ioctl = [&](int fd, unsigned long request, void* arg) {
+    EXPECT_EQ(fd, 42);
+    asked = request;
+    *static_cast<int*>(arg) = 1310720;  // 1280 KB
+    return 0;
+  };
+  ops.close = [&](int) { return ++closed, 0; };
+  sysfs.write("class/scsi_host/host3/max_sectors", "512\n");
+  auto transport = makeLinuxScsiTransport(ops);
+  uint32_t pages = 0;
+  ASSERT_EQ(transport->maxPhysicalPages("/dev/sg4", &pages), ScsiLimitStatus::kOk);
+  EXPECT_EQ((pages - 1) * 4096u, 1280u * 1024);
+  EXPECT_EQ(opened, "/fake/dev/sg4");
+  EXPECT_EQ(asked, static_cast<unsigned long>(BLKSECTGET));
+  EXPECT_EQ(closed, 1);
+  // The kernel refuses: the host's attribute (where a kernel has one) stands in.
+  ops.ioctl = [](int, unsigned long, void*) { return errno = ENOTTY, -1; };
+  transport = makeLinuxScsiTransport(ops);
+  ASSERT_EQ(transport->maxPhysicalPages("/dev/sg4", &pages), ScsiLimitStatus::kOk);
+  EXPECT_EQ((pages - 1) * 4096u, 256u * 1024);
 }
 
 // Fake kernel: records the header it was given and answers as configured.
