@@ -98,7 +98,11 @@ bool ControllerPair::handle(const SimCommand& command, SimReply* reply) {
   } else if (result.sense.key != 0) {
     *reply = checkCondition(result.sense);
   } else {
-    *reply = cdb[0] == kOpReadBuffer ? dataReply(std::move(data), UINT32_MAX, command) : goodReply();
+    // The allocation length is in bytes 6-8, except for the SES pass-through IDs, whose bytes
+    // 6-8 carry parameters and whose length is the initiator's buffer.
+    bool parameters = buffer.bufferId >= 0xF0 && buffer.bufferId <= 0xF2;
+    uint32_t allocation = parameters ? command.dataInLength : buffer.length;
+    *reply = cdb[0] == kOpReadBuffer ? dataReply(std::move(data), allocation, command) : goodReply();
   }
   return true;
 }
