@@ -353,9 +353,46 @@ def brivo_info():
     return bytes(info)
 
 
+def iscsi_pdu_bytes(opcode, flags, itt, fields=b"", data=b"", lun=0):
+    bhs = bytearray(48)
+    bhs[0] = opcode
+    bhs[1] = flags
+    bhs[5:8] = len(data).to_bytes(3, "big")
+    bhs[8:16] = lun.to_bytes(8, "big")
+    bhs[16:20] = itt.to_bytes(4, "big")
+    bhs[20:20 + len(fields)] = fields
+    return bytes(bhs) + data + b"\0" * ((4 - len(data) % 4) % 4)
+
+
+def iscsi_text(pairs):
+    return b"".join(k + b"=" + v + b"\0" for k, v in pairs)
+
+
+def iscsi_pdu():
+    plain = b"iqn.2024-01.org.kestrova.raidsim:fuzz.host0"
+    chap = b"iqn.2024-01.org.kestrova.raidsim:fuzz.host1"
+    first = iscsi_pdu_bytes(0x43, 0x81, 1, bytes(4) + (5).to_bytes(4, "big"), iscsi_text(
+        [(b"InitiatorName", b"iqn.2024-01.test:fuzz"), (b"TargetName", plain), (b"AuthMethod", b"None")]))
+    operational = iscsi_pdu_bytes(0x43, 0x87, 2, bytes(4) + (5).to_bytes(4, "big"), iscsi_text(
+        [(b"MaxRecvDataSegmentLength", b"65536"), (b"InitialR2T", b"No"), (b"HeaderDigest", b"CRC32C,None")]))
+    command = iscsi_pdu_bytes(0x01, 0xA0, 3, (512).to_bytes(4, "big") + (5).to_bytes(4, "big"),
+                              bytes(4) + bytes([0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0]), lun=1 << 48)
+    data_out = iscsi_pdu_bytes(0x05, 0x80, 3, b"\xff\xff\xff\xff", bytes(range(256)) * 2)
+    write("iscsi_pdu", "plain-login", first + operational + command + data_out)
+    chap_start = iscsi_pdu_bytes(0x43, 0x81, 1, bytes(8), iscsi_text(
+        [(b"InitiatorName", b"iqn.2024-01.test:fuzz"), (b"TargetName", chap), (b"AuthMethod", b"CHAP,None")]))
+    algorithm = iscsi_pdu_bytes(0x43, 0x81, 2, bytes(8), iscsi_text([(b"CHAP_A", b"5")]))
+    answer = iscsi_pdu_bytes(0x43, 0x81, 3, bytes(8), iscsi_text(
+        [(b"CHAP_N", b"alice"), (b"CHAP_R", b"0x" + b"ab" * 16), (b"CHAP_I", b"7"), (b"CHAP_C", b"0b" + b"QUJD" * 4)]))
+    write("iscsi_pdu", "chap-login", chap_start + algorithm + answer)
+    write("iscsi_pdu", "discovery", iscsi_pdu_bytes(0x43, 0x83, 1, bytes(8), iscsi_text(
+        [(b"InitiatorName", b"iqn.2024-01.test:fuzz"), (b"SessionType", b"Discovery")])) +
+        iscsi_pdu_bytes(0x04, 0x80, 2, b"\xff\xff\xff\xff", iscsi_text([(b"SendTargets", b"All")])))
+
+
 def main():
     for make in (variable_table, property_file, network_packet, network_trailer, event_log, frontend_request, multipart,
-                 qcli_answer, baylink_ses, brivo_events, brivo_buffers, brivo_solution):
+                 qcli_answer, baylink_ses, brivo_events, brivo_buffers, brivo_solution, iscsi_pdu):
         make()
 
 
