@@ -27,29 +27,33 @@ log "booted $(uname -r)"
 . /share/params
 
 if [ "$MODE" = "open-iscsi" ]; then
-  ip link set lo up
   ip link set eth0 up
   ip addr add 10.0.2.15/24 dev eth0
   mkdir -p /etc/iscsi /var/lib/iscsi/nodes /var/lib/iscsi/send_targets
   echo "InitiatorName=iqn.2024-01.org.kestrova:guest" > /etc/iscsi/initiatorname.iscsi
   printf 'node.startup = manual\nnode.session.timeo.replacement_timeout = 15\n' > /etc/iscsi/iscsid.conf
-  iscsid 2>> /share/out/iscsid.log
+  iscsid -f -d 2 > /share/out/iscsid.log 2>&1 &
   sleep 1
+  # Discovery answers with raidsim's own address on the host, which the guest does not reach
+  # (QEMU forwards one address to it): the node is made for the forwarded address instead.
   iscsiadm -m discovery -t sendtargets -p "$PORTAL" >> /share/out/iscsiadm.log 2>&1
+  iscsiadm -m node -o new -T "$TARGET" -p "$PORTAL" >> /share/out/iscsiadm.log 2>&1
   iscsiadm -m node -T "$TARGET" -p "$PORTAL" --login >> /share/out/iscsiadm.log 2>&1
   log "open-iscsi login rc=$?"
 fi
 
-# Wait for every LUN's generic node.
-i=0
-while [ "$(ls /sys/class/scsi_generic 2>/dev/null | wc -l)" -lt "$LUNS" ] && [ $i -lt 600 ]; do
+# Wait for every LUN's generic node, at most a minute of the guest's own time.
+uptime_s() { cut -d. -f1 /proc/uptime; }
+until=$(( $(uptime_s) + 60 ))
+while [ "$(ls /sys/class/scsi_generic 2>/dev/null | wc -l)" -lt "$LUNS" ] && [ "$(uptime_s)" -lt $until ]; do
   sleep 0.1
-  i=$((i + 1))
 done
-log "devices $(ls /sys/class/scsi_generic | wc -l) of $LUNS"
-mdev -s 2>/dev/null
-sh /kestrova/guest_checks.sh >> /share/out/checks.log 2>&1
-log "checks rc=$?"
+found=$(ls /sys/class/scsi_generic 2>/dev/null | wc -l)
+log "devices $found of $LUNS"
+if [ "$found" -gt 0 ]; then
+  sh /kestrova/guest_checks.sh >> /share/out/checks.log 2>&1
+  log "checks rc=$?"
+fi
 sync
 echo "KESTROVA-GUEST: done"
 poweroff -f

@@ -105,10 +105,11 @@ def qemu_command(kernel, initrd, share, raidsim, mode, console):
                     "initiator-name=iqn.2024-01.org.kestrova:qemu" % (raidsim.portal, target, lun, lun),
                     "-device", "scsi-generic,drive=lun%d,bus=scsi0.0,channel=0,scsi-id=0,lun=%d" % (lun, lun)]
     else:
-        # The guest reaches one address only, forwarded to raidsim on the host's loopback.
+        # The guest reaches one address only: each connection to it runs socat to raidsim on the
+        # host's loopback (a plain socket forward would serve one connection, made at start).
         port = raidsim.portal.rsplit(":", 1)[1]
-        cmd += ["-netdev", "user,id=net0,restrict=on,guestfwd=tcp:10.0.2.100:3260-tcp:127.0.0.1:%s" % port,
-                "-device", "virtio-net-pci,netdev=net0"]
+        cmd += ["-netdev", "user,id=net0,restrict=on,guestfwd=tcp:10.0.2.100:3260-cmd:socat STDIO TCP:127.0.0.1:%s" %
+                port, "-device", "virtio-net-pci,netdev=net0"]
     return cmd
 
 
