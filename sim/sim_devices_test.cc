@@ -86,13 +86,14 @@ TEST_F(SimDevicesTest, DiskAnswersInquiryVpdAndCapacity) {
   EXPECT_EQ(run(5, {0x12, 0, 0, 0, 96, 0}, 20).data.size(), 20u);   // initiator's buffer
 
   SimReply pages = run(5, {0x12, 1, 0x00, 0, 255, 0}, 255);
-  EXPECT_EQ(pages.data, (std::vector<uint8_t>{0, 0, 0, 3, 0x00, 0x80, 0x83}));
+  EXPECT_EQ(pages.data, (std::vector<uint8_t>{0, 0, 0, 5, 0x00, 0x80, 0x83, 0xB0, 0xB1}));
   SimReply serial = run(5, {0x12, 1, 0x80, 0, 255, 0}, 255);
   EXPECT_EQ(std::string(serial.data.begin() + 4, serial.data.end()), "ZC1A2B3C");
   SimReply id = run(5, {0x12, 1, 0x83, 0, 255, 0}, 255);
   ASSERT_EQ(id.data.size(), 16u);
   EXPECT_EQ(id.data[5], 0x03);  // NAA
-  expectSense(run(5, {0x12, 1, 0xB0, 0, 255, 0}, 255), 5, 0x24);
+  EXPECT_EQ(run(5, {0x12, 1, 0xB0, 0, 255, 0}, 255).data.size(), 64u);  // block limits
+  expectSense(run(5, {0x12, 1, 0xB2, 0, 255, 0}, 255), 5, 0x24);
 
   // 2^33 blocks: READ CAPACITY(10) says "use the 16-byte form".
   SimReply cap10 = run(5, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8);
@@ -103,7 +104,8 @@ TEST_F(SimDevicesTest, DiskAnswersInquiryVpdAndCapacity) {
   EXPECT_EQ(cap16.data[7], 0xFF);
   EXPECT_EQ(run(5, {0x00, 0, 0, 0, 0, 0}).outcome, ScsiOutcome::kGood);
   EXPECT_EQ(run(5, {0x03, 0, 0, 0, 18, 0}, 18).data.size(), 18u);
-  expectSense(run(5, {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 512), 5, 0x20);
+  EXPECT_EQ(run(5, {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 512).data, std::vector<uint8_t>(512, 0));  // unwritten
+  expectSense(run(5, {0x42, 0, 0, 0, 0, 0, 0, 0, 24, 0}, 0), 5, 0x20);  // UNMAP: not offered
 
   ASSERT_EQ(world->control("fail disk big").code, 0);
   expectSense(run(5, {0x00, 0, 0, 0, 0, 0}), 4, 0x3E);
