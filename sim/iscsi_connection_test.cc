@@ -329,6 +329,31 @@ TEST_F(IscsiConnectionTest, HostilePdusAreRejectedOrEndTheConnection) {
   EXPECT_TRUE(closedByTarget());
 }
 
+TEST_F(IscsiConnectionTest, AnOversizedWriteIsRefusedAtOnceAndItsDataDropped) {
+  login({{"InitialR2T", "No"}, {"ImmediateData", "Yes"}});
+  Pdu write = command(kWriteBit, 0x2A, 0x60, 32u << 20);  // more unsolicited data to follow
+  write.data.assign(1024, 7);
+  send(write);
+  Pdu in;
+  ASSERT_TRUE(receive(&in));
+  ASSERT_EQ(in.opcode(), kScsiResponse);
+  EXPECT_EQ(in.u32(16), 0x60u);
+  EXPECT_EQ(in.bhs[3], 2);
+  ASSERT_GE(in.data.size(), 2u + 14);
+  EXPECT_EQ(in.data[2 + 2], 0x05);
+  EXPECT_EQ(in.data[2 + 12], 0x1A);  // PARAMETER LIST LENGTH ERROR
+  Pdu more = makePdu(kDataOut, kFinalBit);
+  more.setU32(16, 0x60);
+  more.setU32(20, kReservedTag);
+  more.setU32(40, 1024);
+  more.data.assign(4096, 7);
+  send(more);
+  send(nop(0x61));
+  ASSERT_TRUE(receive(&in));
+  EXPECT_EQ(in.opcode(), kNopIn) << "the refused command's data is dropped without a Reject";
+  EXPECT_TRUE(luns_.requests.empty());
+}
+
 TEST_F(IscsiConnectionTest, LogoutAnswersAndCloses) {
   login({});
   Pdu logout = makePdu(kLogoutRequest | kImmediateBit, kFinalBit | 0);

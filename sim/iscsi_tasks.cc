@@ -10,7 +10,8 @@ namespace iscsi {
 namespace {
 
 // The most data out one command may bring; a larger transfer is refused before any of it is kept.
-constexpr uint32_t kMaxWriteBytes = 64u << 20;
+// Buffers grow as data arrives, so the window of 32 commands holds at most what was really sent.
+constexpr uint32_t kMaxWriteBytes = 16u << 20;
 constexpr uint8_t kStatusCheckCondition = 0x02;
 constexpr uint8_t kIllegalRequest = 0x05;
 constexpr uint8_t kAbortedCommand = 0x0B;
@@ -91,7 +92,6 @@ void Connection::onScsiCommand(const Pdu& pdu) {
     return;
   }
   if (raw->write) {
-    raw->dataOut.reserve(raw->expectedLength);
     raw->dataOut.assign(pdu.data.begin(), pdu.data.end());
     raw->unsolicitedOpen = !final;
     raw->nextR2tOffset = static_cast<uint32_t>(raw->dataOut.size());
