@@ -20,6 +20,17 @@ bool needsConfirmation(std::string_view output) {
   return output.find(kConfirmationText) != std::string_view::npos;
 }
 
+bool reportsError(std::string_view output) {
+  constexpr std::string_view kError = "Error:";
+  for (size_t start = 0; start < output.size();) {
+    if (output.substr(start, kError.size()) == kError) return true;
+    const size_t end = output.find('\n', start);
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  return false;
+}
+
 namespace {
 
 std::string withoutCarriageReturns(std::string_view text) {

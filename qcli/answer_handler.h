@@ -22,6 +22,10 @@ bool extractScriptOutput(std::string_view body, std::string* output);
 
 bool needsConfirmation(std::string_view output);
 
+// True when the interpreter answered with an error: its error block and every handler's failure
+// message put "Error:" at the start of a line, which no display does.
+bool reportsError(std::string_view output);
+
 // Writes the output without its carriage returns.
 void printScriptOutput(std::string_view output, FILE* out);
 

@@ -68,7 +68,18 @@ int runClient(const std::vector<std::string>& args, const ClientIo& io) {
     context.out = io.out;
     context.in = io.in;
     context.connect = io.connect;
-    if (runRequest(context) == RequestOutcome::kNoObject) return failWithHelpStep(state, io.out);
+    switch (runRequest(context)) {
+      case RequestOutcome::kNoObject:
+        return failWithHelpStep(state, io.out);
+      case RequestOutcome::kServerError:
+        return kExitServerError;
+      case RequestOutcome::kTransportFailure:
+        return kExitTransportFailure;
+      case RequestOutcome::kLocalFailure:
+        return kExitError;
+      case RequestOutcome::kAnswered:
+        break;
+    }
     return kExitOk;
   } catch (const std::bad_alloc&) {
     std::fputs("Error: Allocation failure\n", io.out);

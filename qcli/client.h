@@ -12,12 +12,11 @@
 
 #include "qcli/client_state.h"
 #include "qcli/command_line.h"
+#include "qcli/exit_codes.h"
 #include "qcli/tcp_connection.h"
 
 namespace qcli {
 
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitError = 1;
 
 struct ClientIo {
   EnvironmentReader env;

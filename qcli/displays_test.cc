@@ -139,9 +139,14 @@ TEST_F(DisplaysTest, HelpPageInsteadOfTheRequest) {
   EXPECT_NE(run.output.find("                      The default name is qcliConfig.db. The environment \n"
                             "                      variable QCLI_CONFIG_FILE will also change this.\n"),
             std::string::npos);
-  EXPECT_TRUE(
-      run.output.ends_with("Note:\n    The program may be renamed using an object name and that will \n"
-                           "    replace the 'qcli object' pair.\n\n"));
+  EXPECT_NE(run.output.find("Note:\n    The program may be renamed using an object name and that will \n"
+                            "    replace the 'qcli object' pair.\n\nExit codes:\n    0 : "),
+            std::string::npos);
+  // The addendum names every code a script can see.
+  for (const char* code : {"\n    1 : ", "\n    2 : ", "\n    3 : "}) {
+    EXPECT_NE(run.output.find(code), std::string::npos) << code;
+  }
+  EXPECT_TRUE(run.output.ends_with("        or the format of its page failed.\n\n"));
   EXPECT_EQ(run.output.find("--req"), std::string::npos);
   // Without a server address the error comes first, then the page, and still exit code 0.
   run = runClientWith({"--help"}, {{"QCLI_CONFIG_FILE", "/nonexistent/q.db"}});

@@ -3,6 +3,7 @@
 
 #include <iterator>
 
+#include "qcli/exit_codes.h"
 #include "qcli/option_table.h"
 
 namespace qcli {
@@ -82,6 +83,18 @@ void printHelpPage(FILE* out) {
   std::fputs("Note:\n", out);
   std::fputs("    The program may be renamed using an object name and that will \n", out);
   std::fprintf(out, "    replace the '%s object' pair.\n\n", kProgramName);
+  printExitCodes(out);
+}
+
+void printExitCodes(FILE* out) {
+  std::fputs("Exit codes:\n", out);
+  std::fprintf(out, "    %d : The command was answered, or help or a display was shown.\n", kExitOk);
+  std::fprintf(out, "    %d : The client could not run the command: an option, a setting, or the\n", kExitError);
+  std::fputs("        send or receive file.\n", out);
+  std::fprintf(out, "    %d : The server answered with an error.\n", kExitServerError);
+  std::fprintf(out, "    %d : No usable answer: the connection, the web server (HTTP status, login)\n",
+               kExitTransportFailure);
+  std::fputs("        or the format of its page failed.\n\n", out);
 }
 
 }  // namespace qcli

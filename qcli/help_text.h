@@ -8,6 +8,8 @@
 namespace qcli {
 
 void printShortBanner(FILE* out);
+// The help page, ending with the exit codes (printExitCodes) after its fixed lines.
 void printHelpPage(FILE* out);
+void printExitCodes(FILE* out);
 
 }  // namespace qcli

@@ -92,7 +92,13 @@ bool confirm(RequestContext& context) {
   return std::tolower(static_cast<unsigned char>(line[0])) == 'y';
 }
 
-enum class Next { kDone, kResend };
+// What to do after an answer: stop with an outcome, or send again (confirmed).
+struct Next {
+  bool resend = false;
+  RequestOutcome outcome = RequestOutcome::kAnswered;
+};
+
+Next done(RequestOutcome outcome) { return {false, outcome}; }
 
 Next handleAnswer(RequestContext& context, const HttpAnswer& answer) {
   switch (answer.kind) {
@@ -100,25 +106,27 @@ Next handleAnswer(RequestContext& context, const HttpAnswer& answer) {
       std::string output;
       if (!extractScriptOutput(answer.body, &output)) {
         printInvalidFormat(context.out);
-        return Next::kDone;
+        return done(RequestOutcome::kTransportFailure);
       }
       if (!needsConfirmation(output)) {
         printScriptOutput(output, context.out);
-        return Next::kDone;
+        return done(reportsError(output) ? RequestOutcome::kServerError : RequestOutcome::kAnswered);
       }
-      if (!confirm(context)) return Next::kDone;
+      if (!confirm(context)) return done(RequestOutcome::kAnswered);
       std::fputs("Resending\n", context.out);
       context.args.words.push_back("-q");
-      return Next::kResend;
+      return {true, RequestOutcome::kAnswered};
     }
     case AnswerKind::kText:
     case AnswerKind::kBinary:
-      (void)storeReceiveFile(answer.kind, answer.body, context.settings.rfile, context.out);
-      return Next::kDone;
+      return done(storeReceiveFile(answer.kind, answer.body, context.settings.rfile, context.out)
+                      ? RequestOutcome::kAnswered
+                      : RequestOutcome::kLocalFailure);
     case AnswerKind::kNone:
-      return Next::kDone;
+      break;
   }
-  return Next::kDone;
+  // An answer of no known content type is nothing the client can use.
+  return done(RequestOutcome::kTransportFailure);
 }
 
 void showGetRequest(const std::string& query, FILE* out) {
@@ -158,9 +166,10 @@ RequestOutcome runGet(RequestContext& context) {
     std::optional<HttpAnswer> answer = exchange(context, {head});
     if (!answer) {
       std::fputs("http request returned no data.\n", context.out);
-      return RequestOutcome::kHandled;
+      return RequestOutcome::kTransportFailure;
     }
-    if (handleAnswer(context, *answer) == Next::kDone) return RequestOutcome::kHandled;
+    const Next next = handleAnswer(context, *answer);
+    if (!next.resend) return next.outcome;
   }
 }
 
@@ -191,7 +200,7 @@ RequestOutcome runPost(RequestContext& context) {
         !readSendFile(context.settings.sfile, kResponseCapacity - overhead, &file)) {
       std::fprintf(context.out, "Error: Cannot open/read file %s\n", context.settings.sfile.c_str());
       std::fputs("Error: HTTP request failed\n", context.out);
-      return RequestOutcome::kHandled;
+      return RequestOutcome::kLocalFailure;
     }
     request = buildPostRequest(context.settings, pairs, file.size());
     std::optional<HttpAnswer> answer =
@@ -199,9 +208,10 @@ RequestOutcome runPost(RequestContext& context) {
     if (!answer) {
       std::fputs("http POST request returned no data.\n", context.out);
       std::fputs("Error: HTTP request failed\n", context.out);
-      return RequestOutcome::kHandled;
+      return RequestOutcome::kTransportFailure;
     }
-    if (handleAnswer(context, *answer) == Next::kDone) return RequestOutcome::kHandled;
+    const Next next = handleAnswer(context, *answer);
+    if (!next.resend) return next.outcome;
   }
 }
 

@@ -22,9 +22,13 @@ struct RequestContext {
   Connector connect = connectTcp;
 };
 
+// How a request ended; runClient turns it into the exit code (client.h).
 enum class RequestOutcome {
-  kHandled,   // sent (or failed in transport): the program ends with 0
-  kNoObject,  // GET without an object first: the program takes the error path
+  kAnswered,          // the answer was printed or stored, or the user declined the confirmation
+  kServerError,       // the answer was printed and holds an error ("Error:" at a line start)
+  kTransportFailure,  // no usable answer: connection, send, receive, HTTP status or page format
+  kLocalFailure,      // the send file could not be read or the receive file not written
+  kNoObject,          // GET without an object first: the program takes the error path
 };
 
 // Runs the whole request: GET when settings.sfile is empty, POST otherwise.

@@ -115,17 +115,18 @@ TEST_F(HttpClientTest, AResendMayAskAgain) {
   EXPECT_TRUE(run.output.ends_with("Resending\ndone\n"));
 }
 
-TEST_F(HttpClientTest, ServerErrorsAndInvalidPagesEndWithZero) {
+// No usable answer ends with the transport-failure code, whatever the cause.
+TEST_F(HttpClientTest, ServerErrorsAndInvalidPagesEndWithTheTransportCode) {
   TestHttpPeer peer({"HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n",
                      plainReply("text/html", "<html><pre>\nno marker</pre></html>"),
                      plainReply("application/json", "{}")});
   const std::string prefix = warning_ + folder_.file("none.db") + "\n\n";
   auto run = runClientWith(args(peer, {"array", "display"}), env());
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, kExitTransportFailure);
   EXPECT_EQ(run.output,
             prefix + "Error: HTTP Server error: 401 Unauthorized.\nhttp request returned no data.\n");
   run = runClientWith(args(peer, {"array", "display"}), env());
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, kExitTransportFailure);
   EXPECT_EQ(run.output, prefix +
                             "Error: HTTP response has invalid format.\n"
                             "       Check that the httpd is running.\n"
@@ -134,6 +135,26 @@ TEST_F(HttpClientTest, ServerErrorsAndInvalidPagesEndWithZero) {
                             "       Check that the method and type are correct for your device.\n\n");
   run = runClientWith(args(peer, {"array", "display"}), env());  // unknown content type: silence
   EXPECT_EQ(run.output, prefix);
+  EXPECT_EQ(run.exitCode, kExitTransportFailure);
+}
+
+// An answer is 0 unless the interpreter put "Error:" at the start of one of its lines.
+TEST_F(HttpClientTest, AnErrorInTheAnswerEndsWithTheServerErrorCode) {
+  const std::string block =
+      "\nqcli 1.00 -- Kestrova Command Line Interface Tool\nError: Unknown/missing object.\n----\nfoo\n^\n";
+  TestHttpPeer peer({plainReply("text/html", htmlPage(block)),
+                     plainReply("text/html", htmlPage("Result\nError: Cannot reset controller 0. Status: 2\n")),
+                     plainReply("text/html", htmlPage("  Last Error: none\nNo Error: here\n")),
+                     plainReply("text/html", htmlPage("Confirmation is required to complete this operation.\n"))});
+  auto run = runClientWith(args(peer, {"foo"}), env());
+  EXPECT_EQ(run.exitCode, kExitServerError) << run.output;
+  run = runClientWith(args(peer, {"controller", "reset"}), env());
+  EXPECT_EQ(run.exitCode, kExitServerError) << run.output;
+  run = runClientWith(args(peer, {"array", "display"}), env());
+  EXPECT_EQ(run.exitCode, kExitOk) << run.output;
+  run = runClientWith(args(peer, {"array", "delete"}), env(), "n\n");  // declined: not a failure
+  EXPECT_EQ(run.exitCode, kExitOk) << run.output;
+  peer.stop();
 }
 
 TEST_F(HttpClientTest, ReceiveFileTextAndBinary) {
@@ -148,12 +169,14 @@ TEST_F(HttpClientTest, ReceiveFileTextAndBinary) {
   std::string bin = folder_.file("config.bin");
   run = runClientWith(args(peer, {"--rfile", bin, "config", "save"}), env());
   EXPECT_EQ(readBytes(bin), binary);
+  EXPECT_EQ(run.exitCode, kExitOk);
   run = runClientWith(args(peer, {"events", "save"}), env());
   EXPECT_TRUE(run.output.ends_with("Error: Receive file name not specified.\n"));
+  EXPECT_EQ(run.exitCode, kExitError);
   std::string bad = folder_.file("no/such/dir.csv");
   run = runClientWith(args(peer, {"--rfile", bad, "events", "save"}), env());
   EXPECT_TRUE(run.output.ends_with("Error: Cannot open receive file, <" + bad + ">.\n"));
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, kExitError);
   peer.stop();
   // The forwarded receive file name reaches the server.
   EXPECT_NE(peer.requests()[0].find("p8=%2d%2drfile&p9=" + urlEncode(csv) + "&"), std::string::npos);
@@ -199,7 +222,7 @@ TEST_F(HttpClientTest, PostWithoutAUsableFileSendsNothing) {
   writeBytes(folder_.file("empty.bin"), "");
   for (const std::string& file : {folder_.file("missing.bin"), folder_.file("empty.bin")}) {
     auto run = runClientWith(args(peer, {"--sfile", file}), env());  // no object check in POST mode
-    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.exitCode, kExitError);
     EXPECT_TRUE(run.output.ends_with("qcliRequestSendPost ---------------\nError: Cannot open/read file " +
                                      file + "\nError: HTTP request failed\n"))
         << run.output;
@@ -235,7 +258,7 @@ TEST_F(HttpClientTest, TransportFailuresPrintTheirHints) {
     closedPort = peer.port();
   }
   auto run = runClientWith({"--ip", "127.0.0.1", "--port", std::to_string(closedPort), "array"}, env());
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, kExitTransportFailure);
   EXPECT_TRUE(
       run.output.ends_with("Error: connect() returned an error. " + std::to_string(kRefusedCode) +
                            ".\n"
@@ -254,7 +277,9 @@ TEST_F(HttpClientTest, TransportFailuresPrintTheirHints) {
                            "       Check that port number, 70000., is valid for that server.\n"
                            "http request returned no data.\n"))
       << run.output;
+  EXPECT_EQ(run.exitCode, kExitTransportFailure);
   run = runClientWith({"--ip", "no-such-host.invalid", "array"}, env());
+  EXPECT_EQ(run.exitCode, kExitTransportFailure);
   EXPECT_NE(
       run.output.find("       Check that server, no-such-host.invalid, is accessible by its text name.\n"
                       "http request returned no data.\n"),
@@ -268,6 +293,7 @@ TEST_F(HttpClientTest, TransportFailuresPrintTheirHints) {
       run.output.ends_with("Error: Early end of data.\nhttp POST request returned no data.\n"
                            "Error: HTTP request failed\n"))
       << run.output;
+  EXPECT_EQ(run.exitCode, kExitTransportFailure);
 }
 
 }  // namespace

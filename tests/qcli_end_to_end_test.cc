@@ -438,19 +438,19 @@ TEST_F(QcliEndToEnd, DisplaysAndTransportErrors) {
   // entities.
   const std::string word = "-x<b>&\"q\" 50%/+";
   const QcliRun echo = qcli({"array", "display", word});
-  EXPECT_EQ(echo.exitCode, 0);
+  EXPECT_EQ(echo.exitCode, 2) << "an error block is the server's error";
   EXPECT_TRUE(has(echo.out, "Error: Unknown Command Argument.\n")) << echo.out;
   EXPECT_TRUE(has(echo.out, "\nqcli array display " + word + "\n")) << "echoed command line:\n" << echo.out;
 
   // A wrong password is the front end's refusal, reported as such; a closed port a connect
-  // failure with its hints. Neither is an error of the client's own: exit code 0.
+  // failure with its hints. Both leave the client without an answer: the transport code 3.
   QcliRun refused = qcli({"--pass", "wrong", "array", "display"});
-  EXPECT_EQ(refused.exitCode, 0);
+  EXPECT_EQ(refused.exitCode, 3);
   EXPECT_EQ(refused.out, "Error: HTTP Server error: 401 Unauthorized.\nhttp request returned no data.\n");
 
   const std::string closed = std::to_string(freeLoopbackPort());
   refused = qcli({"--port", closed, "array", "display"});
-  EXPECT_EQ(refused.exitCode, 0);
+  EXPECT_EQ(refused.exitCode, 3);
   EXPECT_EQ(refused.out.rfind("Error: connect() returned an error. ", 0), 0u) << refused.out;
   EXPECT_TRUE(has(refused.out,
                   "       Check that server, 127.0.0.1, is accessible.\n"

@@ -14,6 +14,7 @@
 #include "modules/brivo/cli/cli_context.h"
 #include "modules/brivo/cli/cli_help.h"
 #include "modules/brivo/cli/cli_tables.h"
+#include "qcli/exit_codes.h"
 
 namespace {
 
@@ -34,14 +35,38 @@ std::string captured(Write write) {
   return text;
 }
 
+// The client's exit codes (qcli --help lists them too).
+std::string exitCodes() {
+  std::ostringstream out;
+  out << "## Exit codes\n\n"
+      << "Scripts can tell the outcomes apart by the exit code; the text on standard output says more.\n\n"
+      << "| Code | Meaning |\n|---|---|\n"
+      << "| " << qcli::kExitOk
+      << " | The server answered the command, or help, a banner or a display was shown, or the user answered "
+         "no to a confirmation question. |\n"
+      << "| " << qcli::kExitError
+      << " | The client did not run the command: a missing option value, a bad setting or controller "
+         "selection, no object, or a send or receive file (`--sfile`, `--rfile`) it could not use. |\n"
+      << "| " << qcli::kExitServerError
+      << " | The server answered with an error: a command it could not parse (the error block with a caret "
+         "under the word) or a command that failed (a line beginning with `Error:`). |\n"
+      << "| " << qcli::kExitTransportFailure
+      << " | No usable answer: the name did not resolve, the connection, sending or receiving failed, the web "
+         "server answered with an HTTP error (401 for a wrong user or password), or its page was not the "
+         "command's answer. |\n\n"
+      << "For example, `qcli drive display -failed || echo \"qcli failed: $?\"`.\n\n";
+  return out.str();
+}
+
 std::string reference() {
   std::ostringstream out;
   out << "# qcli command reference\n\n"
       << "Generated from the command interpreter's tables by `build/bin/qcli_reference`; do not edit by\n"
       << "hand. Every block below is what `qcli help OBJECT COMMAND` prints. Global options (`--ip`,\n"
       << "`--port`, `--user`, `--pass`, `--type`, `--wwn`, `--num`, `--name`, `--width`, `--cfgfile`,\n"
-      << "`--rfile`, `--sfile`, `--echo`) may appear anywhere on the line; see `qcli help -basic`.\n\n"
-      << "## Objects\n\n```\n"
+      << "`--rfile`, `--sfile`, `--echo`) may appear anywhere on the line; see `qcli help -basic`. The\n"
+      << "client's own options are listed by `qcli --help`.\n\n"
+      << exitCodes() << "## Objects\n\n```\n"
       << captured([](CliContext& ctx) { brivo::cli::writeObjectNames(ctx); }) << "```\n";
   for (const brivo::cli::ObjectEntry& object : brivo::cli::objectTable()) {
     if (object.commands.empty()) continue;
