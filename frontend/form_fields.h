@@ -4,6 +4,7 @@
 // Thread safety: pure functions.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "frontend/front_request.h"
@@ -15,3 +16,10 @@ bool appendUrlEncodedFields(std::string_view text, size_t maxFields, FieldList* 
 
 // True when a name or value of fields holds a NUL byte.
 bool anyFieldHoldsNul(const FieldList& fields);
+
+// The value of the first field of that name, or null.
+const std::string* fieldOf(const FieldList& fields, std::string_view name);
+
+// text percent-encoded for a query value: letters, digits and "-._~" stay, everything else is
+// "%XX".
+std::string urlEncoded(std::string_view text);

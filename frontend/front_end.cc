@@ -10,6 +10,7 @@
 #include "frontend/metrics_page.h"
 #include "frontend/multipart.h"
 #include "frontend/reply_answer.h"
+#include "frontend/result_store.h"
 #include "frontend/request_table.h"
 #include "frontend/static_files.h"
 #include "frontend/upload_store.h"
@@ -118,12 +119,54 @@ FrontResponse FrontEnd::serverRequest(const FrontRequest& request, AnswerKind ki
     fields.emplace_back("module", module);
     fields.emplace_back("method", method);
   }
+  if (results_ && kind == AnswerKind::kPage && request.method == "GET") {
+    // A kept answer is shown by its token alone: the server is not asked again.
+    const std::string* token = fieldOf(fields, kResultTokenField);
+    if (token != nullptr) {
+      if (std::optional<FrontResponse> kept = results_->find(identity.remoteUser, *token)) return *kept;
+      return messageAnswer(kind, 410, "This result is no longer kept",
+                           "The page that answered your form is kept for ten minutes; what the form did stays done. "
+                           "Open the page again from the menu.");
+    }
+  }
   TableOwner table = buildRequestTable(fields, uploads, identity);
   VariableTable reply = nullptr;
   const int result = roundTrip_(table.get(), &reply);
   TableOwner replyOwner(reply);
   if (result != kCgiOk) return slotFailureAnswer(kind, result, retryUrlOf(request));
-  return answerReply(guard_, replyOwner.get(), kind);
+  FrontResponse answer = answerReply(guard_, replyOwner.get(), kind);
+  if (std::optional<FrontResponse> redirect = redirectToKept(request, identity, fields, answer)) return *redirect;
+  return answer;
+}
+
+std::optional<FrontResponse> FrontEnd::redirectToKept(const FrontRequest& request, const RequestIdentity& identity,
+                                                      const FieldList& fields, const FrontResponse& page) {
+  // Only a page a browser navigated to by sending a form; downloads, scripts' requests (fetch)
+  // and qcli's uploads get their answer as it is.
+  if (!results_ || request.method != "POST" || request.fetchMode != "navigate" || page.status != 200 ||
+      !page.contentType.starts_with("text/html"))
+    return std::nullopt;
+  const std::string token = results_->keep(identity.remoteUser, page);
+  if (token.empty()) return std::nullopt;
+  // The form's own address (the page's script may read its query), with the module and method
+  // when the form sent them in its body, and the token.
+  std::string location = "/cgi-bin/cgiloader.cgi?";
+  FieldList query;
+  if (!appendUrlEncodedFields(request.rawQuery, limits_.maxFields, &query)) query.clear();
+  for (const char* name : {"module", "method"}) {
+    const std::string* value = fieldOf(query, name);
+    if (value == nullptr) value = fieldOf(fields, name);
+    if (value != nullptr) location += std::string(name) + "=" + urlEncoded(*value) + "&";
+  }
+  for (const auto& [name, value] : query) {
+    if (name != "module" && name != "method" && name != kResultTokenField)
+      location += urlEncoded(name) + "=" + urlEncoded(value) + "&";
+  }
+  location += std::string(kResultTokenField) + "=" + token;
+  FrontResponse response = messageAnswer(AnswerKind::kPage, 303, "See other", "The answer is at " + location);
+  response.setHeader("Location", location);
+  response.setHeader("Cache-Control", "no-store");
+  return response;
 }
 
 std::optional<FrontResponse> FrontEnd::authenticate(const FrontRequest& request, AnswerKind kind,

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "frontend/path_guard.h"
 #include "frontend/request_metrics.h"
 #include "frontend/request_table.h"
+#include "frontend/result_store.h"
 #include "frontend/status_pages.h"
 
 class UploadStore;
@@ -52,6 +54,11 @@ class FrontEnd {
 
   FrontResponse handle(const FrontRequest& request);
 
+  // Keeps the pages that answer a browser's posted forms and redirects the browser to them
+  // (result_store.h). Only for the standalone server, whose process outlives a request. Call
+  // before the first request.
+  void keepPostResults() { results_ = std::make_unique<ResultStore>(); }
+
   // The measurements /metrics shows besides the server's (borrowed; must outlive this object;
   // null: none). Set before the first request.
   void setRequestMetrics(const RequestMetrics* metrics) { metrics_ = metrics; }
@@ -72,9 +79,14 @@ class FrontEnd {
   int collectParts(const FrontRequest& request, UploadStore* store, FieldList* fields,
                    std::vector<StoredUpload>* uploads, std::string* why);
 
+  // A browser's posted form answered with a page: keep it and redirect (nullopt: answer as is).
+  std::optional<FrontResponse> redirectToKept(const FrontRequest& request, const RequestIdentity& identity,
+                                              const FieldList& fields, const FrontResponse& page);
+
   PathGuard guard_;
   FrontEndLimits limits_;
   RoundTrip roundTrip_;
   PasswordCheck passwords_;
   const RequestMetrics* metrics_ = nullptr;
+  std::unique_ptr<ResultStore> results_;
 };

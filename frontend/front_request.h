@@ -21,6 +21,9 @@ struct FrontRequest {
   std::string authorization;  // value of the Authorization header, empty when absent
   std::string remoteAddress;  // the peer's address as text
   std::string remoteHost;     // empty when unknown
+  // The browser's Sec-Fetch-Mode header ("navigate" for a form sent by a page, empty when absent,
+  // as from qcli and scripts).
+  std::string fetchMode;
   // CGI only: the user a web server already authenticated (REMOTE_USER with AUTH_TYPE), used when
   // no Authorization header reached the program.
   std::string serverAuthenticatedUser;

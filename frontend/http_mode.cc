@@ -188,6 +188,7 @@ FrontRequest HttpFrontEnd::requestOf(const httplib::Request& request) const {
   front.contentType = request.has_header(kHiddenContentType) ? request.get_header_value(kHiddenContentType)
                                                              : request.get_header_value("Content-Type");
   front.authorization = request.get_header_value("Authorization");
+  front.fetchMode = request.get_header_value("Sec-Fetch-Mode");
   front.remoteAddress = request.remote_addr;
   return front;
 }

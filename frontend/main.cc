@@ -77,6 +77,8 @@ int main(int argc, char** argv) {
   }
   const std::filesystem::path root = options.root.empty() ? defaultRoot(programPath(argv[0])) : options.root;
   FrontEnd core(root, options.limits, sharedMemoryRoundTrip());
+  // The standalone server outlives its requests, so it can keep the answers of posted forms.
+  if (!cgi) core.keepPostResults();
   if (!core.valid()) {
     std::fprintf(stderr, "cgiloader: the installed tree %s is not a folder\n", root.c_str());
     if (!cgi) return 1;

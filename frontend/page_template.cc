@@ -38,7 +38,8 @@ class PageContext : public mustache::basic_context<std::string> {
       failure_ = "partial \"" + name + "\" not found";
       return nullptr;
     }
-    auto data = std::make_unique<mustache::data>(mustache::partial{[text] { return text; }});
+    auto data = std::make_unique<mustache::data>(
+        mustache::partial{[text = withoutTemplateComments(text)] { return text; }});
     return partials_.emplace(name, std::move(data)).first->second.get();
   }
 
@@ -54,6 +55,32 @@ class PageContext : public mustache::basic_context<std::string> {
 };
 
 }  // namespace
+
+std::string withoutTemplateComments(std::string_view text) {
+  static constexpr std::string_view kOpen = "<!--";
+  static constexpr std::string_view kClose = "-->";
+  static constexpr std::string_view kKept = "<!-- qcli script -->";
+  std::string out;
+  out.reserve(text.size());
+  size_t at = 0;
+  for (;;) {
+    const size_t open = text.find(kOpen, at);
+    if (open == std::string_view::npos) break;
+    const size_t close = text.find(kClose, open + kOpen.size());
+    if (close == std::string_view::npos) break;
+    size_t end = close + kClose.size();
+    const std::string_view comment = text.substr(open, end - open);
+    out.append(text.substr(at, open - at));
+    if (comment == kKept) {
+      out.append(comment);
+    } else if (end < text.size() && text[end] == '\n' && (open == 0 || text[open - 1] == '\n')) {
+      ++end;  // a comment on lines of its own leaves no empty line behind
+    }
+    at = end;
+  }
+  out.append(text.substr(at));
+  return out;
+}
 
 bool readWholeFile(const std::filesystem::path& path, size_t limit, std::string* out) {
   FILE* file = std::fopen(path.c_str(), "rbe");
@@ -77,7 +104,7 @@ bool renderPage(const PathGuard& guard, const std::filesystem::path& templatePat
     *error = "the template cannot be read";
     return false;
   }
-  mustache::mustache page(text);
+  mustache::mustache page(withoutTemplateComments(text));
   if (!page.is_valid()) {
     *error = page.error_message();
     return false;

@@ -7,12 +7,18 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "frontend/path_guard.h"
 #include "frontend/reply_tree.h"
 
 inline constexpr size_t kMaxTemplateBytes = 4 * 1024 * 1024;
 inline constexpr int kMaxPartials = 32;
+
+// The template text without its HTML comments: they explain the template to its developers and
+// are no part of the page. The marker comment qcli looks for in its answer ("<!-- qcli script -->")
+// stays. An unterminated comment is left as it is (so no text after it is lost).
+std::string withoutTemplateComments(std::string_view text);
 
 // Renders the template at templatePath (a real path from the guard) with the tree. False with a
 // reason in *error when the file cannot be read, the template does not parse or a partial fails.

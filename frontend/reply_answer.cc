@@ -1,6 +1,10 @@
 // Server replies as HTTP answers; see reply_answer.h.
 #include "frontend/reply_answer.h"
 
+#include <sys/stat.h>
+
+#include <ctime>
+
 #include "frontend/multipart.h"
 #include "frontend/page_template.h"
 #include "frontend/reply_json.h"
@@ -12,8 +16,25 @@ namespace {
 constexpr const char kUnescapedPageName[] = "qcli.htm";
 constexpr const char kUnescapedPagePolicy[] = "default-src 'none'; style-src 'unsafe-inline'";
 
+// The tech-support archive keeps the server's file name (its date in the server's own words, such
+// as "Thus__Dec_10__2024_09_05_03.archive"); the download gets a name that sorts and reads well:
+// "kestrova-techsupport-2024-12-10_09-05-03.archive", from the file's time.
+std::string archiveDownloadName(const std::filesystem::path& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return std::string();
+  std::tm local{};
+  if (localtime_r(&st.st_mtime, &local) == nullptr) return std::string();
+  char name[64];
+  std::strftime(name, sizeof(name), "kestrova-techsupport-%Y-%m-%d_%H-%M-%S.archive", &local);
+  return name;
+}
+
 // A download name that is safe inside the quoted header parameter.
 std::string downloadName(const std::filesystem::path& path) {
+  if (path.extension() == ".archive" && path.parent_path().filename() == "Information") {
+    const std::string name = archiveDownloadName(path);
+    if (!name.empty()) return name;
+  }
   std::string name;
   for (char c : baseFileName(path.filename().string())) {
     const unsigned char b = static_cast<unsigned char>(c);

@@ -120,6 +120,8 @@ const char* httpReasonOf(int status) {
       return "OK";
     case 302:
       return "Found";
+    case 303:
+      return "See Other";
     case 400:
       return "Bad Request";
     case 401:
@@ -134,6 +136,8 @@ const char* httpReasonOf(int status) {
       return "Payload Too Large";
     case 414:
       return "URI Too Long";
+    case 410:
+      return "Gone";
     case 415:
       return "Unsupported Media Type";
     case 431:
