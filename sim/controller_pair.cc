@@ -39,7 +39,7 @@ ControllerPair::ControllerPair(PairConfig config, std::unique_ptr<ControllerPair
     PairDrive drive;
     drive.wwn = 0x5000C50000000000ULL + ((config_.wwn & 0xFFFFFF) << 8) + static_cast<uint64_t>(i);
     drive.blocks = config_.driveBlocks;
-    drive.slot = i;
+    drive.slot = config_.firstSlot + i;
     char serial[24];
     std::snprintf(serial, sizeof(serial), "SIM%06llX%02X",
                   static_cast<unsigned long long>(config_.wwn & 0xFFFFFF), static_cast<unsigned>(i & 0xFF));

@@ -36,6 +36,7 @@ struct PairConfig {
   int peripheralType = 0;
   std::string model = "default";
   int drives = 0;
+  int firstSlot = 0;  // drive i sits in enclosure slot firstSlot + i
   uint64_t driveBlocks = 1953525168ULL;
   std::string enclosure;  // name of an enclosure section, or empty
   int batteryCharge = 100;

@@ -383,10 +383,14 @@ std::string SesEnclosure::describe() const {
   int suppliesFailed = 0;
   for (const Fan& f : fans_) fansFailed += f.failed ? 1 : 0;
   for (const PowerSupply& p : powerSupplies_) suppliesFailed += p.failed ? 1 : 0;
+  std::string located;
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    if (slots_[i].locate) located += (located.empty() ? ", slots locating " : " ") + std::to_string(i);
+  }
   return "slots " + std::to_string(slots_.size()) + ", fans failed " + std::to_string(fansFailed) + "/" +
          std::to_string(fans_.size()) + ", power supplies failed " + std::to_string(suppliesFailed) + "/" +
          std::to_string(powerSupplies_.size()) + (alarm_.muted ? ", alarm muted" : "") +
-         (locate_ ? ", locating" : "");
+         (alarm_.remind ? ", alarm remind" : "") + (locate_ ? ", locating" : "") + located;
 }
 
 }  // namespace sim

@@ -275,6 +275,7 @@ bool Parser::pairKey(const std::string& key, const std::string& value, std::stri
   if (key == "path") return pairPath(value, &pair, error);
   if (key == "type") return number(value, 0, 31, &pair.peripheralType, error);
   if (key == "drives") return number(value, 0, 126, &pair.drives, error);
+  if (key == "first_slot") return number(value, 0, 254, &pair.firstSlot, error);
   if (key == "battery") return number(value, 0, 100, &pair.batteryCharge, error);
   if (key == "enclosure") {
     pair.enclosure = value;
@@ -413,6 +414,8 @@ bool Parser::finish(std::string* error) {
         return (*error = "pair \"" + pair.name + "\" names unknown enclosure \"" + pair.enclosure + "\"",
                 false);
       }
+      if (pair.firstSlot > 0 && pair.firstSlot + pair.drives > it->ses.slots)
+        return (*error = "pair \"" + pair.name + "\" has drives beyond the last slot of its enclosure", false);
     }
   }
   for (const EnclosureEntry& e : config_->enclosures) {
