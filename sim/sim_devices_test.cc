@@ -179,6 +179,18 @@ TEST_F(SimDevicesTest, EnclosureControlPageSetsLocateFaultAndAlarm) {
   EXPECT_EQ(status[14 + 4 * 3], 0x02);
   EXPECT_EQ(status[slot3 + 3] & 0x20, 0x20);
   EXPECT_EQ(status[alarm + 3] & 0x40, 0x40);
+  // What a test of the pages reads back: the slots whose locator is on, the alarm's state.
+  const std::string summary = world->control("status").text;
+  EXPECT_NE(summary.find("alarm muted, slots locating 3"), std::string::npos) << summary;
+  control[alarm + 3] = 0x10;  // remind, not muted
+  control[slot3] = 0;         // the slot left alone
+  ASSERT_EQ(run(8, {0x1D, 0x10, 0, static_cast<uint8_t>(control.size() >> 8), static_cast<uint8_t>(control.size()), 0},
+                0, control)
+                .outcome,
+            ScsiOutcome::kGood);
+  const std::string reminding = world->control("status").text;
+  EXPECT_NE(reminding.find("alarm remind"), std::string::npos) << reminding;
+  EXPECT_EQ(reminding.find("alarm muted"), std::string::npos) << reminding;
 
   std::vector<uint8_t> stale = control;
   stale[7] ^= 0xFF;  // wrong generation code
@@ -253,6 +265,10 @@ TEST(SimConfigFile, RejectsMistakesWithTheirLine) {
       {"[pair a]\nmodel = brivo-xyz\n", "line 2: unknown model"},
       {"[pair a]\ndrives = 4\n", "pair \"a\" has no path"},
       {"[pair a]\nenclosure = nope\npath = A 0:0:0:0\n", "names unknown enclosure \"nope\""},
+      {"[pair a]\ndrives = 4\nfirst_slot = 9\nenclosure = e\npath = A 0:0:0:0\n[enclosure e]\nslots = 12\n",
+       "pair \"a\" has drives beyond the last slot of its enclosure"},
+      {"[pair a]\nfirst_slot = -1\n", "line 2: \"-1\" must be a number 0-254"},
+      {"[pair a]\nfirst_slot = two\n", "line 2: \"two\" must be a number 0-254"},
       {"[disk d]\ncolour = red\n", "line 2: unknown disk key \"colour\""},
       {"path = 0:0:0:0\n", "line 1: \"path\" outside a section"},
       {"[tape t]\n", "line 1: unknown section kind"},
