@@ -73,7 +73,7 @@ void checkSesPages(const std::vector<EnclosurePages>& enclosures) {
   }
 }
 
-void checkDriveViews(const brivo::DriveList& drives, const brivo::ControllerTraits& traits) {
+void checkDriveViews(const brivo::DriveList& drives) {
   for (long i = 0; i < 256; ++i) {
     const brivo::DriveListEntry* entry = brivo::cli::driveAt(drives, i);
     if (entry == nullptr) continue;
@@ -89,7 +89,7 @@ void checkDriveViews(const brivo::DriveList& drives, const brivo::ControllerTrai
   TableOwner reply;
   TableOwner request;
   addVariable(request.address(), "Drive0", "0000000000000000");
-  const int free = brivo::addFreeDriveRows(reply.address(), request.get(), drives, traits);
+  const int free = brivo::addFreeDriveRows(reply.address(), request.get(), drives);
   FUZZ_CHECK(free >= 0 && free <= brivo::kMaxDrives);
 }
 
@@ -151,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   checkSesPages(enclosures);
-  checkDriveViews(*drives, pair.traits);
+  checkDriveViews(*drives);
   FUZZ_CHECK(brivo::cli::countArrays(*gConfig) <= brivo::kMaxArrays);
   FUZZ_CHECK(brivo::arraysInUse(*gConfig) <= brivo::kMaxArrays);
   for (int array = 0; array < brivo::kMaxArrays; ++array) (void)brivo::logicalDrivesOnArray(*gConfig, array);

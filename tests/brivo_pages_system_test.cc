@@ -296,7 +296,7 @@ TEST_F(BrivoPagesSystem, MonitorControllerAndArrayPagesDriveThePair) {
   const std::string pingHtml = page("PingPage", "&SolutionNumber=1");
   EXPECT_NE(pingHtml.find("data-marker=\"brivo-ping\" data-update-page=\"true\""), std::string::npos)
       << pingHtml;
-  EXPECT_NE(page("GetMainPage").find("method=GetMonitor"), std::string::npos);
+  EXPECT_NE(page("GetMainPage").find("method=GetOverview"), std::string::npos) << "the start page: every pair";
 
   // Controller page, through both paths.
   Keys controllers = askPair("GetControllerInformation");
@@ -333,7 +333,7 @@ TEST_F(BrivoPagesSystem, MonitorControllerAndArrayPagesDriveThePair) {
   // The new array in the monitor page, its initialisation with a progress bar the poll moves.
   monitor = ask("GetMonitor");
   EXPECT_EQ(monitor["ArrayLoop"], "1");
-  EXPECT_EQ(monitor["ArrayLoop0Job"], "Initializing");
+  EXPECT_EQ(monitor["ArrayLoop0Job"], "Initialization") << "qcli's word for the job";
   EXPECT_EQ(monitor["ArrayLoop0ShowProgress"], "true");
   sim_->ctl("model alpha advance 120");
   Keys polled = ping(monitor, {{std::string("Percent_") + kAlpha, "0"}});

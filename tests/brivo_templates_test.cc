@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "modules/brivo/method_table.h"
 #include "modules/brivo/pages/monitor_test_support.h"
 #include "modules/brivo/pages/page_methods.h"
 #include "tests/template_render.h"
@@ -96,10 +97,18 @@ class BrivoTemplates : public testing::MonitorPageTest {
     pages_[file.filename().string()] += page.page;
   }
 
+  // The method's reply as the module hands it out: decorated with the pair's capability and
+  // identity keys (as dispatch does), which the module's menu shows.
   std::map<std::string, std::string> ask(VariableTable (*method)(VariableTable),
                                          std::initializer_list<std::pair<const char*, const char*>> keys = {},
                                          const char* pair = testing::kTestPair) {
-    return run(method, requestFor(keys, pair));
+    return run(
+        [method](VariableTable request) {
+          VariableTable reply = method(request);
+          if (reply != nullptr) decorateReply(&reply);
+          return reply;
+        },
+        requestFor(keys, pair));
   }
 
   std::map<fs::path, std::set<std::string>> found_;
@@ -112,6 +121,7 @@ TEST_F(BrivoTemplates, EveryPageRendersAndEveryNameComesWithAReply) {
   render(ask(getMonitorMethod, {{"StorageSolution", "2"}}, nullptr), true);  // past the end, shown in full
   addOtherPair(0x0A000005);
   render(ask(getMonitorMethod, {{"StorageSolution", "3"}}, nullptr), true);
+  render(ask(getOverviewMethod, {}, nullptr), true);  // a pair another server monitors
   devices_.head()->next->units->modStatus = UNCLAIMED;
   render(ask(getMonitorMethod, {{"StorageSolution", "2"}}, nullptr), true);
   pair_.refusedReads.insert(kOpReadDriveList);
@@ -128,6 +138,17 @@ TEST_F(BrivoTemplates, EveryPageRendersAndEveryNameComesWithAReply) {
   moduleState().deviceList.store(devices_.head());
   const std::string percent = std::string("Percent_") + testing::kTestPair;
   render(ask(pingPageMethod, {{percent.c_str(), "1"}, {"SolutionNumber", "1"}}, nullptr));
+
+  render(ask(getOverviewMethod, {}, nullptr), true);
+  EnclosureEntry& enclosure = pair_.info.enclosures[0];
+  std::memcpy(enclosure.wwn, testing::kEnclosureWwn, 8);
+  testing::SesImage ses;
+  ses.element(1, 0)[0] = 2;
+  ses.element(3, 0)[2] = 60;
+  testing::cacheEnclosurePages(state_, ses, 0);
+  render(ask(getEnclosureInformationMethod, {{"EnclosureNumber", "0"}}));
+  render(ask(getEnclosureInformationMethod, {{"EnclosureNumber", "9"}}));
+  render(ask(getEnclosureInformationMethod, {}, "Brivo0000000000000099"));  // no such pair
 
   render(ask(getControllerInformationMethod));
   pair_.refusedReads.insert(kOpReadConfigHeader);
@@ -177,7 +198,8 @@ TEST_F(BrivoTemplates, EveryPageRendersAndEveryNameComesWithAReply) {
   }
   for (const char* name : {"main.htm", "main_cont_fail.htm", "main_no_solution.htm",
                            "waiting_for_devices.htm", "mainframe.htm", "mainping.htm", "controller_info.html",
-                           "create_array.htm", "rank_info.htm", "snapshots.htm", "disk_wizard.htm"}) {
+                           "create_array.htm", "rank_info.htm", "snapshots.htm", "disk_wizard.htm", "overview.htm",
+                           "enclosure.htm"}) {
     EXPECT_EQ(pages_.count(name), 1u) << name << " was never rendered";
   }
   const std::string& main = pages_["main.htm"];
@@ -199,6 +221,17 @@ TEST_F(BrivoTemplates, EveryPageRendersAndEveryNameComesWithAReply) {
       << snapshots;
   EXPECT_NE(pages_["disk_wizard.htm"].find("name=\"Array0Drives\""), std::string::npos);
   EXPECT_NE(pages_["disk_wizard.htm"].find("name=\"Region0Array\" value=\"0\""), std::string::npos);
+  // Every page of the module carries the module's menu with its pair's name beside the WWN.
+  for (const char* name : {"main.htm", "controller_info.html", "create_array.htm", "rank_info.htm", "enclosure.htm"}) {
+    const std::string& text = pages_[name];
+    EXPECT_NE(text.find("class=\"module-menu\""), std::string::npos) << name;
+    EXPECT_NE(text.find("method=GetControllerParams&amp;ModDeviceName="), std::string::npos) << name;
+    EXPECT_NE(text.find("method=GetHostPortTopologies&amp;ModDeviceName="), std::string::npos) << name;
+    EXPECT_NE(text.find("alpha <span class=\"mono\">20000004CF8A1B2C</span>"), std::string::npos) << name;
+  }
+  EXPECT_NE(pages_["overview.htm"].find("id=\"global-status\""), std::string::npos);
+  EXPECT_NE(pages_["enclosure.htm"].find("data-element=\"power-supply-1\""), std::string::npos);
+  EXPECT_NE(pages_["enclosure.htm"].find("data-element=\"esi-2\""), std::string::npos);
 }
 
 }  // namespace

@@ -4,8 +4,9 @@
 // list several pairs under another prefix ("SolutionLoop0IsBrivo2").
 //
 // Values: "true"/"false" for the flags; decimal numbers for the counts, "ControllerType" and
-// "SlotOffset" (the number added to a zero-based slot index to show it: 1 on SATA and SAS drive
-// interfaces, whose enclosures number their slots from 1, else 0).
+// "SlotOffset" (1 on SATA and SAS drive interfaces, whose enclosures may label their bays from 1,
+// else 0; the module's own pages show the controller's slot numbers, from 0, as the event log
+// and qcli do, and leave the bay to the slot's locator).
 //
 // Thread safety: pure functions of the state (read-only).
 #pragma once

@@ -13,6 +13,7 @@
 #include "modules/brivo/device_state.h"
 #include "modules/brivo/events/module_events.h"
 #include "modules/brivo/module_state.h"
+#include "modules/brivo/pages/identity.h"
 #include "modules/brivo/pages/page_methods.h"
 #include "modules/brivo/pair_paths.h"
 
@@ -92,6 +93,13 @@ constexpr MethodEntry kMethods[kMethodCount] = {
     {"qcli", kWrite, qcliMethod},
     {"TestMethod", kRead, testMethod},
     {"GetMetrics", kRead, getMetricsMethod},
+    // The pages an administrator needs beside the table above: every pair at once, one
+    // enclosure with its elements, and the enclosure actions that page offers.
+    {"GetOverview", kRead, getOverviewMethod},
+    {"GetEnclosureInformation", kRead, getEnclosureInformationMethod},
+    {"RemindAlarm", kWrite, remindAlarmMethod},
+    {"IdentifySlot", kWrite, identifySlotMethod},
+    {"GetPairNames", kRead, getPairNamesMethod},
 };
 
 VariableTable callMethod(const MethodEntry& entry, VariableTable request) {
@@ -135,6 +143,7 @@ void decorateReply(VariableTable* reply) {
   if (findControllerPair(name, &item) != nullptr) {
     if (const BrivoDeviceState* state = stateOf(item)) addCapabilityKeys(reply, name, *state);
   }
+  addPairIdentity(reply, name);
   std::free(name);
 }
 

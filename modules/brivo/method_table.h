@@ -27,7 +27,7 @@ struct MethodEntry {
   MethodFn method;  // null: not built into this module
 };
 
-inline constexpr size_t kMethodCount = 65;
+inline constexpr size_t kMethodCount = 70;
 
 // GetMetrics (metrics_method.cc): every pair's health as metric keys, read-only.
 VariableTable getMetricsMethod(VariableTable request);

@@ -31,12 +31,14 @@ TableOwner request(const char* method) {
 
 TEST(MethodTable, OrderAndReadMarks) {
   const auto table = methodTable();
-  ASSERT_EQ(table.size(), 65u);
+  ASSERT_EQ(table.size(), 70u);
   EXPECT_STREQ(table[0].name, "PingPage");
   EXPECT_STREQ(table[18].name, "GetAllControllerLogs");
   EXPECT_STREQ(table[62].name, "qcli");
   EXPECT_STREQ(table[63].name, "TestMethod");
   EXPECT_STREQ(table[64].name, "GetMetrics");
+  EXPECT_STREQ(table[65].name, "GetOverview");
+  EXPECT_STREQ(table[68].name, "IdentifySlot");
   std::set<std::string> readers;
   for (const MethodEntry& entry : table) {
     if (entry.read) readers.insert(entry.name);
@@ -62,6 +64,9 @@ TEST(MethodTable, OrderAndReadMarks) {
                                             "GetHostPortTopologies",
                                             "SlmGetData",
                                             "GetMetrics",
+                                            "GetOverview",
+                                            "GetEnclosureInformation",
+                                            "GetPairNames",
                                             "TestMethod"}));
 }
 

@@ -24,6 +24,7 @@
 #include "modules/brivo/device_state.h"
 #include "modules/brivo/method_table.h"
 #include "modules/brivo/module_state.h"
+#include "modules/brivo/pair_access.h"
 #include "modules/brivo/pair_paths.h"
 #include "modules/brivo/protocol.h"
 
@@ -40,6 +41,7 @@ void addFamilies(VariableTable* reply) {
       {"kestrova_pair_solution_status",
        "Solution status of the pair: 0 OK, 1 warning, 2 error, 254 no opinion, 255 unknown."},
       {"kestrova_pair_readable", "1 when the pair answered the metrics reads through its chosen path."},
+      {"kestrova_pair_info", "Always 1; its labels name the pair: configuration name and WWN."},
       {"kestrova_controller_up",
        "1 when the controller is present and valid, 0 when failed, resetting or shut down."},
       {"kestrova_controller_battery_charge_percent", "Charge of the controller's cache battery."},
@@ -125,6 +127,7 @@ void addDriveMetrics(VariableTable* reply, const std::string& pair, const DriveL
     addMetricSample(reply, "kestrova_drive_status",
                     {{"pair", pair},
                      {"drive", std::to_string(i)},
+                     {"drive_id", std::to_string(drive.driveId)},
                      {"enclosure", enclosure},
                      {"slot", std::to_string(drive.slot)}},
                     drive.status);
@@ -201,6 +204,11 @@ void addPairMetrics(VariableTable* reply, const std::string& pair, const DeviceR
       readConfiguration(path, cfg.get(), &logicalDrives);
   addMetricSample(reply, "kestrova_pair_readable", {{"pair", pair}}, readable ? 1 : 0);
   if (!readable) return;
+  addMetricSample(reply, "kestrova_pair_info",
+                  {{"pair", pair},
+                   {"name", metricLabelText(std::string_view(cfg->header.name, sizeof(cfg->header.name)))},
+                   {"wwn", wwnText(cfg->header.configurationWwn)}},
+                  1);
   addControllerMetrics(reply, pair, *info);
   addDriveMetrics(reply, pair, *drives);
   addConfigurationMetrics(reply, pair, *cfg, logicalDrives);

@@ -25,6 +25,7 @@ std::vector<uint8_t> driveList() {
   for (int i = 0; i < 3; ++i) {
     list->entries[i].enclosure = 0;
     list->entries[i].slot = static_cast<uint8_t>(i + 4);
+    list->entries[i].driveId = static_cast<uint8_t>(i + 20);
   }
   list->entries[1].status = kDriveFailed;
   list->entries[2].enclosure = 0xFE;
@@ -37,6 +38,8 @@ std::vector<uint8_t> configuration() {
   cfg->header.length = kConfigurationLength;
   cfg->header.arrayCount = 2;
   cfg->header.logicalDriveCount = 1;
+  std::memcpy(cfg->header.name, "alpha", 5);
+  putWwn(0x20000004CF8A1B2CULL, cfg->header.configurationWwn);
   cfg->arrays[1].valid = kOn;
   cfg->arrays[1].faultStatus = kFaultDegraded;
   cfg->arrays[1].capacityGb = 1842;
@@ -119,8 +122,11 @@ TEST_F(ModuleMetrics, OnePairOneSetOfSamples) {
   EXPECT_EQ(m.at("kestrova_controller_temperature_celsius{" + a + ",controller=\"A\",sensor=\"cpu\"}"), "70");
   // A failed controller's record is stale: none of its readings are reported.
   EXPECT_EQ(m.count("kestrova_controller_battery_charge_percent{" + a + ",controller=\"B\"}"), 0u);
-  EXPECT_EQ(m.at("kestrova_drive_status{" + a + ",drive=\"1\",enclosure=\"0\",slot=\"5\"}"), "1");
-  EXPECT_EQ(m.at("kestrova_drive_status{" + a + ",drive=\"2\",enclosure=\"none\",slot=\"6\"}"), "0");
+  // The drive's place in qcli's list and the controller's drive ID, as the event log names it.
+  EXPECT_EQ(m.at("kestrova_drive_status{" + a + ",drive=\"1\",drive_id=\"21\",enclosure=\"0\",slot=\"5\"}"), "1");
+  EXPECT_EQ(m.at("kestrova_drive_status{" + a + ",drive=\"2\",drive_id=\"22\",enclosure=\"none\",slot=\"6\"}"),
+            "0");
+  EXPECT_EQ(m.at("kestrova_pair_info{" + a + ",name=\"alpha\",wwn=\"20000004CF8A1B2C\"}"), "1");
   EXPECT_EQ(m.at("kestrova_drives{" + a + ",status=\"good\"}"), "2");
   EXPECT_EQ(m.at("kestrova_drives{" + a + ",status=\"failed\"}"), "1");
   EXPECT_EQ(m.at("kestrova_array_fault_status{" + a + ",array=\"1\",name=\"mail\"}"), "0");

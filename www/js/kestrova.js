@@ -48,7 +48,8 @@ function setupCommon() {
   for (const dot of document.querySelectorAll(".status-dot[data-status]")) {
     const cls = statusClass(dot.dataset.status);
     if (cls) dot.classList.add(cls);
-    dot.title = { ok: "Normal", warn: "Warning", fail: "Failure" }[cls] || "Unknown status";
+    dot.title = { ok: "OK", warn: "Warning", fail: "Error" }[cls] || "Unknown";
+    if (dot.dataset.explained) dot.title = "Global status: " + dot.title + ". The start page names what set it.";
   }
   for (const cell of document.querySelectorAll(".level[data-level]")) {
     const name = LEVEL_NAMES[cell.dataset.level];
@@ -68,9 +69,16 @@ function setupCommon() {
   for (const button of document.querySelectorAll("[data-script-enables]")) button.disabled = false;
 }
 
-// Keeps the network bar's frame as tall as its content.
+// Keeps the network bar's frame as tall as its content, no taller: the height is measured from
+// the content itself (the document's scroll height never drops below the frame's own height, so
+// a frame sized by it grows when a list opens and never shrinks back).
 function fitFrame() {
-  if (window.frameElement) window.frameElement.style.height = document.documentElement.scrollHeight + "px";
+  if (!window.frameElement) return;
+  let bottom = 0;
+  for (const child of document.body.children) bottom = Math.max(bottom, child.getBoundingClientRect().bottom);
+  const style = window.getComputedStyle(document.body);
+  const height = Math.ceil(bottom + window.scrollY + parseFloat(style.paddingBottom || "0") + parseFloat(style.marginBottom || "0"));
+  if (height > 0) window.frameElement.style.height = height + "px";
 }
 
 function setupNetbar() {
@@ -132,11 +140,39 @@ function setupEventLog() {
       link.href = url.pathname + url.search;
     }
   }
+  nameThePairs();
   const first = document.querySelector("#log-rows tr[data-number]");
   const last = document.querySelector("#log-rows tr[data-number]:last-child");
   const range = document.getElementById("range");
   if (range && first && last) {
     range.textContent = "Records " + last.dataset.number + " to " + first.dataset.number + " of " + range.dataset.total;
+  }
+}
+
+// The log names a RAID controller pair by its WWN ("Brivo 20000004CF8A1B2C (0)"); the pages by
+// its name and WWN. Each such device cell gets the pair's name beside it, as the RAID module
+// reports it (nothing changes when the module does not answer).
+async function nameThePairs() {
+  const cells = document.querySelectorAll("#log-rows td.device");
+  if (cells.length === 0) return;
+  let names = {};
+  try {
+    const response = await fetch("/api/Brivo/GetPairNames", { cache: "no-store", credentials: "same-origin" });
+    if (!response.ok) return;
+    for (const pair of (await response.json()).PairLoop || []) {
+      if (pair.Wwn && pair.Name) names[pair.Wwn.toUpperCase()] = pair.Name;
+    }
+  } catch (e) {
+    return;
+  }
+  for (const cell of cells) {
+    const match = /^Brivo ([0-9A-Fa-f]{16})\b/.exec(cell.textContent);
+    const name = match ? names[match[1].toUpperCase()] : undefined;
+    if (!name) continue;
+    const label = document.createElement("span");
+    label.className = "pair-name";
+    label.textContent = " " + name;
+    cell.appendChild(label);
   }
 }
 

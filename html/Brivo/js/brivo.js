@@ -183,24 +183,14 @@ function setupBrivoRank() {
   });
 }
 
-// The controller page: the clock form sends this computer's local time.
-function setupBrivoController() {
-  const form = document.getElementById("sync-time-form");
-  if (!form) return;
-  form.addEventListener("submit", () => {
-    const now = new Date();
-    const fields = {
-      Year: now.getFullYear(), Month: now.getMonth() + 1, Day: now.getDate(), WeekDay: now.getDay(),
-      Hour: now.getHours(), Minute: now.getMinutes(), Second: now.getSeconds(),
-    };
-    for (const [name, value] of Object.entries(fields)) {
-      const input = document.createElement("input");
-      input.type = "hidden";
-      input.name = name;
-      input.value = String(value);
-      form.appendChild(input);
-    }
-  });
+// Marks the module menu's entry of the page shown (the method of this address, or of the form
+// whose kept answer this is).
+function brivoMarkMenu() {
+  const method = new URLSearchParams(window.location.search).get("method") || "";
+  for (const link of document.querySelectorAll(".module-menu a[data-methods]")) {
+    const methods = link.dataset.methods.split(" ").map((m) => m.toLowerCase());
+    link.classList.toggle("active", methods.includes(method.toLowerCase()));
+  }
 }
 
 const BRIVO_SETUP = {
@@ -209,11 +199,12 @@ const BRIVO_SETUP = {
   "brivo-frame": setupBrivoFrame,
   "brivo-create-array": setupBrivoCreateArray,
   "brivo-rank": setupBrivoRank,
-  "brivo-controller": setupBrivoController,
+  "brivo-overview": setupBrivoMonitor,
 };
 
 document.addEventListener("DOMContentLoaded", () => {
   brivoPopups();
+  brivoMarkMenu();
   const setup = BRIVO_SETUP[document.body.dataset.page];
   if (setup) setup();
 });

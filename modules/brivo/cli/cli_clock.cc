@@ -9,43 +9,13 @@
 
 #include "modules/brivo/cli/cli_handlers.h"
 #include "modules/brivo/cli/cli_selectors.h"
+#include "modules/brivo/controller_clock.h"
 
 namespace brivo::cli {
 
 namespace {
 
-// Seconds the controller's clock runs ahead of the host's (negative: behind), when both are
-// valid local times.
-bool clockDrift(const EventTime& clock, long long* seconds) {
-  if (clock.year < 1970 || clock.month < 1 || clock.month > 12 || clock.day < 1) return false;
-  std::tm tm{};
-  tm.tm_year = clock.year - 1900;
-  tm.tm_mon = clock.month - 1;
-  tm.tm_mday = clock.day;
-  tm.tm_hour = clock.hour;
-  tm.tm_min = clock.minute;
-  tm.tm_sec = clock.second;
-  tm.tm_isdst = -1;
-  const time_t controller = std::mktime(&tm);
-  if (controller == static_cast<time_t>(-1)) return false;
-  *seconds = static_cast<long long>(controller) - static_cast<long long>(std::time(nullptr));
-  return true;
-}
-
-std::string hostClockText() {
-  const time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  EventTime t{};
-  t.year = static_cast<uint16_t>(local.tm_year + 1900);
-  t.month = static_cast<uint8_t>(local.tm_mon + 1);
-  t.day = static_cast<uint8_t>(local.tm_mday);
-  t.weekday = static_cast<uint8_t>(local.tm_wday);
-  t.hour = static_cast<uint8_t>(local.tm_hour);
-  t.minute = static_cast<uint8_t>(local.tm_min);
-  t.second = static_cast<uint8_t>(local.tm_sec);
-  return controllerClockText(t);
-}
+std::string hostClockText() { return controllerClockText(hostClock()); }
 
 }  // namespace
 
@@ -65,7 +35,7 @@ int clockDisplay(CliContext& ctx) {
     const EventTime& clock = ctx.info->controllers[c].clock;
     std::string text = controllerClockText(clock);
     long long drift = 0;
-    if (clockDrift(clock, &drift) && drift != 0) {
+    if (clockOffsetSeconds(clock, &drift) && drift != 0) {
       char note[48];
       std::snprintf(note, sizeof(note), " (%+lld s from host)", drift);
       text += note;

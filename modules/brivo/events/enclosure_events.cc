@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "modules/brivo/events/enclosure_texts.h"
 #include "modules/brivo/events/event_decoder.h"
 #include "modules/brivo/events/text_format.h"
 
@@ -17,8 +18,6 @@ namespace brivo::events {
 namespace {
 
 using Args = std::vector<FormatArg>;
-
-constexpr uint8_t kNoEnclosureNumber = 254;
 
 // The monitor's status rule: 254 leaves s alone; 255 turns only an OK (0) into 255; any other r
 // replaces s when (s AND 3) is below r.
@@ -44,58 +43,28 @@ std::string serverTextOr(const EventTexts& texts, const std::string& key, bool* 
 uint8_t elementType(uint8_t code) {
   switch (code) {
     case kEvSesPowerSupply:
-      return 0x02;
+      return kSesElementPowerSupply;
     case kEvSesCooling:
-      return 0x03;
+      return kSesElementCooling;
     case kEvSesTemperature:
-      return 0x04;
+      return kSesElementTemperature;
     default:
-      return 0x06;
+      return kSesElementAlarm;
   }
 }
 
-// The alarm's state name ("OnIntermittent" ...) from status byte 3 (entry byte 14).
-const char* alarmState(uint8_t byte14) {
-  if ((byte14 & 0x0E) == 0x0E) return "OnIntermittent";
-  if ((byte14 & 0x10) != 0) return "OnRemind";
-  if ((byte14 & 0x40) != 0) return "OffMuted";
-  if ((byte14 & 0x01) != 0) return "OnContinuous";
-  if ((byte14 & 0x04) != 0) return "On";
-  return "Off";
-}
-
-std::string enclosureSource(const EventTexts& texts, const uint8_t* r, bool* complete) {
-  std::string wwn = wwnText(r + 6);
-  std::optional<std::string> format;
-  Args args;
-  if (r[5] != kNoEnclosureNumber) {
-    format = texts.serverText("SESEnclosureNameWithNumber");
-    args = {FormatArg::of(r[5] + 1), FormatArg::of(wwn)};
-  } else {
-    format = texts.serverText("SESEnclosureName");
-    args = {FormatArg::of(wwn)};
-  }
-  if (!format) {
-    *complete = false;
-    args = {FormatArg::of(wwn)};
-    format = "Enclosure %s";
-  }
-  bool ok = true;
-  std::string source = formatted(*format, args, &ok);
-  if (!ok) *complete = false;
-  return source;
-}
-
-std::string detailText(const EventTexts& texts, uint8_t type, const uint8_t* r, bool* complete) {
-  if (type == 0x03) return serverTextOr(texts, key2("SESFanSpeed%.2X", r[4] & 7), complete);
-  if (type != 0x04) return {};
-  Args degrees = {FormatArg::of(static_cast<int>(r[3]) - 20)};
+// The detail after the status: a fan's speed, a sensor's reading. status is the element's four
+// status bytes (entry bytes 11-14).
+std::string detailText(const EventTexts& texts, uint8_t type, const uint8_t* status, bool* complete) {
+  if (type == kSesElementCooling) return serverTextOr(texts, key2("SESFanSpeed%.2X", status[3] & 7), complete);
+  if (type != kSesElementTemperature) return {};
+  Args degrees = {FormatArg::of(static_cast<int>(status[2]) - 20)};
   bool ok = true;
   std::string detail = formatted(serverTextOr(texts, "SESTemperature", complete), degrees, &ok);
   if (!ok) *complete = false;
-  if ((r[4] & 0x08) != 0) {
+  if ((status[3] & 0x08) != 0) {
     detail += " " + serverTextOr(texts, "SESTempSensorOTF", complete);
-  } else if ((r[4] & 0x04) != 0) {
+  } else if ((status[3] & 0x04) != 0) {
     detail += " " + serverTextOr(texts, "SESTempSensorOTW", complete);
   }
   return detail;
@@ -115,7 +84,7 @@ void enclosureSeverity(const EventTexts& texts, uint8_t code, const uint8_t* r, 
   std::string generic = key2("0xSesGeneric_%.2X", r[1] & 0x0F);
   std::optional<uint32_t> severity;
   if (code == kEvSesAlarm) {
-    std::optional<std::string> value = texts.severity(key2("0xSes%.2X_", code) + alarmState(r[4]));
+    std::optional<std::string> value = texts.severity(key2("0xSes%.2X_", code) + alarmStateName(r[4]));
     if (value) severity = parseSeverity(*value);
   }
   if (!severity) severity = severityOf(texts, generic, event);
@@ -129,24 +98,69 @@ void enclosureSeverity(const EventTexts& texts, uint8_t code, const uint8_t* r, 
 
 }  // namespace
 
+const char* alarmStateName(uint8_t byte3) {
+  if ((byte3 & 0x0E) == 0x0E) return "OnIntermittent";
+  if ((byte3 & 0x10) != 0) return "OnRemind";
+  if ((byte3 & 0x40) != 0) return "OffMuted";
+  if ((byte3 & 0x01) != 0) return "OnContinuous";
+  if ((byte3 & 0x04) != 0) return "On";
+  return "Off";
+}
+
+std::string enclosureSourceName(const EventTexts& texts, int number, const uint8_t* wwnBytes, bool* complete) {
+  std::string wwn = wwnText(wwnBytes);
+  std::optional<std::string> format;
+  Args args;
+  if (number != kNoEnclosureNumber) {
+    format = texts.serverText("SESEnclosureNameWithNumber");
+    args = {FormatArg::of(number + 1), FormatArg::of(wwn)};
+  } else {
+    format = texts.serverText("SESEnclosureName");
+    args = {FormatArg::of(wwn)};
+  }
+  if (!format) {
+    *complete = false;
+    args = {FormatArg::of(wwn)};
+    format = "Enclosure %s";
+  }
+  bool ok = true;
+  std::string source = formatted(*format, args, &ok);
+  if (!ok) *complete = false;
+  return source;
+}
+
+std::string enclosureElementStatusText(const EventTexts& texts, uint8_t type, const uint8_t status[4],
+                                       bool* complete) {
+  return type == kSesElementAlarm
+             ? serverTextOr(texts, std::string("SESAlarm") + alarmStateName(status[3]), complete)
+             : serverTextOr(texts, key2("SESStatus%.2X", status[0] & 0x0F), complete);
+}
+
+std::string enclosureElementName(const EventTexts& texts, uint8_t type, int index) {
+  bool complete = true;
+  return serverTextOr(texts, key2("SESElement%.2X", type), &complete) + " " + std::to_string(index + 1);
+}
+
+std::string enclosureElementText(const EventTexts& texts, uint8_t type, int index, const uint8_t status[4],
+                                 bool* complete) {
+  Args args = {FormatArg::of(serverTextOr(texts, key2("SESElement%.2X", type), complete)),
+               FormatArg::of(index + 1), FormatArg::of(enclosureElementStatusText(texts, type, status, complete))};
+  std::optional<std::string> format = texts.serverText("SESGenericMessage");
+  if (!format) *complete = false;
+  bool ok = true;
+  std::string text = formatted(format.value_or("%s %d: %s"), args, &ok);
+  if (!ok) *complete = false;
+  std::string detail = detailText(texts, type, status, complete);
+  if (!detail.empty()) text += " " + detail;
+  return text;
+}
+
 DecodedEvent decodeEnclosureEvent(const EventTexts& texts, const EventEntry& entry) {
   const uint8_t* r = entry.reason;
-  uint8_t type = elementType(entry.code);
   DecodedEvent event;
   event.eventId = 0xC00 + entry.code;
-  event.source = enclosureSource(texts, r, &event.complete);
-  std::string status = type == 0x06
-                           ? serverTextOr(texts, std::string("SESAlarm") + alarmState(r[4]), &event.complete)
-                           : serverTextOr(texts, key2("SESStatus%.2X", r[1] & 0x0F), &event.complete);
-  Args args = {FormatArg::of(serverTextOr(texts, key2("SESElement%.2X", type), &event.complete)),
-               FormatArg::of(r[0] + 1), FormatArg::of(status)};
-  std::optional<std::string> format = texts.serverText("SESGenericMessage");
-  if (!format) event.complete = false;
-  bool ok = true;
-  event.text = formatted(format.value_or("%s %d: %s"), args, &ok);
-  if (!ok) event.complete = false;
-  std::string detail = detailText(texts, type, r, &event.complete);
-  if (!detail.empty()) event.text += " " + detail;
+  event.source = enclosureSourceName(texts, r[5], r + 6, &event.complete);
+  event.text = enclosureElementText(texts, elementType(entry.code), r[0], r + 1, &event.complete);
   enclosureSeverity(texts, entry.code, r, &event);
   return event;
 }

@@ -160,6 +160,11 @@ NamedPair pairOfRequest(VariableTable request) {
 
 }  // namespace
 
+const events::EventTexts& moduleEventTexts() {
+  static const ModuleEventTexts texts;
+  return texts;
+}
+
 void replayStartupEvents(DeviceRecord* device, ModDeviceItem* item, BrivoDeviceState* state) {
   if (device == nullptr || item == nullptr || state == nullptr) return;
   ModuleEventHost host;

@@ -15,6 +15,11 @@
 
 namespace brivo {
 
+// The module's texts as the event code reads them (EventStrings.db, db/strings.db, the severities
+// and settings), for pages that must word things as the event log does. Lives as long as the
+// module.
+const events::EventTexts& moduleEventTexts();
+
 // StartupReplayFn of module_hooks.h: records what the pair logged while the server was not
 // watching it.
 void replayStartupEvents(DeviceRecord* device, ModDeviceItem* item, BrivoDeviceState* state);

@@ -3,6 +3,7 @@
 // Per enclosure: the fans (cooling elements), the temperature elements (overall and individual),
 // and every other element type but device slots, cooling and temperature; an enclosure without a
 // status page is a Warning. Device slots are left to the drive checks.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,7 @@ void otherElementChecks(const std::vector<SesElement>& elements, const Enclosure
                             e.index, code));
     r.value = e.type;
     r.limit = e.index;
+    std::copy(e.bytes, e.bytes + 4, r.element);
     addFinding(report, std::move(r));
   }
 }

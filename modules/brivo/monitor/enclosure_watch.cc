@@ -25,6 +25,7 @@ constexpr size_t kWwnOffset = 12;  // page 1: the enclosure's logical identifier
 
 struct Fetched {
   uint8_t address = 0;
+  int number = 0;  // the controller's enclosure number
   std::string wwn;
   std::vector<uint8_t> config, status, strings;
 };
@@ -119,6 +120,7 @@ bool discover(DeviceRecord* device, BrivoDeviceState* state, std::vector<Fetched
   for (const EnclosureEntry& entry : info->enclosures) {
     Fetched f;
     if (entry.valid != kOn || !entryAddress(entry, &f.address)) continue;
+    f.number = entry.number;
     f.wwn = wwnText8(entry.wwn);
     if (readSesPage(device, state, f.address, kConfigPage, &f.config) == kResultGood) {
       if (readSesPage(device, state, f.address, kStatusPage, &f.status) != kResultGood) f.status.clear();
@@ -140,9 +142,22 @@ bool install(ModDeviceItem* item, BrivoDeviceState* state, const std::vector<Fet
       if (slot != nullptr) before.insert(slotWwn(slot));
     }
     freeEnclosureSlots(state);
-    for (size_t i = 0; i < found.size(); ++i) {
-      state->enclosures[i] = newSlot(found[i]);
-      after.insert(found[i].wwn);
+    // Enclosure n goes into slot n, so that "EnclosureNumber" names the same enclosure for the
+    // locator (the controller's number) and for the alarm (the slot); a number out of range or
+    // taken twice goes into the first free slot.
+    std::vector<const Fetched*> leftOver;
+    for (const Fetched& f : found) {
+      if (f.number >= 0 && f.number < kEnclosureSlots && state->enclosures[f.number] == nullptr) {
+        state->enclosures[f.number] = newSlot(f);
+      } else {
+        leftOver.push_back(&f);
+      }
+      after.insert(f.wwn);
+    }
+    for (int i = 0; i < kEnclosureSlots && !leftOver.empty(); ++i) {
+      if (state->enclosures[i] != nullptr) continue;
+      state->enclosures[i] = newSlot(*leftOver.front());
+      leftOver.erase(leftOver.begin());
     }
   }
   for (const std::string& wwn : before) {

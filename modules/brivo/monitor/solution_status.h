@@ -62,7 +62,8 @@ enum class CheckKind : uint8_t {
   kDrive,                 // drive entry `index` is not good (label = serial, value = state)
   kEnclosureFans,         // enclosure slot `index`: value = fans OK, limit = fans
   kEnclosureTemperature,  // enclosure slot `index`: a temperature warning or failure
-  kEnclosureElement,      // enclosure slot `index`: element type `value` reports a fault
+  kEnclosureElement,      // enclosure slot `index`: element type `value`, number `limit` (from 0)
+                          // reports a fault; its four status bytes in `element`
   kEnclosureNoStatus,     // enclosure slot `index` has no status page
   kSnapshot,              // snapshot area of source drive `index` (value = its flags)
 };
@@ -79,6 +80,7 @@ struct CheckResult {
   int low = 0;         // voltages: the lower end of the range
   std::string label;   // sensor label, drive serial or enclosure WWN
   std::string detail;  // the status decision as the module's debug output words it
+  uint8_t element[4] = {};  // kEnclosureElement: the element's SES status bytes
 };
 
 // One sensor as the controller information page shows it.

@@ -12,6 +12,9 @@
 // ("Waiting" = "true"), the command result of "RebootController" otherwise (254 when the pair is
 // unknown or no controller was named, so the page never shows an empty outcome).
 //
+// SetControllerTime takes the numeric fields Year to Second, or "TimeSource" = "host" (the server host's
+// clock) or "chosen" with "ChosenDate" and "ChosenTime" from the controller page.
+//
 // Thread safety: request threads under the writer side of the admission gate.
 #include <strings.h>
 
@@ -19,6 +22,7 @@
 #include <string>
 
 #include "modules/brivo/command_result.h"
+#include "modules/brivo/controller_clock.h"
 #include "modules/brivo/module_files.h"
 #include "modules/brivo/module_state.h"
 #include "modules/brivo/pages/page_common.h"
@@ -105,19 +109,42 @@ VariableTable shutdownControllerMethod(VariableTable request) {
   return commandPopupReply(request, "ShutdownController", result, failed);
 }
 
+namespace {
+
+// The time the request asks for. Besides the numeric fields, the page may send "TimeSource" =
+// "host" (the server host's clock now) or "chosen" with "ChosenDate" (YYYY-MM-DD) and
+// "ChosenTime" (HH:MM or HH:MM:SS); a chosen time that is no real date and time is refused
+// (false) before anything is sent.
+bool requestedTime(VariableTable request, EventTime* time) {
+  const char* source = getVariable(request, "TimeSource");
+  if (source != nullptr && strcasecmp(source, "host") == 0) {
+    *time = hostClock();
+    return true;
+  }
+  if (source != nullptr && strcasecmp(source, "chosen") == 0) {
+    return parseChosenClock(getVariable(request, "ChosenDate"), getVariable(request, "ChosenTime"), time);
+  }
+  *time = EventTime{};
+  time->year = static_cast<uint16_t>(requestNumber(request, "Year", 0));
+  time->month = static_cast<uint8_t>(requestNumber(request, "Month", 0));
+  time->day = static_cast<uint8_t>(requestNumber(request, "Day", 0));
+  time->weekday = static_cast<uint8_t>(requestNumber(request, "WeekDay", 0));
+  time->hour = static_cast<uint8_t>(requestNumber(request, "Hour", 0));
+  time->minute = static_cast<uint8_t>(requestNumber(request, "Minute", 0));
+  time->second = static_cast<uint8_t>(requestNumber(request, "Second", 0));
+  return true;
+}
+
+}  // namespace
+
 VariableTable setControllerTimeMethod(VariableTable request) {
   const PairTarget pair = pairOfRequest(request);
   ControllerCommand failed{};
   int result = kResultBadArguments;
-  if (pair.found()) {
-    EventTime time{};
-    time.year = static_cast<uint16_t>(requestNumber(request, "Year", 0));
-    time.month = static_cast<uint8_t>(requestNumber(request, "Month", 0));
-    time.day = static_cast<uint8_t>(requestNumber(request, "Day", 0));
-    time.weekday = static_cast<uint8_t>(requestNumber(request, "WeekDay", 0));
-    time.hour = static_cast<uint8_t>(requestNumber(request, "Hour", 0));
-    time.minute = static_cast<uint8_t>(requestNumber(request, "Minute", 0));
-    time.second = static_cast<uint8_t>(requestNumber(request, "Second", 0));
+  EventTime time{};
+  if (!requestedTime(request, &time)) {
+    result = kResultBadValue;
+  } else if (pair.found()) {
     const long which = requestNumber(request, "which", kSelectBoth);
     const uint8_t selector =
         which >= kSelectA && which <= kSelectBoth ? static_cast<uint8_t>(which) : kSelectBoth;

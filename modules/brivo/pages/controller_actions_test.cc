@@ -2,6 +2,7 @@
 // the graceful-shutdown setting and the time block.
 #include <gtest/gtest.h>
 
+#include "modules/brivo/controller_clock.h"
 #include "modules/brivo/pages/page_methods.h"
 #include "modules/brivo/pages/pages_test_support.h"
 
@@ -92,6 +93,63 @@ TEST_F(ControllerActionsTest, TimeBlockAndSelector) {
   EXPECT_EQ(ops[2].cdb[3], 3);
   EXPECT_EQ(reply["MessageSummary"], "The command \"Set controller time\" completed successfully.");
   EXPECT_FALSE(reply["HTMLPath"].empty());
+}
+
+
+// The page's two ways beside the numeric fields: the host's clock now, and a chosen date and
+// time, which must be a real one before anything is sent.
+TEST_F(ControllerActionsTest, TimeFromTheHostOrAChosenDateAndTime) {
+  const EventTime before = hostClock();
+  run(setControllerTimeMethod, requestFor({{"TimeSource", "host"}, {"which", "1"}}));
+  run(setControllerTimeMethod,
+      requestFor({{"TimeSource", "chosen"}, {"ChosenDate", "2031-07-04"}, {"ChosenTime", "08:09"}}));
+  auto ops = writes();
+  ASSERT_EQ(testing::idsOf(ops), (std::vector<uint8_t>{0xC5, 0xC5}));
+  EXPECT_EQ(ops[0].cdb[3], 1);
+  EventTime host{};
+  std::memcpy(&host, ops[0].block.data(), sizeof(host));
+  EXPECT_EQ(host.year, before.year);
+  EXPECT_EQ(host.month, before.month);
+  EXPECT_EQ(host.weekday < 7, true);
+  EventTime chosen{};
+  std::memcpy(&chosen, ops[1].block.data(), sizeof(chosen));
+  EXPECT_EQ(chosen.year, 2031);
+  EXPECT_EQ(chosen.month, 7);
+  EXPECT_EQ(chosen.day, 4);
+  EXPECT_EQ(chosen.weekday, 5) << "4 July 2031 is a Friday";
+  EXPECT_EQ(chosen.hour, 8);
+  EXPECT_EQ(chosen.minute, 9);
+  EXPECT_EQ(chosen.second, 0);
+  EXPECT_EQ(ops[1].cdb[3], 3);
+  fake_->clearSent();
+  for (auto fields : std::vector<std::pair<const char*, const char*>>{
+           {"2031-02-29", "08:00:00"}, {"2031-13-01", "08:00"}, {"1999-12-31", "23:59"}, {"2031-01-01", "24:00"},
+           {"2031-1-1", "08:00"}, {"31-01-01", "08:00"}, {"2031-01-01", "8:00"}, {"2031-01-01", "08:00:60"},
+           {"", ""}, {"2031-01-01T08:00", "08:00"}}) {
+    auto reply = run(setControllerTimeMethod, requestFor({{"TimeSource", "chosen"},
+                                                          {"ChosenDate", fields.first},
+                                                          {"ChosenTime", fields.second}}));
+    EXPECT_EQ(reply["MessageIsSuccess"], "false") << fields.first << " " << fields.second;
+  }
+  auto missing = run(setControllerTimeMethod, requestFor({{"TimeSource", "chosen"}}));
+  EXPECT_EQ(missing["MessageIsSuccess"], "false");
+  EXPECT_TRUE(writes().empty()) << "a time that is no real date and time is never sent";
+}
+
+TEST_F(ControllerActionsTest, ThePageShowsBothClocksBesideTheHosts) {
+  EventTime clock = hostClock();
+  clock.minute = static_cast<uint8_t>((clock.minute + 10) % 60);
+  pair_.info.controllers[0].clock = clock;
+  pair_.info.controllers[1].clock = EventTime{};
+  auto keys = run(getControllerInformationMethod, requestFor({}));
+  EXPECT_FALSE(keys["HostClock"].empty());
+  EXPECT_EQ(keys["HostDate"].size(), 10u);
+  EXPECT_EQ(keys["HostTime"].size(), 8u);
+  EXPECT_NE(keys["ControllerLoop0Clock"].find(std::to_string(clock.year)), std::string::npos);
+  EXPECT_NE(keys["ControllerLoop0ClockOffset"].find("of the host"), std::string::npos);
+  EXPECT_EQ(keys["ControllerLoop0ClockOffsetClass"], "warn") << "minutes off";
+  EXPECT_EQ(keys["ControllerLoop1Clock"], "not set");
+  EXPECT_EQ(keys["ControllerLoop1ClockOffsetClass"], "warn");
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 // controller actions the page may offer. The pair is named by "ModDeviceName", or by
 // "StorageSolution" (its number on the monitor page; the tech-support collection asks so).
 //
-// Our own keys: "ControllerLoop%dTemperatureLoop%d{Reading,Limit,IsOutOfRange}" (degrees
+// Our own keys: "HostClock" (the server host's local time), "ControllerLoop%d{Clock,ClockOffset,
+// ClockOffsetClass}" (the controller's clock as qcli's clock display shows it, and how far it is
+// from the host's), "ControllerLoop%dTemperatureLoop%d{Reading,Limit,IsOutOfRange}" (degrees
 // Celsius; the limit is the highest reading that is still fine), "ControllerLoop%d{Name,Serial,
 // BoardName,HealthClass,HealthText,BatteryClass}", "ControllerInfoUnavailable" (the controller information
 // could not be read; the command result keys say why).
@@ -14,6 +16,8 @@
 #include <string>
 
 #include "modules/brivo/command_result.h"
+#include "modules/brivo/cli/cli_selectors.h"
+#include "modules/brivo/controller_clock.h"
 #include "modules/brivo/controller_traits.h"
 #include "modules/brivo/module_state.h"
 #include "modules/brivo/monitor/solution_status.h"
@@ -21,6 +25,7 @@
 #include "modules/brivo/pages/page_methods.h"
 #include "modules/brivo/pages/page_texts.h"
 #include "modules/brivo/pages/solution_list.h"
+#include "modules/brivo/stored_format.h"
 
 namespace brivo {
 
@@ -95,11 +100,35 @@ void addSensors(VariableTable* reply, int n, const monitor::ControllerHealth& h)
   setCount(reply, temperatures.c_str(), static_cast<int>(h.temperatures.size()));
 }
 
+// A clock off by more than this is shown as a warning.
+constexpr long long kClockToleranceSeconds = 60;
+
+void addClock(VariableTable* reply, int n, const EventTime& clock) {
+  addText(reply, key(n, "Clock").c_str(), cli::controllerClockText(clock));
+  long long offset = 0;
+  std::string text;
+  const char* cls = "ok";
+  if (!clockOffsetSeconds(clock, &offset)) {
+    text = statusText("ClockNotValid", "not a valid time");
+    cls = "warn";
+  } else if (offset == 0) {
+    text = statusText("ClockSameAsHost", "same as the host");
+  } else {
+    text = formatStoredText(statusText(offset > 0 ? "ClockAheadOfHost" : "ClockBehindHost",
+                                       offset > 0 ? "%d s ahead of the host" : "%d s behind the host"),
+                            {offset > 0 ? offset : -offset});
+    if (offset > kClockToleranceSeconds || offset < -kClockToleranceSeconds) cls = "warn";
+  }
+  addText(reply, key(n, "ClockOffset").c_str(), text);
+  addText(reply, key(n, "ClockOffsetClass").c_str(), cls);
+}
+
 void addController(VariableTable* reply, int n, int id, const ControllerRecord& r,
                    const ControllerTraits& traits) {
   const monitor::ControllerHealth h =
       monitor::controllerHealth(r, traits.type, monitor::batteryPercentWarning());
   addNumber(reply, key(n, "PowerOnTimeInHours").c_str(), r.powerOnSeconds / 3600);
+  addClock(reply, n, r.clock);
   addText(reply, key(n, "HostLoop1").c_str(),
           hostLoopStatusText(r.hostPort0State, traits.type, r.hostPort0LoopId));
   addText(reply, key(n, "HostLoop2").c_str(),
@@ -199,6 +228,13 @@ VariableTable getControllerInformationMethod(VariableTable request) {
   }
   const ControllerTraits traits = traitsOf(*pair.state);
   addFlag(r, "ControllersPlacedLeftRight", traits.type == kLeftRightType);
+  const EventTime host = hostClock();
+  addText(r, "HostClock", cli::controllerClockText(host));
+  char date[16], time[16];
+  std::snprintf(date, sizeof(date), "%04u-%02u-%02u", host.year, host.month, host.day);
+  std::snprintf(time, sizeof(time), "%02u:%02u:%02u", host.hour, host.minute, host.second);
+  addText(r, "HostDate", date);
+  addText(r, "HostTime", time);
   int shown = 0;
   for (int c = 0; c < 2; ++c) {
     if ((c == 0 ? info.stateA : info.stateB) == kOn)

@@ -126,7 +126,9 @@ TEST_F(DriveActionsTest, PageOffersWhatAppliesToTheSelectedDrive) {
   auto free = run(getDriveInformationMethod, requestFor({{"DriveWWN", "5000c50011223344"}}));
   EXPECT_EQ(free["DriveLoop"], "2");
   EXPECT_EQ(free["DriveLoop0Selected"], "true");
-  EXPECT_EQ(free["DriveLoop0Slot"], "1") << "SAS slots are shown from 1";
+  EXPECT_EQ(free["DriveLoop0Slot"], "0") << "the controller's slot number, as the event log and qcli give it";
+  EXPECT_EQ(free["DriveLoop0DiskIndex"], "0");
+  EXPECT_EQ(free["DiskIndex"], "0") << "qcli's -di number of the selected drive";
   EXPECT_EQ(free["MakeSpareButtonEnabled"], "true");
   EXPECT_EQ(free["LoopNumber"], "1");
   EXPECT_EQ(free["RebuildTargetLoop"], "1") << "the failed member of array 2";

@@ -2,11 +2,13 @@
 // operations that apply to it. It provides the keys the drive methods read back (drive_actions.cc).
 //
 // Keys: "ModDeviceName"; the list "DriveLoop" (fields WWN, Vendor, Product, Revision, Serial,
-// CapacityGb, Enclosure, Slot, Usage, UsageCode, RankNumber, DriveNumber, Status, StatusCode,
-// HotSpareNumber, Predicted, Identifying, Selected) with "DriveCount"; the list "ArrayLoop"
+// CapacityGb, Enclosure, Usage, UsageCode, RankNumber, DriveNumber, Status, StatusCode,
+// HotSpareNumber, Predicted, Identifying, Selected and the identity keys of identity.h: DriveId,
+// DiskIndex, Slot, EnclosureNumber, EnclosureLabel) with "DriveCount"; the list "ArrayLoop"
 // (RankNumber, Name) of the arrays a hot spare can serve. For the drive named by "DriveWWN":
 // "DriveSelected", "DriveWWN", "RankNumber" (its array; 254 for a global spare, 255 none),
-// "DriveNumber" (member position, 255 none), "HotSpareNumber" (255 none), their display forms
+// "DriveNumber" (member position, 255 none), "DiskIndex", "Slot", "EnclosureLabel",
+// "EnclosureNumber", "HotSpareNumber" (255 none), their display forms
 // "RankText", "MemberText" and "HotSpareText", "LoopNumber" (0 first
 // drive loop, 1 second, 255 none), "DriveId", "HardDriveId", "DriveStatus", "DriveUsage", the
 // list "RebuildTargetLoop" (RankNumber, DriveNumber, RankName: array members the drive can be
@@ -23,6 +25,7 @@
 
 #include "modules/brivo/command_result.h"
 #include "modules/brivo/controller_traits.h"
+#include "modules/brivo/pages/identity.h"
 #include "modules/brivo/pages/page_common.h"
 #include "modules/brivo/pages/page_methods.h"
 #include "modules/brivo/pair_access.h"
@@ -36,32 +39,26 @@ constexpr char kDriveTemplate[] = "../../html/Brivo/drive/drive_info.htm";
 const char* usageFallback(uint8_t usage) {
   switch (usage) {
     case kUsageFree:
-      return "Available";
+      return "Free";
     case kUsageMember:
       return "Array member";
     case kUsageGlobalSpare:
-      return "Global hot spare";
+      return "Global spare";
     case kUsageDedicatedSpare:
-      return "Dedicated hot spare";
+      return "Dedicated spare";
     default:
       return "Unknown";
   }
 }
 
 const char* statusFallback(uint8_t status) {
-  static const char* const kTexts[] = {"OK", "Failed", "Bypassed", "Rebuilding"};
+  static const char* const kTexts[] = {"Good", "Failed", "Bypassed", "Rebuilding"};
   return status < 4 ? kTexts[status] : "Unknown";
 }
 
 std::string numberOrEmpty(uint8_t value) { return value == 0xFF ? "" : std::to_string(value); }
 
-// Slots are shown from 1 on the interfaces whose enclosures number them so.
-int slotOffset(const PairTarget& pair) {
-  const uint8_t type = traitsOf(*pair.state).driveInterface;
-  return type == kInterfaceSata || type == kInterfaceSas || type == kInterfaceSataActive ? 1 : 0;
-}
-
-void addDriveRow(VariableTable* reply, int row, const DriveListEntry& e, int offset, bool selected) {
+void addDriveRow(VariableTable* reply, int row, const DriveListEntry& e, bool selected) {
   const char* list = "DriveLoop";
   addRowText(reply, list, row, "WWN", wwnText(e.wwn));
   addRowText(reply, list, row, "Vendor", fieldText(e.vendor, sizeof(e.vendor)));
@@ -70,7 +67,7 @@ void addDriveRow(VariableTable* reply, int row, const DriveListEntry& e, int off
   addRowText(reply, list, row, "Serial", fieldText(e.serial, sizeof(e.serial)));
   addRowNumber(reply, list, row, "CapacityGb", static_cast<long long>((e.blocks * e.blockSize) >> 30));
   addRowText(reply, list, row, "Enclosure", e.enclosure == 0xFE ? "None" : std::to_string(e.enclosure));
-  addRowNumber(reply, list, row, "Slot", e.slot + offset);
+  addDriveIdentity(reply, list, row, row, e);
   addRowText(reply, list, row, "Usage", statusTextByte("DriveUsage", e.usage, usageFallback(e.usage)));
   addRowNumber(reply, list, row, "UsageCode", e.usage);
   addRowText(reply, list, row, "RankNumber", numberOrEmpty(e.array));
@@ -116,8 +113,14 @@ int addRebuildTargets(VariableTable* reply, const ConfigurationBlock& config, co
   return rows;
 }
 
-void addSelectedDrive(VariableTable* reply, const ConfigurationBlock& config, const DriveListEntry& e) {
+void addSelectedDrive(VariableTable* reply, const ConfigurationBlock& config, const DriveListEntry& e,
+                      int index) {
   addFlag(reply, "DriveSelected", true);
+  addNumber(reply, "DiskIndex", index);
+  addNumber(reply, "Slot", e.slot);
+  addText(reply, "EnclosureLabel", e.enclosure == 0xFE ? "None" : enclosureLabel(e.enclosure));
+  addText(reply, "EnclosureNumber", e.enclosure == 0xFE ? "" : std::to_string(e.enclosure));
+  addFlag(reply, "InEnclosure", e.enclosure != 0xFE);
   addText(reply, "DriveWWN", wwnText(e.wwn));
   const uint8_t rank = e.usage == kUsageGlobalSpare ? kSpareGlobal : e.array;
   addNumber(reply, "RankNumber", rank);
@@ -177,18 +180,18 @@ VariableTable getDriveInformationMethod(VariableTable request) {
     uint8_t wanted[8] = {};
     const bool selecting = parseWwn(getVariable(request, "DriveWWN"), wanted);
     const int count = drives->count < kMaxDrives ? drives->count : kMaxDrives;
-    const DriveListEntry* selected = nullptr;
+    int selected = -1;
     for (int i = 0; i < count; ++i) {
       const DriveListEntry& e = drives->entries[i];
       const bool match = selecting && std::memcmp(e.wwn, wanted, 8) == 0;
-      if (match) selected = &e;
-      addDriveRow(&reply, i, e, slotOffset(pair), match);
+      if (match) selected = i;
+      addDriveRow(&reply, i, e, match);
     }
     setCount(&reply, "DriveLoop", count);
     addNumber(&reply, "DriveCount", count);
     addArrays(&reply, *config);
-    if (selected != nullptr) {
-      addSelectedDrive(&reply, *config, *selected);
+    if (selected >= 0) {
+      addSelectedDrive(&reply, *config, drives->entries[selected], selected);
     } else {
       addFlag(&reply, "DriveSelected", false);
     }

@@ -1,7 +1,10 @@
 // Enclosure and alarm methods: LocateEnclosure (blinks an enclosure's locator through the
 // controller), SetAlarmState (mutes, enables or disables the controllers' own alarm) and MuteAlarm
 // (mutes an SES enclosure's audible alarm by sending its status page back as a control page
-// through the controller, 0xF2). All answer with the pop-up and a command result.
+// through the controller, 0xF2). All answer with the pop-up and a command result. Beside them, on
+// the same road as MuteAlarm: RemindAlarm (puts the alarm in its remind state: silent, with a
+// reminder tone now and then) and IdentifySlot (turns a slot's locator on or off, "SlotNumber"
+// and "Identify" = "on"/"off"), both from the enclosure page.
 //
 // MuteAlarm works on a copy of the pages the monitor caches for the enclosure slot named by
 // "EnclosureNumber" and edits the audible alarm element whose index within the alarm elements
@@ -36,6 +39,8 @@ namespace {
 constexpr uint8_t kSesAudibleAlarm = 0x06;
 constexpr size_t kEnclosureIdOffset = 12;  // page 1: the enclosure's logical identifier
 constexpr uint8_t kSelectBit = 0x80;
+constexpr uint8_t kAlarmRemindRequest = 0x10;
+constexpr uint8_t kSlotIdentifyRequest = 0x02;
 
 VariableTable alarmReply(VariableTable request, const char* methodKey, int result,
                          const ControllerCommand& failed) {
@@ -55,26 +60,34 @@ const monitor::EnclosurePages* slotPages(const std::vector<monitor::EnclosurePag
   return nullptr;
 }
 
-// Offset of the alarm element to edit inside the status page, or -1.
-long alarmElementOffset(const monitor::EnclosurePages& pages, long enclosure) {
+// Offset inside the status page of element `wanted` (from 0) of the given type, or -1. With
+// orFirst, a type with fewer elements gives its first one.
+long elementOffset(const monitor::EnclosurePages& pages, uint8_t type, long wanted, bool orFirst) {
   const std::vector<monitor::SesElementType> types = monitor::sesElementTypes(pages.config);
   std::vector<monitor::SesElement> elements;
   if (!monitor::sesStatusElements(types, pages.status, &elements)) return -1;
   const monitor::SesElement* first = nullptr;
   for (const monitor::SesElement& e : elements) {
-    if (e.type != kSesAudibleAlarm || e.index < 0) continue;
+    if (e.type != type || e.index < 0) continue;
     if (first == nullptr) first = &e;
-    if (e.index == enclosure) return e.bytes - pages.status.data();
+    if (e.index == wanted) return e.bytes - pages.status.data();
   }
-  return first != nullptr ? first->bytes - pages.status.data() : -1;
+  return first != nullptr && orFirst ? first->bytes - pages.status.data() : -1;
 }
 
-// The control page to send: the status page with only the alarm element selected and muted.
-// Empty when the cached page is shorter than its own length says.
-std::vector<uint8_t> muteControlPage(const monitor::EnclosurePages& pages, long alarmOffset) {
-  if (pages.status.size() < 4) return {};
+// Offset of the alarm element to edit inside the status page, or -1.
+long alarmElementOffset(const monitor::EnclosurePages& pages, long enclosure) {
+  return elementOffset(pages, kSesAudibleAlarm, enclosure, true);
+}
+
+// The control page to send: the status page with every element's SELECT bit cleared, then the
+// element at offset edited by edit (which selects it). Empty when the cached page is shorter
+// than its own length says.
+template <typename Edit>
+std::vector<uint8_t> controlPage(const monitor::EnclosurePages& pages, long offset, Edit edit) {
+  if (pages.status.size() < 4 || offset < 0) return {};
   const size_t length = (static_cast<size_t>(pages.status[2]) << 8 | pages.status[3]) + 4;
-  if (length > pages.status.size() || alarmOffset + 4 > static_cast<long>(length)) return {};
+  if (length > pages.status.size() || offset + 4 > static_cast<long>(length)) return {};
   std::vector<uint8_t> page(pages.status.begin(), pages.status.begin() + static_cast<long>(length));
   const std::vector<monitor::SesElementType> types = monitor::sesElementTypes(pages.config);
   std::vector<monitor::SesElement> elements;
@@ -82,12 +95,38 @@ std::vector<uint8_t> muteControlPage(const monitor::EnclosurePages& pages, long 
     for (const monitor::SesElement& e : elements)
       page[static_cast<size_t>(e.bytes - page.data())] &= ~kSelectBit;
   }
-  uint8_t* alarm = page.data() + alarmOffset;
-  consolePrint("alarm Element BEFORE =%02x %02x %02x %02x\n", alarm[0], alarm[1], alarm[2], alarm[3]);
-  alarm[3] = static_cast<uint8_t>((alarm[3] & ~0xBF) | 0x40);
-  alarm[0] = kSelectBit;
-  consolePrint("alarm Element AFTER  =%02x %02x %02x %02x\n", alarm[0], alarm[1], alarm[2], alarm[3]);
+  edit(page.data() + offset);
   return page;
+}
+
+std::vector<uint8_t> muteControlPage(const monitor::EnclosurePages& pages, long alarmOffset) {
+  return controlPage(pages, alarmOffset, [](uint8_t* alarm) {
+    consolePrint("alarm Element BEFORE =%02x %02x %02x %02x\n", alarm[0], alarm[1], alarm[2], alarm[3]);
+    alarm[3] = static_cast<uint8_t>((alarm[3] & ~0xBF) | 0x40);
+    alarm[0] = kSelectBit;
+    consolePrint("alarm Element AFTER  =%02x %02x %02x %02x\n", alarm[0], alarm[1], alarm[2], alarm[3]);
+  });
+}
+
+// Remind: not muted, the remind request set (SES audible alarm control, byte 3 bit 4).
+std::vector<uint8_t> remindControlPage(const monitor::EnclosurePages& pages, long alarmOffset) {
+  return controlPage(pages, alarmOffset, [](uint8_t* alarm) {
+    alarm[0] = kSelectBit;
+    alarm[1] = 0;
+    alarm[2] = 0;
+    alarm[3] = kAlarmRemindRequest;
+  });
+}
+
+// A device slot's locator (SES device slot control, byte 2 bit 1 RQST IDENT); nothing else of the
+// slot is requested.
+std::vector<uint8_t> slotControlPage(const monitor::EnclosurePages& pages, long slotOffset, bool identify) {
+  return controlPage(pages, slotOffset, [identify](uint8_t* slot) {
+    slot[0] = kSelectBit;
+    slot[1] = 0;
+    slot[2] = identify ? kSlotIdentifyRequest : 0;
+    slot[3] = 0;
+  });
 }
 
 // Where the controller reaches the enclosure's SES processor.
@@ -180,19 +219,64 @@ VariableTable setAlarmStateMethod(VariableTable request) {
   return alarmReply(request, chosen->key, result, failed);
 }
 
+// Sends the control page that build makes from the cached pages of the request's enclosure.
+// Returns the last send's result (254 when nothing was sent).
+template <typename Build>
+int sendEnclosureControl(VariableTable request, const PairTarget& pair, Build build, ControllerCommand* failed) {
+  const long enclosure = requestNumber(request, "EnclosureNumber", 255);
+  if (!pair.found() || enclosure < 0 || enclosure >= kEnclosureSlots) return kResultBadArguments;
+  const std::vector<monitor::EnclosurePages> cached = monitor::enclosureSnapshot(pair.state);
+  const monitor::EnclosurePages* pages = slotPages(cached, enclosure);
+  if (pages == nullptr) return kResultBadArguments;
+  const std::vector<uint8_t> page = build(*pages, enclosure);
+  if (page.empty()) return kResultBadArguments;
+  return sendToEnclosure(pair, sesAddresses(pair, *pages), page, failed);
+}
+
 VariableTable muteAlarmMethod(VariableTable request) {
   const PairTarget pair = pairOfRequest(request);
-  const long enclosure = requestNumber(request, "EnclosureNumber", 255);
+  ControllerCommand failed{};
+  const int result = sendEnclosureControl(
+      request, pair,
+      [](const monitor::EnclosurePages& pages, long enclosure) {
+        const long offset = alarmElementOffset(pages, enclosure);
+        return offset >= 0 ? muteControlPage(pages, offset) : std::vector<uint8_t>{};
+      },
+      &failed);
+  return alarmReply(request, "AlarmMute", result, failed);
+}
+
+VariableTable remindAlarmMethod(VariableTable request) {
+  const PairTarget pair = pairOfRequest(request);
+  ControllerCommand failed{};
+  const int result = sendEnclosureControl(
+      request, pair,
+      [](const monitor::EnclosurePages& pages, long enclosure) {
+        const long offset = alarmElementOffset(pages, enclosure);
+        return offset >= 0 ? remindControlPage(pages, offset) : std::vector<uint8_t>{};
+      },
+      &failed);
+  return alarmReply(request, "AlarmRemind", result, failed);
+}
+
+VariableTable identifySlotMethod(VariableTable request) {
+  const PairTarget pair = pairOfRequest(request);
+  const long slot = requestNumber(request, "SlotNumber", -1);
+  const char* identify = getVariable(request, "Identify");
+  const bool on = identify != nullptr && strcasecmp(identify, "on") == 0;
+  const bool off = identify != nullptr && strcasecmp(identify, "off") == 0;
   ControllerCommand failed{};
   int result = kResultBadArguments;
-  if (pair.found() && enclosure >= 0 && enclosure < kEnclosureSlots) {
-    const std::vector<monitor::EnclosurePages> cached = monitor::enclosureSnapshot(pair.state);
-    const monitor::EnclosurePages* pages = slotPages(cached, enclosure);
-    const long offset = pages != nullptr ? alarmElementOffset(*pages, enclosure) : -1;
-    const std::vector<uint8_t> page = offset >= 0 ? muteControlPage(*pages, offset) : std::vector<uint8_t>{};
-    if (!page.empty()) result = sendToEnclosure(pair, sesAddresses(pair, *pages), page, &failed);
+  if (slot >= 0 && (on || off)) {
+    result = sendEnclosureControl(
+        request, pair,
+        [slot, on](const monitor::EnclosurePages& pages, long) {
+          const long offset = elementOffset(pages, monitor::kSesDeviceSlot, slot, false);
+          return offset >= 0 ? slotControlPage(pages, offset, on) : std::vector<uint8_t>{};
+        },
+        &failed);
   }
-  return alarmReply(request, "AlarmMute", result, failed);
+  return alarmReply(request, on ? "IdentifySlotOn" : "IdentifySlotOff", result, failed);
 }
 
 }  // namespace brivo

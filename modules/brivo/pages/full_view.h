@@ -18,12 +18,14 @@
 //     snapshot-area drives are left out)
 //   HostPortLoop%d{Controller,Port,Name,Status,Up,LoopId,DataRate,Topology,Wwpn,Wwnn,
 //     Initiators} with Initiators%d{Wwpn,Wwnn,Name}
-//   EnclosureLoop%d{Number,Wwn,SlotCount,Slots} with Slots%d{Slot,Occupied,Drive,Wwn,Serial,
-//     CapacityGb,Usage,Array,InArray,Status,Class}
-//   DriveLoop%d{Index,Wwn,Enclosure,Slot,Vendor,Product,Revision,Serial,CapacityGb,Usage,
+//   EnclosureLoop%d{Number,Wwn,SlotCount,Slots} and the enclosure identity keys of identity.h
+//     (EnclosureLabel, EnclosureName, ...), with Slots%d{Slot,Occupied,Drive,DriveId,Wwn,Serial,
+//     CapacityGb,Usage,Array,InArray,Status,Class,Identifying}
+//   DriveLoop%d{Index,Wwn,Enclosure,Vendor,Product,Revision,Serial,CapacityGb,Usage,
 //     UsageCode,Array,InArray,Member,Status,StatusCode,Class,OnLoop1,OnLoop2,Predicted,Temperature,
-//     HotSpare,Identifying}
-// Slot numbers are shown as the enclosure labels them (the pair's slot offset added). Progress
+//     HotSpare,Identifying} and the drive identity keys of identity.h (DriveId, DiskIndex, Slot,
+//     EnclosureNumber, EnclosureLabel)
+// Slot numbers are the controller's, from 0, as the event log and qcli give them. Progress
 // percent texts are empty when no progress record names the array.
 //
 // Thread safety: pure (reads the string tables).
@@ -55,9 +57,15 @@ void addLogicalDriveRows(VariableTable* reply, const FullViewInput& in);
 void addHostPortRows(VariableTable* reply, const FullViewInput& in);
 void addDriveRows(VariableTable* reply, const FullViewInput& in);
 void addEnclosureRows(VariableTable* reply, const FullViewInput& in);
-void addProblemRows(VariableTable* reply, const monitor::SolutionReport& report);
 
-// Display slot number of a zero-based slot index for the pair (1-based on SATA and SAS drives).
-int displaySlot(const ControllerTraits& traits, int slot);
+// What a problem sentence needs to name drives and enclosures as the event log does (either may
+// be null: the sentence falls back to the serial number or the WWN).
+struct ProblemContext {
+  const ControllerInformation* info = nullptr;
+  const DriveList* drives = nullptr;
+};
+// The sentence for one finding (the text of "Problem" + its kind name, filled).
+std::string problemText(const monitor::CheckResult& r, const ProblemContext& context);
+void addProblemRows(VariableTable* reply, const monitor::SolutionReport& report, const ProblemContext& context);
 
 }  // namespace brivo

@@ -7,6 +7,7 @@
 #include "modules/brivo/module_state.h"
 #include "modules/brivo/pages/array_progress.h"
 #include "modules/brivo/pages/full_view.h"
+#include "modules/brivo/pages/identity.h"
 #include "modules/brivo/pages/page_common.h"
 #include "modules/brivo/pages/page_texts.h"
 #include "modules/brivo/pages/rank_rows.h"
@@ -164,10 +165,10 @@ void addDriveRow(VariableTable* reply, const FullViewInput& in, int row, const D
   const bool predicted = (e.flags & kDriveFlagPredicted) != 0 || (p != nullptr && p->predicted == kOn);
   const bool member = e.array < kMaxArrays;
   addRowNumber(reply, kDriveLoop, row, "Index", row);
+  addDriveIdentity(reply, kDriveLoop, row, row, e);
   addRowText(reply, kDriveLoop, row, "Wwn", wwnText(e.wwn));
   addRowText(reply, kDriveLoop, row, "Enclosure",
              e.enclosure == 0xFE ? std::string() : std::to_string(e.enclosure));
-  addRowNumber(reply, kDriveLoop, row, "Slot", displaySlot(in.traits, e.slot));
   addRowText(reply, kDriveLoop, row, "Vendor", fieldText(e.vendor, sizeof(e.vendor)));
   addRowText(reply, kDriveLoop, row, "Product", fieldText(e.product, sizeof(e.product)));
   addRowText(reply, kDriveLoop, row, "Revision", fieldText(e.revision, sizeof(e.revision)));
@@ -201,13 +202,15 @@ void addSlotRows(VariableTable* reply, const FullViewInput& in, int row, const E
       if (drives.entries[i].enclosure == enclosure.number && drives.entries[i].slot == slot) found = i;
     }
     const char* l = list.c_str();
-    addRowNumber(reply, l, slot, "Slot", displaySlot(in.traits, slot));
+    addRowNumber(reply, l, slot, "Slot", slot);
     addRowFlag(reply, l, slot, "Occupied", found >= 0);
     if (found < 0) continue;
     const DriveListEntry& e = drives.entries[found];
     const PredictionEntry* p = predictionFor(b.prediction.get(), e.wwn);
     const bool predicted = (e.flags & kDriveFlagPredicted) != 0 || (p != nullptr && p->predicted == kOn);
     addRowNumber(reply, l, slot, "Drive", found);
+    addRowNumber(reply, l, slot, "DriveId", e.driveId);
+    addRowFlag(reply, l, slot, "Identifying", (e.flags & kDriveFlagIdentify) != 0);
     addRowText(reply, l, slot, "Wwn", wwnText(e.wwn));
     addRowText(reply, l, slot, "Serial", fieldText(e.serial, sizeof(e.serial)));
     addRowNumber(reply, l, slot, "CapacityGb", static_cast<long long>(driveCapacityGb(e)));
@@ -262,6 +265,7 @@ void addEnclosureRows(VariableTable* reply, const FullViewInput& in) {
   for (const EnclosureEntry& enclosure : in.buffers->info->enclosures) {
     if (enclosure.valid != kOn) continue;
     addRowNumber(reply, kEnclosureLoop, row, "Number", enclosure.number);
+    addEnclosureIdentity(reply, rowKey(kEnclosureLoop, row, ""), enclosure.number, enclosure.wwn);
     addRowText(reply, kEnclosureLoop, row, "Wwn", wwnText(enclosure.wwn));
     addRowNumber(reply, kEnclosureLoop, row, "SlotCount", enclosure.slots);
     addSlotRows(reply, in, row, enclosure);

@@ -68,12 +68,6 @@ void addLoopKeys(VariableTable* reply, const FullViewInput& in) {
 
 }  // namespace
 
-int displaySlot(const ControllerTraits& traits, int slot) {
-  const bool fromOne = traits.driveInterface == kInterfaceSata || traits.driveInterface == kInterfaceSas ||
-                       traits.driveInterface == kInterfaceSataActive;
-  return slot + (fromOne ? 1 : 0);
-}
-
 void addControllerSummary(VariableTable* reply, const FullViewInput& in) {
   const ControllerInformation& info = *in.buffers->info;
   const bool dualMode = in.buffers->config->header.singleControllerMode == kOff;
@@ -120,7 +114,7 @@ void addFullView(VariableTable* reply, const FullViewInput& in) {
   addHostPortRows(reply, in);
   addDriveRows(reply, in);
   addEnclosureRows(reply, in);
-  if (in.report != nullptr) addProblemRows(reply, *in.report);
+  if (in.report != nullptr) addProblemRows(reply, *in.report, {in.buffers->info.get(), in.buffers->drives.get()});
 }
 
 }  // namespace brivo

@@ -58,15 +58,6 @@ void addHeaderIdentity(VariableTable* reply, int row, const SolutionEntry& s, Co
   addIdentity(reply, row, "", wwnOfName(s.name));
 }
 
-void addPingKeys(VariableTable* reply, int row, const SolutionEntry& s) {
-  addRowText(reply, kPingLoop, row, "GuiDeviceA", "GuiDevice_" + s.name + "A");
-  addRowText(reply, kPingLoop, row, "GuiDeviceB", "GuiDevice_" + s.name + "B");
-  addRowNumber(reply, kPingLoop, row, "EventNumA", s.eventNumberA());
-  addRowNumber(reply, kPingLoop, row, "EventNumB", s.eventNumberB());
-  addRowText(reply, kPingLoop, row, "GuiDeviceEnclosure", "GuiDeviceEnclosure_" + s.name);
-  addRowNumber(reply, kPingLoop, row, "LastEnclosureEvent", s.enclosureChanges());
-}
-
 void addStatusKeys(VariableTable* reply, int row, const SolutionEntry& s, bool selected) {
   const int32_t status = s.modStatus();
   addRowFlag(reply, kSolutionLoop, row, "AllowedToMonitor", status == MINE);
@@ -83,25 +74,6 @@ void addStatusKeys(VariableTable* reply, int row, const SolutionEntry& s, bool s
   addRowText(reply, kSolutionLoop, row, "ModDeviceName", s.name);
   addRowFlag(reply, kSolutionLoop, row, "Selected", selected);
   if (s.pair.found()) addCapabilityKeys(reply, rowKey(kSolutionLoop, row, "").c_str(), *s.pair.state);
-}
-
-monitor::PairSnapshot snapshotOf(const SolutionEntry& s, const FullViewBuffers& b,
-                                 const std::vector<monitor::EnclosurePages>& enclosures) {
-  monitor::PairSnapshot pair;
-  pair.name = s.name;
-  pair.traits = traitsOf(*s.pair.state);
-  pair.batteryPercentWarning = monitor::batteryPercentWarning();
-  pair.info = b.info.get();
-  pair.header = &b.config->header;
-  pair.arrays = b.config->arrays;
-  pair.drives = b.drives.get();
-  pair.enclosures = enclosures;
-  pair.enclosureSupport = monitor::enclosureSupportOn(s.pair.state);
-  pair.snapshotsSupported = b.snapshotGeneration != 0;
-  if (b.areasV2 != nullptr) pair.snapshotAreas = std::span<const SnapshotArea>(b.areasV2->areas);
-  if (b.areasV1 != nullptr) pair.snapshotAreas = std::span<const SnapshotArea>(b.areasV1->areas);
-  pair.snapshotsRead = b.areasV2 != nullptr || b.areasV1 != nullptr;
-  return pair;
 }
 
 void addFailureKeys(VariableTable* reply, int result, const ControllerCommand& failed) {
@@ -130,7 +102,7 @@ FullView addSelectedFullView(VariableTable* reply, int row, const SolutionEntry&
   addText(reply, "SelectedSolutionName", name);
   addText(reply, "SelectedSolutionWwn", wwn);
   const std::vector<monitor::EnclosurePages> enclosures = monitor::enclosureSnapshot(s.pair.state);
-  const monitor::SolutionReport report = monitor::evaluateSolution(snapshotOf(s, *buffers, enclosures));
+  const monitor::SolutionReport report = monitor::evaluateSolution(solutionSnapshot(s, *buffers, enclosures));
   FullViewInput in;
   in.name = s.name;
   in.traits = traitsOf(*s.pair.state);
@@ -197,6 +169,34 @@ VariableTable waitingReply() {
 
 }  // namespace
 
+void addSolutionPingKeys(VariableTable* reply, int row, const SolutionEntry& s) {
+  addRowText(reply, kPingLoop, row, "GuiDeviceA", "GuiDevice_" + s.name + "A");
+  addRowText(reply, kPingLoop, row, "GuiDeviceB", "GuiDevice_" + s.name + "B");
+  addRowNumber(reply, kPingLoop, row, "EventNumA", s.eventNumberA());
+  addRowNumber(reply, kPingLoop, row, "EventNumB", s.eventNumberB());
+  addRowText(reply, kPingLoop, row, "GuiDeviceEnclosure", "GuiDeviceEnclosure_" + s.name);
+  addRowNumber(reply, kPingLoop, row, "LastEnclosureEvent", s.enclosureChanges());
+}
+
+monitor::PairSnapshot solutionSnapshot(const SolutionEntry& s, const FullViewBuffers& b,
+                                 const std::vector<monitor::EnclosurePages>& enclosures) {
+  monitor::PairSnapshot pair;
+  pair.name = s.name;
+  pair.traits = traitsOf(*s.pair.state);
+  pair.batteryPercentWarning = monitor::batteryPercentWarning();
+  pair.info = b.info.get();
+  pair.header = &b.config->header;
+  pair.arrays = b.config->arrays;
+  pair.drives = b.drives.get();
+  pair.enclosures = enclosures;
+  pair.enclosureSupport = monitor::enclosureSupportOn(s.pair.state);
+  pair.snapshotsSupported = b.snapshotGeneration != 0;
+  if (b.areasV2 != nullptr) pair.snapshotAreas = std::span<const SnapshotArea>(b.areasV2->areas);
+  if (b.areasV1 != nullptr) pair.snapshotAreas = std::span<const SnapshotArea>(b.areasV1->areas);
+  pair.snapshotsRead = b.areasV2 != nullptr || b.areasV1 != nullptr;
+  return pair;
+}
+
 VariableTable buildMonitorReply(VariableTable request, bool everySolution) {
   ModuleState& module = moduleState();
   updateGlobalStatus();
@@ -214,7 +214,7 @@ VariableTable buildMonitorReply(VariableTable request, bool everySolution) {
     const SolutionEntry& s = solutions[i];
     modulePrint(kDebugModuleLife, "BrivoGetMonitorPage: Looking at %s (%X) - status = %d\n", s.name.c_str(),
                 static_cast<unsigned>(s.firstDevice->handle), s.modStatus());
-    addPingKeys(r, i, s);
+    addSolutionPingKeys(r, i, s);
     if (i + 1 == selected) {
       view = addSelected(r, i, s, everySolution);
       if (view == FullView::kNoMemory) return errorPanelReply(kInsufficientMemory);

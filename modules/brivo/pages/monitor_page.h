@@ -21,7 +21,12 @@
 // Thread safety: a request thread holding the admission gate as a reader.
 #pragma once
 
+#include <vector>
+
 #include "common/variable_table.h"
+#include "modules/brivo/monitor/solution_status.h"
+#include "modules/brivo/pages/full_view_reads.h"
+#include "modules/brivo/pages/solution_list.h"
 
 namespace brivo {
 
@@ -34,5 +39,14 @@ inline constexpr char kMainFrameTemplate[] = "../../html/Brivo/main/mainframe.ht
 // everySolution: build the selected solution in full whether or not this server monitors it
 // (commands to a pair monitored elsewhere are then not counted as its failures). Caller frees.
 VariableTable buildMonitorReply(VariableTable request, bool everySolution);
+
+// The keys the refresh poll echoes for solution s in row `row` of "PingDevicesLoop" (the row
+// count is the caller's).
+void addSolutionPingKeys(VariableTable* reply, int row, const SolutionEntry& s);
+
+// What the solution checks judge for solution s, from the buffers of its full view and the
+// enclosure pages the monitor cached (all borrowed; they must outlive the snapshot).
+monitor::PairSnapshot solutionSnapshot(const SolutionEntry& s, const FullViewBuffers& b,
+                                       const std::vector<monitor::EnclosurePages>& enclosures);
 
 }  // namespace brivo

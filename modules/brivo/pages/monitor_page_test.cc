@@ -76,7 +76,13 @@ TEST_F(MonitorPage, FullViewOfArraysDrivesLoopsAndEnclosures) {
   EXPECT_EQ(keys["ControllersImg"], "/Brivo/images/controllers2_ok.gif");
   EXPECT_EQ(keys["EnclosureLoop0Slots"], "12");
   EXPECT_EQ(keys["EnclosureLoop0Slots7Occupied"], "true");
-  EXPECT_EQ(keys["EnclosureLoop0Slots7Slot"], "8") << "SAS enclosures number their slots from 1";
+  EXPECT_EQ(keys["EnclosureLoop0Slots7Slot"], "7") << "the controller's slot number, as the log and qcli give it";
+  EXPECT_EQ(keys["EnclosureLoop0Slots7DriveId"], "7");
+  EXPECT_EQ(keys["EnclosureLoop0EnclosureLabel"], "Enclosure 1") << "the event log's number";
+  EXPECT_EQ(keys["EnclosureLoop0EnclosureNumber"], "0") << "qcli's number";
+  EXPECT_EQ(keys["DriveLoop7Slot"], "7");
+  EXPECT_EQ(keys["DriveLoop7DiskIndex"], "7");
+  EXPECT_EQ(keys["DriveLoop7EnclosureLabel"], "Enclosure 1");
   EXPECT_EQ(keys["EnclosureLoop0Slots9Occupied"], "false");
   EXPECT_EQ(keys["DriveLoop"], "8");
   EXPECT_EQ(keys["DriveLoop3Class"], "warn") << "the member being rebuilt";

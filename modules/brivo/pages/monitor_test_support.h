@@ -6,7 +6,10 @@
 // Thread safety: test thread only.
 #pragma once
 
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <vector>
 #include <string>
 
 #include "modules/brivo/pages/pages_test_support.h"
@@ -22,6 +25,65 @@ inline std::string driveWwnText(int n) {
   uint8_t wwn[8];
   driveWwn(n, wwn);
   return wwnText(wwn);
+}
+
+
+inline constexpr uint8_t kEnclosureWwn[8] = {0x50, 0x0A, 0x0B, 0x80, 0x00, 0x11, 0x22, 0x33};
+inline constexpr uint8_t kSesAddress = 0x7D;
+
+// Page 1 (configuration) of an enclosure with 4 slots, 2 power supplies, 2 fans, 1 temperature
+// sensor, an alarm, the enclosure element, 2 ESIs and a non-volatile cache; page 2 (status) with
+// all of them OK.
+struct SesImage {
+  std::vector<uint8_t> config, status;
+
+  SesImage() {
+    static constexpr std::pair<uint8_t, uint8_t> kTypes[] = {{0x01, 4}, {0x02, 2}, {0x03, 2}, {0x04, 1},
+                                                             {0x06, 1}, {0x0E, 1}, {0x07, 2}, {0x09, 1}};
+    config.assign(48, 0);
+    config[0] = 1;
+    config[10] = std::size(kTypes);  // type headers
+    config[11] = 36;                 // descriptor bytes after its first four (to byte 47)
+    std::memcpy(&config[12], kEnclosureWwn, 8);
+    std::memcpy(&config[20], "KESTROVA", 8);
+    std::memcpy(&config[28], "BAY-12          ", 16);
+    std::memcpy(&config[44], "0104", 4);
+    status.assign(8, 0);
+    status[0] = 2;
+    status[7] = 9;  // generation
+    for (const auto& [type, count] : kTypes) {
+      config.insert(config.end(), {type, count, 0, 0});
+      status.insert(status.end(), {0, 0, 0, 0});  // overall element
+      for (int i = 0; i < count; ++i) status.insert(status.end(), {1, 0, 0, 0});
+    }
+    setLength(&config);
+    setLength(&status);
+  }
+  static void setLength(std::vector<uint8_t>* page) {
+    (*page)[2] = static_cast<uint8_t>((page->size() - 4) >> 8);
+    (*page)[3] = static_cast<uint8_t>(page->size() - 4);
+  }
+  // The 4 status bytes of element `index` of the type at position `typeIndex` (0 slots, 1 power
+  // supplies, 2 fans, 3 temperature, 4 alarm, 5 enclosure, 6 ESIs, 7 cache).
+  uint8_t* element(int typeIndex, int index) {
+    static constexpr int kCounts[] = {4, 2, 2, 1, 1, 1, 2, 1};
+    size_t offset = 8;
+    for (int t = 0; t < typeIndex; ++t) offset += 4 * (1 + kCounts[t]);
+    return &status[offset + 4 + 4 * index];
+  }
+};
+
+// Puts copies of image's pages into the pair's enclosure slot, as the monitor caches them.
+inline void cacheEnclosurePages(BrivoDeviceState* state, const SesImage& image, int slot) {
+  auto* s = static_cast<BrivoEnclosureSlot*>(std::calloc(1, sizeof(BrivoEnclosureSlot)));
+  s->address = kSesAddress;
+  s->configPage = static_cast<uint8_t*>(std::malloc(image.config.size()));
+  std::memcpy(s->configPage, image.config.data(), image.config.size());
+  s->configLength = static_cast<uint32_t>(image.config.size());
+  s->statusPage = static_cast<uint8_t*>(std::malloc(image.status.size()));
+  std::memcpy(s->statusPage, image.status.data(), image.status.size());
+  s->statusLength = static_cast<uint32_t>(image.status.size());
+  state->enclosures[slot] = s;
 }
 
 class MonitorPageTest : public PageTest {

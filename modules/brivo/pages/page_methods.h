@@ -71,5 +71,10 @@ VariableTable slmApplyMethod(VariableTable request);
 VariableTable diskConfigWizardMethod(VariableTable request);
 VariableTable diskConfigWizardSubmitMethod(VariableTable request);
 VariableTable qcliMethod(VariableTable request);
+VariableTable getOverviewMethod(VariableTable request);
+VariableTable getEnclosureInformationMethod(VariableTable request);
+VariableTable remindAlarmMethod(VariableTable request);
+VariableTable identifySlotMethod(VariableTable request);
+VariableTable getPairNamesMethod(VariableTable request);
 
 }  // namespace brivo

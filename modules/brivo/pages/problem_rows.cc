@@ -1,11 +1,15 @@
 // The "ProblemLoop" rows of the monitor page: what the solution checks found, as sentences from
 // StatusStrings.db ("Problem" followed by the check's kind name). Each kind fills its text with
-// its own arguments, in the order listed with the text in the file; see full_view.h.
+// its own arguments, in the order listed with the text in the file; see full_view.h. Drives and
+// enclosures are named as the event log names them (identity.h), elements in the log's words.
 #include <algorithm>
 #include <vector>
 
+#include "modules/brivo/events/enclosure_texts.h"
+#include "modules/brivo/events/module_events.h"
 #include "modules/brivo/module_state.h"
 #include "modules/brivo/pages/full_view.h"
+#include "modules/brivo/pages/identity.h"
 #include "modules/brivo/pages/page_common.h"
 #include "modules/brivo/pages/page_texts.h"
 #include "modules/brivo/stored_format.h"
@@ -29,7 +33,40 @@ int severityRank(uint32_t status) {
   }
 }
 
-std::string problemText(const CheckResult& r) {
+// The log's name of the enclosure whose WWN (16 hexadecimal digits) a finding carries; the WWN
+// alone when the controller information does not list it.
+std::string enclosureOfFinding(const CheckResult& r, const ProblemContext& context) {
+  if (context.info != nullptr) {
+    for (const EnclosureEntry& e : context.info->enclosures) {
+      if (e.valid == kOn && wwnText(e.wwn) == r.label) return enclosureLogName(e.number, e.wwn);
+    }
+  }
+  uint8_t wwn[8] = {};
+  return parseWwn(r.label.c_str(), wwn) ? enclosureLogName(events::kNoEnclosureNumber, wwn) : r.label;
+}
+
+// "Drive ID 3 in slot 3 of enclosure 1" for the finding's drive entry (its serial when the list
+// is not at hand).
+std::string driveOfFinding(const CheckResult& r, const ProblemContext& context) {
+  if (context.drives == nullptr || r.index < 0 || r.index >= context.drives->count || r.index >= kMaxDrives)
+    return r.label;
+  const DriveListEntry& e = context.drives->entries[r.index];
+  if (e.enclosure == 0xFE) {
+    return formatStoredText(statusText("DriveNameNoEnclosure", "drive ID %d (serial %s)"), {e.driveId, r.label});
+  }
+  return formatStoredText(statusText("DriveName", "drive ID %d in slot %d of %s (serial %s)"),
+                          {e.driveId, e.slot, enclosureLabel(e.enclosure), r.label});
+}
+
+std::string elementOfFinding(const CheckResult& r) {
+  bool complete = true;
+  return events::enclosureElementText(moduleEventTexts(), static_cast<uint8_t>(r.value), r.limit, r.element,
+                                      &complete);
+}
+
+}  // namespace
+
+std::string problemText(const CheckResult& r, const ProblemContext& context) {
   const std::string key = std::string("Problem") + monitor::checkKindName(r.kind);
   const std::string format = statusText(key.c_str(), kMissing);
   if (format == kMissing) return r.detail;
@@ -54,16 +91,15 @@ std::string problemText(const CheckResult& r) {
       return formatStoredText(format,
                               {r.index, statusTextByte("ArrayStatus", static_cast<unsigned>(r.value))});
     case CheckKind::kDriveLoopPresence:
-      return formatStoredText(format, {r.label});
     case CheckKind::kDrive:
-      return formatStoredText(format, {r.label});
+      return formatStoredText(format, {driveOfFinding(r, context)});
     case CheckKind::kEnclosureFans:
-      return formatStoredText(format, {r.label, r.value, r.limit});
+      return formatStoredText(format, {enclosureOfFinding(r, context), r.value, r.limit});
     case CheckKind::kEnclosureTemperature:
     case CheckKind::kEnclosureNoStatus:
-      return formatStoredText(format, {r.label});
+      return formatStoredText(format, {enclosureOfFinding(r, context)});
     case CheckKind::kEnclosureElement:
-      return formatStoredText(format, {r.label, r.value});
+      return formatStoredText(format, {enclosureOfFinding(r, context), elementOfFinding(r)});
     case CheckKind::kSnapshot:
       return formatStoredText(format, {r.index});
     default:
@@ -71,9 +107,7 @@ std::string problemText(const CheckResult& r) {
   }
 }
 
-}  // namespace
-
-void addProblemRows(VariableTable* reply, const monitor::SolutionReport& report) {
+void addProblemRows(VariableTable* reply, const monitor::SolutionReport& report, const ProblemContext& context) {
   std::vector<const CheckResult*> shown;
   for (const CheckResult& r : report.checks) {
     if (r.status == kStatusOk || r.status == kStatusNoOpinion) continue;
@@ -84,7 +118,7 @@ void addProblemRows(VariableTable* reply, const monitor::SolutionReport& report)
   });
   int row = 0;
   for (const CheckResult* r : shown) {
-    addRowText(reply, "ProblemLoop", row, "Text", problemText(*r));
+    addRowText(reply, "ProblemLoop", row, "Text", problemText(*r, context));
     addRowText(reply, "ProblemLoop", row, "Class", statusClass(r->status));
     addRowText(reply, "ProblemLoop", row, "Severity", statusTextByte("SolutionStatus", r->status));
     ++row;

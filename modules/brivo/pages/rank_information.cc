@@ -28,6 +28,7 @@
 #include "modules/brivo/pages/array_progress.h"
 #include "modules/brivo/pages/full_view.h"
 #include "modules/brivo/pages/full_view_reads.h"
+#include "modules/brivo/pages/identity.h"
 #include "modules/brivo/pages/page_common.h"
 #include "modules/brivo/pages/page_methods.h"
 #include "modules/brivo/pages/page_texts.h"
@@ -128,8 +129,7 @@ void addJobAndActions(VariableTable* r, const ArrayRecord& a, int n, const Contr
   addFlag(r, "CanChange", true);
 }
 
-void addMembers(VariableTable* r, const ArrayRecord& a, const DriveList& drives,
-                const ControllerTraits& traits) {
+void addMembers(VariableTable* r, const ArrayRecord& a, const DriveList& drives) {
   const int count = a.driveCount < kMaxMembers ? a.driveCount : kMaxMembers;
   for (int m = 0; m < count; ++m) {
     const uint8_t status = a.memberStatus[m];
@@ -139,10 +139,11 @@ void addMembers(VariableTable* r, const ArrayRecord& a, const DriveList& drives,
     addRowText(r, "MemberLoop", m, "Class",
                status == kMemberGood ? "ok" : (status == kMemberRebuilding ? "warn" : "fail"));
     const DriveListEntry* e = driveWithWwn(drives, a.memberWwn[m]);
+    addRowFlag(r, "MemberLoop", m, "Present", e != nullptr);
     if (e == nullptr) continue;
     addRowText(r, "MemberLoop", m, "Enclosure",
                e->enclosure == 0xFE ? std::string() : std::to_string(e->enclosure));
-    addRowNumber(r, "MemberLoop", m, "Slot", displaySlot(traits, e->slot));
+    addDriveIdentity(r, "MemberLoop", m, static_cast<int>(e - drives.entries), *e);
     addRowText(r, "MemberLoop", m, "Serial", fieldText(e->serial, sizeof(e->serial)));
     addRowNumber(r, "MemberLoop", m, "CapacityGb", static_cast<long long>(driveCapacityGb(*e)));
   }
@@ -209,10 +210,9 @@ VariableTable getRankInformationMethod(VariableTable request) {
   addNumber(r, "RankNumber", n);
   addSettings(r, a);
   addCacheChoices(r, a);
-  const ControllerTraits traits = traitsOf(*pair.state);
-  addMembers(r, a, *buffers.drives, traits);
+  addMembers(r, a, *buffers.drives);
   addLogicalDrives(r, *buffers.config, n);
-  const int free = addFreeDriveRows(r, request, *buffers.drives, traits);
+  const int free = addFreeDriveRows(r, request, *buffers.drives);
   addJobAndActions(r, a, n, *info, jobs.get(), logicalDrivesOnArray(*buffers.config, n), free);
   addText(r, kHtmlPathKey, kRankTemplate);
   return reply.release();

@@ -74,7 +74,7 @@ VariableTable createPage(VariableTable request) {
   echoDeviceName(r, request);
   addProfileKeys(r);
   addLevelRows(r);
-  const int free = addFreeDriveRows(r, request, *buffers.drives, traitsOf(*pair.state));
+  const int free = addFreeDriveRows(r, request, *buffers.drives);
   const int arrays = arraysInUse(*buffers.config);
   addExpandableArrays(r, *buffers.config);
   addNumber(r, "ArrayCount", arrays);

@@ -7,6 +7,7 @@
 
 #include "modules/brivo/pages/full_view.h"
 #include "modules/brivo/pages/full_view_reads.h"
+#include "modules/brivo/pages/identity.h"
 #include "modules/brivo/pages/page_common.h"
 #include "modules/brivo/pages/page_texts.h"
 #include "modules/brivo/pages/rank_block.h"
@@ -42,8 +43,7 @@ bool isFreeDrive(const DriveListEntry& entry) {
   return entry.usage == kUsageFree && entry.status == kDriveGood;
 }
 
-int addFreeDriveRows(VariableTable* reply, VariableTable request, const DriveList& list,
-                     const ControllerTraits& traits) {
+int addFreeDriveRows(VariableTable* reply, VariableTable request, const DriveList& list) {
   const int count = list.count < kMaxDrives ? list.count : kMaxDrives;
   int row = 0;
   for (int i = 0; i < count; ++i) {
@@ -54,7 +54,7 @@ int addFreeDriveRows(VariableTable* reply, VariableTable request, const DriveLis
     addRowText(reply, kFreeDriveLoop, row, "Wwn", wwn);
     addRowText(reply, kFreeDriveLoop, row, "Enclosure",
                e.enclosure == 0xFE ? std::string() : std::to_string(e.enclosure));
-    addRowNumber(reply, kFreeDriveLoop, row, "Slot", displaySlot(traits, e.slot));
+    addDriveIdentity(reply, kFreeDriveLoop, row, i, e);
     addRowNumber(reply, kFreeDriveLoop, row, "CapacityGb", static_cast<long long>(driveCapacityGb(e)));
     addRowText(reply, kFreeDriveLoop, row, "Vendor", fieldText(e.vendor, sizeof(e.vendor)));
     addRowText(reply, kFreeDriveLoop, row, "Product", fieldText(e.product, sizeof(e.product)));

@@ -30,8 +30,7 @@ int readArrayPageBuffers(const PairTarget& pair, ArrayPageBuffers* out, Controll
 bool isFreeDrive(const DriveListEntry& entry);
 
 // The free drives of list; returns their number.
-int addFreeDriveRows(VariableTable* reply, VariableTable request, const DriveList& list,
-                     const ControllerTraits& traits);
+int addFreeDriveRows(VariableTable* reply, VariableTable request, const DriveList& list);
 
 // Number of arrays in use in a configuration.
 int arraysInUse(const ConfigurationBlock& config);

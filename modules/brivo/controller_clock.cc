@@ -1,0 +1,76 @@
+// Host and controller clocks; see controller_clock.h.
+#include "modules/brivo/controller_clock.h"
+
+#include <cstring>
+#include <ctime>
+
+#include "modules/brivo/cli/cli_selectors.h"
+
+namespace brivo {
+
+namespace {
+
+bool digitsAt(const char* text, size_t at, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    if (text[at + i] < '0' || text[at + i] > '9') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+EventTime hostClock() {
+  const time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  EventTime t{};
+  t.year = static_cast<uint16_t>(local.tm_year + 1900);
+  t.month = static_cast<uint8_t>(local.tm_mon + 1);
+  t.day = static_cast<uint8_t>(local.tm_mday);
+  t.weekday = static_cast<uint8_t>(local.tm_wday);
+  t.hour = static_cast<uint8_t>(local.tm_hour);
+  t.minute = static_cast<uint8_t>(local.tm_min);
+  t.second = static_cast<uint8_t>(local.tm_sec);
+  return t;
+}
+
+bool clockOffsetSeconds(const EventTime& clock, long long* seconds) {
+  if (clock.year < 1970 || clock.month < 1 || clock.month > 12 || clock.day < 1 || clock.day > 31 ||
+      clock.hour > 23 || clock.minute > 59 || clock.second > 60)
+    return false;
+  std::tm tm{};
+  tm.tm_year = clock.year - 1900;
+  tm.tm_mon = clock.month - 1;
+  tm.tm_mday = clock.day;
+  tm.tm_hour = clock.hour;
+  tm.tm_min = clock.minute;
+  tm.tm_sec = clock.second;
+  tm.tm_isdst = -1;
+  const time_t controller = std::mktime(&tm);
+  if (controller == static_cast<time_t>(-1)) return false;
+  *seconds = static_cast<long long>(controller) - static_cast<long long>(std::time(nullptr));
+  return true;
+}
+
+bool parseChosenClock(const char* date, const char* time, EventTime* out) {
+  if (date == nullptr || time == nullptr) return false;
+  const size_t dateLength = std::strlen(date);
+  const size_t timeLength = std::strlen(time);
+  if (dateLength != 10 || date[4] != '-' || date[7] != '-' || !digitsAt(date, 0, 4) || !digitsAt(date, 5, 2) ||
+      !digitsAt(date, 8, 2))
+    return false;
+  if ((timeLength != 5 && timeLength != 8) || time[2] != ':' || !digitsAt(time, 0, 2) || !digitsAt(time, 3, 2))
+    return false;
+  if (timeLength == 8 && (time[5] != ':' || !digitsAt(time, 6, 2))) return false;
+  char compact[15];
+  std::memcpy(compact, date, 4);
+  std::memcpy(compact + 4, date + 5, 2);
+  std::memcpy(compact + 6, date + 8, 2);
+  std::memcpy(compact + 8, time, 2);
+  std::memcpy(compact + 10, time + 3, 2);
+  std::memcpy(compact + 12, timeLength == 8 ? time + 6 : "00", 2);
+  compact[14] = '\0';
+  return cli::parseClockValue(compact, out) == cli::ClockValue::kOk;
+}
+
+}  // namespace brivo
