@@ -81,9 +81,14 @@ class LoggedInBrowser(DevTools):
 
 
 class Walk:
+    # What the simulator serves and where the screenshots go; subclasses walk other worlds.
+    sim_config = SIM_CONFIG
+    shots_folder = "brivo_screenshots"
+    window = (1366, 900)
+
     def __init__(self, args):
         self.args = args
-        self.shots = os.path.join(args.build, "brivo_screenshots")
+        self.shots = os.path.join(args.build, self.shots_folder)
         shutil.rmtree(self.shots, ignore_errors=True)
         os.makedirs(self.shots)
         self.prefix = tempfile.mkdtemp(prefix="kestrova-brivo-web-")
@@ -104,7 +109,7 @@ class Walk:
         shutil.copytree(os.path.join(self.args.build, "mods", "Brivo"), os.path.join(self.prefix, "mods", "Brivo"))
         config = os.path.join(self.prefix, "pairs.conf")
         with open(config, "w") as f:
-            f.write(SIM_CONFIG)
+            f.write(self.sim_config)
         self.sim = subprocess.Popen([os.path.join(self.args.build, "bin", "raidsim"), "--socket", self.socket,
                                      "--config", config], stdin=subprocess.DEVNULL, stdout=self.log,
                                     stderr=subprocess.STDOUT)
@@ -123,7 +128,7 @@ class Walk:
         self.browser = LoggedInBrowser(self.args.chromium, self.profile)
         self.browser.answer_logins()
         auth = "Basic " + base64.b64encode(LOGIN.encode()).decode()
-        self.browser.open_page(1366, 900, {"Authorization": auth})
+        self.browser.open_page(self.window[0], self.window[1], {"Authorization": auth})
 
     def wait_for_server(self, timeout=60):
         """Until the server answers a page through the front end."""
@@ -191,8 +196,13 @@ class Walk:
 
     def monitor(self):
         self.browser.navigate(self.base + "/")
-        # The page area opens the module's entry page, which hands over to the monitor; that shows
-        # the pair in full once this server has claimed it (the page reloads itself).
+        # The page area opens the module's entry page, which hands over to the overview of every
+        # pair; that shows the pair read in full once this server has claimed it (the page reloads
+        # itself). Its card leads to the monitor page.
+        self.wait_main("d.body.dataset.page === 'brivo-overview' && d.querySelector('.pair-card table.facts') !== null",
+                       "the overview with the pair read in full", timeout=60)
+        self.shot("00_overview")
+        self.click_main(".pair-card a.button[href*=GetMonitor]")
         self.wait_main("d.body.dataset.page === 'brivo-monitor' && d.getElementById('arrays') !== null",
                        "the RAID monitor in full", timeout=60)
         tabs = self.main_eval("d.querySelectorAll('.module-tab').length")
