@@ -465,7 +465,9 @@ class Walk:
         self.shot("18_snapshots_disabled")
 
 
-def main():
+def run_walk(walk_class, steps_of, programs=("bin/server", "bin/cgiloader", "bin/raidsim", "mods/Brivo/Brivo.so")):
+    """The command line of a walk: its arguments, the skip when Chromium or a program is missing,
+    the steps (steps_of(walk) lists them) with a screenshot of a failure, and the exit code."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--source", required=True)
@@ -474,16 +476,14 @@ def main():
     if not args.chromium or not os.path.exists(args.chromium):
         print("skipped: no Chromium")
         return 77
-    for program in ("bin/server", "bin/cgiloader", "bin/raidsim", "mods/Brivo/Brivo.so"):
+    for program in programs:
         if not os.path.exists(os.path.join(args.build, program)):
             print("skipped: %s is not built" % program)
             return 77
-    walk = Walk(args)
-    steps = [walk.monitor, walk.create_array, walk.create_logical_drive, walk.rename_array, walk.drive_failure,
-             walk.controller_page, walk.firmware, walk.layout, walk.wizard, walk.snapshots]
+    walk = walk_class(args)
     try:
         walk.start()
-        for step in steps:
+        for step in steps_of(walk):
             print("step:", step.__name__, flush=True)
             step()
     except Failure as failure:
@@ -497,6 +497,12 @@ def main():
         walk.stop()
     print("passed; screenshots in", walk.shots)
     return 0
+
+
+def main():
+    return run_walk(Walk, lambda walk: [walk.monitor, walk.create_array, walk.create_logical_drive, walk.rename_array,
+                                        walk.drive_failure, walk.controller_page, walk.firmware, walk.layout,
+                                        walk.wizard, walk.snapshots])
 
 
 if __name__ == "__main__":

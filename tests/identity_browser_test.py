@@ -16,16 +16,14 @@ Usage: identity_browser_test.py --build BUILD --source SOURCE [--chromium PATH]
 Exit codes: 0 passed, 1 failed, 77 skipped (no Chromium, or the programs are not built).
 """
 
-import argparse
 import os
 import re
-import shutil
 import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from brivo_pages_browser_test import Walk  # noqa: E402
+from brivo_pages_browser_test import Walk, run_walk  # noqa: E402
 from web_browser_test import LOGIN, Failure  # noqa: E402
 
 PAIR_WWN = "20000004CF8A1B2C"
@@ -226,37 +224,10 @@ class IdentityWalk(Walk):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--source", required=True)
-    parser.add_argument("--chromium", default=shutil.which("chromium") or shutil.which("chromium-browser"))
-    args = parser.parse_args()
-    if not args.chromium or not os.path.exists(args.chromium):
-        print("skipped: no Chromium")
-        return 77
-    for program in ("bin/server", "bin/cgiloader", "bin/raidsim", "bin/qcli", "mods/Brivo/Brivo.so"):
-        if not os.path.exists(os.path.join(args.build, program)):
-            print("skipped: %s is not built" % program)
-            return 77
-    walk = IdentityWalk(args)
-    steps = [walk.fail_three_things, walk.event_log, walk.monitor_page, walk.drive_page, walk.qcli_displays,
-             walk.enclosure_page, walk.enclosure_actions, walk.overview]
-    try:
-        walk.start()
-        for step in steps:
-            print("step:", step.__name__, flush=True)
-            step()
-    except Failure as failure:
-        print("FAILED:", failure, flush=True)
-        try:
-            walk.shot("failure")
-        except Exception:
-            pass
-        return 1
-    finally:
-        walk.stop()
-    print("passed; screenshots in", walk.shots)
-    return 0
+    return run_walk(IdentityWalk,
+                    lambda walk: [walk.fail_three_things, walk.event_log, walk.monitor_page, walk.drive_page,
+                                  walk.qcli_displays, walk.enclosure_page, walk.enclosure_actions, walk.overview],
+                    ("bin/server", "bin/cgiloader", "bin/raidsim", "bin/qcli", "mods/Brivo/Brivo.so"))
 
 
 if __name__ == "__main__":

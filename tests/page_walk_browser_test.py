@@ -15,17 +15,15 @@ Usage: page_walk_browser_test.py --build BUILD --source SOURCE [--chromium PATH]
 Exit codes: 0 passed, 1 failed, 77 skipped (no Chromium, or the programs are not built).
 """
 
-import argparse
 import base64
 import json
 import os
-import shutil
 import sys
 import time
 import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from brivo_pages_browser_test import Walk  # noqa: E402
+from brivo_pages_browser_test import Walk, run_walk  # noqa: E402
 from web_browser_test import Failure  # noqa: E402
 
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -216,33 +214,7 @@ class PageWalk(Walk):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--source", required=True)
-    parser.add_argument("--chromium", default=shutil.which("chromium") or shutil.which("chromium-browser"))
-    args = parser.parse_args()
-    if not args.chromium or not os.path.exists(args.chromium):
-        print("skipped: no Chromium")
-        return 77
-    for program in ("bin/server", "bin/cgiloader", "bin/raidsim", "mods/Brivo/Brivo.so"):
-        if not os.path.exists(os.path.join(args.build, program)):
-            print("skipped: %s is not built" % program)
-            return 77
-    walk = PageWalk(args)
-    try:
-        walk.start()
-        walk.run_walks()
-    except Failure as failure:
-        print("FAILED:", failure, flush=True)
-        try:
-            walk.shot("failure")
-        except Exception:
-            pass
-        return 1
-    finally:
-        walk.stop()
-    print("passed")
-    return 0
+    return run_walk(PageWalk, lambda walk: [walk.run_walks])
 
 
 if __name__ == "__main__":

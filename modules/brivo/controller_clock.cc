@@ -3,8 +3,10 @@
 
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 #include "modules/brivo/cli/cli_selectors.h"
+#include "modules/brivo/events/event_time.h"
 
 namespace brivo {
 
@@ -35,20 +37,9 @@ EventTime hostClock() {
 }
 
 bool clockOffsetSeconds(const EventTime& clock, long long* seconds) {
-  if (clock.year < 1970 || clock.month < 1 || clock.month > 12 || clock.day < 1 || clock.day > 31 ||
-      clock.hour > 23 || clock.minute > 59 || clock.second > 60)
-    return false;
-  std::tm tm{};
-  tm.tm_year = clock.year - 1900;
-  tm.tm_mon = clock.month - 1;
-  tm.tm_mday = clock.day;
-  tm.tm_hour = clock.hour;
-  tm.tm_min = clock.minute;
-  tm.tm_sec = clock.second;
-  tm.tm_isdst = -1;
-  const time_t controller = std::mktime(&tm);
-  if (controller == static_cast<time_t>(-1)) return false;
-  *seconds = static_cast<long long>(controller) - static_cast<long long>(std::time(nullptr));
+  const std::optional<uint32_t> controller = events::eventSeconds(clock);
+  if (!controller) return false;
+  *seconds = static_cast<long long>(*controller) - static_cast<long long>(std::time(nullptr));
   return true;
 }
 

@@ -16,7 +16,7 @@ namespace brivo {
 EventTime hostClock();
 
 // Seconds the controller's clock runs ahead of the host's (negative: behind); false when the
-// clock is not a valid local time.
+// clock is not a valid controller time (2001-2135, a real date), read as local time.
 bool clockOffsetSeconds(const EventTime& clock, long long* seconds);
 
 // A date "YYYY-MM-DD" and a time "HH:MM" or "HH:MM:SS" (as browsers send date and time fields)

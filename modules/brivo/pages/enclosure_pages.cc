@@ -179,6 +179,37 @@ int sendToEnclosure(const PairTarget& pair, const std::vector<EnclosureAddress>&
   return result;
 }
 
+
+// Sends the control page that build makes from the cached pages of the request's enclosure.
+// Returns the last send's result (254 when nothing was sent).
+template <typename Build>
+int sendEnclosureControl(VariableTable request, const PairTarget& pair, Build build, ControllerCommand* failed) {
+  const long enclosure = requestNumber(request, "EnclosureNumber", 255);
+  if (!pair.found() || enclosure < 0 || enclosure >= kEnclosureSlots) return kResultBadArguments;
+  const std::vector<monitor::EnclosurePages> cached = monitor::enclosureSnapshot(pair.state);
+  const monitor::EnclosurePages* pages = slotPages(cached, enclosure);
+  if (pages == nullptr) return kResultBadArguments;
+  const std::vector<uint8_t> page = build(*pages, enclosure);
+  if (page.empty()) return kResultBadArguments;
+  return sendToEnclosure(pair, sesAddresses(pair, *pages), page, failed);
+}
+
+// MuteAlarm and RemindAlarm: the enclosure's alarm element edited by edit (a control page
+// builder for the alarm's offset), answered under methodKey.
+VariableTable alarmControlMethod(VariableTable request, const char* methodKey,
+                                 std::vector<uint8_t> (*edit)(const monitor::EnclosurePages&, long)) {
+  const PairTarget pair = pairOfRequest(request);
+  ControllerCommand failed{};
+  const int result = sendEnclosureControl(
+      request, pair,
+      [edit](const monitor::EnclosurePages& pages, long enclosure) {
+        const long offset = alarmElementOffset(pages, enclosure);
+        return offset >= 0 ? edit(pages, offset) : std::vector<uint8_t>{};
+      },
+      &failed);
+  return alarmReply(request, methodKey, result, failed);
+}
+
 }  // namespace
 
 VariableTable locateEnclosureMethod(VariableTable request) {
@@ -219,44 +250,12 @@ VariableTable setAlarmStateMethod(VariableTable request) {
   return alarmReply(request, chosen->key, result, failed);
 }
 
-// Sends the control page that build makes from the cached pages of the request's enclosure.
-// Returns the last send's result (254 when nothing was sent).
-template <typename Build>
-int sendEnclosureControl(VariableTable request, const PairTarget& pair, Build build, ControllerCommand* failed) {
-  const long enclosure = requestNumber(request, "EnclosureNumber", 255);
-  if (!pair.found() || enclosure < 0 || enclosure >= kEnclosureSlots) return kResultBadArguments;
-  const std::vector<monitor::EnclosurePages> cached = monitor::enclosureSnapshot(pair.state);
-  const monitor::EnclosurePages* pages = slotPages(cached, enclosure);
-  if (pages == nullptr) return kResultBadArguments;
-  const std::vector<uint8_t> page = build(*pages, enclosure);
-  if (page.empty()) return kResultBadArguments;
-  return sendToEnclosure(pair, sesAddresses(pair, *pages), page, failed);
-}
-
 VariableTable muteAlarmMethod(VariableTable request) {
-  const PairTarget pair = pairOfRequest(request);
-  ControllerCommand failed{};
-  const int result = sendEnclosureControl(
-      request, pair,
-      [](const monitor::EnclosurePages& pages, long enclosure) {
-        const long offset = alarmElementOffset(pages, enclosure);
-        return offset >= 0 ? muteControlPage(pages, offset) : std::vector<uint8_t>{};
-      },
-      &failed);
-  return alarmReply(request, "AlarmMute", result, failed);
+  return alarmControlMethod(request, "AlarmMute", muteControlPage);
 }
 
 VariableTable remindAlarmMethod(VariableTable request) {
-  const PairTarget pair = pairOfRequest(request);
-  ControllerCommand failed{};
-  const int result = sendEnclosureControl(
-      request, pair,
-      [](const monitor::EnclosurePages& pages, long enclosure) {
-        const long offset = alarmElementOffset(pages, enclosure);
-        return offset >= 0 ? remindControlPage(pages, offset) : std::vector<uint8_t>{};
-      },
-      &failed);
-  return alarmReply(request, "AlarmRemind", result, failed);
+  return alarmControlMethod(request, "AlarmRemind", remindControlPage);
 }
 
 VariableTable identifySlotMethod(VariableTable request) {
