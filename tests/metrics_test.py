@@ -206,7 +206,9 @@ def check_faults(setup):
     setup.ctl("fail", "controller", "beta", "B")
 
     def faults_seen(values):
-        return (value(values, "kestrova_drive_status", pair=ALPHA, drive="3", enclosure="0", slot="3") == 1
+        return (value(values, "kestrova_drive_status", pair=ALPHA, drive="3", drive_id="3", enclosure="0",
+                      slot="3") == 1
+                and value(values, "kestrova_pair_info", pair=ALPHA, name="alpha", wwn=ALPHA[5:]) == 1
                 and value(values, "kestrova_drives", pair=ALPHA, status="failed") == 1
                 and value(values, "kestrova_array_fault_status", pair=ALPHA, array="0", name="finance") in (0, 1)
                 and value(values, "kestrova_controller_battery_charge_percent", pair=ALPHA, controller="A") == 40

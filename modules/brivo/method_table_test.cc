@@ -102,7 +102,9 @@ TEST(Decoration, RepliesNamingAPairGetItsCapabilities) {
   addVariable(reply.address(), "ModDeviceName", "brivo20000004cf8a1b2c");
   decorateReply(reply.address());
   auto keys = pairsOf(reply.get());
-  EXPECT_EQ(keys.size(), 23u);
+  EXPECT_EQ(keys.size(), 25u) << "the capability keys and the pair's identity";
+  EXPECT_EQ(keys["PairWwn"], "20000004cf8a1b2c") << "from the name when the header cannot be read";
+  EXPECT_EQ(keys["PairName"], "");
   const std::string p = "brivo20000004cf8a1b2c";
   EXPECT_EQ(keys[p + "IsBrivo2"], "true");
   EXPECT_EQ(keys[p + "DualHostLoops"], "true");
@@ -121,7 +123,9 @@ TEST(Decoration, RepliesNamingAPairGetItsCapabilities) {
   TableOwner unknown;
   addVariable(unknown.address(), "ModDeviceName", "Brivo0000000000000000");
   decorateReply(unknown.address());
-  EXPECT_EQ(pairsOf(unknown.get()).size(), 1u);
+  auto unknownKeys = pairsOf(unknown.get());
+  EXPECT_EQ(unknownKeys.size(), 3u) << "no capabilities, but the name the page asked for";
+  EXPECT_EQ(unknownKeys["PairWwn"], "0000000000000000");
   moduleState().deviceList.store(nullptr);
 }
 
