@@ -188,13 +188,15 @@ TEST_F(EnclosureActions, IdentifySlotTurnsOneLocatorOnOrOffAndRefusesNonsense) {
   EXPECT_EQ(ops[0].block[slot + 2], 0x02);
   EXPECT_EQ(ops[1].block[slot + 2], 0x00);
   fake_->clearSent();
-  for (auto keys : std::vector<std::initializer_list<std::pair<const char*, const char*>>>{
+  for (const auto& keys : std::vector<std::vector<std::pair<const char*, const char*>>>{
            {{"EnclosureNumber", "0"}, {"SlotNumber", "4"}, {"Identify", "on"}},   // no slot 4
            {{"EnclosureNumber", "0"}, {"SlotNumber", "-1"}, {"Identify", "on"}},
            {{"EnclosureNumber", "0"}, {"SlotNumber", "1"}, {"Identify", "blink"}},
            {{"EnclosureNumber", "0"}, {"SlotNumber", "1"}},
            {{"EnclosureNumber", "3"}, {"SlotNumber", "1"}, {"Identify", "on"}}}) {  // nothing cached
-    auto reply = run(identifySlotMethod, requestFor(keys));
+    VariableTable request = requestFor({});
+    for (const auto& [key, value] : keys) addVariable(&request, key, value);
+    auto reply = run(identifySlotMethod, request);
     EXPECT_EQ(reply["MessageIsSuccess"], "false");
   }
   EXPECT_TRUE(writes().empty());
