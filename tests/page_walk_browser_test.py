@@ -39,7 +39,7 @@ REQUIRED = {
     ("Brivo", "GetControllerParams"), ("Brivo", "GetHostPortTopologies"), ("Brivo", "GetDriveInformation"),
     ("Brivo", "GetEnclosureInformation"), ("Brivo", "GetRankInformation"), ("Brivo", "GetHostLunInformation"),
     ("Brivo", "GetCreateNewRankInformation"), ("Brivo", "GetCreateNewHostLunInformation"),
-    ("Brivo", "GetStatistics"),
+    ("Brivo", "GetStatistics"), ("Brivo", "GetSnapProgressInfo"),
 }
 # Links that answer with a file, not a page.
 DOWNLOADS = {"GetAllControllerLogs", "ExportStatistics", "DownloadConfiguration", "ExportLogs", "GatherInformation"}

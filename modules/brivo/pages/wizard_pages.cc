@@ -32,6 +32,7 @@
 #include "modules/brivo/controller_traits.h"
 #include "modules/brivo/pages/layout_pages.h"
 #include "modules/brivo/pages/lun_rules.h"
+#include "modules/brivo/pages/identity.h"
 #include "modules/brivo/pages/page_common.h"
 #include "modules/brivo/pages/page_methods.h"
 #include "modules/brivo/pages/page_texts.h"
@@ -302,7 +303,7 @@ VariableTable diskConfigWizardMethod(VariableTable request) {
   for (size_t i = 0; i < proposal.spares.size(); ++i) {
     const DriveListEntry& d = drives->entries[proposal.spares[i]];
     addRowText(&reply, "WizardSpareLoop", static_cast<int>(i), "Wwn", wwnText(d.wwn));
-    addRowNumber(&reply, "WizardSpareLoop", static_cast<int>(i), "Slot", d.slot);
+    addDriveIdentity(&reply, "WizardSpareLoop", static_cast<int>(i), proposal.spares[i], d);
     addRowNumber(&reply, "WizardSpareLoop", static_cast<int>(i), "DriveGb",
                  static_cast<long long>(driveGb(d)));
   }
