@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build g++ ccache pkg-config
+  build-essential cmake ninja-build g++ ccache pkg-config lld
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsystemd-dev
   clang-format clang-tidy cppcheck valgrind

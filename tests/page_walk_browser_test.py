@@ -42,7 +42,8 @@ REQUIRED = {
     ("Brivo", "GetStatistics"), ("Brivo", "GetSnapProgressInfo"),
 }
 # Links that answer with a file, not a page.
-DOWNLOADS = {"GetAllControllerLogs", "ExportStatistics", "DownloadConfiguration", "ExportLogs", "GatherInformation"}
+DOWNLOADS = {"GetAllControllerLogs", "ExportStatistics", "DownloadConfiguration", "ExportLogs", "GatherInformation",
+             "SlmGetData"}
 # Pixels a page may leave below its lowest element (its own bottom padding).
 BAND_LIMIT = 64
 MAX_PAGES = 120
