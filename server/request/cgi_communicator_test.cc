@@ -356,7 +356,7 @@ class CgiFailureTest : public CgiCommunicatorTest {
           }
           return false;
         },
-        5s);
+        30s);  // generous: the channel writes the log on its own thread
   }
 
   std::vector<std::string> madeFolders_;
