@@ -56,7 +56,7 @@ int countSharedObjects(const std::string& prefix) {
 }
 
 template <typename Predicate>
-bool eventually(Predicate predicate, std::chrono::milliseconds limit = 5s) {
+bool eventually(Predicate predicate, std::chrono::milliseconds limit = 30s) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (!predicate()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
