@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -305,6 +306,62 @@ TEST_F(HostTest, LinksPlantedInPlaceOfFilesAreNeverWrittenThrough) {
     EXPECT_EQ(e.path().filename().string().find(".XXX"), std::string::npos);
   size_t files = std::distance(fs::directory_iterator(root / "etc"), fs::directory_iterator());
   EXPECT_EQ(files, 4u);  // sysconfig, resolv.conf, hosts and the new HOSTNAME
+}
+
+TEST_F(HostTest, SusePortWithoutTheDefaultRouteGetsItsOwnRouteFile) {
+  ASSERT_EQ(getPortCount(), 2);
+  // eth1 has no address yet: the first setter only remembers its value.
+  EXPECT_EQ(setIP(1, "10.0.1.5"), -1);
+  EXPECT_EQ(setNetmask(1, "255.255.255.0"), 0);
+  EXPECT_EQ(setGateway(1, "10.0.1.1"), 0);
+  EXPECT_EQ(read("etc/sysconfig/network/ifroute-eth-id-00:11:22:33:44:66"), "10.0.1.0 10.0.1.1 255.255.255.0 eth1\n");
+  EXPECT_EQ(read("etc/sysconfig/network/routes"),
+            "default 10.0.0.1 - eth0\n192.168.9.0 10.0.0.7 255.255.255.0 eth0\n")
+      << "eth0's default route is not this port's to touch";
+  EXPECT_EQ(state.commands.back(), "/etc/init.d/network restart");
+  EXPECT_EQ(std::count(state.commands.begin(), state.commands.end(), "/sbin/route del default"), 0);
+  EXPECT_STREQ(getGateway(1), "10.0.1.1");
+  EXPECT_EQ(setGateway(1, "x.x.x.x"), 0);
+  EXPECT_FALSE(fs::exists(root / "etc/sysconfig/network/ifroute-eth-id-00:11:22:33:44:66"));
+  EXPECT_EQ(read("etc/sysconfig/network/routes"),
+            "default 10.0.0.1 - eth0\n192.168.9.0 10.0.0.7 255.255.255.0 eth0\n");
+}
+
+TEST_F(HostTest, SuseDhcpLinesSayWhetherThePortCarriesTheDefaultRoute) {
+  ASSERT_EQ(getPortCount(), 2);
+  EXPECT_EQ(setDHCP(1), 0);
+  EXPECT_EQ(read(std::string("etc/sysconfig/network/") + kSuseEth1),
+            "BOOTPROTO='dhcp'\nMTU=''\nREMOTE_IPADDR=''\nSTARTMODE='onboot'\nUNIQUE=qvrx.netmodifyAPI\n"
+            "_nm_name='bus-pci-'\nDHCLIENT_SET_DEFAULT_ROUTE=\"no\"\n");
+  EXPECT_EQ(read("etc/sysconfig/network/routes"),
+            "default 10.0.0.1 - eth0\n192.168.9.0 10.0.0.7 255.255.255.0 eth0\n")
+      << "a port without the default route leaves the routes alone";
+  EXPECT_EQ(state.commands.back(), "/etc/init.d/network restart");
+
+  EXPECT_EQ(setDHCP(0), 0);
+  EXPECT_EQ(read(std::string("etc/sysconfig/network/") + kSuseEth0),
+            "BOOTPROTO='dhcp'\nMTU=''\nREMOTE_IPADDR=''\nSTARTMODE='onboot'\nUNIQUE=qvrx.netmodifyAPI\n"
+            "_nm_name='bus-pci-0000:00:03.0'\nDHCLIENT_SET_DEFAULT_ROUTE=\"yes\"\n");
+  EXPECT_EQ(read("etc/sysconfig/network/routes"), "192.168.9.0 10.0.0.7 255.255.255.0 eth0\n")
+      << "the default route now comes from DHCP";
+  EXPECT_EQ(isDHCP(0), 1);
+}
+
+TEST_F(HostTest, UnknownDistributionAnswers108AndChangesNothing) {
+  blnkSetNetBackEndForTesting(7);
+  ASSERT_EQ(getPortCount(), 2);
+  const std::map<std::string, std::string> before = snapshot();
+  state.commands.clear();
+  EXPECT_EQ(setIP(0, "10.0.0.9"), BLNK_ERR_DISTRIBUTION);
+  EXPECT_EQ(setGateway(0, "x.x.x.x"), BLNK_ERR_DISTRIBUTION);
+  EXPECT_EQ(setDHCP(1), BLNK_ERR_DISTRIBUTION);
+  EXPECT_EQ(enablePort(1), BLNK_ERR_DISTRIBUTION);
+  EXPECT_EQ(disablePort(0), BLNK_ERR_DISTRIBUTION);
+  EXPECT_EQ(BLNK_ERR_DISTRIBUTION, 108);
+  EXPECT_EQ(snapshot(), before);
+  EXPECT_TRUE(state.commands.empty());
+  EXPECT_STREQ(getIP(0), "10.0.0.5") << "the port keeps what it had";
+  EXPECT_NE(read("tmp/sys_info_log").find("\n LOG_ERR: Unknown Distribution"), std::string::npos);
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ packages=(
   snmptrapd python3-aiosmtpd socat openssl apache2-utils
   libcpp-httplib-dev libkainjow-mustache-dev nlohmann-json3-dev libssl-dev lighttpd
   chromium fonts-dejavu-core
-  systemd python3-prometheus-client
+  systemd systemd-container python3-prometheus-client
   prometheus
   g++-mingw-w64-x86-64-posix wine64
   libiscsi-bin sg3-utils qemu-system-x86 qemu-block-extra busybox-static linux-image-amd64 open-iscsi

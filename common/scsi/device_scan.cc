@@ -179,18 +179,20 @@ bool beginDeviceScan() {
 
 void endDeviceScan() { scanning.store(false); }
 
-void destroyDeviceList(DeviceRecord* head) {
+void destroyDeviceList(DeviceRecord* head) { destroyDeviceListWith(head, std::free); }
+
+void destroyDeviceListWith(DeviceRecord* head, void (*release)(void* block)) {
   while (head != nullptr) {
     DeviceRecord* next = head->next;
-    std::free(head->info);
+    release(head->info);
     ModDeviceItem* unit = head->units;
     while (unit != nullptr) {
       ModDeviceItem* nextUnit = unit->next;
-      std::free(unit->modState);
-      std::free(unit);
+      release(unit->modState);
+      release(unit);
       unit = nextUnit;
     }
-    std::free(head);
+    release(head);
     head = next;
   }
 }

@@ -61,6 +61,9 @@ class DeviceScanGuard {
 // Frees every record: its information block, then each unit's module state and the unit, then
 // the record. Everything is released with free(). Null is allowed.
 void destroyDeviceList(DeviceRecord* head);
+// destroyDeviceList with the function that releases each block (free() there), so that tests
+// can see what is released without depending on the allocator.
+void destroyDeviceListWith(DeviceRecord* head, void (*release)(void* block));
 
 // Prints one record's block (name, address, identity, transfer size) through output.
 void printDeviceRecord(const DeviceRecord& record, const ScanOutput* output);

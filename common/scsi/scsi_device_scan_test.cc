@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -225,24 +227,55 @@ TEST(DeviceScanFlag, ASecondScanWhileOneRunsIsRefused) {
   endDeviceScan();
 }
 
+// The blocks handed to the release function, in order (null ones included, as free() takes them).
+std::vector<void*> gReleased;
+void countingRelease(void* block) {
+  gReleased.push_back(block);
+  std::free(block);
+}
+
 TEST(DeviceListDestruction, FreesRecordsUnitsAndModuleState) {
-  // Built the way the scan and a module build them; the sanitizer build checks that all is freed.
+  // Built the way the scan and a module build them: every block must be released exactly once,
+  // each unit's module state before its unit, and nothing else.
+  gReleased.clear();
+  std::multiset<void*> allocated;
   DeviceRecord* head = nullptr;
   DeviceRecord** tail = &head;
   for (int i = 0; i < 3; ++i) {
     auto* record = static_cast<DeviceRecord*>(std::calloc(1, sizeof(DeviceRecord)));
     record->info = static_cast<DeviceInfo*>(std::calloc(1, sizeof(DeviceInfo)));
+    allocated.insert({record, record->info});
     for (int u = 0; u < i; ++u) {
       auto* unit = static_cast<ModDeviceItem*>(std::calloc(1, sizeof(ModDeviceItem)));
       unit->modStatus = UNCLAIMED;
       unit->modState = u == 0 ? std::malloc(64) : nullptr;
+      allocated.insert(unit);
+      if (unit->modState != nullptr) allocated.insert(unit->modState);
       unit->next = record->units;
       record->units = unit;
     }
     *tail = record;
     tail = &record->next;
   }
-  destroyDeviceList(head);
+  const DeviceRecord* second = head->next;
+  const ModDeviceItem* secondUnit = second->units;
+  const void* secondState = secondUnit->modState;
+  destroyDeviceListWith(head, countingRelease);
+
+  std::multiset<void*> released;
+  for (void* block : gReleased) {
+    if (block != nullptr) released.insert(block);
+  }
+  EXPECT_EQ(released, allocated) << "each block once, nothing else";
+  const auto at = [](const void* block) {
+    return std::find(gReleased.begin(), gReleased.end(), block) - gReleased.begin();
+  };
+  EXPECT_LT(at(secondState), at(secondUnit)) << "the module state goes before its unit";
+  EXPECT_LT(at(secondUnit), at(second)) << "the units go before their record";
+
+  gReleased.clear();
+  destroyDeviceListWith(nullptr, countingRelease);
+  EXPECT_TRUE(gReleased.empty());
   destroyDeviceList(nullptr);
 }
 

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include "modules/brivo/brivo_test_support.h"
 
 namespace brivo {
@@ -119,6 +123,34 @@ TEST_F(FailureCountTest, GlobalStatusCountsEachMonitoredPairOnce) {
   updateGlobalStatus();
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "UPDATE GLOBAL STATUS, setting to 0x0\n");
   EXPECT_EQ(moduleState().globalStatus.load(), kStatusOk);
+}
+
+TEST_F(FailureCountTest, GlobalStatusLooksAtTheFirstFortyPairsOnly) {
+  // item_ is the first of forty pairs that this server does not monitor (each counts as OK).
+  std::vector<ModDeviceItem*> pairs{item_};
+  for (int n = 1; n < kMaxPairsPerCycle; ++n) {
+    char name[32];
+    std::snprintf(name, sizeof name, "Brivo%016X", static_cast<unsigned>(0x100 + n));
+    pairs.push_back(list_.hangItem(list_.add("path " + std::to_string(n)), name));
+  }
+  for (ModDeviceItem* item : pairs) item->modStatus = NOT_MINE;
+  // The forty-first pair has failed, and the fortieth too, once that is switched on below.
+  ModDeviceItem* beyond = list_.hangItem(list_.add("path 41"), "Brivo0000000000000FFF");
+  beyond->modStatus = MINE;
+  stateOf(beyond)->failureCount = 3;
+  stateOf(beyond)->lastSolutionStatus = 0x77;
+  moduleState().deviceList.store(list_.head());
+  ::testing::internal::CaptureStdout();
+  updateGlobalStatus();
+  EXPECT_EQ(moduleState().globalStatus.load(), kStatusOk) << "the forty-first pair is not looked at";
+  EXPECT_EQ(stateOf(beyond)->lastSolutionStatus, 0x77u);
+
+  pairs.back()->modStatus = MINE;
+  stateOf(pairs.back())->failureCount = 3;
+  updateGlobalStatus();
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(moduleState().globalStatus.load(), kStatusError) << "the fortieth is";
+  EXPECT_EQ(stateOf(pairs.back())->lastSolutionStatus, kStatusError);
 }
 
 }  // namespace

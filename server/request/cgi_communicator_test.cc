@@ -1,7 +1,10 @@
 // Tests of the CGI communicator inside one process, driven through the front end's library: a
 // slot is not freed while its handler still runs, slots left in states nobody watches are given
 // up, the stop states at the end of a pass, the status area kept over a restart and removed on a
-// stop, the slot waits, and the debug page rows.
+// stop, the slot waits, and the debug page rows. Then the failures of a request with their slot
+// states and their events in the event log by ID, a handler that cannot be started, and the two
+// answers the handler gives instead of the router's: the rescan page and the refused
+// verification password.
 #include "server/request/cgi_communicator.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +14,9 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -19,6 +25,9 @@
 #include "common/shared_memory.h"
 #include "common/test_folder.h"
 #include "common/thread_manager.h"
+#include "server/events/dispatcher.h"
+#include "server/events/event_log.h"
+#include "server/net/password_change.h"
 #include "server/request/request_admission.h"
 #include "server/server_state.h"
 
@@ -47,7 +56,7 @@ int countSharedObjects(const std::string& prefix) {
 }
 
 template <typename Predicate>
-bool eventually(Predicate predicate, std::chrono::milliseconds limit = 5s) {
+bool eventually(Predicate predicate, std::chrono::milliseconds limit = 30s) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (!predicate()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
@@ -298,6 +307,164 @@ TEST_F(CgiCommunicatorTest, DebugRowsShowEverySlot) {
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(std::string(view).rfind("0x", 0), 0u);
   EXPECT_STRNE(view, "0x0");
+}
+
+// The same communicator with the server's notification channels running, so that the request
+// side's events reach db/ServerLog.log in the test folder.
+class CgiFailureTest : public CgiCommunicatorTest {
+ protected:
+  void SetUp() override {
+    CgiCommunicatorTest::SetUp();
+    const char* source = std::getenv("KESTROVA_SOURCE_DIR");
+    ASSERT_NE(source, nullptr) << "KESTROVA_SOURCE_DIR names the source tree (default db/ files)";
+    for (const char* file : {"strings.db", "password.web"}) {
+      fs::copy_file(fs::path(source) / "data/db" / file, folder_.path() + "/db/" + file);
+    }
+    setServerDeviceName("Test Server");
+    setLastLogEntryNumber(0);
+    serverControl().serverRunning.store(1);
+    ASSERT_TRUE(startNotificationChannels());
+  }
+  void TearDown() override {
+    for (const std::string& path : madeFolders_) fs::remove(path);
+    serverControl().serverRunning.store(0);
+    stopNotificationChannels();
+    setServerDeviceName(nullptr);
+    CgiCommunicatorTest::TearDown();
+  }
+
+  // A folder in the place of a shared-memory object: neither created nor opened while it stands.
+  void blockSharedName(uint32_t name) {
+    const std::string path = "/dev/shm/" + prefix_ + std::to_string(name);
+    ASSERT_TRUE(fs::create_directory(path));
+    madeFolders_.push_back(path);
+  }
+
+  // True once the event log holds a record with this event ID, concern level 2 (error) and the
+  // server's device name.
+  bool loggedError(const char* eventId) {
+    const std::string marker = std::string("(Event ID: ") + eventId + ")";
+    return eventually(
+        [&] {
+          std::ifstream in(folder_.path() + "/db/ServerLog.log");
+          std::string line;
+          while (std::getline(in, line)) {
+            if (line.find(marker) != std::string::npos && line.find("\",\"2\",\"") != std::string::npos &&
+                line.find("\"Test Server\"") != std::string::npos) {
+              return true;
+            }
+          }
+          return false;
+        },
+        30s);  // generous: the channel writes the log on its own thread
+  }
+
+  std::vector<std::string> madeFolders_;
+};
+
+TEST_F(CgiFailureTest, NoStatusAreaRaisesItsEventAndEndsTheCommunicator) {
+  blockSharedName(kStatusAreaName);
+  // Returns at once: with no status area there is nothing to watch.
+  requestManager(0);
+  EXPECT_TRUE(loggedError("0x301"));
+  EXPECT_EQ(CgiClientSlot(CgiClientOptions()).connect(), kCgiServerNotRunning);
+}
+
+TEST_F(CgiFailureTest, MissingRequestAreaAnswers253AndRaisesItsEvent) {
+  start();
+  SharedMemoryOwner area;
+  ASSERT_EQ(openSharedMemory(area.address(), kStatusAreaName), 0);
+  uint8_t* states = static_cast<uint8_t*>(area.get()->view);
+  // A front end that announced a request without making its area.
+  storeSlotState(states + 4, kSlotRequestReady);
+  ASSERT_TRUE(eventually([&] { return loadSlotState(states + 4) == kSlotNoReply; }));
+  EXPECT_TRUE(loggedError("0x302"));
+  storeSlotState(states + 4, kSlotFinished);  // the front end acknowledges
+  EXPECT_TRUE(eventually([&] { return loadSlotState(states + 4) == kSlotFree; }));
+}
+
+TEST_F(CgiFailureTest, ReplyAreaThatCannotBeMadeAnswers253AndRaisesItsEvent) {
+  start();
+  blockSharedName(kReplyAreaBase + 6);
+  CgiClientSlot slot{CgiClientOptions()};
+  ASSERT_EQ(slot.claim(6), kCgiOk);
+  TableOwner request(echoRequest());
+  ASSERT_EQ(slot.submit(request.get()), kCgiOk);
+  EXPECT_EQ(slot.awaitReply(), kCgiNoReply);
+  EXPECT_EQ(slot.state(), kSlotNoReply);
+  EXPECT_TRUE(loggedError("0x305"));
+  slot.abandon();
+  EXPECT_TRUE(eventually([] { return slotState(6) == kSlotFree; }));
+}
+
+TEST_F(CgiFailureTest, FrontEndThatStopsWaitingGetsNoReplyAndTheEventIsRaised) {
+  start();
+  requestAdmission().trackUser = holdingTrackUser;
+  gHoldHandlers.store(true);
+  CgiClientSlot slot{CgiClientOptions()};
+  ASSERT_EQ(slot.claim(1), kCgiOk);
+  TableOwner request(echoRequest());
+  ASSERT_EQ(slot.submit(request.get()), kCgiOk);
+  ASSERT_TRUE(eventually([] { return gHeldHandlers.load() == 1; }));
+  slot.abandon();
+  gHoldHandlers.store(false);
+  EXPECT_TRUE(loggedError("0x306"));
+  EXPECT_TRUE(eventually([] { return slotState(1) == kSlotFree; }));
+  SharedMemoryRecord* reply = nullptr;
+  EXPECT_EQ(openSharedMemory(&reply, kReplyAreaBase + 1), 1) << "the unwanted reply is not left behind";
+}
+
+TEST_F(CgiFailureTest, HandlerThatCannotStartAnswers255) {
+  start();
+  closeThreadManager();  // no thread can be started any more; the communicator is not one of them
+  testing::internal::CaptureStdout();
+  CgiClientSlot slot{CgiClientOptions()};
+  ASSERT_EQ(slot.claim(9), kCgiOk);
+  TableOwner request(echoRequest());
+  ASSERT_EQ(slot.submit(request.get()), kCgiOk);
+  const int result = slot.awaitReply();
+  const std::string output = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(result, kCgiNoHandler);
+  EXPECT_NE(output.find("logServerError: CGI Communicator failed to start request thread"), std::string::npos)
+      << output;
+  slot.abandon();
+  EXPECT_TRUE(eventually([] { return slotState(9) == kSlotFree; }));
+  initThreadManager();
+}
+
+TEST_F(CgiFailureTest, RescanUnderWayAnswersTheRescanPageInsteadOfTheMethod) {
+  start();
+  serverControl().rescanRequested.store(1);
+  TableOwner request(echoRequest());
+  VariableTable reply = nullptr;
+  ASSERT_EQ(cgiRoundTrip(request.get(), &reply, CgiClientOptions()), kCgiOk);
+  TableOwner owner(reply);
+  EXPECT_STREQ(getVariable(reply, "HTMLPath"), "../Common/rescanning.htm");
+  EXPECT_STREQ(getVariable(reply, "AfterMethod"), "testMethod");
+  EXPECT_EQ(getVariable(reply, "serverSet"), nullptr) << "the method itself did not run";
+  serverControl().rescanRequested.store(0);
+  ASSERT_EQ(cgiRoundTrip(request.get(), &reply, CgiClientOptions()), kCgiOk);
+  TableOwner answered(reply);
+  EXPECT_STREQ(getVariable(reply, "serverSet"), "Inside request handler");
+}
+
+TEST_F(CgiFailureTest, WrongVerificationPasswordGetsTheErrorPageAndTheRightOneTheMethod) {
+  start();
+  requestAdmission().verifyPassword = verifyRequestPassword;
+  TableOwner wrong(echoRequest());
+  addVariable(wrong.address(), "VerificationPassword", "not the password");
+  VariableTable reply = nullptr;
+  ASSERT_EQ(cgiRoundTrip(wrong.get(), &reply, CgiClientOptions()), kCgiOk);
+  TableOwner refused(reply);
+  EXPECT_STREQ(getVariable(reply, "HTMLPath"), "../Common/MessagePopupPanel.htm");
+  EXPECT_STREQ(getVariable(reply, "MessageIsSuccess"), "false");
+  EXPECT_EQ(getVariable(reply, "serverSet"), nullptr) << "the method did not run";
+
+  TableOwner right(echoRequest());
+  addVariable(right.address(), "VerificationPassword", "pinecone");
+  ASSERT_EQ(cgiRoundTrip(right.get(), &reply, CgiClientOptions()), kCgiOk);
+  TableOwner answered(reply);
+  EXPECT_STREQ(getVariable(reply, "serverSet"), "Inside request handler");
 }
 
 }  // namespace
