@@ -12,6 +12,7 @@
 #include "common/thread_manager.h"
 #include "server/events/dispatcher.h"
 #include "server/events/notifier_stats.h"
+#include "server/events/snmp_engine.h"
 #include "server/net/network_key_store.h"
 #include "server/net/packet_drops.h"
 #include "server/request/cgi_communicator.h"
@@ -141,6 +142,8 @@ void addNotifierRows(VariableTable* reply) {
             std::to_string(notificationDispatcher().queuedCount(i) + counts.waiting));
   }
   addText(reply, "NotifierLoop", std::to_string(count));
+  const std::string engine = storedSnmpEngineId();
+  addText(reply, "SnmpEngineId", engine.empty() ? "(made with the first SNMPv3 trap)" : engine);
 }
 
 // The network's authentication state and what it dropped, by reason.
