@@ -14,7 +14,7 @@
 # the programs of a tree and keeps its settings (scripts/demo.sh does so on its second run).
 
 set(KESTROVA_SETTINGS_FILES
-    db/server.ini db/IP.db db/email.ini db/snmp.ini db/syslog.ini db/prefs.ini db/DebugSettings.db
+    db/server.ini db/IP.db db/email.ini db/snmp.ini db/syslog.ini db/prefs.ini db/DebugSettings.db db/conditions.db
     db/password.web mods/Brivo/BrivoSettings.ini mods/Brivo/NodePortNameList.db
     mods/Brivo/BrivoConfigurations.db mods/Brivo/Profiles.ini)
 

@@ -32,7 +32,16 @@ struct EventRecord {
   uint32_t raiseTime;     // seconds since 1970 when it was raised to the server
   uint32_t eventId;       // 0 = none
   uint8_t syncFlag;       // re-read from a device's own history
+  // Set by the server on the copies it hands its notifiers (what a module puts here is ignored):
+  // whether the record tells of a condition, the level the condition was raised with (capped at
+  // 15), and which condition (server/events/condition_tracker.h). They sit in the padding after
+  // syncFlag, so the layout and size that modules were built against stay as they were.
+  uint8_t notice : 4;
+  uint8_t noticeLevel : 4;
+  uint16_t noticeCondition;
 };
+static_assert(sizeof(EventRecord) == (sizeof(void*) == 8 ? 40 : 28),
+              "EventRecord is part of the module boundary: its size may not change");
 
 // Server requests through ModuleServices::serverRequest.
 enum ServerRequestCode : uint32_t {

@@ -17,6 +17,8 @@ packages=(
   prometheus
   g++-mingw-w64-x86-64-posix wine64
   libiscsi-bin sg3-utils qemu-system-x86 qemu-block-extra busybox-static linux-image-amd64 open-iscsi
+  rsyslog rsyslog-openssl libcurl4-openssl-dev prometheus-alertmanager
+  libsnmp-dev snmp smitools
 )
 
 missing=()

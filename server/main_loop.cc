@@ -19,6 +19,7 @@
 #include "common/thread_manager.h"
 #include "server/components.h"
 #include "server/events/dispatcher.h"
+#include "server/events/webhook_config.h"
 #include "server/lifecycle_internal.h"
 #include "server/server_state.h"
 #include "server/service_notify.h"
@@ -68,6 +69,9 @@ void readSettingsTables() {
   // The preferences table has no missing-file line: its only entry is the page's edit counter.
   freeVariableTable(&settings.prefs);
   settings.prefs = readPropertyFile(kPrefsIniPath);
+  // Nor has the webhook table: without its file there are simply no webhooks.
+  freeVariableTable(&settings.webhook);
+  settings.webhook = readPropertyFile(kWebhookIniPath);
 }
 
 void setServerNames() {

@@ -38,9 +38,12 @@ struct ServerSettings {
   VariableTable ip = nullptr;
   // db/prefs.ini; like ip, changed only by the preferences page while holding ipInUse.
   VariableTable prefs = nullptr;
+  // db/webhook.ini; changed by the webhook settings page while holding webhookInUse.
+  VariableTable webhook = nullptr;
   std::atomic<int> emailInUse{0};
   std::atomic<int> snmpInUse{0};
   std::atomic<int> syslogInUse{0};
+  std::atomic<int> webhookInUse{0};
   std::atomic<int> serverInUse{0};
   std::atomic<int> ipInUse{0};
 };

@@ -44,8 +44,8 @@ void countDown(int graceMs) {
 
 void freeSettingsTables() {
   ServerSettings& settings = serverSettings();
-  for (VariableTable* table :
-       {&settings.email, &settings.snmp, &settings.syslog, &settings.server, &settings.ip, &settings.prefs}) {
+  for (VariableTable* table : {&settings.email, &settings.snmp, &settings.syslog, &settings.server,
+                               &settings.ip, &settings.prefs, &settings.webhook}) {
     freeVariableTable(table);
   }
 }

@@ -161,13 +161,17 @@ def check_healthy_page(setup):
     values, types = samples(text)
     check(value(values, "kestrova_server_up") == 1, "server up")
     for family, kind in (("kestrova_server_global_status", "gauge"), ("kestrova_event_log_records", "counter"),
-                         ("kestrova_notifier_dropped", "counter"), ("kestrova_http_requests", "counter"),
+                         ("kestrova_notifier_dropped", "counter"), ("kestrova_notifier_sent", "counter"),
+                         ("kestrova_notifier_failed", "counter"), ("kestrova_notifier_queued", "gauge"),
+                         ("kestrova_http_requests", "counter"),
                          ("kestrova_http_request_duration_seconds", "histogram"), ("kestrova_drive_status", "gauge"),
                          ("kestrova_array_fault_status", "gauge"), ("kestrova_unit_claim_status", "gauge"),
                          ("kestrova_network_packets_dropped", "counter"), ("kestrova_network_authenticated", "gauge")):
         check(types.get(family) == kind, "family %s is %s, not %s" % (family, types.get(family), kind))
-    for channel in ("kvlog", "oslog", "email", "snmp", "syslog"):
+    for channel in ("kvlog", "oslog", "email", "snmp", "syslog", "webhook"):
         check(value(values, "kestrova_notifier_dropped_total", channel=channel) == 0, "drops of " + channel)
+        check(value(values, "kestrova_notifier_failed_total", channel=channel) == 0, "failures of " + channel)
+    check(value(values, "kestrova_notifier_sent_total", channel="kvlog") >= 1, "event log records written")
     check(value(values, "kestrova_event_log_records_total", level="information") >= 1, "server start logged")
     check(value(values, "kestrova_network_authenticated") == 0, "no network key in a fresh instance")
     check(value(values, "kestrova_network_packets_dropped_total", reason="bad_mac") == 0, "no forged packets")

@@ -202,8 +202,16 @@ class TemplatesTest : public RequestFolderTest {
         std::string("version = 2\nSnmpServer0 = 192.168.10.50\nSnmpCommunity0 = ") + kHostile +
             "\nSnmpIWE0 = 101\nSnmpPort0 = 162\nSnmpServer1 = nms.example.net\nSnmpCommunity1 = public\n"
             "SnmpIWE1 = 001\nSnmpPort1 = 1162\n");
-    loadSettings(&s.syslog, "db/syslog.ini",
-                 "version = 6\nSyslogServer0 = 192.168.10.60\nSyslogIWE0 = 011\nSyslogPort0 = 514\n");
+    loadSettings(
+        &s.syslog, "db/syslog.ini",
+        "version = 6\nSyslogServer0 = 192.168.10.60\nSyslogIWE0 = 011\nSyslogPort0 = 514\n"
+        "SyslogServer1 = logs.example.net\nSyslogIWE1 = 111\nSyslogPort1 = 6514\nSyslogFormat1 = rfc5424\n"
+        "SyslogTransport1 = tls\nSyslogCaFile1 = /etc/ssl/logs-ca.pem\n");
+    loadSettings(&s.webhook, "db/webhook.ini",
+                 std::string("version = 1\nWebhookUrl0 = https://hooks.example.net/") + kHostile +
+                     "\nWebhookStyle0 = slack\nWebhookIWE0 = 011\nWebhookAuth0 = basic\nWebhookUser0 = ops\n"
+                     "WebhookCaFile0 = /etc/ssl/hooks-ca.pem\nWebhookId0 = 0123456789abcdef\n");
+    writeBytes("db/webhook.secret", "WebhookSecret0123456789abcdef = pw\n");
     writeBytes("db/ServerLog.log", logText(120));
     reloadLogCounter();
     setPageRowsWriter(PageRows::kLoggedInUsers, writeLoggedInUsers);
@@ -218,7 +226,7 @@ class TemplatesTest : public RequestFolderTest {
 
   void TearDown() override {
     ServerSettings& s = serverSettings();
-    for (VariableTable* table : {&s.email, &s.snmp, &s.syslog}) freeVariableTable(table);
+    for (VariableTable* table : {&s.email, &s.snmp, &s.syslog, &s.webhook}) freeVariableTable(table);
     setPageRowsWriter(PageRows::kLoggedInUsers, nullptr);
     setPageRowsWriter(PageRows::kUserList, nullptr);
     setPageRowsWriter(PageRows::kServerList, nullptr);
@@ -285,6 +293,9 @@ class TemplatesTest : public RequestFolderTest {
         {"GetSyslogConfig", call("GetSyslogConfig", {}), false},
         {"SetSyslogConfig stale", call("SetSyslogConfig", {{"version", "1"}}), false},
         {"TestSyslogConfig", call("TestSyslogConfig", {}), false},
+        {"GetWebhookConfig", call("GetWebhookConfig", {}), true},
+        {"SetWebhookConfig stale", call("SetWebhookConfig", {{"version", "0"}}), true},
+        {"TestWebhookConfig", call("TestWebhookConfig", {{"WebhookUrl0", kHostile}}), true},
         {"GetPrefsConfig", call("GetPrefsConfig", {}), false},
         {"SetPrefsConfig stale", call("SetPrefsConfig", {{"version", "1"}}), false},
         {"GetAboutPage", call("GetAboutPage", {}), false},

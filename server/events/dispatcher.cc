@@ -13,19 +13,28 @@
 #include "common/thread_manager.h"
 #include "common/variable_table.h"
 #include "server/events/channel_handlers.h"
+#include "server/events/condition_tracker.h"
 #include "server/events/event_log.h"
 #include "server/events/event_queue.h"
 #include "server/events/event_text.h"
+#include "server/events/notifier_reminders.h"
+#include "server/events/notifier_stats.h"
+#include "server/events/syslog_sender.h"
+#include "server/events/webhook_sender.h"
 #include "server/server_state.h"
 
 namespace {
 
 constexpr int kPushTries = 3;
+// How often an idle notifier looks whether a reminder is due.
+constexpr time_t kReminderCheckSeconds = 1;
 constexpr int kIdleSleepMs = 50;
 constexpr auto kStopPoll = std::chrono::milliseconds(10);
 // The event log's queue may grow to 2^20 records (about 100 MB of waiting events) before it
 // too refuses; far beyond any burst a server raises, yet bounded if its disk stops.
 constexpr int kEventLogQueueMaxLog2 = 20;
+// Notifiers that keep backlogs of their own may take a burst of up to 2^12 records.
+constexpr int kNotifierQueueMaxLog2 = 12;
 
 bool syncingAllowed() {
   char* value = getVariableCopyShared(&serverSettings().server, "AllowEventLogSyncing");
@@ -46,15 +55,33 @@ struct NotificationDispatcher::Channel {
   std::mutex endLock;
   bool drained = false;  // guarded by endLock
   std::atomic<int> owners{2};  // the dispatcher's table and the thread; the last one frees
+  int64_t nextReminderCheck = 0;  // the thread's own: seconds of the clock
 };
+
+void NotificationDispatcher::remindIfDue(Channel* channel) {
+  const time_t now = std::time(nullptr);
+  if (now < channel->nextReminderCheck) return;
+  channel->nextReminderCheck = now + kReminderCheckSeconds;
+  const time_t interval = reminderIntervalOf(channel->spec.name);
+  if (interval <= 0) return;
+  for (EventRecord* reminder : conditionTracker().dueReminders(channel->spec.name, interval, now)) {
+    channel->spec.handler(reminder);
+  }
+}
 
 std::vector<NotificationChannelSpec> defaultNotificationChannels() {
   return {
+      // The two logs keep every record; the notifiers tell of conditions once (notices).
       {"kvlog", 5, kEventLogQueueMaxLog2, appendEventRecord, writeEventRecord},
       {"oslog", 5, 0, writeOsEventLog, nullptr},
-      {"email", 6, 0, sendEmailNotification, dropEmailNotification},
-      {"snmp", 5, 0, sendSnmpNotification, nullptr},
-      {"syslog", 5, 0, sendSyslogNotification, nullptr},
+      {"email", 6, 0, sendEmailNotification, dropEmailNotification, nullptr, true},
+      {"snmp", 5, 0, sendSnmpNotification, nullptr, nullptr, true},
+      // Syslog collectors over TCP or TLS take bursts at their own pace: the queue may grow so that
+      // a burst reaches the receivers' backlogs instead of being dropped at once.
+      {"syslog", 5, kNotifierQueueMaxLog2, sendSyslogNotification, nullptr, syslogChannelIdle, true},
+      // What is still queued when the thread ends goes to the webhooks' queues on disk.
+      {"webhook", 5, kNotifierQueueMaxLog2, sendWebhookNotification, queueWebhookNotification,
+       webhookChannelIdle, true},
   };
 }
 
@@ -75,6 +102,8 @@ void NotificationDispatcher::channelThread(uintptr_t context) {
       const bool stopping = !isServerRunning() && channel->spec.stopHandler != nullptr;
       (stopping ? channel->spec.stopHandler : channel->spec.handler)(record);
     } else {
+      if (channel->spec.notices) remindIfDue(channel);
+      if (channel->spec.idle != nullptr) channel->spec.idle();
       threadSleep(kIdleSleepMs);
     }
   }
@@ -147,20 +176,37 @@ bool NotificationDispatcher::deliver(Channel* channel, EventRecord* copy) {
   return false;
 }
 
+bool NotificationDispatcher::deliverCopy(size_t index, const EventRecord* record, const NoticeStamp& stamp) {
+  EventRecord* copy = copyEventRecord(record);
+  if (copy != nullptr) stampRecord(copy, stamp);
+  if (copy != nullptr && deliver(channels_[index], copy)) return true;
+  if (copy != nullptr) std::printf("[ERROR] failed to queue notification\n");
+  freeEventRecord(copy);
+  drops_[index].fetch_add(1);
+  return false;
+}
+
 int NotificationDispatcher::dispatch(const EventRecord* record) {
   if (record == nullptr || record->message == nullptr || record->device == nullptr) return 2;
   if (record->syncFlag != 0 && !syncingAllowed()) return 0;
   int result = 0;
   std::shared_lock<std::shared_mutex> lock(mutex_);
+  std::vector<NoticeStamp> stamps;
+  bool classified = false;
   for (size_t i = 0; i < channels_.size(); ++i) {
-    Channel* channel = channels_[i];
-    if (channel == nullptr) continue;
-    EventRecord* copy = copyEventRecord(record);
-    if (copy == nullptr || !deliver(channel, copy)) {
-      if (copy != nullptr) std::printf("[ERROR] failed to queue notification\n");
-      freeEventRecord(copy);
-      drops_[i].fetch_add(1);
-      result = 1;
+    if (channels_[i] == nullptr) continue;
+    if (!specs_[i].notices) {
+      if (!deliverCopy(i, record, NoticeStamp{})) result = 1;
+      continue;
+    }
+    // The notifiers see each condition once, with its reminders and its end (condition_tracker.h).
+    if (!classified) {
+      stamps = conditionTracker().classify(*record, std::time(nullptr));
+      classified = true;
+    }
+    if (stamps.empty()) countNotifierSuppressed(specs_[i].name);
+    for (const NoticeStamp& stamp : stamps) {
+      if (!deliverCopy(i, record, stamp)) result = 1;
     }
   }
   return result;
@@ -171,14 +217,8 @@ int NotificationDispatcher::dispatchTo(const char* channelName, const EventRecor
   std::shared_lock<std::shared_mutex> lock(mutex_);
   for (size_t i = 0; i < channels_.size(); ++i) {
     if (channelName == nullptr || std::strcmp(specs_[i].name, channelName) != 0) continue;
-    Channel* channel = channels_[i];
-    if (channel == nullptr) return 1;
-    EventRecord* copy = copyEventRecord(record);
-    if (copy != nullptr && deliver(channel, copy)) return 0;
-    if (copy != nullptr) std::printf("[ERROR] failed to queue notification\n");
-    freeEventRecord(copy);
-    drops_[i].fetch_add(1);
-    return 1;
+    if (channels_[i] == nullptr) return 1;
+    return deliverCopy(i, record, NoticeStamp{}) ? 0 : 1;
   }
   return 1;
 }
@@ -240,7 +280,13 @@ int dispatchEventToChannel(const char* channelName, const EventRecord* record) {
   return notificationDispatcher().dispatchTo(channelName, record);
 }
 
-bool startNotificationChannels() { return notificationDispatcher().start(); }
+bool startNotificationChannels() {
+  std::vector<std::string> errors;
+  std::vector<ConditionRule> rules = readConditionRules(kConditionRulesPath, &errors);
+  for (const std::string& error : errors) std::printf("%s: %s\n", kConditionRulesPath, error.c_str());
+  conditionTracker().setRules(std::move(rules), kConditionStatePath);
+  return notificationDispatcher().start();
+}
 
 void stopNotificationChannels() { notificationDispatcher().stop(); }
 

@@ -1,6 +1,6 @@
 // Notification dispatcher: turns raised events into EventRecords and copies each into the queue
-// of every started channel ("kvlog", "oslog", "email", "snmp", "syslog"); each channel has one
-// consumer thread, so a slow channel never delays the others.
+// of every started channel ("kvlog", "oslog", "email", "snmp", "syslog", "webhook"); each channel
+// has one consumer thread, so a slow channel never delays the others.
 //
 // The event log's channel ("kvlog") keeps every record: its queue grows instead of refusing a
 // burst, and records still queued when the server stops are written before its thread ends.
@@ -19,11 +19,15 @@
 #include <shared_mutex>
 #include <vector>
 
+#include "server/events/condition_tracker.h"
 #include "server/events/event_record.h"
 
 // Takes a record and frees it. Returns 0 on success, nonzero on failure (the record is freed
 // either way).
 typedef int (*ChannelHandler)(EventRecord* record);
+// Called on the channel's thread whenever its queue is found empty (about every 50 ms while idle):
+// retries, reconnections and timed work of a channel that keeps a backlog of its own.
+typedef void (*ChannelIdle)();
 
 struct NotificationChannelSpec {
   const char* name;            // also the tag of the channel's thread; must live for the program
@@ -31,6 +35,10 @@ struct NotificationChannelSpec {
   int maxSlotsLog2;            // the queue may double up to 2^maxSlotsLog2 (no growth when smaller)
   ChannelHandler handler;      // called for each record while the server runs
   ChannelHandler stopHandler;  // called for records still queued when the thread ends; null drops them
+  ChannelIdle idle = nullptr;  // null: nothing to do while idle
+  // A notifier: it sees each condition once, with reminders and its end (condition_tracker.h),
+  // instead of every record; an idle notifier is handed the reminders that are due.
+  bool notices = false;
 };
 
 // The fixed channel table of the server, in dispatch order.
@@ -81,6 +89,11 @@ class NotificationDispatcher {
   // Queues copy on channel, or (once its thread has ended) hands it to the stop handler at once.
   // False when the queue refused it (the copy is then still the caller's).
   static bool deliver(Channel* channel, EventRecord* copy);
+  // A stamped copy of record onto channel index; false (counted as a drop) when it could not.
+  // REQUIRES: mutex_ held (shared) and the channel started.
+  bool deliverCopy(size_t index, const EventRecord* record, const NoticeStamp& stamp);
+  // On the channel's thread: hands it the reminders that are due.
+  static void remindIfDue(Channel* channel);
 
   std::vector<NotificationChannelSpec> specs_;
   std::unique_ptr<std::atomic<uint64_t>[]> drops_;
@@ -100,7 +113,8 @@ int dispatchEvent(const EventRecord* record);
 // NotificationDispatcher::dispatchTo on the server's dispatcher.
 int dispatchEventToChannel(const char* channelName, const EventRecord* record);
 
-// Starts every channel; returns false when any failed to start (each printed).
+// Reads the condition rules (db/conditions.db) and starts every channel; returns false when any
+// failed to start (each printed).
 bool startNotificationChannels();
 // Frees the queues of the started channels (after the running word was cleared and the threads
 // had time to end).

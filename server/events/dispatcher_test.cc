@@ -242,18 +242,21 @@ TEST_F(DispatcherTest, AChannelThatCannotStartIsReportedAndSkipped) {
 
 TEST(NotificationChannelsTest, ServerTableAndOsLogLevels) {
   const std::vector<NotificationChannelSpec> channels = defaultNotificationChannels();
-  ASSERT_EQ(channels.size(), 5u);
-  const char* names[] = {"kvlog", "oslog", "email", "snmp", "syslog"};
-  const int slots[] = {5, 5, 6, 5, 5};
+  ASSERT_EQ(channels.size(), 6u);
+  const char* names[] = {"kvlog", "oslog", "email", "snmp", "syslog", "webhook"};
+  const int slots[] = {5, 5, 6, 5, 5, 5};
   for (size_t i = 0; i < channels.size(); ++i) {
     EXPECT_STREQ(channels[i].name, names[i]);
     EXPECT_STREQ(notificationChannelName(static_cast<int>(i)), names[i]);
     EXPECT_EQ(channels[i].slotsLog2, slots[i]);
-    EXPECT_EQ(channels[i].maxSlotsLog2 > channels[i].slotsLog2, i == 0) << "only the event log grows";
-    EXPECT_EQ(channels[i].stopHandler != nullptr, i == 0 || i == 2)
-        << "only the event log writes at stop; e-mail drops its records and closes its connection";
+    EXPECT_EQ(channels[i].maxSlotsLog2 > channels[i].slotsLog2, i == 0 || i == 4 || i == 5)
+        << "the event log grows, and so do the channels with backlogs of their own (syslog, webhooks)";
+    EXPECT_EQ(channels[i].stopHandler != nullptr, i == 0 || i == 2 || i == 5)
+        << "the event log writes at stop, e-mail drops its records and closes its connection, webhooks queue "
+           "them on disk";
+    EXPECT_EQ(channels[i].idle != nullptr, i == 4 || i == 5) << "backlogs are sent while idle";
   }
-  EXPECT_EQ(notificationChannelName(5), nullptr);
+  EXPECT_EQ(notificationChannelName(6), nullptr);
   EXPECT_EQ(osLogPriority(0), LOG_INFO);
   EXPECT_EQ(osLogPriority(1), LOG_WARNING);
   EXPECT_EQ(osLogPriority(2), LOG_ERR);

@@ -1,17 +1,13 @@
 // The e-mail notifier's configuration copy and knobs; see email_config.h.
 #include "server/events/email_config.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 
+#include "common/property_file.h"
 #include "server/events/email_text.h"
 #include "server/events/notifier_settings.h"
-#include "common/property_file.h"
+#include "server/events/secret_file.h"
 
 EmailTuning& emailTuning() {
   static EmailTuning tuning;
@@ -97,21 +93,7 @@ std::string readEmailPassword() {
 }
 
 bool writeEmailPassword(const std::string& password) {
-  std::error_code ignored;
-  if (password.empty()) return !std::filesystem::exists(kEmailSecretPath) || std::filesystem::remove(kEmailSecretPath, ignored);
-  // Written beside the old file with its final mode before it holds anything, then moved over it.
-  const std::string temporary = std::string(kEmailSecretPath) + ".new";
-  std::filesystem::remove(temporary, ignored);
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-  if (fd < 0) return false;
-  const bool modeSet = ::fchmod(fd, 0600) == 0;
-  ::close(fd);
   TableOwner table;
-  addVariable(table.address(), "emailPassword", password.c_str());
-  if (!modeSet || writePropertyFile(temporary.c_str(), kEmailSecretHeader, table.get()) != 0 ||
-      std::rename(temporary.c_str(), kEmailSecretPath) != 0) {
-    std::filesystem::remove(temporary, ignored);
-    return false;
-  }
-  return true;
+  if (!password.empty()) addVariable(table.address(), "emailPassword", password.c_str());
+  return writeSecretFile(kEmailSecretPath, kEmailSecretHeader, table.get());
 }

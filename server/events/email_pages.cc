@@ -14,9 +14,10 @@
 #include "common/string_tables.h"
 #include "server/events/dispatcher.h"
 #include "server/events/email_config.h"
-#include "server/events/email_text.h"
-#include "server/events/notifier_settings.h"
 #include "server/events/email_test_run.h"
+#include "server/events/email_text.h"
+#include "server/events/notifier_reminders.h"
+#include "server/events/notifier_settings.h"
 #include "server/events/notifier_test_report.h"
 #include "server/main_loop.h"
 #include "server/request/command_result.h"
@@ -66,6 +67,7 @@ void addPage(VariableTable* reply, VariableTable config, bool passwordStored) {
   addVariable(reply, "emailPort", valueOr(config, "emailPort", "").c_str());
   addVariable(reply, "emailUser", valueOr(config, "emailUser", "").c_str());
   addVariable(reply, "emailCaFile", valueOr(config, "emailCaFile", "").c_str());
+  addVariable(reply, "emailReminderInterval", valueOr(config, "emailReminderInterval", "").c_str());
   // The password is never shown; the page only learns whether one is stored.
   addBoolVariable(reply, "emailPasswordSet", passwordStored);
   addVariable(reply, "HTMLPath", kPageTemplate);
@@ -106,6 +108,10 @@ const char* addConnectionSettings(VariableTable request, Pairs* pairs) {
   if (!port.empty()) pairs->emplace_back("emailPort", port);
   if (!user.empty()) pairs->emplace_back("emailUser", user);
   if (!caFile.empty()) pairs->emplace_back("emailCaFile", caFile);
+  const std::string reminders = trimBlanks(valueOr(request, "emailReminderInterval", ""));
+  int64_t seconds = 0;
+  if (!parseReminderInterval(reminders, &seconds)) return "EmailSettingInvalid";
+  if (!reminders.empty()) pairs->emplace_back("emailReminderInterval", reminders);
   return nullptr;
 }
 

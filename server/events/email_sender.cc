@@ -11,6 +11,7 @@
 #include "server/events/channel_handlers.h"
 #include "server/events/dispatcher.h"
 #include "server/events/email_text.h"
+#include "server/events/notifier_stats.h"
 #include "server/request/host_addresses.h"
 #include "server/server_state.h"
 
@@ -72,7 +73,11 @@ int EmailSender::send(EventRecord* record) {
   } else if (!burstDropped_ && !smtp_->isOpen()) {
     burstDropped_ = !connect();  // the connection broke during the burst
   }
-  if (config_ && !burstDropped_) result = mailToRecipients(*record);
+  if (config_ && !burstDropped_) {
+    result = mailToRecipients(*record);
+  } else if (config_ && !config_->server.empty()) {
+    countNotifierFailed("email");  // the mail server could not be reached
+  }
   freeEventRecord(record);
   return result;
 }
@@ -94,6 +99,11 @@ int EmailSender::mailToRecipients(const EventRecord& record) {
     texts.recipient = recipient.address;
     texts.messageId = newMessageId(from.substr(from.find('@') + 1));
     result = smtp_->sendMail(from, recipient.address, composeMailData(texts));
+    if (result == 0) {
+      countNotifierSent("email");
+    } else {
+      countNotifierFailed("email");
+    }
   }
   return result;
 }

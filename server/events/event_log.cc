@@ -18,6 +18,7 @@
 #include "server/events/event_log_format.h"
 #include "server/events/event_log_index.h"
 #include "server/events/log_file_lock.h"
+#include "server/events/notifier_stats.h"
 #include "server/request/command_result.h"
 #include "server/server_state.h"
 
@@ -77,7 +78,9 @@ int appendEventRecord(EventRecord* record) {
   return writeEventRecord(record);
 }
 
-int writeEventRecord(EventRecord* record) {
+namespace {
+
+int writeRecordLine(EventRecord* record) {
   RecordOwner owner(record);
   if (record == nullptr || record->message == nullptr || record->device == nullptr) return 2;
   LogFileLock lock(LogFileLock::Mode::kAppend);
@@ -115,6 +118,18 @@ int writeEventRecord(EventRecord* record) {
     index.invalidate();
   }
   return 0;
+}
+
+}  // namespace
+
+int writeEventRecord(EventRecord* record) {
+  const int result = writeRecordLine(record);
+  if (result == 0) {
+    countNotifierSent("kvlog");
+  } else {
+    countNotifierFailed("kvlog");
+  }
+  return result;
 }
 
 void reloadLogCounter() {

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "common/property_file.h"
+#include "server/events/notifier_reminders.h"
 
 namespace {
 
@@ -113,6 +114,15 @@ bool isPlainText(std::string_view text, size_t maxLength) {
   return true;
 }
 
+bool addReminderInterval(VariableTable request, const char* key, TableOwner* table) {
+  const char* posted = getVariable(request, key);
+  const std::string text = trimBlanks(posted != nullptr ? posted : "");
+  int64_t seconds = 0;
+  if (!parseReminderInterval(text, &seconds)) return false;
+  if (!text.empty()) addVariable(table->address(), key, text.c_str());
+  return true;
+}
+
 std::string indexedKey(const char* key, int index) { return std::string(key) + std::to_string(index); }
 
 const char* indexedValue(VariableTable table, const char* key, int index) {
@@ -123,24 +133,4 @@ void replaceSettingsTable(VariableTable* slot, VariableTable fresh) {
   VariableTable old = *slot;
   *slot = fresh;
   freeVariableTable(&old);
-}
-
-const char* saveReceiverSettings(VariableTable request, VariableTable* settings, const char* path,
-                                 const char* header, ReceiverTableBuilder build) {
-  uint32_t version = 0;
-  switch (checkSettingsVersion(request, *settings, &version)) {
-    case VersionCheck::kMissing:
-      return "MissingParams";
-    case VersionCheck::kOld:
-      return "OldVersionMsg";
-    case VersionCheck::kOk:
-      break;
-  }
-  TableOwner fresh;
-  if (!build(request, version, &fresh)) return "InvalidReceiverSettings";
-  // The file lists the keys in the order they were added; the table keeps them newest first.
-  TableOwner fileOrder(copyVariableTable(fresh.get()));
-  if (writePropertyFile(path, header, fileOrder.get()) != 0) return "NoSaveSetting";
-  replaceSettingsTable(settings, fresh.release());
-  return nullptr;
 }

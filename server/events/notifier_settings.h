@@ -54,6 +54,10 @@ bool isHostText(std::string_view text);
 // Text without control characters (line breaks included), at most maxLength bytes.
 bool isPlainText(std::string_view text, size_t maxLength);
 
+// Copies the request's reminder interval under key into *table when it is given (trimmed); true
+// when absent, empty or a usable interval (notifier_reminders.h), false otherwise.
+bool addReminderInterval(VariableTable request, const char* key, TableOwner* table);
+
 // "key<index>".
 std::string indexedKey(const char* key, int index);
 // Borrowed value of key<index>, or null.
@@ -62,13 +66,3 @@ const char* indexedValue(VariableTable table, const char* key, int index);
 // Replaces *slot with fresh and frees the old table.
 // REQUIRES: the table's in-use word is held.
 void replaceSettingsTable(VariableTable* slot, VariableTable fresh);
-
-// Builds the receiver table a save would store from the posted page, stamped with version.
-// False (and *table empty) when a posted value could not be stored as it stands.
-typedef bool (*ReceiverTableBuilder)(VariableTable request, uint32_t version, TableOwner* table);
-
-// The save of a receiver page: version check, the new table from build, the file written with
-// header, then the in-memory table replaced. Returns the details key of a failure, or null when
-// saved. REQUIRES: the page's in-use word is held.
-const char* saveReceiverSettings(VariableTable request, VariableTable* settings, const char* path,
-                                 const char* header, ReceiverTableBuilder build);

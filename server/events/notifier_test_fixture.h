@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -18,6 +19,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -148,6 +150,44 @@ class PeerProcess {
   std::string outputPath_;
 };
 
+// A certificate authority of the test's own (dir/ca.pem) and a server certificate for 127.0.0.1
+// and localhost signed by it (dir/server.pem, dir/server.key). Empty text on success, else what
+// openssl said.
+inline std::string makeTestCertificates(const std::string& dir) {
+  const std::string script =
+      "cd '" + dir +
+      "' && printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\\n' >ext.cnf && "
+      "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ca.key -out ca.pem "
+      "-days 2 -subj '/CN=Kestrova test CA' && "
+      "openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout server.key -out "
+      "server.csr "
+      "-subj '/CN=localhost' && "
+      "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 "
+      "-extfile ext.cnf";
+  if (std::system((script + " >openssl.log 2>&1").c_str()) == 0) return "";
+  const std::string log = readFile(dir + "/openssl.log");
+  return log.empty() ? "openssl failed" : log;
+}
+
+// A loopback TCP port that nothing was bound to a moment ago.
+inline uint16_t unusedTcpPort() {
+  SocketOwner probe;
+  if (createListenSocket(probe.address(), INADDR_LOOPBACK, 0, kTcpSpecifier, nullptr) != 0) return 0;
+  return socketLocalPort(probe.get());
+}
+
+// True once something listens on the loopback TCP port.
+inline bool tcpPortListening(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool listening = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  close(fd);
+  return listening;
+}
+
 // Runs each test in a fresh working folder holding db/strings.db of the default data, with empty
 // notifier settings and in-use waits of half a second.
 class NotifierFolderTest : public ::testing::Test {
@@ -179,8 +219,10 @@ class NotifierFolderTest : public ::testing::Test {
     freeVariableTable(&settings.snmp);
     freeVariableTable(&settings.syslog);
     freeVariableTable(&settings.server);
+    freeVariableTable(&settings.webhook);
     settings.snmpInUse.store(0);
     settings.syslogInUse.store(0);
+    settings.webhookInUse.store(0);
   }
 
   std::string path(const std::string& name) const { return (folder_ / name).string(); }

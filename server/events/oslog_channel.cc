@@ -12,6 +12,7 @@
 
 #include "common/variable_table.h"
 #include "server/events/channel_handlers.h"
+#include "server/events/notifier_stats.h"
 #include "server/server_state.h"
 
 namespace {
@@ -73,6 +74,7 @@ int writeOsEventLog(EventRecord* record) {
       closelog();
     }
   }
+  countNotifierSent("oslog");
   freeEventRecord(record);
   return 0;
 }

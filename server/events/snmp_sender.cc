@@ -6,9 +6,14 @@
 #include <vector>
 
 #include "common/debug.h"
+#include "common/property_file.h"
 #include "common/variable_table.h"
 #include "server/events/channel_handlers.h"
 #include "server/events/notifier_settings.h"
+#include "server/events/notifier_stats.h"
+#include "server/events/snmp_engine.h"
+#include "server/events/snmp_notification.h"
+#include "server/events/snmp_transport.h"
 #include "server/events/stream_socket.h"
 #include "server/net/socket_layer.h"
 #include "server/request/local_addresses.h"
@@ -23,17 +28,63 @@ constexpr uint32_t kLevelPassingEveryFilter = 4;
 
 }  // namespace
 
-SnmpReceiver snmpReceiverAt(VariableTable settings, int index) {
+bool parseSnmpVersion(const char* text, SnmpVersion* version) {
+  const std::string value = trimBlanks(text != nullptr ? text : "");
+  if (value.empty() || value == "1") {
+    *version = SnmpVersion::kV1;
+  } else if (value == "2c") {
+    *version = SnmpVersion::kV2c;
+  } else if (value == "3") {
+    *version = SnmpVersion::kV3;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+const char* snmpVersionText(SnmpVersion version) {
+  switch (version) {
+    case SnmpVersion::kV2c:
+      return "2c";
+    case SnmpVersion::kV3:
+      return "3";
+    case SnmpVersion::kV1:
+      break;
+  }
+  return "1";
+}
+
+std::string snmpAuthKeyName(const std::string& id) { return "SnmpAuthKey" + id; }
+std::string snmpPrivKeyName(const std::string& id) { return "SnmpPrivKey" + id; }
+
+SnmpReceiver snmpReceiverAt(VariableTable settings, VariableTable secrets, int index) {
   SnmpReceiver receiver;
   const char* server = indexedValue(settings, "SnmpServer", index);
   const char* community = indexedValue(settings, "SnmpCommunity", index);
   const char* filter = indexedValue(settings, "SnmpIWE", index);
   const char* port = indexedValue(settings, "SnmpPort", index);
   receiver.server = server != nullptr ? trimBlanks(server) : std::string();
-  receiver.complete = !receiver.server.empty() && community != nullptr && filter != nullptr &&
-                      std::strlen(filter) >= 3 && port != nullptr;
+  const bool known = parseSnmpVersion(indexedValue(settings, "SnmpVersion", index), &receiver.version);
+  const char* protocol = indexedValue(settings, "SnmpAuthProtocol", index);
+  const std::string protocolText = trimBlanks(protocol != nullptr ? protocol : "");
+  const bool protocolKnown = protocolText.empty() || protocolText == "SHA-256" || protocolText == "SHA-1";
+  receiver.sha256 = protocolText != "SHA-1";
+  bool credentials = community != nullptr;
+  if (receiver.version == SnmpVersion::kV3) {
+    const char* user = indexedValue(settings, "SnmpUser", index);
+    const char* id = indexedValue(settings, "SnmpId", index);
+    const char* auth = id != nullptr ? getVariable(secrets, snmpAuthKeyName(id).c_str()) : nullptr;
+    const char* priv = id != nullptr ? getVariable(secrets, snmpPrivKeyName(id).c_str()) : nullptr;
+    receiver.user = trimBlanks(user != nullptr ? user : "");
+    receiver.authKey = auth != nullptr ? auth : "";
+    receiver.privKey = priv != nullptr ? priv : "";
+    credentials = !receiver.user.empty() && receiver.authKey.size() >= kMinSnmpPassphrase &&
+                  receiver.privKey.size() >= kMinSnmpPassphrase;
+  }
+  receiver.complete = known && protocolKnown && credentials && !receiver.server.empty() &&
+                      filter != nullptr && std::strlen(filter) >= 3 && port != nullptr;
   if (receiver.complete) {
-    receiver.community = community;
+    receiver.community = community != nullptr ? community : "";
     receiver.filter = filter;
     receiver.port = port;
   }
@@ -54,21 +105,49 @@ SnmpTrapFields trapFields(const SnmpReceiver& receiver, const EventRecord& recor
 }
 
 void sendToReceiver(const SnmpReceiver& receiver, const EventRecord& record, uint32_t agentAddress) {
-  uint16_t port = 0;
-  if (!parsePortText(trimBlanks(receiver.port), &port)) {
-    debugPrint(kErrorDebugCode, "snmp: SendTrap: Invalid port <%s> for server %s\n", receiver.port.c_str(),
-               receiver.server.c_str());
-    return;
+  const std::string failed = sendSnmpTrapTo(receiver, record, agentAddress);
+  if (failed.empty()) {
+    countNotifierSent("snmp");
+  } else {
+    debugPrint(kErrorDebugCode, "snmp: SendTrap: %s port %s: %s\n", receiver.server.c_str(),
+               receiver.port.c_str(), failed.c_str());
+    countNotifierFailed("snmp");
   }
-  sendSnmpTrap(receiver.server.c_str(), port, encodeSnmpTrap(trapFields(receiver, record, agentAddress)));
+}
+
+SnmpV2Peer peerOf(const SnmpReceiver& receiver, uint16_t port) {
+  SnmpV2Peer peer;
+  peer.host = receiver.server;
+  peer.port = port;
+  peer.v3 = receiver.version == SnmpVersion::kV3;
+  peer.community = receiver.community;
+  peer.user = receiver.user;
+  peer.sha256 = receiver.sha256;
+  peer.authPassphrase = receiver.authKey;
+  peer.privPassphrase = receiver.privKey;
+  return peer;
 }
 
 }  // namespace
 
+std::string sendSnmpTrapTo(const SnmpReceiver& receiver, const EventRecord& record, uint32_t agentAddress) {
+  uint16_t port = 0;
+  if (!parsePortText(trimBlanks(receiver.port), &port)) return "invalid port <" + receiver.port + ">";
+  if (receiver.version == SnmpVersion::kV1) {
+    const uint32_t status = sendSnmpTrap(receiver.server.c_str(), port,
+                                         encodeSnmpTrap(trapFields(receiver, record, agentAddress)));
+    return status == 0 ? std::string() : "the trap could not be sent (status " + std::to_string(status) + ")";
+  }
+  return sendSnmpV2Trap(peerOf(receiver, port), snmpEngine(),
+                        snmpNotificationBindings(record, programUptimeHundredths()));
+}
+
 bool readSnmpReceivers(SnmpReceivers* receivers) {
   ServerSettings& settings = serverSettings();
+  TableOwner secrets(readPropertyFile(kSnmpSecretPath));
   if (!acquireReceiverSettings(&settings.snmpInUse, kSenderInUse)) return false;
-  for (int i = 0; i < kSnmpReceiverSlots; ++i) (*receivers)[i] = snmpReceiverAt(settings.snmp, i);
+  for (int i = 0; i < kSnmpReceiverSlots; ++i)
+    (*receivers)[i] = snmpReceiverAt(settings.snmp, secrets.get(), i);
   // Freed only if still ours: the word is never taken from its holder.
   int expected = kSenderInUse;
   settings.snmpInUse.compare_exchange_strong(expected, 0);
@@ -137,6 +216,13 @@ ReceiverOutcome sendSnmpTestTrap(const SnmpReceiver& receiver, const EventRecord
   uint16_t port = 0;
   if (!parsePortText(trimBlanks(receiver.port), &port)) {
     result.outcome = TestOutcome::kInvalidSettings;
+    return result;
+  }
+  if (receiver.version != SnmpVersion::kV1) {
+    // The library's socket is its own: no refusal can be waited for; the trap is sent or not.
+    result.answer = sendSnmpV2Trap(peerOf(receiver, port), snmpEngine(),
+                                   snmpNotificationBindings(record, programUptimeHundredths()));
+    if (result.answer.empty()) result.outcome = TestOutcome::kSent;
     return result;
   }
   SocketOwner socket;

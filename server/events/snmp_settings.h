@@ -1,7 +1,9 @@
 // The SNMP trap sender's settings pages: GetSnmpConfig lists the trap receivers of db/snmp.ini,
 // SetSnmpConfig saves the posted receivers (renumbered without gaps, under the edit counter
-// "version") and TestSnmpConfig queues a test trap on the "snmp" channel. The in-memory table is
-// serverSettings().snmp, shared with the sender under the word serverSettings().snmpInUse.
+// "version"; the version 3 passphrases in db/snmp.secret, never shown on the page) and
+// TestSnmpConfig sends a test trap to the receivers of the page, saved or not (receiver_pages.h).
+// The in-memory table is serverSettings().snmp, shared with the sender under the word
+// serverSettings().snmpInUse.
 //
 // Ownership: each method borrows the request and returns a new reply table that the caller frees.
 //

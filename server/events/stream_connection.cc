@@ -54,16 +54,25 @@ StreamStatus StreamConnection::fail(StreamStatus status, std::string text) {
   return status;
 }
 
-StreamStatus StreamConnection::connect(const std::string& host, uint16_t port, int /*timeoutMs*/) {
+StreamStatus StreamConnection::connect(const std::string& host, uint16_t port, int timeoutMs) {
   close();
   failure_.clear();
   if (host.empty()) return fail(StreamStatus::kConnectFailed, "no host");
-  const uint32_t status = connectToHost(host.c_str(), nullptr, port, &socket_, kTcpSpecifier);
-  if (status != kNetNoError || socket_ == kInvalidSocket) {
+  std::string error;
+  const SocketIo started = startConnect(host, port, &socket_, &error);
+  if (started == SocketIo::kFailed) {
     socket_ = kInvalidSocket;
-    return fail(StreamStatus::kConnectFailed, "connection to " + host + " port " + std::to_string(port) + " failed");
+    return fail(StreamStatus::kConnectFailed, error);
   }
-  if (!setSocketNonBlocking(socket_)) return fail(StreamStatus::kFailed, "socket mode");
+  if (started == SocketIo::kWouldBlock) {
+    const StreamStatus waited = wait(true, nowMs() + timeoutMs);
+    if (waited != StreamStatus::kOk) {
+      return fail(
+          waited == StreamStatus::kTimedOut ? StreamStatus::kConnectFailed : waited,
+          "connection to " + host + " port " + std::to_string(port) + ": " + streamStatusText(waited));
+    }
+    if (finishConnect(socket_, &error) != SocketIo::kDone) return fail(StreamStatus::kConnectFailed, error);
+  }
   return StreamStatus::kOk;
 }
 
@@ -168,6 +177,26 @@ bool StreamConnection::peerGone() {
   // Readable while idle: either the end of the stream, an error, or bytes nobody asked for.
   close();
   return true;
+}
+
+StreamStatus StreamConnection::drainIncoming() {
+  char buffer[kReceiveChunk];
+  for (;;) {
+    if (!isOpen()) return StreamStatus::kClosed;
+    size_t got = 0;
+    if (tls_) {
+      const TlsChannel::Io io = tls_->read(buffer, sizeof buffer, &got);
+      if (io == TlsChannel::Io::kDone) continue;
+      if (io == TlsChannel::Io::kWantRead || io == TlsChannel::Io::kWantWrite) return StreamStatus::kOk;
+      return fail(io == TlsChannel::Io::kClosed ? StreamStatus::kClosed : StreamStatus::kFailed,
+                  io == TlsChannel::Io::kClosed ? "closed by the peer" : tls_->failureText());
+    }
+    const SocketIo io = receiveSome(socket_, buffer, sizeof buffer, &got);
+    if (io == SocketIo::kDone) continue;
+    if (io == SocketIo::kWouldBlock) return StreamStatus::kOk;
+    return fail(io == SocketIo::kClosed ? StreamStatus::kClosed : StreamStatus::kFailed,
+                io == SocketIo::kClosed ? "closed by the peer" : "receive failed");
+  }
 }
 
 void StreamConnection::close() {

@@ -32,7 +32,7 @@ class StreamConnection {
   StreamConnection(const StreamConnection&) = delete;
   StreamConnection& operator=(const StreamConnection&) = delete;
 
-  // Connects to host (name or dotted address) on port over TCP.
+  // Connects to host (name or dotted address) on port over TCP, giving up after timeoutMs.
   StreamStatus connect(const std::string& host, uint16_t port, int timeoutMs);
   // Starts TLS on the open connection; host is the name the certificate must carry.
   StreamStatus startTls(const std::string& host, const TlsSettings& settings, int timeoutMs);
@@ -43,6 +43,10 @@ class StreamConnection {
   // True when the peer closed or reset the connection or sent something unasked: used before a
   // connection that sat idle is used again.
   bool peerGone();
+  // For a connection whose peer never speaks (a syslog collector): reads and discards whatever
+  // arrived (TLS session tickets among it). kOk while the connection stands; kClosed or kFailed
+  // (and closed) when the peer ended or reset it.
+  StreamStatus drainIncoming();
   void close();
 
   bool isOpen() const { return socket_ != kInvalidSocket; }

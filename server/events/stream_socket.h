@@ -7,11 +7,20 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 #include "server/net/socket_layer.h"
 
 enum class SocketIo { kDone, kWouldBlock, kClosed, kFailed };
 
+// Resolves host (a name or dotted address, first IPv4 address) and starts a TCP connection on a new
+// non-blocking socket in *handle. kDone when connected at once, kWouldBlock while the connection is
+// under way (wait for writing, then finishConnect), kFailed with *error set (and no socket).
+SocketIo startConnect(const std::string& host, uint16_t port, SocketHandle* handle, std::string* error);
+// After startConnect's kWouldBlock and a wait for writing: kDone when connected, kFailed with
+// *error set (the socket stays the caller's to close).
+SocketIo finishConnect(SocketHandle handle, std::string* error);
 // Puts handle into non-blocking mode. False when that failed.
 bool setSocketNonBlocking(SocketHandle handle);
 // Waits up to timeoutMs until handle can be read (forWrite false) or written (true). kDone when

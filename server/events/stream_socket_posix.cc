@@ -1,11 +1,56 @@
 // POSIX back end of stream_socket.h: fcntl, poll(2), send(2) with MSG_NOSIGNAL, recv(2).
 #include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "server/events/stream_socket.h"
+
+SocketIo startConnect(const std::string& host, uint16_t port, SocketHandle* handle, std::string* error) {
+  *handle = kInvalidSocket;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) {
+    *error = "the name " + host + " could not be resolved";
+    return SocketIo::kFailed;
+  }
+  sockaddr_in address = *reinterpret_cast<const sockaddr_in*>(list->ai_addr);
+  freeaddrinfo(list);
+  address.sin_port = htons(port);
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) {
+    *error = std::string("no socket: ") + std::strerror(errno);
+    return SocketIo::kFailed;
+  }
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    *handle = fd;
+    return SocketIo::kDone;
+  }
+  if (errno == EINPROGRESS) {
+    *handle = fd;
+    return SocketIo::kWouldBlock;
+  }
+  *error =
+      std::string("connection to ") + host + " port " + std::to_string(port) + ": " + std::strerror(errno);
+  close(fd);
+  return SocketIo::kFailed;
+}
+
+SocketIo finishConnect(SocketHandle handle, std::string* error) {
+  int code = 0;
+  socklen_t length = sizeof code;
+  if (getsockopt(handle, SOL_SOCKET, SO_ERROR, &code, &length) != 0) code = errno;
+  if (code == 0) return SocketIo::kDone;
+  *error = std::string("connection failed: ") + std::strerror(code);
+  return SocketIo::kFailed;
+}
 
 bool setSocketNonBlocking(SocketHandle handle) {
   const int flags = fcntl(handle, F_GETFL, 0);

@@ -166,6 +166,107 @@ TEST_F(SyslogPagesTest, VersionAndUnusableValuesAreRefused) {
   EXPECT_EQ(readFile("db/syslog.ini"), before);
 }
 
+// Format, transport and CA file: stored only when they differ from BSD over UDP, so that the
+// receivers of an existing file read as they always did; names are taken over TCP and TLS only.
+TEST_F(SyslogPagesTest, FormatTransportAndCaFileOfEachReceiver) {
+  TableOwner request;
+  addVariable(request.address(), "version", "0");
+  const std::pair<const char*, const char*> rows[] = {
+      {"10.0.0.1", nullptr}, {"collector.example.com", "tls"}, {"10.0.0.3", "tcp"}};
+  for (int i = 0; i < 3; ++i) {
+    const std::string n = std::to_string(i);
+    addVariable(request.address(), ("SyslogServer" + n).c_str(), rows[i].first);
+    if (rows[i].second != nullptr)
+      addVariable(request.address(), ("SyslogTransport" + n).c_str(), rows[i].second);
+  }
+  addVariable(request.address(), "SyslogFormat1", "rfc5424");
+  addVariable(request.address(), "SyslogCaFile1", " /etc/ssl/collector-ca.pem ");
+  addVariable(request.address(), "SyslogFormat0", "bsd");
+  TableOwner reply(SetSyslogConfig(request.get()));
+  auto page = pairsOf(reply.get());
+  ASSERT_EQ(page["MessageIsSuccess"], "true") << page["MessageDetails"];
+  EXPECT_EQ(page["SyslogLoop0SyslogFormat"], "bsd");
+  EXPECT_EQ(page["SyslogLoop0SyslogTransport"], "udp");
+  EXPECT_EQ(page["SyslogLoop0SyslogPort"], "514");
+  EXPECT_EQ(page["SyslogLoop1SyslogServer"], "collector.example.com");
+  EXPECT_EQ(page["SyslogLoop1SyslogFormat"], "rfc5424");
+  EXPECT_EQ(page["SyslogLoop1SyslogTransport"], "tls");
+  EXPECT_EQ(page["SyslogLoop1SyslogPort"], "6514");
+  EXPECT_EQ(page["SyslogLoop1SyslogCaFile"], "/etc/ssl/collector-ca.pem");
+  EXPECT_EQ(page["SyslogLoop2SyslogTransport"], "tcp");
+  EXPECT_EQ(page["SyslogLoop2SyslogPort"], "514");
+  const std::string file = readFile("db/syslog.ini");
+  EXPECT_EQ(file.find("SyslogFormat0"), std::string::npos) << file;
+  EXPECT_EQ(file.find("SyslogTransport0"), std::string::npos) << file;
+  EXPECT_NE(file.find("SyslogTransport1 = tls"), std::string::npos) << file;
+
+  SyslogReceivers receivers;
+  ASSERT_TRUE(readSyslogReceivers(&receivers));
+  EXPECT_EQ(receivers[0].transport, SyslogTransport::kUdp);
+  EXPECT_EQ(receivers[0].format, SyslogFormat::kBsd);
+  EXPECT_EQ(receivers[1].transport, SyslogTransport::kTls);
+  EXPECT_EQ(receivers[1].format, SyslogFormat::kRfc5424);
+  EXPECT_EQ(receivers[1].caFile, "/etc/ssl/collector-ca.pem");
+
+  const std::string before = readFile("db/syslog.ini");
+  const std::pair<const char*, const char*> bad[][2] = {
+      {{"SyslogServer0", "collector.example.com"}, {"SyslogTransport0", "udp"}},  // names need TCP or TLS
+      {{"SyslogServer0", "10.0.0.1"}, {"SyslogTransport0", "ftp"}},
+      {{"SyslogServer0", "10.0.0.1"}, {"SyslogFormat0", "json"}},
+      {{"SyslogServer0", "10.0.0.1"}, {"SyslogCaFile0", "/tmp/ca.pem\nSyslogServer1 = 1.2.3.4"}},
+  };
+  for (const auto& pairs : bad) {
+    TableOwner refused;
+    addVariable(refused.address(), "version", "1");
+    for (const auto& [key, value] : pairs) addVariable(refused.address(), key, value);
+    auto answer = pairsOf(TableOwner(SetSyslogConfig(refused.get())).get());
+    EXPECT_EQ(answer["MessageIsSuccess"], "false") << pairs[1].second;
+  }
+  EXPECT_EQ(readFile("db/syslog.ini"), before);
+
+  // A file with a transport this version does not know sends nothing to that receiver.
+  freeVariableTable(&serverSettings().syslog);
+  addVariable(&serverSettings().syslog, "SyslogServer0", "127.0.0.1");
+  addVariable(&serverSettings().syslog, "SyslogIWE0", "111");
+  addVariable(&serverSettings().syslog, "SyslogTransport0", "carrier-pigeon");
+  UdpReceiver none(300);
+  replaceVariable(&serverSettings().syslog, "SyslogPort0", none.portText().c_str());
+  ASSERT_TRUE(readSyslogReceivers(&receivers));
+  EXPECT_FALSE(receivers[0].usable);
+  EventRecord record{const_cast<char*>("m"), const_cast<char*>("d"), 2, 0, 0, 0, 0};
+  EXPECT_NE(sendSyslogMessages(receivers, record, SyslogMode::kEvent), 0u);
+  std::string datagram;
+  EXPECT_FALSE(none.receive(&datagram));
+}
+
+// Over UDP a receiver may take RFC 5424 messages: one datagram each, without the BSD padding.
+TEST_F(SyslogPagesTest, Rfc5424OverUdpIsOneUnpaddedDatagram) {
+  UdpReceiver receiver(2000);
+  addVariable(&serverSettings().syslog, "SyslogServer0", "127.0.0.1");
+  addVariable(&serverSettings().syslog, "SyslogIWE0", "111");
+  addVariable(&serverSettings().syslog, "SyslogPort0", receiver.portText().c_str());
+  addVariable(&serverSettings().syslog, "SyslogFormat0", "rfc5424");
+  SyslogReceivers receivers;
+  ASSERT_TRUE(readSyslogReceivers(&receivers));
+  EventRecord record{const_cast<char*>("(Event ID: 0x210) Battery failed"),
+                     const_cast<char*>("Ctl B"),
+                     2,
+                     1701853503,
+                     0,
+                     0x210,
+                     1};
+  ASSERT_EQ(sendSyslogMessages(receivers, record, SyslogMode::kEvent), 0u);
+  std::string datagram;
+  ASSERT_TRUE(receiver.receive(&datagram));
+  EXPECT_EQ(datagram.find('\0'), std::string::npos);
+  EXPECT_EQ(datagram.rfind("<27>1 2023-12-06T09:05:03Z ", 0), 0u) << datagram;
+  EXPECT_NE(
+      datagram.find(" 0x0210 [kestrova@1793 eventId=\"0x0210\" level=\"error\" device=\"Ctl B\" sync=\"y\"] "
+                    "(Event ID: 0x210) Battery failed"),
+      std::string::npos)
+      << datagram;
+}
+
 TEST_F(SyslogPagesTest, PagesGiveUpWhenTheSettingsStayInUse) {
   serverSettings().syslogInUse.store(1);
   testing::internal::CaptureStdout();

@@ -11,6 +11,8 @@
 #include "common/date_text.h"
 #include "common/thread_manager.h"
 #include "server/events/dispatcher.h"
+#include "server/events/notifier_stats.h"
+#include "server/events/snmp_engine.h"
 #include "server/net/network_key_store.h"
 #include "server/net/packet_drops.h"
 #include "server/request/cgi_communicator.h"
@@ -131,9 +133,17 @@ void addNotifierRows(VariableTable* reply) {
     const char* name = notificationChannelName(i);
     const std::string row = "NotifierLoop" + std::to_string(i);
     addText(reply, row + "Name", name != nullptr ? name : "");
-    addText(reply, row + "DropCount", std::to_string(notificationDropCount(i)));
+    const NotifierCounts counts = notifierCounts(name);
+    addText(reply, row + "DropCount", std::to_string(notificationDropCount(i) + counts.dropped));
+    addText(reply, row + "SentCount", std::to_string(counts.sent));
+    addText(reply, row + "FailedCount", std::to_string(counts.failed));
+    addText(reply, row + "SuppressedCount", std::to_string(counts.suppressed));
+    addText(reply, row + "WaitingCount",
+            std::to_string(notificationDispatcher().queuedCount(i) + counts.waiting));
   }
   addText(reply, "NotifierLoop", std::to_string(count));
+  const std::string engine = storedSnmpEngineId();
+  addText(reply, "SnmpEngineId", engine.empty() ? "(made with the first SNMPv3 trap)" : engine);
 }
 
 // The network's authentication state and what it dropped, by reason.

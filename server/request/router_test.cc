@@ -24,8 +24,9 @@ TEST(ServerMethodTableTest, FixedOrderAndExactNames) {
       "TestSyslogConfig", "SessionPing", "ViewLogs", "ExportLogs", "ClearEventLogs", "GetNetworkInfo",
       "RescanSystem", "UpdatePassword", "GetMainPage", "GetAboutPage", "GetRescanPage", "GatherInformation",
       "TechSupportPing", "PingPage", "LoadIndex", "TakeDeviceControl", "GetPrefsConfig", "SetPrefsConfig",
-      // Ours: the figures behind the front end's /metrics, the network key page.
-      "GetMetrics", "GetNetworkKeyConfig", "SetNetworkKeyConfig"};
+      // Ours: the figures behind the front end's /metrics, the network key page, the webhook notifier's pages.
+      "GetMetrics", "GetNetworkKeyConfig", "SetNetworkKeyConfig", "GetWebhookConfig", "SetWebhookConfig",
+      "TestWebhookConfig"};
   int i = 0;
   for (const char* name : expected) {
     ASSERT_NE(serverMethodName(i), nullptr) << i;

@@ -9,6 +9,7 @@
 #include "server/events/event_log.h"
 #include "server/events/snmp_settings.h"
 #include "server/events/syslog_settings.h"
+#include "server/events/webhook_settings.h"
 #include "server/net/device_list_sender.h"
 #include "server/net/network_key_page.h"
 #include "server/net/password_change.h"
@@ -58,6 +59,9 @@ constexpr MethodRow kMethods[] = {
     {"GetMetrics", GetMetrics},
     {"GetNetworkKeyConfig", GetNetworkKeyConfig},
     {"SetNetworkKeyConfig", SetNetworkKeyConfig},
+    {"GetWebhookConfig", GetWebhookConfig},
+    {"SetWebhookConfig", SetWebhookConfig},
+    {"TestWebhookConfig", TestWebhookConfig},
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "server/device_list_owner.h"
 #include "server/events/dispatcher.h"
 #include "server/events/event_log.h"
+#include "server/events/notifier_stats.h"
 #include "server/net/network_communicator.h"
 #include "server/net/network_key_store.h"
 #include "server/net/packet_drops.h"
@@ -73,27 +74,45 @@ void addEventLogMetrics(VariableTable* reply) {
   addMetricSample(reply, "kestrova_event_log_last_record", {}, lastLogEntryNumber());
 }
 
-void addNotifierMetrics(VariableTable* reply) {
+// One sample per channel of the server's table.
+template <typename Value>
+void addChannelSamples(VariableTable* reply, const char* family, Value value) {
   NotificationDispatcher& dispatcher = notificationDispatcher();
-  const int count = dispatcher.channelCount();
+  for (int i = 0; i < dispatcher.channelCount(); ++i) {
+    addMetricSample(reply, family, {{"channel", dispatcher.channelName(i)}},
+                    static_cast<double>(value(dispatcher, i)));
+  }
+}
+
+void addNotifierMetrics(VariableTable* reply) {
+  const auto counts = [](NotificationDispatcher& dispatcher, int i) {
+    return notifierCounts(dispatcher.channelName(i));
+  };
+  addMetricFamily(reply, "kestrova_notifier_sent_total", kCounter,
+                  "Notifications a channel handed to a receiver (per receiver; written, for the logs).");
+  addChannelSamples(reply, "kestrova_notifier_sent_total",
+                    [&](NotificationDispatcher& d, int i) { return counts(d, i).sent; });
+  addMetricFamily(reply, "kestrova_notifier_failed_total", kCounter,
+                  "Attempts of a channel that failed: a receiver refused or could not be reached.");
+  addChannelSamples(reply, "kestrova_notifier_failed_total",
+                    [&](NotificationDispatcher& d, int i) { return counts(d, i).failed; });
   addMetricFamily(reply, "kestrova_notifier_dropped_total", kCounter,
-                  "Events a notification channel lost because its queue was full.");
-  for (int i = 0; i < count; ++i) {
-    addMetricSample(reply, "kestrova_notifier_dropped_total", {{"channel", dispatcher.channelName(i)}},
-                    static_cast<double>(dispatcher.dropCount(i)));
-  }
+                  "Events a notification channel lost: its queue or its backlog was full.");
+  addChannelSamples(reply, "kestrova_notifier_dropped_total",
+                    [&](NotificationDispatcher& d, int i) { return d.dropCount(i) + counts(d, i).dropped; });
+  addMetricFamily(reply, "kestrova_notifier_suppressed_total", kCounter,
+                  "Repeats of a condition that is still unresolved, not notified again.");
+  addChannelSamples(reply, "kestrova_notifier_suppressed_total",
+                    [&](NotificationDispatcher& d, int i) { return counts(d, i).suppressed; });
   addMetricFamily(reply, "kestrova_notifier_queued", kGauge,
-                  "Events waiting in a notification channel's queue.");
-  for (int i = 0; i < count; ++i) {
-    addMetricSample(reply, "kestrova_notifier_queued", {{"channel", dispatcher.channelName(i)}},
-                    static_cast<double>(dispatcher.queuedCount(i)));
-  }
+                  "Events waiting in a notification channel's queue and in its own backlog.");
+  addChannelSamples(reply, "kestrova_notifier_queued", [&](NotificationDispatcher& d, int i) {
+    return d.queuedCount(i) + counts(d, i).waiting;
+  });
   addMetricFamily(reply, "kestrova_notifier_running", kGauge,
                   "1 while the notification channel's thread runs.");
-  for (int i = 0; i < count; ++i) {
-    addMetricSample(reply, "kestrova_notifier_running", {{"channel", dispatcher.channelName(i)}},
-                    dispatcher.channelStarted(i) ? 1 : 0);
-  }
+  addChannelSamples(reply, "kestrova_notifier_running",
+                    [](NotificationDispatcher& d, int i) { return d.channelStarted(i) ? 1 : 0; });
 }
 
 void addNetworkMetrics(VariableTable* reply) {

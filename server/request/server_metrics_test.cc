@@ -13,6 +13,7 @@
 #include "common/module_abi.h"
 #include "server/events/event_record.h"
 #include "server/events/log_test_fixture.h"
+#include "server/events/notifier_stats.h"
 #include "server/net/network_events.h"
 #include "server/net/packet_drops.h"
 
@@ -93,6 +94,28 @@ TEST(GetMetricsTest, NetworkDropsAreCountedByReason) {
   EXPECT_STREQ(getVariable(reply.get(), "metric:kestrova_network_authenticated"), "0");
   EXPECT_STREQ(getVariable(reply.get(), "metric:kestrova_network_servers"), "0");
   resetPacketDrops();
+}
+
+// Each channel's own counts join the dispatcher's: drops of the queue and of the channel's
+// backlog together, and what waits in both.
+TEST(GetMetricsTest, NotifierCountsPerChannel) {
+  resetNotifierCounts();
+  countNotifierSent("syslog", 3);
+  countNotifierFailed("syslog");
+  countNotifierDropped("syslog", 2);
+  countNotifierSuppressed("email", 4);
+  setNotifierWaiting("syslog", 7);
+  countNotifierSent("no-such-channel");  // ignored
+  TableOwner reply(GetMetrics(nullptr));
+  EXPECT_EQ(sample(reply.get(), "kestrova_notifier_sent_total{channel=\"syslog\"}"), "3");
+  EXPECT_EQ(sample(reply.get(), "kestrova_notifier_failed_total{channel=\"syslog\"}"), "1");
+  EXPECT_EQ(sample(reply.get(), "kestrova_notifier_dropped_total{channel=\"syslog\"}"), "2");
+  EXPECT_EQ(sample(reply.get(), "kestrova_notifier_queued{channel=\"syslog\"}"), "7");
+  EXPECT_EQ(sample(reply.get(), "kestrova_notifier_suppressed_total{channel=\"email\"}"), "4");
+  EXPECT_EQ(sample(reply.get(), "kestrova_notifier_sent_total{channel=\"email\"}"), "0");
+  EXPECT_STREQ(getVariable(reply.get(), "type:kestrova_notifier_sent_total"), "counter");
+  EXPECT_STREQ(getVariable(reply.get(), "type:kestrova_notifier_queued"), "gauge");
+  resetNotifierCounts();
 }
 
 class LoggedRecordsTest : public EventLogFolderTest {};

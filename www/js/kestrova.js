@@ -247,6 +247,7 @@ function setupReceivers() {
   };
   const wire = (row) => {
     for (const group of row.querySelectorAll(".iwe")) setupIweGroup(group);
+    for (const select of row.querySelectorAll("select[data-value]")) selectStored(select);
     const remove = row.querySelector("button.remove");
     if (remove) remove.addEventListener("click", () => {
       row.remove();
