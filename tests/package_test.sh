@@ -114,7 +114,9 @@ check "postinst creates the system group and user" \
 check "postinst puts the default settings in place" [ -f "$prefix/db/server.ini" -a -f "$prefix/mods/Brivo/BrivoSettings.ini" ]
 check "password file mode 0600" mode_is "$prefix/db/password.web" 600
 check "password file owned by the front end's account" contains "$scratch/commands.log" "chown kestrova:kestrova $prefix/db/password.web"
-check "settings not readable by others" mode_is "$prefix/db/email.ini" 640
+check "settings not readable by others" mode_is "$prefix/db/server.ini" 640
+check "secrets (mail login, SNMP community) for the owner only" \
+  bash -c '[ "$(stat -c %a "$1")" = 600 ] && [ "$(stat -c %a "$2")" = 600 ]' _ "$prefix/db/email.ini" "$prefix/db/snmp.ini"
 check "db/ hands its group to new files" mode_is "$prefix/db" 2750
 check "temp/ writable by the front end's group" mode_is "$prefix/temp" 2770
 check "no service manager call inside a scratch root" bash -c '! grep -q "^systemctl" "$1"' _ "$scratch/commands.log"
