@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "common/cgi_protocol.h"
 #include "common/debug.h"
@@ -75,13 +76,48 @@ VariableTable answerRequest(VariableTable* request) {
   return routeRequest(*request);
 }
 
+// Opens the request area the slot names: the default, or the private name a front end chose
+// because another user held the default (then reported once).
+bool openRequestArea(int slot, SharedMemoryOwner* area) {
+  const uint32_t number = kRequestAreaBase + slot;
+  const std::string named = readNameField(cgi::slotRequestName(slot));
+  if (named.empty()) return openSharedMemory(area->address(), number) == 0;
+  if (!isSectionNameOf(named, number)) return false;
+  unsigned owner = 0;
+  if (foreignSharedMemory(std::to_string(number), &owner))
+    cgi::reportForeignName(std::to_string(number), owner);
+  return openSharedMemoryNamed(area->address(), named) == 0;
+}
+
+// Creates the slot's reply area of size bytes: under the default name (removing a leftover of an
+// earlier server), or under a private name when another user holds the default. The slot's reply
+// name field tells the front end which.
+bool createReplyArea(int slot, size_t size, SharedMemoryOwner* area) {
+  const uint32_t number = kReplyAreaBase + slot;
+  char* field = cgi::slotReplyName(slot);
+  if (createSharedMemory(size, area->address(), number) == 0)
+    return writeNameField(field, "") || field == nullptr;
+  unsigned owner = 0;
+  if (!foreignSharedMemory(std::to_string(number), &owner)) {
+    removeSharedMemory(number);
+    if (createSharedMemory(size, area->address(), number) == 0)
+      return writeNameField(field, "") || field == nullptr;
+    return false;
+  }
+  cgi::reportForeignName(std::to_string(number), owner);
+  if (field == nullptr) return false;  // a status area without names cannot tell the front end
+  const std::string name = privateSectionName(number);
+  if (name.empty() || createSharedMemoryNamed(size, area->address(), name) != 0) return false;
+  return writeNameField(field, name);
+}
+
 // Publishes reply (taken over) in the reply area and waits for the front end to take it.
 int publishReply(int slot, uint8_t* state, VariableTable reply) {
   TableOwner owner(reply);
   const size_t size = sizeOfSerializedTable(reply);
   SharedMemoryOwner area;
   // An empty serialized table still needs its closing NUL to be read back as a table.
-  if (createSharedMemory(size > 0 ? size : 1, area.address(), kReplyAreaBase + slot) != 0) {
+  if (!createReplyArea(slot, size > 0 ? size : 1, &area)) {
     owner = TableOwner();
     const bool set = setSlotState(slot, state, kSlotTaken, kSlotNoReply);
     raiseCgiEvent("KestrovaEvent_CGIReturnNoMem", kEventCgiReturnNoMem);
@@ -131,7 +167,7 @@ int handleCGIRequest(void* argument) {
   if (state == nullptr) return -1;
 
   SharedMemoryOwner requestArea;
-  if (openSharedMemory(requestArea.address(), kRequestAreaBase + slot) != 0) {
+  if (!openRequestArea(slot, &requestArea)) {
     raiseCgiEvent("KestrovaEvent_CGIRequestMemNotFound", kEventCgiRequestMemNotFound);
     return failSlot(slot, state, kSlotNoReply, "cgi request err 2\n");
   }
