@@ -16,6 +16,7 @@
 #include "server/request/cgi_communicator.h"
 #include "server/request/cgi_events.h"
 #include "server/request/cgi_status_area.h"
+#include "server/request/forgery_guard.h"
 #include "server/request/request_admission.h"
 #include "server/request/router.h"
 #include "server/request/settings_pages.h"
@@ -57,11 +58,16 @@ int failSlot(int slot, uint8_t* state, uint8_t errorState, const char* debugLine
   return -1;
 }
 
-// The answer to a request: the rescan page while a rescan is under way, the password error page,
-// or the router's answer; null when the request is not admitted (it names no "RemoteAddress").
+// The answer to a request: the guard's refusal (or its answer to a front end's report), the
+// rescan page while a rescan is under way, the password error page, or the router's answer; null
+// when the request is not admitted (it names no "RemoteAddress"). Refused requests and reports
+// are no user's activity, so they are not tracked.
 VariableTable answerRequest(VariableTable* request) {
   debugPrint(kMethodDebug, "cgi request - method = %s (module=%s)\n",
              getVariableOrMissing(*request, "method"), getVariableOrMissing(*request, "module"));
+  if (getVariable(*request, "RemoteAddress") != nullptr) {
+    if (VariableTable refused = guardRequest(*request)) return refused;
+  }
   requestAdmission().trackUser(request);
   const char* address = getVariable(*request, "RemoteAddress");
   debugPrint(kRequestDebug, "cgi request - pIpAddress = %x\n",
@@ -69,11 +75,15 @@ VariableTable answerRequest(VariableTable* request) {
   if (address == nullptr) return nullptr;
   // The loopback addresses of both families and the server's own addresses are this host.
   debugPrint(kRequestDebug, isLocalAddress(address) ? "cgi request - local\n" : "cgi request - not local\n");
-  if (serverControl().rescanRequested.load() != 0) return GetRescanPage(*request);
-  VariableTable errorPage = nullptr;
-  if (requestAdmission().verifyPassword(*request, &errorPage) == kPasswordRefused) return errorPage;
-  freeVariableTable(&errorPage);
-  return routeRequest(*request);
+  VariableTable reply = nullptr;
+  if (serverControl().rescanRequested.load() != 0) {
+    reply = GetRescanPage(*request);
+  } else if (requestAdmission().verifyPassword(*request, &reply) != kPasswordRefused) {
+    freeVariableTable(&reply);
+    reply = routeRequest(*request);
+  }
+  addPageToken(*request, &reply);
+  return reply;
 }
 
 // Opens the request area the slot names: the default, or the private name a front end chose
