@@ -50,7 +50,7 @@ class TricklingPeer {
   ~TricklingPeer() {
     stopping_ = true;
     thread_.join();
-    ::close(listener_);
+    closePeerSocket(listener_);
   }
   std::string port() const { return std::to_string(port_); }
 
@@ -68,7 +68,7 @@ class TricklingPeer {
       for (int step = 0; step < 10 && !stopping_; ++step)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    ::close(fd);
+    closePeerSocket(fd);
   }
   int listener_ = -1;
   int port_ = 0;
