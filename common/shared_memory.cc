@@ -25,8 +25,8 @@ int readSharedMemory(void* buffer, size_t size, const SharedMemoryRecord* record
 bool isSectionNameOf(std::string_view name, uint32_t base) {
   const std::string number = std::to_string(base);
   if (name == number) return true;
-  if (name.size() != number.size() + 1 + kPrivateSectionNameDigits || name.substr(0, number.size()) != number ||
-      name[number.size()] != '.') {
+  if (name.size() != number.size() + 1 + kPrivateSectionNameDigits ||
+      name.substr(0, number.size()) != number || name[number.size()] != '.') {
     return false;
   }
   for (char c : name.substr(number.size() + 1)) {

@@ -81,7 +81,6 @@ std::string privateSectionName(uint32_t base) {
   return name;
 }
 
-
 bool foreignSharedMemory(const std::string& name, unsigned* ownerUid) {
   const std::string object = objectNameOf(name);
   if (object.empty()) return false;

@@ -62,7 +62,8 @@ WinSection* newRecord(HANDLE mapping, void* view, size_t size, uint32_t name, in
 // no section name or the prefix is unusable. *number receives the number.
 std::string objectNameOf(const std::string& name, uint32_t* number) {
   const std::string digits = name.substr(0, name.find('.'));
-  if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return {};
+  if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+    return {};
   *number = static_cast<uint32_t>(std::stoul(digits));
   if (!isSectionNameOf(name, *number)) return {};
   const std::string object = sharedObjectName("", *number);
@@ -75,7 +76,8 @@ std::string sharedMemoryObjectName(uint32_t name) { return sharedObjectName("", 
 
 std::string privateSectionName(uint32_t base) {
   unsigned char bytes[kPrivateSectionNameDigits / 2];
-  if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) return {};
+  if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+    return {};
   static const char kDigits[] = "0123456789abcdef";
   std::string name = std::to_string(base) + ".";
   for (unsigned char b : bytes) {
