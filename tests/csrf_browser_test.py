@@ -246,7 +246,7 @@ class Run:
             raise Failure("only %d of the 9 attempts were refused:\n%s" % (len(refused) - refused_before,
                                                                             "\n".join(self.loader_lines()[-30:])))
         deadline = time.time() + 20
-        while b"0x10A" not in self.file("db/ServerLog.log"):
+        while b"0x10D" not in self.file("db/ServerLog.log"):
             if time.time() > deadline:
                 raise Failure("no refusal in the event log")
             time.sleep(0.5)

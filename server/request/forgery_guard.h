@@ -15,7 +15,7 @@
 //                     host name, the user names) and "ReportCount" (failed logins)
 // and the page sends the token as the form field "AntiForgeryToken".
 //
-// Every refusal and report becomes an event (0x10A refusals, 0x10B failed logins, warning),
+// Every refusal and report becomes an event (0x10D refusals, 0x10B failed logins, warning),
 // at most one a minute per address: a flood of refused requests does not flood the log.
 //
 // Thread safety: any request thread; the per-address event times are guarded by an internal
@@ -34,7 +34,7 @@ inline constexpr char kReportDetailKey[] = "ReportDetail";
 inline constexpr char kReportCountKey[] = "ReportCount";
 inline constexpr char kPageTokenKey[] = "AntiForgeryToken";
 
-inline constexpr uint32_t kEventRequestRefused = 0x10A;
+inline constexpr uint32_t kEventRequestRefused = 0x10D;
 inline constexpr uint32_t kEventLoginFailures = 0x10B;
 
 // The refusal page: "HttpStatus" = "403", the command result texts and "HTMLPath".
