@@ -64,7 +64,7 @@ class TricklingPeer {
     (void)::recv(fd, buffer, sizeof buffer, 0);
     const std::string line = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n";
     for (size_t i = 0; !stopping_ && i < 1000; ++i) {
-      if (::send(fd, line.data() + i % line.size(), 1, MSG_NOSIGNAL) != 1) break;
+      if (::send(fd, line.data() + i % line.size(), size_t{1}, MSG_NOSIGNAL) != 1) break;
       for (int step = 0; step < 10 && !stopping_; ++step)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
