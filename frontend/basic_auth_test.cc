@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -178,23 +179,30 @@ TEST(PasswordTiming, KnownAndUnknownUsersCostTheSameHashing) {
   PasswordCheck check(file);
   std::string user;
   ASSERT_EQ(check.check(basic("admin:pinecone"), &user), AuthOutcome::kAccepted);
-  // Interleaved, so that a busy machine slows both the same; the median of each.
-  std::vector<double> known;
-  std::vector<double> unknown;
-  for (int i = 0; i < 200; ++i) {
-    for (const char* who : {"admin", "nobody-here"}) {
-      const std::string header = basic(std::string(who) + ":guess" + std::to_string(i));
-      const auto start = std::chrono::steady_clock::now();
-      EXPECT_EQ(check.check(header, &user), AuthOutcome::kRefused);
-      const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      (std::string(who) == "admin" ? known : unknown).push_back(seconds);
+  // Interleaved, so that a busy machine slows both the same; the median of each. Up to three
+  // rounds: other programs' load can tilt one round, while an unknown user that skipped the
+  // hashing would cost a fraction of a known one in every round.
+  double difference = 1.0;
+  for (int round = 0; round < 3 && difference >= 0.10; ++round) {
+    std::vector<double> known;
+    std::vector<double> unknown;
+    for (int i = 0; i < 200; ++i) {
+      for (const char* who : {"admin", "nobody-here"}) {
+        const std::string header = basic(std::string(who) + ":guess" + std::to_string(i));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(check.check(header, &user), AuthOutcome::kRefused);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        (std::string(who) == "admin" ? known : unknown).push_back(seconds);
+      }
     }
+    std::nth_element(known.begin(), known.begin() + 100, known.end());
+    std::nth_element(unknown.begin(), unknown.begin() + 100, unknown.end());
+    const double a = known[100];
+    const double b = unknown[100];
+    difference = std::abs(a - b) / std::max(a, b);
+    std::cout << "round " << round << ": known " << a << " s, unknown " << b << " s\n";
   }
-  std::nth_element(known.begin(), known.begin() + 100, known.end());
-  std::nth_element(unknown.begin(), unknown.begin() + 100, unknown.end());
-  const double a = known[100];
-  const double b = unknown[100];
-  EXPECT_LT(std::abs(a - b) / std::max(a, b), 0.10) << "known " << a << " s, unknown " << b << " s";
+  EXPECT_LT(difference, 0.10);
 }
 
 TEST(DefaultLogin, IsSeenWhileTheFileHoldsItAndNotAfterAChange) {
