@@ -18,6 +18,7 @@
 
 #include "common/test_folder.h"
 #include "qcli/client_test_support.h"
+#include "qcli/exit_codes.h"
 #include "qcli/test_http_peer.h"
 
 namespace qcli {
@@ -104,7 +105,7 @@ TEST_F(RequestTimeoutTest, ATricklingServerIsGivenUpAtTheLimitWithAClearMessage)
   const double seconds = timedRun({"--timeout", "2"}, env(), &run);
   EXPECT_GE(seconds, 1.9);
   EXPECT_LT(seconds, 15.0);  // generous for a loaded machine; without the limit it would never end
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, kExitTransportFailure);  // no usable answer
   EXPECT_NE(run.output.find("Error: No complete answer from the server within 2 seconds (--timeout).\n"),
             std::string::npos)
       << run.output;
@@ -145,12 +146,12 @@ TEST_F(RequestTimeoutTest, BadValuesAreRefusedBeforeAnythingIsSent) {
     std::vector<std::string> args{"--ip", "127.0.0.1", "--port", peer.portText(), "array", "display"};
     args.insert(args.end(), extra.begin(), extra.end());
     auto run = runClientWith(args, env());
-    EXPECT_EQ(run.exitCode, 1) << extra.back();
+    EXPECT_EQ(run.exitCode, kExitError) << extra.back();
     EXPECT_NE(run.output.find("Error: "), std::string::npos) << run.output;
   }
   auto fromEnv = runClientWith({"--ip", "127.0.0.1", "--port", peer.portText(), "array", "display"},
                                env({{"QCLI_TIMEOUT", "1.5"}}));
-  EXPECT_EQ(fromEnv.exitCode, 1);
+  EXPECT_EQ(fromEnv.exitCode, kExitError);
   EXPECT_NE(fromEnv.output.find("Error: Time limit '1.5' from QCLI_TIMEOUT"), std::string::npos)
       << fromEnv.output;
   peer.stop();
