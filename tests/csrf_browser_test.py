@@ -190,8 +190,9 @@ class Run:
         self.browser.navigate(self.base + "/")
         self.browser.wait_for(
             "(() => { const f = document.getElementById('main'); const d = f && f.contentDocument;"
-            " return !!d && !!d.body && d.body.dataset.page === 'brivo-monitor' && d.getElementById('arrays') !== null; })()",
-            "the RAID monitor", timeout=60)
+            " return !!d && !!d.body && ((d.body.dataset.page === 'brivo-overview' && d.querySelector('.pair-card table.facts') !== null)"
+            " || (d.body.dataset.page === 'brivo-monitor' && d.getElementById('arrays') !== null)); })()",
+            "the overview (or monitor) with the pair read in full", timeout=60)
         self.shot("01_logged_in")
 
     def attack(self):
