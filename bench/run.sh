@@ -7,6 +7,8 @@
 # Usage: bench/run.sh [program ...]        e.g. bench/run.sh event_log_bench
 # Env:   KESTROVA_BENCH_BUILD_DIR  another release build folder (default: the preset's build-release)
 #        KESTROVA_BENCH_JOBS       build jobs (default: all cores)
+#        KESTROVA_BENCH_BASELINE_CGILOADER  an earlier front end's program, measured beside the
+#                                  built one by http_sessionping_bench (front_end:1)
 # Exits 1 when a target is missed or a benchmark program fails, else 0. The JSON results of the
 # run stay in <build>/bench-results/.
 set -euo pipefail

@@ -27,9 +27,11 @@ file(GLOB_RECURSE kestrova_data_files CONFIGURE_DEPENDS RELATIVE ${PROJECT_SOURC
      ${PROJECT_SOURCE_DIR}/data/*)
 foreach(file IN LISTS kestrova_data_files)
   get_filename_component(folder ${file} DIRECTORY)
-  # The password hashes are readable by the account that owns the file only.
-  set(mode OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
-  if(file STREQUAL "db/password.web")
+  # Settings, texts and logs are the owner's and the group's (the front end's account) only; the
+  # secrets (password hashes, SNMP community, mail login) the owner's only: the modes the programs
+  # give the files they write (common/private_file.h).
+  set(mode OWNER_READ OWNER_WRITE GROUP_READ)
+  if(file MATCHES "(^|/)(password\\.web|snmp\\.ini|email\\.ini)$")
     set(mode OWNER_READ OWNER_WRITE)
   endif()
   if(file IN_LIST KESTROVA_SETTINGS_FILES)

@@ -34,8 +34,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# groupadd/useradd for the system account; systemd runs the services.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd")
+# groupadd/useradd for the system account; openssl hashes the generated administrator password;
+# systemd runs the services.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd, openssl")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/debian/postinst ${PROJECT_SOURCE_DIR}/packaging/debian/prerm

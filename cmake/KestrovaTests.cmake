@@ -4,8 +4,10 @@
 # LINUX_ONLY names test programs of the folder that exercise what only the Linux build has (a
 # Linux back end, fork, Unix sockets, the simulator in-process); the Windows build leaves them out.
 # Platform test files (*_posix_test.cc, *_linux_test.cc, *_win_test.cc) follow their back end.
+# SLOW names test programs whose cases take tens of seconds or load both cores (floods, login
+# delays): label "slow", run alone so other tests' load cannot spoil their timing.
 function(kestrova_add_unit_tests dir)
-  cmake_parse_arguments(ARG "" "" "LIBS;LINUX_ONLY" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBS;LINUX_ONLY;SLOW" ${ARGN})
   if(NOT KESTROVA_BUILD_TESTS)
     return()
   endif()
@@ -23,11 +25,16 @@ function(kestrova_add_unit_tests dir)
       kestrova_add_wine_test(${name})
       continue()
     endif()
+    set(slow_properties)
+    if(name IN_LIST ARG_SLOW)
+      set(slow_properties LABELS slow RUN_SERIAL TRUE)
+    endif()
     # Two properties rather than one ENVIRONMENT list: test discovery splits a list value into
     # separate arguments, which would drop the second variable.
     gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR} DISCOVERY_TIMEOUT 60
                          PROPERTIES ENVIRONMENT "KESTROVA_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
-                                    ENVIRONMENT_MODIFICATION "KESTROVA_BUILD_DIR=set:${CMAKE_BINARY_DIR}")
+                                    ENVIRONMENT_MODIFICATION "KESTROVA_BUILD_DIR=set:${CMAKE_BINARY_DIR}"
+                                    ${slow_properties})
   endforeach()
 endfunction()
 

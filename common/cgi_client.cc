@@ -3,7 +3,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <new>
+#include <string>
 #include <thread>
 
 #include "common/cgi_protocol.h"
@@ -47,15 +52,63 @@ int millisecondsLeft(Clock::time_point deadline) {
 
 }  // namespace
 
+// The status area and the semaphores of one server, shared by every slot use of this process
+// while that server runs.
 struct CgiClientSlot::Connection {
   SharedMemoryOwner status;
-  SharedMemoryOwner request;
+  bool pollOnly = false;
   std::unique_ptr<NamedSemaphore> wake;
-  std::unique_ptr<NamedSemaphore> taken;  // of the claimed slot
-  std::unique_ptr<NamedSemaphore> reply;  // of the claimed slot
+  std::mutex lock;
+  std::unique_ptr<NamedSemaphore> taken[kRequestSlots];  // guarded by lock until opened
+  std::unique_ptr<NamedSemaphore> reply[kRequestSlots];  // guarded by lock until opened
+  bool slotOpened[kRequestSlots] = {};                   // guarded by lock
 
-  uint8_t* stateByte(int slot) const { return static_cast<uint8_t*>(status.get()->view) + slot; }
+  uint8_t* view() const { return static_cast<uint8_t*>(status.get()->view); }
+  uint8_t* stateByte(int slot) const { return view() + slot; }
+  char* requestName(int slot) const { return requestNameField(view(), status.get()->size, slot); }
+  char* replyName(int slot) const { return replyNameField(view(), status.get()->size, slot); }
+  NamedSemaphore* takenOf(int slot) const { return taken[slot].get(); }
+  NamedSemaphore* replyOf(int slot) const { return reply[slot].get(); }
+  // Opens the slot's semaphores once; later calls find them (or their absence) as left.
+  void openSlot(int slot) {
+    if (pollOnly) return;
+    std::lock_guard<std::mutex> guard(lock);
+    if (slotOpened[slot]) return;
+    taken[slot] = NamedSemaphore::open(kTakenSemaphoreBase + slot);
+    reply[slot] = NamedSemaphore::open(kReplySemaphoreBase + slot);
+    slotOpened[slot] = true;
+  }
 };
+
+// What one slot use holds besides the shared connection: its request area.
+struct CgiClientSlot::SlotAreas {
+  SharedMemoryOwner request;
+};
+
+namespace {
+
+// The connections kept between round trips, by the status area they map.
+struct ConnectionCache {
+  std::mutex lock;
+  std::map<std::string, std::shared_ptr<CgiClientSlot::Connection>> byKey;  // guarded by lock
+};
+
+ConnectionCache& connectionCache() {
+  static ConnectionCache* const cache = new ConnectionCache;
+  return *cache;
+}
+
+// The status area's section name from the server's name file, or empty.
+std::string statusNameFromFile(const std::string& path) {
+  if (path.empty()) return std::string();
+  std::ifstream in(path);
+  std::string name;
+  if (!std::getline(in, name)) return std::string();
+  while (!name.empty() && (name.back() == '\r' || name.back() == ' ')) name.pop_back();
+  return isSectionNameOf(name, kStatusAreaName) ? name : std::string();
+}
+
+}  // namespace
 
 const char* cgiClientResultText(int result) {
   switch (result) {
@@ -98,33 +151,82 @@ uint8_t CgiClientSlot::state() const {
 
 int CgiClientSlot::connect() {
   if (connection_) return kCgiOk;
-  std::unique_ptr<Connection> connection(new (std::nothrow) Connection);
-  if (!connection) return kCgiFailed;
-  if (openSharedMemory(connection->status.address(), kStatusAreaName) != 0) return kCgiServerNotRunning;
+  const std::string key = sharedMemoryObjectName(kStatusAreaName) +
+                          (options_.pollOnly ? "|poll|" : "|wake|") + options_.statusAreaNameFile;
+  ConnectionCache& cache = connectionCache();
+  {
+    std::lock_guard<std::mutex> guard(cache.lock);
+    auto found = cache.byKey.find(key);
+    // A kept area (or wake-up semaphore) whose name was removed meanwhile (a server that ended,
+    // another that started and made its own) is given up for the one under the name now.
+    if (found != cache.byKey.end() && sharedMemoryStillNamed(found->second->status.get()) &&
+        (!found->second->wake || found->second->wake->stillNamed())) {
+      connection_ = found->second;
+      return kCgiOk;
+    }
+    if (found != cache.byKey.end()) cache.byKey.erase(found);
+  }
+  auto connection = std::make_shared<Connection>();
+  connection->pollOnly = options_.pollOnly;
+  // The default name first; the named private area when another user holds the default.
+  if (openSharedMemory(connection->status.address(), kStatusAreaName) != 0) {
+    const std::string name = statusNameFromFile(options_.statusAreaNameFile);
+    if (name.empty() || openSharedMemoryNamed(connection->status.address(), name) != 0)
+      return kCgiServerNotRunning;
+  }
   if (connection->status.get()->size < static_cast<size_t>(kRequestSlots)) return kCgiServerNotRunning;
   if (!options_.pollOnly) connection->wake = NamedSemaphore::open(kWakeSemaphore);
-  connection_ = std::move(connection);
+  std::lock_guard<std::mutex> guard(cache.lock);
+  auto [slot, inserted] = cache.byKey.emplace(key, connection);
+  connection_ = inserted ? connection : slot->second;
   return kCgiOk;
 }
 
+namespace {
+
+// Forgets the kept connection (the server it belonged to has stopped) and opens the current one.
+int reconnectAfterStop(std::shared_ptr<CgiClientSlot::Connection>* connection,
+                       const std::function<int()>& connect) {
+  ConnectionCache& cache = connectionCache();
+  {
+    std::lock_guard<std::mutex> guard(cache.lock);
+    for (auto it = cache.byKey.begin(); it != cache.byKey.end(); ++it) {
+      if (it->second == *connection) {
+        cache.byKey.erase(it);
+        break;
+      }
+    }
+  }
+  connection->reset();
+  return connect();
+}
+
+}  // namespace
+
 int CgiClientSlot::claim(int slot) {
   if (slot < -1 || slot >= kRequestSlots || slot_ >= 0) return kCgiFailed;
-  const int connected = connect();
+  int connected = connect();
   if (connected != kCgiOk) return connected;
   const auto deadline = Clock::now() + std::chrono::milliseconds(options_.slotWaitMs);
   const unsigned first = gNextSlot.fetch_add(1);
+  bool reconnected = false;
   for (;;) {
     for (int i = 0; i < kRequestSlots; ++i) {
       const int n = slot >= 0 ? slot : static_cast<int>((first + i) % kRequestSlots);
       uint8_t* byte = connection_->stateByte(n);
       const uint8_t seen = loadSlotState(byte);
-      if (isSlotStopState(seen)) return resultOfState(seen);
+      if (isSlotStopState(seen)) {
+        // A kept mapping may belong to a server that has stopped since; look once for a new one.
+        if (reconnected) return resultOfState(seen);
+        reconnected = true;
+        connected = reconnectAfterStop(&connection_, [this] { return connect(); });
+        if (connected != kCgiOk) return connected;
+        i = -1;
+        continue;
+      }
       if (seen == kSlotFree && changeSlotState(byte, kSlotFree, kSlotClaimed)) {
         slot_ = n;
-        if (!options_.pollOnly) {
-          connection_->taken = NamedSemaphore::open(kTakenSemaphoreBase + n);
-          connection_->reply = NamedSemaphore::open(kReplySemaphoreBase + n);
-        }
+        connection_->openSlot(n);
         return kCgiOk;
       }
       if (slot >= 0) break;
@@ -143,25 +245,43 @@ int CgiClientSlot::submit(VariableTable request) {
   return submitBytes(bytes.get(), size);
 }
 
+bool CgiClientSlot::createRequestArea(size_t size, std::string* name) {
+  const uint32_t number = kRequestAreaBase + slot_;
+  name->clear();
+  if (createSharedMemory(size, areas_->request.address(), number) == 0) return true;
+  const bool canName = connection_->requestName(slot_) != nullptr;
+  if (!foreignSharedMemory(std::to_string(number), nullptr)) {
+    // Holding the claim, nobody else uses this name: it was left by a front end that died.
+    removeSharedMemory(number);
+    if (createSharedMemory(size, areas_->request.address(), number) == 0) return true;
+  }
+  // Another user holds the name: a private one, which the slot tells the server.
+  for (int attempt = 0; canName && attempt < 3; ++attempt) {
+    *name = privateSectionName(number);
+    if (!name->empty() && createSharedMemoryNamed(size, areas_->request.address(), *name) == 0) return true;
+  }
+  name->clear();
+  return false;
+}
+
 int CgiClientSlot::submitBytes(const void* bytes, size_t size) {
   if (!connection_ || slot_ < 0 || submitted_ || size == 0 || bytes == nullptr) return kCgiFailed;
-  const uint32_t name = kRequestAreaBase + slot_;
-  if (createSharedMemory(size, connection_->request.address(), name) != 0) {
-    // Holding the claim, nobody else uses this name: it was left by a front end that died.
-    removeSharedMemory(name);
-    if (createSharedMemory(size, connection_->request.address(), name) != 0) return kCgiFailed;
-  }
-  if (writeSharedMemory(bytes, size, connection_->request.get()) != 0) return kCgiFailed;
+  if (!areas_) areas_ = std::make_unique<SlotAreas>();
+  std::string name;
+  if (!createRequestArea(size, &name)) return kCgiFailed;
+  if (writeSharedMemory(bytes, size, areas_->request.get()) != 0) return kCgiFailed;
+  writeNameField(connection_->requestName(slot_), name);
   return postSubmit();
 }
 
 int CgiClientSlot::postSubmit() {
-  if (connection_->reply) connection_->reply->drain();  // wake-ups meant for an earlier request
+  NamedSemaphore* reply = connection_->replyOf(slot_);
+  if (reply != nullptr) reply->drain();  // wake-ups meant for an earlier request
   uint8_t* byte = connection_->stateByte(slot_);
   if (!changeSlotState(byte, kSlotClaimed, kSlotRequestReady)) {
     // The server stopped or restarted meanwhile and took the slot back.
     const uint8_t seen = loadSlotState(byte);
-    connection_->request.reset();
+    areas_->request.reset();
     slot_ = -1;
     return isSlotStopState(seen) ? resultOfState(seen) : kCgiFailed;
   }
@@ -182,8 +302,8 @@ int CgiClientSlot::awaitReply() {
     const int left = millisecondsLeft(deadline);
     if (left == 0) return kCgiTimeOut;
     const int step = left < options_.pollStepMs ? left : options_.pollStepMs;
-    if (connection_->reply) {
-      connection_->reply->wait(step);
+    if (NamedSemaphore* reply = connection_->replyOf(slot_)) {
+      reply->wait(step);
     } else {
       std::this_thread::sleep_for(std::chrono::milliseconds(step));
     }
@@ -196,10 +316,14 @@ int CgiClientSlot::takeReply(VariableTable* reply) {
   if (!connection_ || slot_ < 0 || !submitted_) return kCgiFailed;
   // The server has read the request: its area goes before the slot is handed back, so that the
   // next front end in this slot can create it anew.
-  connection_->request.reset();
+  if (areas_) areas_->request.reset();
+  // The reply area the slot names (a private one when another user held the default name).
+  std::string name = readNameField(connection_->replyName(slot_));
+  const uint32_t number = kReplyAreaBase + slot_;
+  if (name.empty() || !isSectionNameOf(name, number)) name = std::to_string(number);
   SharedMemoryOwner area;
   int result = kCgiFailed;
-  if (openSharedMemory(area.address(), kReplyAreaBase + slot_) == 0) {
+  if (openSharedMemoryNamed(area.address(), name) == 0) {
     *reply = deserializeVariableTableBounded(static_cast<const char*>(area.get()->view), area.get()->size);
     result = kCgiOk;
   }
@@ -210,7 +334,7 @@ int CgiClientSlot::takeReply(VariableTable* reply) {
 
 void CgiClientSlot::abandon() {
   if (!connection_ || slot_ < 0) return;
-  connection_->request.reset();
+  if (areas_) areas_->request.reset();
   finish();
 }
 
@@ -222,11 +346,9 @@ void CgiClientSlot::finish() {
          !changeSlotState(byte, seen, kSlotFinished)) {
     seen = loadSlotState(byte);
   }
-  if (connection_->taken) connection_->taken->post();
+  if (NamedSemaphore* taken = connection_->takenOf(slot_)) taken->post();
   // A slot without a handler (given up before it started, or 255) is freed by the next pass.
   if (seen != kSlotReplyReady && connection_->wake) connection_->wake->post();
-  connection_->taken.reset();
-  connection_->reply.reset();
   slot_ = -1;
   submitted_ = false;
 }

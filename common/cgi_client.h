@@ -7,6 +7,12 @@
 // error or stop state (woken by the server's semaphore, or by pure polling when asked), copy
 // the reply out of the reply area (never past its real size), set 5 and wake the handler.
 //
+// A request area whose name another local user took is created under a private name, which the
+// slot tells the server; the reply is read from the area the slot names (cgi_protocol.h). An
+// object of another user is never opened. The mapping of the status area and the semaphores
+// are kept between round trips (per shared-memory prefix) and opened again when the server they
+// belong to has stopped.
+//
 // Thread safety: a CgiClientSlot belongs to one thread; any number of slots, threads and
 // processes may work on the same server at once. cgiRoundTrip may be called from any thread.
 #pragma once
@@ -14,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "common/variable_table.h"
 
@@ -22,6 +29,9 @@ struct CgiClientOptions {
   int slotWaitMs = 5000;       // wait for a free slot; 0 looks once
   bool pollOnly = false;       // never use the wake-up semaphores
   int pollStepMs = 100;        // state check interval while polling (also the semaphore wait step)
+  // The server's file that names its status area when another user took the default name
+  // (kStatusAreaNameFile in the server's working folder); empty: the default name only.
+  std::string statusAreaNameFile;
 };
 
 // Results of the client operations.
@@ -56,8 +66,8 @@ class CgiClientSlot {
   CgiClientSlot(const CgiClientSlot&) = delete;
   CgiClientSlot& operator=(const CgiClientSlot&) = delete;
 
-  // Opens the status area (and the semaphores unless pollOnly). kCgiServerNotRunning when the
-  // server has none.
+  // Opens the status area (and the semaphores unless pollOnly), or takes the one kept from an
+  // earlier round trip. kCgiServerNotRunning when the server has none.
   int connect();
   // Claims `slot`, or any free slot when slot is -1, waiting up to slotWaitMs. A stop state seen
   // on the way is returned as its result.
@@ -79,12 +89,19 @@ class CgiClientSlot {
   // The slot's state byte now (0 when no slot is held).
   uint8_t state() const;
 
- private:
+  // The status area and semaphores one server's slots share (cgi_client.cc).
   struct Connection;
+
+ private:
   int postSubmit();
   void finish();
+  // Creates the request area under the default name, or under a private one when another user
+  // holds the default. *name receives the name used ("" for the default).
+  bool createRequestArea(size_t size, std::string* name);
   CgiClientOptions options_;
-  std::unique_ptr<Connection> connection_;
+  std::shared_ptr<Connection> connection_;
+  struct SlotAreas;
+  std::unique_ptr<SlotAreas> areas_;
   int slot_ = -1;
   bool submitted_ = false;
 };

@@ -7,6 +7,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -27,8 +32,9 @@ using namespace std::chrono_literals;
 // The server's shared objects, created by the test under its own prefix.
 class FakeServer {
  public:
-  FakeServer() {
-    if (createSharedMemory(kRequestSlots, status_.address(), kStatusAreaName) != 0) return;
+  // areaSize: kRequestSlots for a server that knows only the default names.
+  explicit FakeServer(size_t areaSize = kRequestSlots) {
+    if (createSharedMemory(areaSize, status_.address(), kStatusAreaName) != 0) return;
     wake_ = NamedSemaphore::create(kWakeSemaphore);
     for (int i = 0; i < kRequestSlots; ++i) {
       taken_[i] = NamedSemaphore::create(kTakenSemaphoreBase + i);
@@ -40,6 +46,7 @@ class FakeServer {
   NamedSemaphore& wake() { return *wake_; }
   NamedSemaphore& taken(int slot) { return *taken_[slot]; }
   NamedSemaphore& reply(int slot) { return *reply_[slot]; }
+  SharedMemoryRecord* area() { return status_.get(); }
 
   // Waits (polling) until the slot holds want; false after limit.
   bool waitFor(int slot, uint8_t want, std::chrono::milliseconds limit = 5s) {
@@ -279,6 +286,93 @@ TEST_F(CgiClientTest, StaleRequestAreaIsReplacedAndReplyReadWithinItsSize) {
   EXPECT_EQ(getVariable(reply, "Partial"), nullptr);
 #endif
   EXPECT_STREQ(getVariable(received.get(), "module"), "server");
+}
+
+#ifndef _WIN32
+// Another local user's object under a name: open to everybody, so never this process's own.
+// (Under Windows only administrators and services create names in the Global namespace.)
+void squat(uint32_t name) {
+  const std::string object = sharedMemoryObjectName(name);
+  const int fd = shm_open(object.c_str(), O_CREAT | O_EXCL | O_RDWR, 0666);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(fchmod(fd, 0666), 0);
+  close(fd);
+}
+
+TEST_F(CgiClientTest, NamesTakenByAnotherUserAreAvoidedAndTheSlotTellsTheOtherSide) {
+  FakeServer server(kStatusAreaSize);
+  ASSERT_TRUE(server.ready());
+  squat(kRequestAreaBase + 6);
+  squat(kReplyAreaBase + 6);
+  TableOwner received;
+  std::thread serverThread([&] {
+    ASSERT_TRUE(server.waitFor(6, kSlotRequestReady));
+    storeSlotState(server.state(6), kSlotTaken);
+    // The request under the name the slot gives.
+    const std::string requestName =
+        readNameField(requestNameField(static_cast<uint8_t*>(server.area()->view), server.area()->size, 6));
+    EXPECT_TRUE(isSectionNameOf(requestName, kRequestAreaBase + 6));
+    EXPECT_NE(requestName, std::to_string(kRequestAreaBase + 6));
+    SharedMemoryOwner in;
+    ASSERT_EQ(openSharedMemoryNamed(in.address(), requestName), 0);
+    received =
+        TableOwner(deserializeVariableTableBounded(static_cast<char*>(in.get()->view), in.get()->size));
+    // The reply under a private name, told through the slot.
+    const std::string replyName = privateSectionName(kReplyAreaBase + 6);
+    const std::string bytes = std::string("HTMLPath\0private.htm\0\0", 22);
+    SharedMemoryOwner out;
+    ASSERT_EQ(createSharedMemoryNamed(bytes.size(), out.address(), replyName), 0);
+    writeSharedMemory(bytes.data(), bytes.size(), out.get());
+    ASSERT_TRUE(writeNameField(
+        replyNameField(static_cast<uint8_t*>(server.area()->view), server.area()->size, 6), replyName));
+    storeSlotState(server.state(6), kSlotReplyReady);
+    server.reply(6).post();
+    EXPECT_TRUE(server.waitFor(6, kSlotFinished));
+  });
+  CgiClientSlot slot{CgiClientOptions()};
+  ASSERT_EQ(slot.claim(6), kCgiOk);
+  TableOwner request;
+  addVariable(request.address(), "method", "SessionPing");
+  ASSERT_EQ(slot.submit(request.get()), kCgiOk);
+  ASSERT_EQ(slot.awaitReply(), kCgiOk);
+  VariableTable reply = nullptr;
+  ASSERT_EQ(slot.takeReply(&reply), kCgiOk);
+  serverThread.join();
+  TableOwner replyOwner(reply);
+  EXPECT_STREQ(getVariable(reply, "HTMLPath"), "private.htm");
+  EXPECT_STREQ(getVariable(received.get(), "method"), "SessionPing");
+  for (uint32_t name : {kRequestAreaBase + 6, kReplyAreaBase + 6})
+    shm_unlink(sharedMemoryObjectName(name).c_str());
+}
+#endif
+
+TEST_F(CgiClientTest, AReplyNamedForAnotherSlotIsNotRead) {
+  FakeServer server(kStatusAreaSize);
+  ASSERT_TRUE(server.ready());
+  std::thread serverThread([&] {
+    ASSERT_TRUE(server.waitFor(2, kSlotRequestReady));
+    storeSlotState(server.state(2), kSlotTaken);
+    // A reply area of slot 3 offered for slot 2: the front end reads its own default instead.
+    SharedMemoryOwner wrong;
+    const std::string bytes = std::string("HTMLPath\0wrong.htm\0\0", 20);
+    ASSERT_EQ(createSharedMemory(bytes.size(), wrong.address(), kReplyAreaBase + 3), 0);
+    writeSharedMemory(bytes.data(), bytes.size(), wrong.get());
+    writeNameField(replyNameField(static_cast<uint8_t*>(server.area()->view), server.area()->size, 2),
+                   std::to_string(kReplyAreaBase + 3));
+    storeSlotState(server.state(2), kSlotReplyReady);
+    server.reply(2).post();
+    EXPECT_TRUE(server.waitFor(2, kSlotFinished));
+  });
+  CgiClientSlot slot{CgiClientOptions()};
+  ASSERT_EQ(slot.claim(2), kCgiOk);
+  TableOwner request;
+  addVariable(request.address(), "method", "x");
+  ASSERT_EQ(slot.submit(request.get()), kCgiOk);
+  ASSERT_EQ(slot.awaitReply(), kCgiOk);
+  VariableTable reply = nullptr;
+  EXPECT_EQ(slot.takeReply(&reply), kCgiFailed);  // no area 9392 exists
+  EXPECT_EQ(reply, nullptr);
+  serverThread.join();
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <system_error>
 
 #include "common/debug_options.h"
+#include "common/private_file.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ FILE* openOutput(const DebugOptions& options, bool* toFile) {
   *toFile = false;
   if (!options.haveFileName) return stdout;
   // Binary: the same bytes on every platform (no line-end translation on Windows).
-  FILE* file = std::fopen(options.fileName.c_str(), "wb");
+  FILE* file = openPrivateFile(options.fileName.c_str(), "wb", kSharedFileMode);
   if (file == nullptr) {
     std::printf("ERROR: debug file <%s> failed to open for write. Using stdout.\n", options.fileName.c_str());
     return stdout;

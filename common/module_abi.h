@@ -84,5 +84,10 @@ typedef uint32_t (*ModuleGetGlobalStatusFn)();
 typedef int (*ModuleSuspendActivityFn)(const int32_t* flag);
 typedef void (*ModuleResetFn)();
 typedef void (*ModuleShutdownFn)();
+// "methodAltersData": whether the module's method (named as in a request's "method") changes
+// data, so that the server refuses it to requests a browser may have been tricked into sending:
+// 1 it does, 0 it only reads, -1 the module has no such method. A module without this export has
+// every method counted as changing data.
+typedef int (*ModuleMethodAltersDataFn)(const char* method);
 
 }  // extern "C"

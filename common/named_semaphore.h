@@ -36,6 +36,9 @@ class NamedSemaphore {
   void drain();
 
   bool owner() const { return owner_; }
+  // False when the name now leads to another semaphore (or none): the one held here was removed,
+  // for example by a server that started after the one that made it.
+  bool stillNamed() const;
 
  private:
   NamedSemaphore(void* handle, std::string object, bool owner)
@@ -43,6 +46,7 @@ class NamedSemaphore {
   void* handle_;  // the platform's semaphore
   std::string object_;
   bool owner_;
+  uint64_t identity_ = 0;  // the platform's identity of the object behind the name when opened
 };
 
 // Removes the name of a semaphore left behind by a process that ended without closing it.

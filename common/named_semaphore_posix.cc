@@ -3,6 +3,7 @@
 // rights are set after creation (sem_open applies the umask to the mode).
 #include <fcntl.h>
 #include <semaphore.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -35,6 +36,14 @@ void closeSemaphore(sem_t* semaphore) {
   sem_close(semaphore);
 }
 
+std::string pathOf(const std::string& object) { return "/dev/shm/sem." + object.substr(1); }
+
+// The inode behind the semaphore's name, 0 when there is none.
+uint64_t identityOf(const std::string& object) {
+  struct stat info {};
+  return stat(pathOf(object).c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_ino) : 0;
+}
+
 timespec deadlineAfter(int timeoutMs) {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -56,7 +65,7 @@ std::unique_ptr<NamedSemaphore> NamedSemaphore::create(uint32_t name) {
     debugPrint(kSemaphoreDebug, "smem: create %s: %s\n", object.c_str(), std::strerror(errno));
     return nullptr;
   }
-  const std::string path = "/dev/shm/sem." + object.substr(1);
+  const std::string path = pathOf(object);
   if (!grantPathAccess(path.c_str())) {
     debugPrint(kSemaphoreDebug, "smem: access of %s: %s\n", path.c_str(), std::strerror(errno));
     closeSemaphore(semaphore);
@@ -67,7 +76,9 @@ std::unique_ptr<NamedSemaphore> NamedSemaphore::create(uint32_t name) {
   if (!result) {
     closeSemaphore(semaphore);
     sem_unlink(object.c_str());
+    return result;
   }
+  result->identity_ = identityOf(result->object_);
   return result;
 }
 
@@ -76,8 +87,20 @@ std::unique_ptr<NamedSemaphore> NamedSemaphore::open(uint32_t name) {
   if (object.empty()) return nullptr;
   sem_t* semaphore = openSemaphore(object, 0);
   if (semaphore == SEM_FAILED) return nullptr;
+  // Another user's semaphore under our name could steal or fake wake-ups: both sides then poll.
+  struct stat info {};
+  const std::string path = pathOf(object);
+  if (stat(path.c_str(), &info) != 0 || !isTrustedObject(info)) {
+    debugPrint(kSemaphoreDebug, "smem: %s is not this server's: not used\n", path.c_str());
+    closeSemaphore(semaphore);
+    return nullptr;
+  }
   std::unique_ptr<NamedSemaphore> result(new (std::nothrow) NamedSemaphore(semaphore, object, false));
-  if (!result) closeSemaphore(semaphore);
+  if (!result) {
+    closeSemaphore(semaphore);
+    return result;
+  }
+  result->identity_ = static_cast<uint64_t>(info.st_ino);
   return result;
 }
 
@@ -85,6 +108,8 @@ NamedSemaphore::~NamedSemaphore() {
   closeSemaphore(asSemaphore(handle_));
   if (owner_) sem_unlink(object_.c_str());
 }
+
+bool NamedSemaphore::stillNamed() const { return identity_ != 0 && identityOf(object_) == identity_; }
 
 void NamedSemaphore::post() {
   int value = 0;

@@ -50,6 +50,9 @@ std::unique_ptr<NamedSemaphore> NamedSemaphore::open(uint32_t name) {
 NamedSemaphore::~NamedSemaphore() { CloseHandle(asHandle(handle_)); }
 
 // Refused (ERROR_TOO_MANY_POSTS) when a count is pending already: that is the intended no-op.
+// Windows names live as long as any handle, ours included: the name always leads here.
+bool NamedSemaphore::stillNamed() const { return true; }
+
 void NamedSemaphore::post() { (void)ReleaseSemaphore(asHandle(handle_), 1, nullptr); }
 
 bool NamedSemaphore::wait(int timeoutMs) {

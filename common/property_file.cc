@@ -21,6 +21,7 @@
 
 #include "common/debug.h"
 #include "common/file_platform.h"
+#include "common/private_file.h"
 #include "common/property_file_io.h"
 
 namespace {
@@ -103,7 +104,9 @@ bool replaceFile(const char* path, const std::string& text) {
     return false;
   }
   const char* step = nullptr;
-  if (!copyFileMode(path, fd)) {
+  // The new file has the old one's mode without what the policy does not allow (private_file.h),
+  // or the policy's mode when there was none, whatever the umask.
+  if (!givePolicyMode(path, fd)) {
     step = "chmod";
   } else if (!writeAll(fd, text)) {
     step = "write";

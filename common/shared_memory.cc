@@ -1,5 +1,5 @@
-// The platform-independent part of the named shared memory: the prefix and the copies in and
-// out of a mapped view; see shared_memory.h.
+// The platform-independent part of the named shared memory: the prefix, the copies in and out of
+// a mapped view, and the form of private section names; see shared_memory.h.
 #include "common/shared_memory.h"
 
 #include <cstdlib>
@@ -20,4 +20,17 @@ int readSharedMemory(void* buffer, size_t size, const SharedMemoryRecord* record
   if (record == nullptr || size > record->size || (size > 0 && buffer == nullptr)) return 1;
   if (size > 0) std::memcpy(buffer, record->view, size);
   return 0;
+}
+
+bool isSectionNameOf(std::string_view name, uint32_t base) {
+  const std::string number = std::to_string(base);
+  if (name == number) return true;
+  if (name.size() != number.size() + 1 + kPrivateSectionNameDigits ||
+      name.substr(0, number.size()) != number || name[number.size()] != '.') {
+    return false;
+  }
+  for (char c : name.substr(number.size() + 1)) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
 }

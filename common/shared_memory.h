@@ -5,6 +5,12 @@
 // host never meet). Sections are mode 0660, never world-writable; KESTROVA_SHM_GROUP names the
 // group that may use them (default: the creator's group).
 //
+// Another local user can create an object under a name before the server or a front end does.
+// Such an object is never used: opening refuses an object that grants others any access or
+// belongs to another user outside the shared groups (the platform's trust rule), and whoever
+// finds a name taken goes on under a private name instead, "<number>.<24 hexadecimal digits>"
+// drawn at random, which it tells the other side through the status area (cgi_protocol.h).
+//
 // Used by the server's CGI communicator and by the front end's side library (cgi_client.h).
 //
 // Thread safety: the functions keep no shared state; one record belongs to one owner at a time.
@@ -14,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // One mapped section.
 struct SharedMemoryRecord {
@@ -29,8 +36,22 @@ struct SharedMemoryRecord {
 // *record null). Caller closes the record with closeSharedMemory.
 [[nodiscard]] int createSharedMemory(size_t size, SharedMemoryRecord** record, uint32_t name);
 // Maps the existing section `name` with its real size, for reading and writing. Returns 0 and a
-// new record in *record, or 1 (and *record null). Caller closes the record.
+// new record in *record, or 1 (and *record null; also for an object that is not trusted). Caller
+// closes the record.
 [[nodiscard]] int openSharedMemory(SharedMemoryRecord** record, uint32_t name);
+
+// The same by the text of a section name: "<number>" or a private name (isSectionNameOf).
+[[nodiscard]] int createSharedMemoryNamed(size_t size, SharedMemoryRecord** record, const std::string& name);
+[[nodiscard]] int openSharedMemoryNamed(SharedMemoryRecord** record, const std::string& name);
+
+inline constexpr size_t kPrivateSectionNameDigits = 24;
+// A fresh private name for the sections of number base: "<base>.<24 random hex digits>".
+std::string privateSectionName(uint32_t base);
+// True for "<base>" and for a private name of base; false for any other text.
+bool isSectionNameOf(std::string_view name, uint32_t base);
+// True when an object of that section name exists that this process must not use (another
+// user's); *ownerUid then holds its owner's user ID.
+bool foreignSharedMemory(const std::string& name, unsigned* ownerUid);
 // Unmaps, closes and frees the record; the owner also removes the name (mappings held by other
 // processes stay valid until they close theirs). A null record is ignored.
 void closeSharedMemory(SharedMemoryRecord* record);
@@ -38,6 +59,10 @@ void closeSharedMemory(SharedMemoryRecord* record);
 // or the section is smaller than size (nothing copied).
 int writeSharedMemory(const void* buffer, size_t size, SharedMemoryRecord* record);
 int readSharedMemory(void* buffer, size_t size, const SharedMemoryRecord* record);
+
+// False when the section's name has been removed since the record was opened (the mapping then
+// belongs to no one else any more); true while the name still leads to it.
+bool sharedMemoryStillNamed(const SharedMemoryRecord* record);
 
 // Takes this process's exclusive claim on the section, held until the record is closed: tells
 // whether another live process already holds it. Returns 0 when taken, 1 when another holds it.

@@ -2,6 +2,7 @@
 // "/<prefix><number>", mode 0660 with an optional group, mapped shared for reading and writing.
 // The claim is an flock on the section's descriptor, so it ends with the process that held it.
 #include <fcntl.h>
+#include <openssl/rand.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -19,6 +20,7 @@ namespace {
 
 constexpr uint32_t kSharedMemoryDebug = 0x40012;  // smem, Server, level 2
 constexpr int kObjectMode = 0660;
+constexpr size_t kPrivateNameDigits = kPrivateSectionNameDigits;
 
 // The record with the object name it was created or opened under, so that closing removes that
 // name even when the environment changed meanwhile.
@@ -50,15 +52,63 @@ SharedMemoryRecord* mapSection(int fd, size_t size, uint32_t name, int owner, co
   return record;
 }
 
+// The object name of a section name text; empty when the text is no section name or the prefix
+// is unusable.
+std::string objectNameOf(const std::string& name) {
+  const size_t dot = name.find('.');
+  const std::string digits = name.substr(0, dot);
+  if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+    return {};
+  const uint32_t base = static_cast<uint32_t>(std::stoul(digits));
+  if (!isSectionNameOf(name, base)) return {};
+  const std::string object = sharedObjectName("", base);
+  return object.empty() ? object : object + name.substr(digits.size());
+}
+
 }  // namespace
 
 std::string sharedMemoryObjectName(uint32_t name) { return sharedObjectName("", name); }
 
+std::string privateSectionName(uint32_t base) {
+  unsigned char bytes[kPrivateNameDigits / 2];
+  if (RAND_bytes(bytes, sizeof bytes) != 1) return std::string();
+  static const char kDigits[] = "0123456789abcdef";
+  std::string name = std::to_string(base) + ".";
+  for (unsigned char b : bytes) {
+    name.push_back(kDigits[b >> 4]);
+    name.push_back(kDigits[b & 0xF]);
+  }
+  return name;
+}
+
+bool foreignSharedMemory(const std::string& name, unsigned* ownerUid) {
+  const std::string object = objectNameOf(name);
+  if (object.empty()) return false;
+  const int fd = shm_open(object.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0);
+  struct stat info {};
+  bool foreign = false;
+  if (fd >= 0) {
+    foreign = fstat(fd, &info) == 0 && !isTrustedObject(info);
+    close(fd);
+  } else if (errno == EACCES) {
+    // Not even readable for this process: not one of ours either.
+    const std::string path = "/dev/shm" + object;
+    foreign = stat(path.c_str(), &info) == 0;
+  }
+  if (foreign && ownerUid != nullptr) *ownerUid = static_cast<unsigned>(info.st_uid);
+  return foreign;
+}
+
 int createSharedMemory(size_t size, SharedMemoryRecord** record, uint32_t name) {
+  return createSharedMemoryNamed(size, record, std::to_string(name));
+}
+
+int createSharedMemoryNamed(size_t size, SharedMemoryRecord** record, const std::string& name) {
   if (record == nullptr) return 1;
   *record = nullptr;
-  const std::string object = sharedMemoryObjectName(name);
+  const std::string object = objectNameOf(name);
   if (object.empty()) return 1;
+  const uint32_t number = static_cast<uint32_t>(std::stoul(name.substr(0, name.find('.'))));
   const int fd = shm_open(object.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, kObjectMode);
   if (fd < 0) {
     printFailure("create", object);
@@ -71,7 +121,7 @@ int createSharedMemory(size_t size, SharedMemoryRecord** record, uint32_t name) 
     shm_unlink(object.c_str());
     return 1;
   }
-  *record = mapSection(fd, size, name, 1, object);
+  *record = mapSection(fd, size, number, 1, object);
   if (*record == nullptr) {
     close(fd);
     shm_unlink(object.c_str());
@@ -81,11 +131,15 @@ int createSharedMemory(size_t size, SharedMemoryRecord** record, uint32_t name) 
 }
 
 int openSharedMemory(SharedMemoryRecord** record, uint32_t name) {
+  return openSharedMemoryNamed(record, std::to_string(name));
+}
+
+int openSharedMemoryNamed(SharedMemoryRecord** record, const std::string& name) {
   if (record == nullptr) return 1;
   *record = nullptr;
-  const std::string object = sharedMemoryObjectName(name);
+  const std::string object = objectNameOf(name);
   if (object.empty()) return 1;
-  const int fd = shm_open(object.c_str(), O_RDWR | O_CLOEXEC, 0);
+  const int fd = shm_open(object.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0);
   if (fd < 0) {
     if (errno != ENOENT) printFailure("open", object);
     return 1;
@@ -96,7 +150,14 @@ int openSharedMemory(SharedMemoryRecord** record, uint32_t name) {
     close(fd);
     return 1;
   }
-  *record = mapSection(fd, static_cast<size_t>(info.st_size), name, 0, object);
+  if (!isTrustedObject(info)) {
+    debugPrint(kSharedMemoryDebug, "smem: %s belongs to user %u (mode %o): not used\n", object.c_str(),
+               static_cast<unsigned>(info.st_uid), static_cast<unsigned>(info.st_mode & 07777));
+    close(fd);
+    return 1;
+  }
+  const uint32_t number = static_cast<uint32_t>(std::stoul(name.substr(0, name.find('.'))));
+  *record = mapSection(fd, static_cast<size_t>(info.st_size), number, 0, object);
   if (*record == nullptr) {
     close(fd);
     return 1;
@@ -111,6 +172,13 @@ void closeSharedMemory(SharedMemoryRecord* record) {
   PosixSection* section = static_cast<PosixSection*>(record);
   if (section->owner != 0) shm_unlink(section->object.c_str());
   delete section;
+}
+
+bool sharedMemoryStillNamed(const SharedMemoryRecord* record) {
+  if (record == nullptr) return false;
+  struct stat info {};
+  // An object whose name was unlinked has no links left.
+  return fstat(record->handle, &info) == 0 && info.st_nlink > 0;
 }
 
 int claimSharedMemory(SharedMemoryRecord* record) {

@@ -3,13 +3,16 @@
 // only, the claim, and the wake-up semantics of the semaphores.
 #include "common/shared_memory.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -196,3 +199,75 @@ TEST_F(SharedMemoryTest, SemaphorePostsDoNotPileUpAndWaitTimesOut) {
 }
 
 }  // namespace
+
+// ---- Names taken by another user -------------------------------------------------------------
+
+namespace {
+
+// Squats name as another local user would: an object that grants everybody access, owned by
+// "nobody" when the test may give it away (root), else by this user but world-writable. Either
+// way this process must not trust it.
+void squat(const std::string& object) {
+  const int fd = shm_open(object.c_str(), O_CREAT | O_EXCL | O_RDWR, 0666);
+  ASSERT_GE(fd, 0) << object;
+  ASSERT_EQ(fchmod(fd, 0666), 0);
+  ASSERT_EQ(ftruncate(fd, 4096), 0);
+  if (geteuid() == 0) {
+    ASSERT_EQ(fchown(fd, 65534, 65534), 0);
+  }
+  close(fd);
+}
+
+}  // namespace
+
+TEST_F(SharedMemoryTest, AnObjectOfAnotherUserIsNeverOpenedAndIsReportedAsForeign) {
+  squat("/" + prefix_ + "9391");
+  SharedMemoryRecord* record = reinterpret_cast<SharedMemoryRecord*>(0x1);
+  EXPECT_EQ(openSharedMemory(&record, 9391), 1);
+  EXPECT_EQ(record, nullptr);
+  EXPECT_EQ(createSharedMemory(16, &record, 9391), 1);
+  unsigned owner = 0;
+  EXPECT_TRUE(foreignSharedMemory("9391", &owner));
+  if (geteuid() == 0) {
+    EXPECT_EQ(owner, 65534u);
+  }
+  // One of this process's own is not foreign, nor is a name nobody holds.
+  SharedMemoryOwner own;
+  ASSERT_EQ(createSharedMemory(16, own.address(), 9392), 0);
+  EXPECT_FALSE(foreignSharedMemory("9392", nullptr));
+  EXPECT_FALSE(foreignSharedMemory("9393", nullptr));
+  shm_unlink(("/" + prefix_ + "9391").c_str());
+}
+
+TEST_F(SharedMemoryTest, PrivateNamesAreRandomAndOnlyOfTheirNumber) {
+  const std::string first = privateSectionName(9390);
+  const std::string second = privateSectionName(9390);
+  EXPECT_NE(first, second);
+  EXPECT_TRUE(isSectionNameOf(first, 9390));
+  EXPECT_TRUE(isSectionNameOf("9390", 9390));
+  EXPECT_FALSE(isSectionNameOf(first, 9391));
+  for (const char* bad : {"", "9390.", "9390.ABCDEF0123456789abcdef01", "9390.0123456789abcdef0123456",
+                          "9390/../9190", "9390.0123456789abcdef012345678", "9190", "x9390"}) {
+    EXPECT_FALSE(isSectionNameOf(bad, 9390)) << bad;
+  }
+  SharedMemoryOwner created;
+  ASSERT_EQ(createSharedMemoryNamed(8, created.address(), first), 0);
+  SharedMemoryOwner opened;
+  ASSERT_EQ(openSharedMemoryNamed(opened.address(), first), 0);
+  EXPECT_EQ(opened.get()->size, 8u);
+  SharedMemoryRecord* refused = nullptr;
+  EXPECT_EQ(openSharedMemoryNamed(&refused, "9390/../9190"), 1);
+}
+
+TEST_F(SharedMemoryTest, ASemaphoreOfAnotherUserIsNotUsed) {
+  const std::string object = namedSemaphoreObjectName(9190);
+  const std::string path = "/dev/shm/sem." + object.substr(1);
+  {
+    std::unique_ptr<NamedSemaphore> made = NamedSemaphore::create(9190);
+    ASSERT_NE(made, nullptr);
+    ASSERT_EQ(chmod(path.c_str(), 0666), 0);  // as another user's would be
+    EXPECT_EQ(NamedSemaphore::open(9190), nullptr);
+    ASSERT_EQ(chmod(path.c_str(), 0660), 0);
+    EXPECT_NE(NamedSemaphore::open(9190), nullptr);
+  }
+}

@@ -5,6 +5,8 @@
 // never needed (removeSharedMemory reports that there was none). The claim is a second named
 // object, "<prefix>claim<number>", that exists while its claimer holds it.
 #include <windows.h>
+// bcrypt.h after windows.h, which it needs.
+#include <bcrypt.h>
 
 #include <new>
 #include <string>
@@ -56,14 +58,55 @@ WinSection* newRecord(HANDLE mapping, void* view, size_t size, uint32_t name, in
   return record;
 }
 
+// The object name of a section name text ("<number>" or a private name); empty when the text is
+// no section name or the prefix is unusable. *number receives the number.
+std::string objectNameOf(const std::string& name, uint32_t* number) {
+  const std::string digits = name.substr(0, name.find('.'));
+  if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+    return {};
+  *number = static_cast<uint32_t>(std::stoul(digits));
+  if (!isSectionNameOf(name, *number)) return {};
+  const std::string object = sharedObjectName("", *number);
+  return object.empty() ? object : object + name.substr(digits.size());
+}
+
 }  // namespace
 
 std::string sharedMemoryObjectName(uint32_t name) { return sharedObjectName("", name); }
 
+std::string privateSectionName(uint32_t base) {
+  unsigned char bytes[kPrivateSectionNameDigits / 2];
+  if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+    return {};
+  static const char kDigits[] = "0123456789abcdef";
+  std::string name = std::to_string(base) + ".";
+  for (unsigned char b : bytes) {
+    name.push_back(kDigits[b >> 4]);
+    name.push_back(kDigits[b & 0xF]);
+  }
+  return name;
+}
+
+// Only administrators and services may create objects in the Global namespace, so another user
+// cannot take one of its names; nothing is foreign there.
+bool foreignSharedMemory(const std::string&, unsigned*) { return false; }
+
+// A mapping's name lives as long as any handle to it, ours included.
+bool sharedMemoryStillNamed(const SharedMemoryRecord* record) { return record != nullptr; }
+
 int createSharedMemory(size_t size, SharedMemoryRecord** record, uint32_t name) {
+  return createSharedMemoryNamed(size, record, std::to_string(name));
+}
+
+int openSharedMemory(SharedMemoryRecord** record, uint32_t name) {
+  return openSharedMemoryNamed(record, std::to_string(name));
+}
+
+int createSharedMemoryNamed(size_t size, SharedMemoryRecord** record, const std::string& text) {
   if (record == nullptr) return 1;
   *record = nullptr;
-  const std::string object = sharedMemoryObjectName(name);
+  uint32_t name = 0;
+  const std::string object = objectNameOf(text, &name);
   ObjectSecurity security;
   if (object.empty() || security.attributes() == nullptr) return 1;
   // A section cannot be empty; a request for 0 bytes gets one byte and reports size 0.
@@ -99,10 +142,11 @@ int createSharedMemory(size_t size, SharedMemoryRecord** record, uint32_t name) 
   return 0;
 }
 
-int openSharedMemory(SharedMemoryRecord** record, uint32_t name) {
+int openSharedMemoryNamed(SharedMemoryRecord** record, const std::string& text) {
   if (record == nullptr) return 1;
   *record = nullptr;
-  const std::string object = sharedMemoryObjectName(name);
+  uint32_t name = 0;
+  const std::string object = objectNameOf(text, &name);
   if (object.empty()) return 1;
   HANDLE mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, object.c_str());
   if (mapping == nullptr) {

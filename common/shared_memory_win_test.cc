@@ -5,9 +5,8 @@
 #include <windows.h>
 // after windows.h
 #include <aclapi.h>
-#include <sddl.h>
-
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <chrono>
 #include <cstring>

@@ -62,6 +62,23 @@ bool grantObjectAccess(int fd) {
   return fchmod(fd, kObjectMode) == 0;
 }
 
+bool isTrustedObject(const struct stat& info) {
+  if ((info.st_mode & S_IRWXO) != 0) return false;
+  if (info.st_uid == geteuid() || info.st_uid == 0) return true;
+  if (info.st_gid == getegid()) return true;
+  gid_t configured;
+  if (configuredGroup(&configured) && configured != static_cast<gid_t>(-1) && info.st_gid == configured)
+    return true;
+  const int count = getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(static_cast<size_t>(count));
+  const int got = getgroups(count, groups.data());
+  for (int i = 0; i < got; ++i) {
+    if (groups[static_cast<size_t>(i)] == info.st_gid) return true;
+  }
+  return false;
+}
+
 bool grantPathAccess(const char* path) {
   gid_t gid;
   if (!configuredGroup(&gid)) return false;

@@ -6,6 +6,8 @@
 // another thread calls them.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 
@@ -17,3 +19,9 @@ std::string sharedObjectName(const char* kind, uint32_t number);
 bool grantObjectAccess(int fd);
 // The same for an object known by its path in the file system (named semaphores).
 bool grantPathAccess(const char* path);
+
+// Whether an existing object (by its fstat) may be used: it grants others nothing, and it belongs
+// to this process's user or root, or to one of this process's groups or the KESTROVA_SHM_GROUP
+// group (the server and its front ends share that group). Any other user may have created it
+// under the name to squat it or to read and change what passes through it.
+bool isTrustedObject(const struct stat& info);

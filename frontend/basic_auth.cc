@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "common/apr1.h"
+#include "common/default_login.h"
 #include "frontend/base64.h"
 
 namespace {
@@ -15,6 +16,9 @@ namespace {
 constexpr size_t kMaxPasswordFileBytes = 64 * 1024;
 constexpr size_t kMaxRememberedLogins = 256;
 constexpr size_t kMaxAuthorizationBytes = 1024;
+// Compared against when the user name is unknown: a valid hash that no password produces in
+// practice, so the work is that of a real check.
+const std::string kStandInHash = "$apr1$Kq7vX2pL$rYcVDwZ0gHc3m9T1nQeXb/";
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -49,13 +53,47 @@ bool parseBasicCredentials(std::string_view header, std::string* user, std::stri
 
 PasswordCheck::PasswordCheck(std::filesystem::path passwordFile) : path_(std::move(passwordFile)) {}
 
+bool PasswordCheck::remembered(std::string_view authorization, std::string* user) {
+  FileVersion version;
+  Entries entries;
+  if (authorization.empty() || !refresh(&version, &entries)) return false;
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!(version_ == version) || known_.count(std::string(authorization)) == 0) return false;
+  std::string password;
+  return parseBasicCredentials(authorization, user, &password);
+}
+
+std::string PasswordCheck::userOf(std::string_view authorization) {
+  std::string user;
+  std::string password;
+  return parseBasicCredentials(authorization, &user, &password) ? user : std::string();
+}
+
+bool PasswordCheck::defaultLoginInUse() {
+  FileVersion version;
+  Entries entries;
+  if (!refresh(&version, &entries)) return false;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (version_ == version && defaultLogin_.has_value()) return *defaultLogin_;
+  }
+  bool inUse = false;
+  for (const auto& [entryUser, hash] : entries) {
+    if (entryUser == kDefaultLoginUser && apr1Verify(kDefaultLoginPassword, hash)) inUse = true;
+  }
+  std::lock_guard<std::mutex> lock(mu_);
+  if (version_ == version) defaultLogin_ = inUse;
+  return inUse;
+}
+
 bool PasswordCheck::refresh(FileVersion* version, Entries* entries) {
   struct stat st {};
   if (stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  std::lock_guard<std::mutex> lock(mu_);
   FileVersion now{st.st_dev, st.st_ino, st.st_size,
                   static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
-  std::lock_guard<std::mutex> lock(mu_);
   if (!loaded_ || !(now == version_)) {
+    defaultLogin_.reset();
     if (static_cast<size_t>(st.st_size) > kMaxPasswordFileBytes) return false;
     std::ifstream in(path_, std::ios::binary);
     if (!in) return false;
@@ -97,14 +135,16 @@ AuthOutcome PasswordCheck::check(std::string_view authorization, std::string* us
       return AuthOutcome::kAccepted;
     }
   }
-  // The thousand rounds run outside the lock, so that logins do not queue behind each other.
-  bool accepted = false;
+  // The thousand rounds run outside the lock, so that logins do not queue behind each other. An
+  // unknown user costs the same rounds and comparison as a known one.
+  const std::string* stored = &kStandInHash;
   for (const auto& [entryUser, hash] : entries) {
-    if (entryUser == name && apr1Verify(password, hash)) {
-      accepted = true;
+    if (entryUser == name) {
+      stored = &hash;
       break;
     }
   }
+  const bool accepted = apr1Verify(password, *stored) && stored != &kStandInHash;
   if (!accepted) return AuthOutcome::kRefused;
   {
     std::lock_guard<std::mutex> lock(mu_);

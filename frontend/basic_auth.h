@@ -3,15 +3,18 @@
 //
 // Verifying an "$apr1$" hash costs a thousand MD5 rounds, so credentials that verified once are
 // remembered (in memory only) until the password file changes: a browser sends the same header
-// with every request. Refusals are never remembered.
+// with every request. Refusals are never remembered. A user name that the file does not hold is
+// hashed all the same (against a stand-in hash) and compared in constant time, so that the time
+// of a refusal does not tell which user names exist.
 //
-// Thread safety: PasswordCheck::check may be called from any number of threads at once.
+// Thread safety: every member may be called from any number of threads at once.
 #pragma once
 
 #include <sys/types.h>
 
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -37,6 +40,13 @@ class PasswordCheck {
 
   // Checks the Authorization header value (may be empty). On kAccepted *user holds the user name.
   AuthOutcome check(std::string_view authorization, std::string* user);
+  // True when the header verified before (no hashing): *user then holds the user name.
+  bool remembered(std::string_view authorization, std::string* user);
+  // The user name a header names (empty when it cannot be read), for the event log.
+  static std::string userOf(std::string_view authorization);
+  // True while the file holds the installed default login (common/default_login.h). Hashed
+  // once per version of the file.
+  bool defaultLoginInUse();
 
  private:
   struct FileVersion {
@@ -53,6 +63,7 @@ class PasswordCheck {
 
   const std::filesystem::path path_;
   std::mutex mu_;
+  std::optional<bool> defaultLogin_;       // for version_; guarded by mu_
   FileVersion version_;                    // guarded by mu_
   Entries entries_;                        // guarded by mu_
   bool loaded_ = false;                    // guarded by mu_

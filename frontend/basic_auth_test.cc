@@ -6,9 +6,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <string>
+#include <vector>
 
 #include "common/apr1.h"
 #include "common/test_folder.h"
@@ -140,6 +145,78 @@ TEST_F(PasswordCheckTest, TheShippedDefaultIsAdminPinecone) {
   std::string user;
   EXPECT_EQ(check.check(urlSafeHeader("admin:pinecone"), &user), AuthOutcome::kAccepted);
   EXPECT_EQ(check.check(urlSafeHeader("admin:Pinecone"), &user), AuthOutcome::kRefused);
+}
+
+}  // namespace
+
+namespace {
+
+std::string basic(const std::string& credentials) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  size_t i = 0;
+  for (; i + 2 < credentials.size(); i += 3) {
+    const unsigned v = (static_cast<unsigned char>(credentials[i]) << 16) |
+                       (static_cast<unsigned char>(credentials[i + 1]) << 8) |
+                       static_cast<unsigned char>(credentials[i + 2]);
+    for (int shift : {18, 12, 6, 0}) out.push_back(kAlphabet[(v >> shift) & 63]);
+  }
+  if (i < credentials.size()) {
+    unsigned v = static_cast<unsigned char>(credentials[i]) << 16;
+    if (i + 1 < credentials.size()) v |= static_cast<unsigned char>(credentials[i + 1]) << 8;
+    out.push_back(kAlphabet[(v >> 18) & 63]);
+    out.push_back(kAlphabet[(v >> 12) & 63]);
+    out.push_back(i + 1 < credentials.size() ? kAlphabet[(v >> 6) & 63] : '=');
+    out.push_back('=');
+  }
+  return "Basic " + out;
+}
+
+TEST(PasswordTiming, KnownAndUnknownUsersCostTheSameHashing) {
+  TestFolder folder;
+  const std::string file = folder.file("password.web");
+  writeBytes(file, "admin:" + apr1Hash("pinecone", "timing01"));
+  PasswordCheck check(file);
+  std::string user;
+  ASSERT_EQ(check.check(basic("admin:pinecone"), &user), AuthOutcome::kAccepted);
+  // Interleaved, so that a busy machine slows both the same; the median of each. Up to three
+  // rounds: other programs' load can tilt one round, while an unknown user that skipped the
+  // hashing would cost a fraction of a known one in every round.
+  double difference = 1.0;
+  for (int round = 0; round < 3 && difference >= 0.10; ++round) {
+    std::vector<double> known;
+    std::vector<double> unknown;
+    for (int i = 0; i < 200; ++i) {
+      for (const char* who : {"admin", "nobody-here"}) {
+        const std::string header = basic(std::string(who) + ":guess" + std::to_string(i));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(check.check(header, &user), AuthOutcome::kRefused);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        (std::string(who) == "admin" ? known : unknown).push_back(seconds);
+      }
+    }
+    std::nth_element(known.begin(), known.begin() + 100, known.end());
+    std::nth_element(unknown.begin(), unknown.begin() + 100, unknown.end());
+    const double a = known[100];
+    const double b = unknown[100];
+    difference = std::abs(a - b) / std::max(a, b);
+    std::cout << "round " << round << ": known " << a << " s, unknown " << b << " s\n";
+  }
+  EXPECT_LT(difference, 0.10);
+}
+
+TEST(DefaultLogin, IsSeenWhileTheFileHoldsItAndNotAfterAChange) {
+  TestFolder folder;
+  const std::string file = folder.file("password.web");
+  writeBytes(file, "admin:" + apr1Hash("pinecone", "defaultx"));
+  PasswordCheck check(file);
+  EXPECT_TRUE(check.defaultLoginInUse());
+  TestFolder other;
+  const std::string changed = other.file("password.web");
+  writeBytes(changed, "admin:" + apr1Hash("something-else", "defaultx"));
+  EXPECT_FALSE(PasswordCheck(changed).defaultLoginInUse());
+  writeBytes(changed, "root:" + apr1Hash("pinecone", "defaultx"));
+  EXPECT_FALSE(PasswordCheck(changed).defaultLoginInUse());
 }
 
 }  // namespace

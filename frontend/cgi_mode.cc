@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <thread>
 
 #include "frontend/status_pages.h"
 
@@ -27,7 +28,7 @@ bool contentLength(const std::string& text, size_t* length) {
 
 }  // namespace
 
-bool cgiRequestOf(const EnvironmentLookup& environment, FILE* input, size_t maxBody, FrontRequest* request,
+bool cgiRequestOf(const EnvironmentLookup& environment, FrontRequest* request, size_t* length,
                   FrontResponse* refusal) {
   request->method = variable(environment, "REQUEST_METHOD");
   const std::string pathInfo = variable(environment, "PATH_INFO");
@@ -41,16 +42,25 @@ bool cgiRequestOf(const EnvironmentLookup& environment, FILE* input, size_t maxB
   if (!variable(environment, "AUTH_TYPE").empty()) {
     request->serverAuthenticatedUser = variable(environment, "REMOTE_USER");
   }
-  size_t length = 0;
-  if (!contentLength(variable(environment, "CONTENT_LENGTH"), &length)) {
+  request->host = variable(environment, "HTTP_HOST");
+  request->origin = variable(environment, "HTTP_ORIGIN");
+  request->referer = variable(environment, "HTTP_REFERER");
+  request->fetchSite = variable(environment, "HTTP_SEC_FETCH_SITE");
+  request->pageToken = variable(environment, "HTTP_X_KESTROVA_TOKEN");
+  for (const char* marker : {"HTTP_SEC_FETCH_SITE", "HTTP_SEC_FETCH_MODE", "HTTP_SEC_FETCH_DEST",
+                             "HTTP_ORIGIN", "HTTP_COOKIE", "HTTP_UPGRADE_INSECURE_REQUESTS"}) {
+    if (environment(marker) != nullptr) request->browserMarkers = true;
+  }
+  const std::string https = variable(environment, "HTTPS");
+  request->tls = !https.empty() && https != "off";
+  if (!contentLength(variable(environment, "CONTENT_LENGTH"), length)) {
     *refusal = messageAnswer(AnswerKind::kPage, 400, "Bad request", "The request's length is not a number.");
     return false;
   }
-  if (length > maxBody) {
-    *refusal = messageAnswer(AnswerKind::kPage, 413, "Request too large",
-                             "The request is larger than the front end accepts.");
-    return false;
-  }
+  return true;
+}
+
+bool readCgiBody(FILE* input, size_t length, FrontRequest* request, FrontResponse* refusal) {
   request->body.resize(length);
   size_t got = 0;
   while (got < length) {
@@ -77,10 +87,27 @@ std::string cgiAnswerText(const FrontResponse& response, bool head) {
 
 int runCgiRequest(FrontEnd* core, const EnvironmentLookup& environment, FILE* input, FILE* output) {
   FrontRequest request;
+  size_t length = 0;
   FrontResponse response;
-  if (cgiRequestOf(environment, input, core->limits().maxBody, &request, &response)) {
-    response = core->handle(request);
-  }
+  [&] {
+    if (!cgiRequestOf(environment, &request, &length, &response)) return;
+    if (auto answer = core->answerBeforeLogin(request, length)) {
+      response = *answer;
+      return;
+    }
+    RequestIdentity identity;
+    if (!core->loginRemembered(request, &identity)) {
+      if (!request.authorization.empty())
+        std::this_thread::sleep_until(core->throttle().admit(plainAddress(request.remoteAddress)));
+      if (auto refused = core->login(request, &identity)) {
+        response = *refused;
+        return;
+      }
+    }
+    // Only a request that logged in has its body read.
+    if (!readCgiBody(input, length, &request, &response)) return;
+    response = core->answerAfterLogin(request, identity);
+  }();
   const std::string text = cgiAnswerText(response, request.method == "HEAD");
   std::fwrite(text.data(), 1, text.size(), output);
   std::fflush(output);

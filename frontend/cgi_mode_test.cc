@@ -158,3 +158,42 @@ TEST(LoaderOptions, ParsesEveryOptionAndRefusesBadValues) {
 }
 
 }  // namespace
+
+TEST_F(CgiModeTest, TheBodyIsReadOnlyAfterTheLogin) {
+  env_["REQUEST_METHOD"] = "POST";
+  env_["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
+  env_["CONTENT_LENGTH"] = "5";
+  env_["HTTP_AUTHORIZATION"] = "Basic YWRtaW46d3Jvbmc=";  // admin:wrong
+  std::string input = "v=abc";
+  std::unique_ptr<FILE, FileCloser> in(fmemopen(input.data(), input.size(), "r"));
+  char* buffer = nullptr;
+  size_t size = 0;
+  FILE* out = open_memstream(&buffer, &size);
+  runCgiRequest(
+      core_.get(),
+      [this](const char* name) -> const char* {
+        const auto found = env_.find(name);
+        return found == env_.end() ? nullptr : found->second.c_str();
+      },
+      in.get(), out);
+  std::fclose(out);
+  const std::string text(buffer, size);
+  free(buffer);
+  EXPECT_EQ(text.rfind("Status: 401", 0), 0u) << text;
+  EXPECT_EQ(std::ftell(in.get()), 0L);  // not a byte of the body was taken
+  EXPECT_TRUE(server_.requests().empty());
+}
+
+TEST_F(CgiModeTest, TheWebServersHeadersTellBrowsersAndOtherSitesApart) {
+  env_["QUERY_STRING"] = "v=1";
+  env_["HTTP_HOST"] = "127.0.0.1";
+  env_["HTTP_SEC_FETCH_SITE"] = "same-origin";
+  EXPECT_EQ(run("").rfind("Status: 200", 0), 0u);
+  EXPECT_EQ(server_.requests().at(0).at("BrowserRequest"), "GET");
+  env_["HTTP_SEC_FETCH_SITE"] = "cross-site";
+  EXPECT_EQ(run("").rfind("Status: 403", 0), 0u);
+  env_.erase("HTTP_SEC_FETCH_SITE");
+  env_["HTTP_HOST"] = "attacker.example";
+  EXPECT_EQ(run("").rfind("Status: 403", 0), 0u);
+  EXPECT_EQ(server_.requests().size(), 1u);
+}

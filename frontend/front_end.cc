@@ -3,12 +3,16 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <optional>
+#include <thread>
 
 #include "common/cgi_client.h"
+#include "common/cgi_protocol.h"
 #include "frontend/form_fields.h"
 #include "frontend/metrics_page.h"
 #include "frontend/multipart.h"
+#include "frontend/page_security.h"
 #include "frontend/reply_answer.h"
 #include "frontend/result_store.h"
 #include "frontend/request_table.h"
@@ -18,6 +22,8 @@
 namespace {
 
 constexpr std::string_view kApiPrefix = "/api/";
+constexpr auto kReportInterval = std::chrono::minutes(1);
+constexpr size_t kMaxReportedAddresses = 4096;
 
 bool isServerRequestPath(std::string_view path) {
   return path == "/cgi-bin/cgiloader.cgi" || path == "/cgi-bin/cgiloader";
@@ -66,43 +72,188 @@ bool isFormType(std::string_view type, std::string_view expected) {
 
 }  // namespace
 
-RoundTrip sharedMemoryRoundTrip() {
-  return [](VariableTable request, VariableTable* reply) {
-    return cgiRoundTrip(request, reply, CgiClientOptions());
+RoundTrip sharedMemoryRoundTrip(const std::filesystem::path& root) {
+  CgiClientOptions options;
+  if (!root.empty()) options.statusAreaNameFile = (root / kStatusAreaNameFile).string();
+  return [options](VariableTable request, VariableTable* reply) {
+    return cgiRoundTrip(request, reply, options);
   };
 }
 
-FrontEnd::FrontEnd(const std::filesystem::path& root, FrontEndLimits limits, RoundTrip roundTrip)
+FrontEnd::FrontEnd(const std::filesystem::path& root, FrontEndLimits limits, RoundTrip roundTrip,
+                   std::shared_ptr<HostAllowList> hosts, LoginThrottleSettings throttle)
     : guard_(root),
       limits_(limits),
       roundTrip_(std::move(roundTrip)),
-      passwords_(guard_.root() / "db" / "password.web") {}
+      passwords_(guard_.root() / "db" / "password.web"),
+      hosts_(std::move(hosts)),
+      throttle_(throttle) {
+  if (!hosts_) {
+    const char* allowed = std::getenv("KESTROVA_ALLOWED_HOSTS");
+    hosts_ = std::make_shared<HostAllowList>(splitHostList(allowed != nullptr ? allowed : ""));
+  }
+}
+
+AnswerKind FrontEnd::kindOf(const FrontRequest& request) const {
+  return request.path.starts_with(kApiPrefix) ? AnswerKind::kJson : AnswerKind::kPage;
+}
 
 FrontResponse FrontEnd::handle(const FrontRequest& request) {
+  if (auto answer = answerBeforeLogin(request, request.body.size())) return *answer;
+  RequestIdentity identity;
+  if (!loginRemembered(request, &identity)) {
+    if (!request.authorization.empty())
+      std::this_thread::sleep_until(throttle_.admit(plainAddress(request.remoteAddress)));
+    if (auto refused = login(request, &identity)) return *refused;
+  }
+  return answerAfterLogin(request, identity);
+}
+
+std::optional<FrontResponse> FrontEnd::answerBeforeLogin(const FrontRequest& request,
+                                                         std::optional<size_t> declaredLength) {
   if (!valid()) {
     return messageAnswer(AnswerKind::kPage, 500, "The web front end is not installed correctly",
                          "The folder of the installed server cannot be found.");
   }
+  const bool api = request.path.starts_with(kApiPrefix);
+  const bool metrics = request.path == "/metrics";
+  const bool dynamic = api || metrics || isServerRequestPath(request.path);
+  const AnswerKind kind = kindOf(request);
+  const GuardVerdict verdict = checkRequestSource(request, *hosts_, dynamic);
+  if (verdict.outcome != GuardOutcome::kPass) return refusal(request, verdict, kind);
   if (request.path == "/") return redirectAnswer(kMainPageUrl);
-  if (request.path == "/metrics") return metricsRequest(request);
-  if (isServerRequestPath(request.path)) return serverRequest(request, AnswerKind::kPage, "", "");
-  if (request.path.starts_with(kApiPrefix)) {
-    const auto target = apiTarget(request.path);
-    if (!target) {
-      return messageAnswer(AnswerKind::kJson, 404, "Not found", "The API address is /api/<module>/<method>.");
-    }
-    return serverRequest(request, AnswerKind::kJson, target->first, target->second);
+  if (!dynamic) return staticFileAnswer(guard_, request.method, request.path);
+  if (api && !apiTarget(request.path)) {
+    return messageAnswer(AnswerKind::kJson, 404, "Not found", "The API address is /api/<module>/<method>.");
   }
-  return staticFileAnswer(guard_, request.method, request.path);
-}
-
-FrontResponse FrontEnd::serverRequest(const FrontRequest& request, AnswerKind kind, const std::string& module,
-                                      const std::string& method) {
-  if (request.method != "GET" && request.method != "POST") {
+  if (metrics && request.method != "GET" && request.method != "HEAD") {
+    return messageAnswer(AnswerKind::kPage, 405, "Method not allowed", "The metrics are read with GET.");
+  }
+  if (!metrics && request.method != "GET" && request.method != "POST") {
     return messageAnswer(kind, 405, "Method not allowed", "Requests are sent with GET or POST.");
   }
+  if (declaredLength && *declaredLength > limits_.maxBody) {
+    return messageAnswer(kind, 413, "Request too large", "The request is larger than the front end accepts.");
+  }
+  return std::nullopt;
+}
+
+bool FrontEnd::loginRemembered(const FrontRequest& request, RequestIdentity* identity) {
+  identity->remoteAddress = plainAddress(request.remoteAddress);
+  identity->remoteHost = request.remoteHost;
+  if (request.authorization.empty() && !request.serverAuthenticatedUser.empty()) {
+    identity->remoteUser = request.serverAuthenticatedUser;
+    return true;
+  }
+  return passwords_.remembered(request.authorization, &identity->remoteUser);
+}
+
+std::optional<FrontResponse> FrontEnd::login(const FrontRequest& request, RequestIdentity* identity) {
+  const AnswerKind kind = kindOf(request);
+  identity->remoteAddress = plainAddress(request.remoteAddress);
+  identity->remoteHost = request.remoteHost;
+  if (request.authorization.empty()) {
+    // A web server's own login, or a browser that has not been asked for credentials yet: no
+    // guess, nothing to count.
+    if (request.serverAuthenticatedUser.empty()) return unauthorizedAnswer(kind);
+    identity->remoteUser = request.serverAuthenticatedUser;
+    return std::nullopt;
+  }
+  const AuthOutcome outcome = passwords_.check(request.authorization, &identity->remoteUser);
+  const bool accepted = outcome == AuthOutcome::kAccepted;
+  const std::string user = accepted ? identity->remoteUser : PasswordCheck::userOf(request.authorization);
+  const auto burst = throttle_.record(identity->remoteAddress, user, accepted);
+  if (burst) {
+    report(burst->address,
+           {{"FrontEndReport", "LoginFailures"},
+            {"ReportCount", std::to_string(burst->count)},
+            {"ReportDetail", burst->users}},
+           false);
+  }
+  switch (outcome) {
+    case AuthOutcome::kAccepted:
+      return std::nullopt;
+    case AuthOutcome::kRefused:
+      return unauthorizedAnswer(kind);
+    case AuthOutcome::kNoPasswordFile:
+      break;
+  }
+  return messageAnswer(kind, 500, "Logins are not possible",
+                       "The password file db/password.web of the installation cannot be read.");
+}
+
+void FrontEnd::reportQuietLoginBursts() {
+  for (const LoginReport& burst : throttle_.due()) {
+    report(burst.address,
+           {{"FrontEndReport", "LoginFailures"},
+            {"ReportCount", std::to_string(burst.count)},
+            {"ReportDetail", burst.users}},
+           false);
+  }
+}
+
+FrontResponse FrontEnd::answerAfterLogin(const FrontRequest& request, const RequestIdentity& loggedIn) {
+  RequestIdentity identity = loggedIn;
+  if (request.browserMarkers) identity.browserMethod = request.method;
+  if (request.path == "/metrics") return metricsRequest(request, identity);
+  if (isServerRequestPath(request.path)) return serverRequest(request, identity, AnswerKind::kPage, "", "");
+  const auto target = apiTarget(request.path);
+  if (!target)
+    return messageAnswer(AnswerKind::kJson, 404, "Not found", "The API address is /api/<module>/<method>.");
+  return serverRequest(request, identity, AnswerKind::kJson, target->first, target->second);
+}
+
+FrontResponse FrontEnd::refusal(const FrontRequest& request, const GuardVerdict& verdict, AnswerKind kind) {
+  const bool foreignHost = verdict.outcome == GuardOutcome::kForeignHost;
+  // What was asked for, with the module and method when the query names them.
+  std::string target = request.method + " " + request.path;
+  FieldList query;
+  (void)appendUrlEncodedFields(request.rawQuery.substr(0, 4096), 64, &query);
+  for (const auto& [name, value] : query) {
+    if (name == "module" || name == "method") target += " " + name + "=" + value.substr(0, 64);
+  }
+  report(plainAddress(request.remoteAddress),
+         {{"FrontEndReport", foreignHost ? "RefusedHost" : "RefusedCrossSite"},
+          {"ReportTarget", target},
+          {"ReportDetail", verdict.detail.substr(0, 256)}},
+         true);
+  if (foreignHost) {
+    return messageAnswer(
+        kind, 403, "This server does not answer under that name",
+        "The address used to reach it is none of this machine's names or addresses. If it is "
+        "a name of this server, the administrator can allow it (cgiloader --allow-host).");
+  }
+  return messageAnswer(kind, 403, "This request came from another web site",
+                       "A page of another web site asked for this page of the Kestrova server; the request "
+                       "was refused. Open the start page of this server directly.");
+}
+
+void FrontEnd::report(const std::string& address, FieldList fields, bool limited) {
+  if (limited) {
+    std::lock_guard<std::mutex> lock(reportMu_);
+    const auto now = std::chrono::steady_clock::now();
+    auto found = lastReport_.find(address);
+    if (found != lastReport_.end() && now - found->second < kReportInterval) return;
+    if (lastReport_.size() >= kMaxReportedAddresses) lastReport_.clear();
+    lastReport_[address] = now;
+  }
   RequestIdentity identity;
-  if (auto refused = authenticate(request, kind, &identity)) return *refused;
+  identity.remoteAddress = address;
+  auto job = [this, fields = std::move(fields), identity] {
+    TableOwner table = buildReportTable(fields, identity);
+    VariableTable reply = nullptr;
+    (void)roundTrip_(table.get(), &reply);
+    freeVariableTable(&reply);
+  };
+  if (reporter_) {
+    reporter_(std::move(job));
+  } else {
+    job();
+  }
+}
+
+FrontResponse FrontEnd::serverRequest(const FrontRequest& request, const RequestIdentity& identity,
+                                      AnswerKind kind, const std::string& module, const std::string& method) {
   std::filesystem::path uploadFolder;
   if (!guard_.uploadFolder(&uploadFolder)) uploadFolder.clear();
   UploadStore store(uploadFolder);  // its files go when the answer is built
@@ -129,14 +280,23 @@ FrontResponse FrontEnd::serverRequest(const FrontRequest& request, AnswerKind ki
                            "Open the page again from the menu.");
     }
   }
+  // A page's script sends its token as a header; a form sends it as a field.
+  const bool tokenField = std::any_of(fields.begin(), fields.end(),
+                                      [](const auto& field) { return field.first == kPageTokenField; });
+  if (!tokenField && !request.pageToken.empty()) fields.emplace_back(kPageTokenField, request.pageToken);
   TableOwner table = buildRequestTable(fields, uploads, identity);
   VariableTable reply = nullptr;
   const int result = roundTrip_(table.get(), &reply);
   TableOwner replyOwner(reply);
   if (result != kCgiOk) return slotFailureAnswer(kind, result, retryUrlOf(request));
-  FrontResponse answer = answerReply(guard_, replyOwner.get(), kind);
-  if (std::optional<FrontResponse> redirect = redirectToKept(request, identity, fields, answer)) return *redirect;
-  return answer;
+  FrontResponse response = answerReply(guard_, replyOwner.get(), kind);
+  const char* token = getVariable(replyOwner.get(), kPageTokenField);
+  if (token != nullptr && kind == AnswerKind::kPage && response.contentType.starts_with("text/html")) {
+    if (passwords_.defaultLoginInUse()) response.body = withDefaultPasswordBanner(response.body);
+    response.body = withPageToken(response.body, token);
+  }
+  if (std::optional<FrontResponse> redirect = redirectToKept(request, identity, fields, response)) return *redirect;
+  return response;
 }
 
 std::optional<FrontResponse> FrontEnd::redirectToKept(const FrontRequest& request, const RequestIdentity& identity,
@@ -169,32 +329,7 @@ std::optional<FrontResponse> FrontEnd::redirectToKept(const FrontRequest& reques
   return response;
 }
 
-std::optional<FrontResponse> FrontEnd::authenticate(const FrontRequest& request, AnswerKind kind,
-                                                    RequestIdentity* identity) {
-  identity->remoteAddress = plainAddress(request.remoteAddress);
-  identity->remoteHost = request.remoteHost;
-  if (request.authorization.empty() && !request.serverAuthenticatedUser.empty()) {
-    identity->remoteUser = request.serverAuthenticatedUser;
-    return std::nullopt;
-  }
-  switch (passwords_.check(request.authorization, &identity->remoteUser)) {
-    case AuthOutcome::kAccepted:
-      return std::nullopt;
-    case AuthOutcome::kRefused:
-      return unauthorizedAnswer(kind);
-    case AuthOutcome::kNoPasswordFile:
-      break;
-  }
-  return messageAnswer(kind, 500, "Logins are not possible",
-                       "The password file db/password.web of the installation cannot be read.");
-}
-
-FrontResponse FrontEnd::metricsRequest(const FrontRequest& request) {
-  if (request.method != "GET" && request.method != "HEAD") {
-    return messageAnswer(AnswerKind::kPage, 405, "Method not allowed", "The metrics are read with GET.");
-  }
-  RequestIdentity identity;
-  if (auto refused = authenticate(request, AnswerKind::kPage, &identity)) return *refused;
+FrontResponse FrontEnd::metricsRequest(const FrontRequest&, const RequestIdentity& identity) {
   const FieldList fields = {{"module", "server"}, {"method", "GetMetrics"}};
   TableOwner table = buildRequestTable(fields, {}, identity);
   VariableTable reply = nullptr;

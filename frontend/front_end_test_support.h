@@ -1,6 +1,7 @@
 // Test helpers for the front end's tests: an installed tree in a temporary folder (password file
 // for admin/pinecone, a few templates, an image, a log) and a fake server that records every
-// request table and answers with a reply the test chooses, instead of the shared memory.
+// request table (the front end's reports apart) and answers with a reply the test chooses,
+// instead of the shared memory.
 //
 // Thread safety: FakeServer's members may be used from the front end's worker threads and the
 // test thread at once (one lock).
@@ -65,11 +66,21 @@ class FakeServer {
     std::lock_guard<std::mutex> lock(mu_);
     return requests_;
   }
+  // The front end's own reports (refusals, failed logins), kept apart from the requests.
+  std::vector<FlatReply> reports() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return reports_;
+  }
 
   RoundTrip roundTrip() {
     return [this](VariableTable request, VariableTable* reply) {
       const FlatReply flat = flattenReply(request);
       std::lock_guard<std::mutex> lock(mu_);
+      if (flat.count("FrontEndReport") != 0) {
+        reports_.push_back(flat);
+        *reply = nullptr;
+        return static_cast<int>(kCgiOk);
+      }
       requests_.push_back(flat);
       if (result_ != kCgiOk) return result_;
       TableOwner table;
@@ -87,4 +98,5 @@ class FakeServer {
   Responder responder_;
   int result_ = kCgiOk;
   std::vector<FlatReply> requests_;
+  std::vector<FlatReply> reports_;
 };

@@ -27,6 +27,16 @@ struct FrontRequest {
   // CGI only: the user a web server already authenticated (REMOTE_USER with AUTH_TYPE), used when
   // no Authorization header reached the program.
   std::string serverAuthenticatedUser;
+  // What the request says about where it comes from (request_guard.h); empty when absent.
+  std::string host;       // Host
+  std::string origin;     // Origin
+  std::string referer;    // Referer
+  std::string fetchSite;  // Sec-Fetch-Site
+  std::string pageToken;  // X-Kestrova-Token: the page token a page's script sends
+  // A header only browsers send is present (Sec-Fetch-*, Origin, Cookie,
+  // Upgrade-Insecure-Requests).
+  bool browserMarkers = false;
+  bool tls = false;  // came in over HTTPS
 };
 
 struct FrontResponse {

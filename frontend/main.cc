@@ -76,7 +76,12 @@ int main(int argc, char** argv) {
     return 0;
   }
   const std::filesystem::path root = options.root.empty() ? defaultRoot(programPath(argv[0])) : options.root;
-  FrontEnd core(root, options.limits, sharedMemoryRoundTrip());
+  std::vector<std::string> allowed = options.allowedHosts;
+  if (const char* more = std::getenv("KESTROVA_ALLOWED_HOSTS")) {
+    for (std::string& name : splitHostList(more)) allowed.push_back(std::move(name));
+  }
+  FrontEnd core(root, options.limits, sharedMemoryRoundTrip(root), std::make_shared<HostAllowList>(allowed),
+                options.throttle);
   // The standalone server outlives its requests, so it can keep the answers of posted forms.
   if (!cgi) core.keepPostResults();
   if (!core.valid()) {

@@ -1,6 +1,7 @@
 // The standalone server's /metrics (login, the server's request, the front end's own counts) and
 // HTTPS with a self-signed certificate made by openssl for the test, with a fake server behind.
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <cstdlib>
 #include <memory>
@@ -82,7 +83,8 @@ TEST_F(MetricsOverHttp, NeedsTheLoginAndCountsEveryAnswer) {
   EXPECT_NE(body.find("\nkestrova_http_requests_total{kind=\"metrics\",code=\"401\"} 1\n"),
             std::string::npos);
   EXPECT_NE(body.find("\nkestrova_http_requests_total{kind=\"page\",code=\"200\"} 1\n"), std::string::npos);
-  EXPECT_NE(body.find("\nkestrova_http_requests_total{kind=\"static\",code=\"404\"} 1\n"), std::string::npos);
+  EXPECT_NE(body.find("\nkestrova_http_requests_total{kind=\"static\",code=\"404\"} 1\n"), std::string::npos)
+      << body;
   EXPECT_NE(body.find("\nkestrova_http_request_duration_seconds_count{kind=\"page\"} 1\n"),
             std::string::npos);
 
@@ -155,6 +157,8 @@ TEST_F(Https, PagesComeOverTlsWithTheConfiguredCertificate) {
   EXPECT_NE(metrics->body.find("kestrova_http_requests_total{kind=\"page\",code=\"200\"} 1"),
             std::string::npos);
 
+  EXPECT_EQ(page->get_header_value("Strict-Transport-Security"), "max-age=31536000");
+
   // Plain HTTP to the TLS port gets no page.
   httplib::Client plain("127.0.0.1", running.port());
   plain.set_basic_auth("admin", "pinecone");
@@ -170,6 +174,9 @@ TEST_F(Https, AMissingOrMismatchedKeyIsRefusedAtStart) {
             0);
   EXPECT_FALSE(HttpFrontEnd(core_.get(), tlsOptions(cert_, otherKey)).valid());
   EXPECT_TRUE(HttpFrontEnd(core_.get(), tlsOptions(cert_, key_)).valid());
+  HttpModeOptions unknownCiphers = tlsOptions(cert_, key_);
+  unknownCiphers.tlsPriorities = "NORMAL:+NO-SUCH-CIPHER";
+  EXPECT_FALSE(HttpFrontEnd(core_.get(), unknownCiphers).valid());
 }
 
 }  // namespace

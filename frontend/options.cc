@@ -93,6 +93,30 @@ bool parseLoaderOptions(int argc, const char* const* argv, LoaderOptions* option
     } else if (arg == "--threads") {
       ok = parseNumber(value, &number) && number > 0 && number <= 1024;
       options->http.threads = number;
+    } else if (arg == "--tls-ciphers") {
+      options->http.tlsPriorities = std::string(value);
+      ok = !value.empty();
+    } else if (arg == "--allow-host") {
+      options->allowedHosts.emplace_back(value);
+      ok = !value.empty() && value.find_first_of(" \t,") == std::string_view::npos;
+    } else if (arg == "--max-per-address") {
+      ok = parseNumber(value, &number) && number > 0 && number <= 100000;
+      options->http.maxPerAddress = static_cast<unsigned>(number);
+    } else if (arg == "--max-connections") {
+      ok = parseNumber(value, &number) && number > 0 && number <= 1000000;
+      options->http.maxConnections = static_cast<unsigned>(number);
+    } else if (arg == "--backlog") {
+      ok = parseNumber(value, &number) && number >= 128 && number <= 65535;
+      options->http.listenBacklog = static_cast<unsigned>(number);
+    } else if (arg == "--head-timeout") {
+      ok = parseNumber(value, &number) && number > 0 && number <= 3600;
+      options->http.headTimeoutSeconds = static_cast<int>(number);
+    } else if (arg == "--body-timeout") {
+      ok = parseNumber(value, &number) && number > 0 && number <= 86400;
+      options->http.bodyTimeoutSeconds = static_cast<int>(number);
+    } else if (arg == "--login-delay-max") {
+      ok = parseNumber(value, &number) && number > 0 && number <= 3600;
+      options->throttle.maxDelay = std::chrono::seconds(number);
     } else {
       *error = "unknown option: " + std::string(arg);
       return false;
@@ -115,9 +139,14 @@ std::filesystem::path defaultRoot(const std::filesystem::path& program) {
 
 const char* loaderUsage() {
   return "usage: cgiloader [--listen ADDR:PORT] [--root PREFIX] [--max-body BYTES] [--max-fields N]\n"
-         "                 [--threads N] [--tls-cert FILE --tls-key FILE] [--verbose]\n"
+         "                 [--threads N] [--tls-cert FILE --tls-key FILE [--tls-ciphers PRIORITIES]]\n"
+         "                 [--allow-host NAME]... [--max-per-address N] [--max-connections N]\n"
+         "                 [--backlog N] [--head-timeout SECONDS] [--body-timeout SECONDS]\n"
+         "                 [--login-delay-max SECONDS] [--verbose]\n"
          "  Serves the Kestrova web pages over HTTP (default 127.0.0.1:9292) for the server installed\n"
          "  in PREFIX (default: two folders above this program); with a certificate and its private\n"
-         "  key (PEM files) over HTTPS. Metrics for Prometheus are at /metrics. When\n"
+         "  key (PEM files) over HTTPS (TLS 1.2/1.3, GnuTLS priorities with --tls-ciphers). Requests\n"
+         "  must name this machine (its names and addresses, or a NAME allowed with --allow-host or\n"
+         "  in KESTROVA_ALLOWED_HOSTS). Metrics for Prometheus are at /metrics. When\n"
          "  GATEWAY_INTERFACE is set it answers one CGI request instead.\n";
 }

@@ -1,11 +1,14 @@
 // cgiloader's command line: --listen ADDR:PORT, --root PREFIX, --max-body BYTES (K/M/G suffixes),
-// --max-fields N, --threads N, --tls-cert FILE with --tls-key FILE, --verbose, --help.
+// --max-fields N, --threads N, --tls-cert FILE with --tls-key FILE, --tls-ciphers PRIORITIES,
+// --allow-host NAME (repeatable), --max-per-address N, --max-connections N, --backlog N,
+// --head-timeout SECONDS, --body-timeout SECONDS, --login-delay-max SECONDS, --verbose, --help.
 //
 // Thread safety: pure functions.
 #pragma once
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "frontend/front_end.h"
 #include "frontend/http_mode.h"
@@ -13,7 +16,9 @@
 struct LoaderOptions {
   HttpModeOptions http;
   FrontEndLimits limits;
-  std::filesystem::path root;  // empty: the default (defaultRoot)
+  LoginThrottleSettings throttle;
+  std::vector<std::string> allowedHosts;  // besides the machine's own names
+  std::filesystem::path root;             // empty: the default (defaultRoot)
   bool help = false;
 };
 

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <ctime>
 
 #include "frontend/multipart.h"
@@ -80,8 +81,30 @@ FrontResponse pageAnswer(const PathGuard& guard, const std::string& relative, co
 
 }  // namespace
 
+namespace {
+
+// The status a reply asks for ("HttpStatus", a refusal 400-499), or 200.
+int statusOf(const FlatReply& flat) {
+  const auto found = flat.find("HttpStatus");
+  if (found == flat.end()) return 200;
+  const int status = std::atoi(found->second.c_str());
+  return status >= 400 && status <= 499 ? status : 200;
+}
+
+FrontResponse answerOf(const PathGuard& guard, const FlatReply& flat, AnswerKind kind);
+
+}  // namespace
+
 FrontResponse answerReply(const PathGuard& guard, VariableTable reply, AnswerKind kind) {
   const FlatReply flat = flattenReply(reply);
+  FrontResponse response = answerOf(guard, flat, kind);
+  if (response.status == 200) response.status = statusOf(flat);
+  return response;
+}
+
+namespace {
+
+FrontResponse answerOf(const PathGuard& guard, const FlatReply& flat, AnswerKind kind) {
   if (kind == AnswerKind::kJson) {
     FrontResponse response;
     addDynamicHeaders(&response);
@@ -104,3 +127,5 @@ FrontResponse answerReply(const PathGuard& guard, VariableTable reply, AnswerKin
   return messageAnswer(AnswerKind::kPage, 502, "The server's reply names no page",
                        "The server answered without naming a page, a text or a file.");
 }
+
+}  // namespace

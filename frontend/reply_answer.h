@@ -1,6 +1,7 @@
 // The HTTP answer to a server reply: the exported file ("ExportText" as text/plain,
 // "ExportBinary" as binary/octet-stream, both as downloads), the page template named by
-// "HTMLPath" rendered with the reply, or for the API the reply as JSON.
+// "HTMLPath" rendered with the reply, or for the API the reply as JSON. A reply with
+// "HttpStatus" (a refusal, 400-499) is answered with that status.
 //
 // Thread safety: answerReply may run on any number of threads at once.
 #pragma once

@@ -6,8 +6,9 @@
 namespace {
 
 const std::set<std::string>& reservedNames() {
-  static const std::set<std::string> names = {"RemoteAddress", "RemoteUser", "RemoteHost", "UploadedFile",
-                                              "UploadedFileName"};
+  static const std::set<std::string> names = {
+      "RemoteAddress",  "RemoteUser",     "RemoteHost",   "UploadedFile", "UploadedFileName",
+      "BrowserRequest", "FrontEndReport", "ReportTarget", "ReportDetail", "ReportCount"};
   return names;
 }
 
@@ -28,6 +29,15 @@ TableOwner buildRequestTable(const FieldList& fields, const std::vector<StoredUp
   addVariable(table.address(), "RemoteAddress", identity.remoteAddress.c_str());
   addVariable(table.address(), "RemoteUser", identity.remoteUser.c_str());
   if (!identity.remoteHost.empty()) addVariable(table.address(), "RemoteHost", identity.remoteHost.c_str());
+  if (!identity.browserMethod.empty())
+    addVariable(table.address(), "BrowserRequest", identity.browserMethod.c_str());
+  return table;
+}
+
+TableOwner buildReportTable(const FieldList& fields, const RequestIdentity& identity) {
+  TableOwner table;
+  for (const auto& [name, value] : fields) addVariable(table.address(), name.c_str(), value.c_str());
+  addVariable(table.address(), "RemoteAddress", identity.remoteAddress.c_str());
   return table;
 }
 

@@ -9,8 +9,9 @@
 // REMOTE_USER (set with AUTH_TYPE when not empty), then the body.
 //
 // Checks: no answer ever carries a file from outside the installed tree or the password file;
-// the request table names the caller as the front end saw it, once; uploads live in temp/ while
-// the request is served and are gone afterwards.
+// the request table names the caller as the front end saw it, once, and never carries the front
+// end's report keys from the client; uploads live in temp/ while the request is served and are
+// gone afterwards.
 //
 // Thread safety: one input at a time.
 #include <cstdio>
@@ -69,13 +70,20 @@ void makeTree() {
   fs::create_symlink(scratch / "outside.txt", gRoot / "www/Server/html/link.htm");
 }
 
-// The fake server: checks the request table and answers with its pairs.
+// The fake server: checks the request table and answers with its pairs. The front end's own
+// reports (a refused request, failed logins) name the address only and get no answer.
 int answerWithRequest(VariableTable request, VariableTable* reply) {
   std::map<std::string, int> counts;
   for (const VariableEntry* e = request; e != nullptr; e = e->next) ++counts[e->key];
   FUZZ_CHECK(counts["RemoteAddress"] == 1);
   FUZZ_CHECK(std::string(getVariableOrMissing(request, "RemoteAddress")) == kRemoteAddress);
+  if (counts["FrontEndReport"] != 0) {
+    FUZZ_CHECK(counts["FrontEndReport"] == 1 && counts["RemoteUser"] == 0);
+    *reply = nullptr;
+    return kCgiOk;
+  }
   FUZZ_CHECK(counts["RemoteUser"] == 1);
+  FUZZ_CHECK(counts["ReportCount"] == 0 && counts["BrowserRequest"] <= 1);
   for (const VariableEntry* e = request; e != nullptr; e = e->next) {
     if (holdsSecret(e->key) || holdsSecret(e->value)) gSecretInRequest = true;
   }

@@ -1,6 +1,8 @@
 // Script output, confirmation detection and the receive file.
 #include "qcli/answer_handler.h"
 
+#include "qcli/terminal_text.h"
+
 namespace qcli {
 
 bool extractScriptOutput(std::string_view body, std::string* output) {
@@ -45,7 +47,7 @@ std::string withoutCarriageReturns(std::string_view text) {
 }  // namespace
 
 void printScriptOutput(std::string_view output, FILE* out) {
-  std::string text = withoutCarriageReturns(output);
+  const std::string text = terminalSafe(output);
   std::fwrite(text.data(), 1, text.size(), out);
 }
 

@@ -26,7 +26,7 @@ bool needsConfirmation(std::string_view output);
 // message put "Error:" at the start of a line, which no display does.
 bool reportsError(std::string_view output);
 
-// Writes the output without its carriage returns.
+// Writes the output without its carriage returns, control characters escaped (terminal_text.h).
 void printScriptOutput(std::string_view output, FILE* out);
 
 void printInvalidFormat(FILE* out);

@@ -8,6 +8,7 @@
 #include "qcli/help_text.h"
 #include "qcli/http_client.h"
 #include "qcli/request_builder.h"
+#include "qcli/request_timeout.h"
 #include "qcli/settings_merge.h"
 
 namespace qcli {
@@ -44,6 +45,7 @@ StartupResult runStartup(ClientState* state, const ClientIo& io) {
   loadConfigFile(state, out);
   if (!environmentPass(state, io.env, out)) return failed(*state, out);
   if (!argumentPass(state, out)) return failed(*state, out);
+  if (!settleRequestTimeout(state, io.env, out)) return failed(*state, out);
   if (!mergeSettings(state, out)) return failed(*state, out);
   if (!checkRequiredSettings(*state, out)) return failed(*state, out);
   for (char code : state->displayCodes) {
@@ -65,6 +67,7 @@ int runClient(const std::vector<std::string>& args, const ClientIo& io) {
     context.settings = requestSettingsOf(state);
     context.args = buildRequestArguments(state);
     context.showRequest = state.showRequest;
+    context.timeoutSeconds = state.timeoutSeconds;
     context.out = io.out;
     context.in = io.in;
     context.connect = io.connect;

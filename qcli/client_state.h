@@ -13,6 +13,9 @@
 
 namespace qcli {
 
+// How long one exchange with the web server may take unless the user says otherwise.
+inline constexpr int kDefaultTimeoutSeconds = 300;
+
 struct ClientState {
   std::vector<std::string> args;  // the command line; args[0] is the program path
   std::vector<bool> consumed;     // args consumed by the client (not sent to the server)
@@ -24,8 +27,9 @@ struct ClientState {
   ConfigContents config;
   SettingSet environment;
   SettingSet arguments;
-  SettingSet effective;            // "Settings used for execution"
-  std::vector<char> displayCodes;  // in the order collected (table order)
+  SettingSet effective;                         // "Settings used for execution"
+  std::vector<char> displayCodes;               // in the order collected (table order)
+  int timeoutSeconds = kDefaultTimeoutSeconds;  // one exchange's limit (request_timeout.h)
 };
 
 // Creates the state for a command line (argv[0] first). consumed is all false.

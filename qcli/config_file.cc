@@ -29,6 +29,7 @@ bool collect(VariableTable table, const std::string& prefix, SettingSet* set) {
 void configFromTable(VariableTable table, ConfigContents* contents) {
   *contents = ConfigContents();
   collect(table, "Default", &contents->defaults);
+  if (const char* timeout = getVariable(table, "DefaultTimeout")) contents->timeout = timeout;
   int numbersWithoutKey = 0;
   for (int n = 0; numbersWithoutKey < kDeviceGapLimit; ++n) {
     DeviceLine line;

@@ -52,6 +52,8 @@ const char* const kControlOptions[] = {
     "    --width width   : Use width for the output screen width.\n",
     "    --type type     : Use type as the module for CGI requests.\n",
     "    --method method : Use method as the method for CGI requests.\n",
+    "    --timeout secs  : Gives up on a request after secs seconds (default 300;\n",
+    "                      QCLI_TIMEOUT, DefaultTimeout in the config file).\n",
     "\n",
 };
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -55,13 +56,21 @@ void reportOpenFailure(const NetFailure& f, const RequestSettings& settings, FIL
                leadingDecimal(settings.port));
 }
 
-// One exchange on a new connection: sends the pieces in order and reads the answer.
+void reportDeadline(const RequestContext& context) {
+  std::fprintf(context.out, "Error: No complete answer from the server within %d seconds (--timeout).\n",
+               context.timeoutSeconds);
+}
+
+// One exchange on a new connection: sends the pieces in order and reads the answer, all of it
+// within the time limit.
 std::optional<HttpAnswer> exchange(RequestContext& context, const std::vector<std::string_view>& pieces) {
+  const Deadline deadline = std::chrono::steady_clock::now() + std::chrono::seconds(context.timeoutSeconds);
   NetFailure failure;
   std::unique_ptr<Connection> connection =
-      context.connect(context.settings.ip, connectPort(context.settings.port), &failure);
+      context.connect(context.settings.ip, connectPort(context.settings.port), deadline, &failure);
   if (!connection) {
     reportOpenFailure(failure, context.settings, context.out);
+    if (std::chrono::steady_clock::now() >= deadline) reportDeadline(context);
     return std::nullopt;
   }
   for (std::string_view piece : pieces) {
@@ -69,10 +78,11 @@ std::optional<HttpAnswer> exchange(RequestContext& context, const std::vector<st
     if (!connection->sendAll(piece, &code)) {
       std::fprintf(context.out, "Error: send() returned an error. %d.\n", code);
       std::fputs("       Check that the network is working properly.\n", context.out);
+      if (std::chrono::steady_clock::now() >= deadline) reportDeadline(context);
       return std::nullopt;
     }
   }
-  ResponseReader reader(*connection, context.out);
+  ResponseReader reader(*connection, context.out, context.timeoutSeconds);
   HttpAnswer answer;
   if (!readAnswer(reader, context.out, &answer)) return std::nullopt;
   return answer;

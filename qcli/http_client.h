@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "qcli/client_state.h"
 #include "qcli/request_builder.h"
 #include "qcli/tcp_connection.h"
 
@@ -17,8 +18,9 @@ struct RequestContext {
   RequestSettings settings;
   RequestArguments args;
   bool showRequest = false;
-  FILE* out = stdout;  // every message and the output
-  FILE* in = stdin;    // the confirmation answer
+  int timeoutSeconds = kDefaultTimeoutSeconds;  // per exchange; a resend gets a new one
+  FILE* out = stdout;                           // every message and the output
+  FILE* in = stdin;                             // the confirmation answer
   Connector connect = connectTcp;
 };
 

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "qcli/terminal_text.h"
+
 namespace qcli {
 
 bool ResponseReader::fill() {
@@ -23,6 +25,11 @@ bool ResponseReader::fill() {
       break;
     case Connection::Recv::kError:
       std::fprintf(out_, "Error: recv() returned an error. %d.\n", code);
+      failed_ = true;
+      break;
+    case Connection::Recv::kDeadline:
+      std::fprintf(out_, "Error: No complete answer from the server within %d seconds (--timeout).\n",
+                   limitSeconds_);
       failed_ = true;
       break;
     case Connection::Recv::kClosed:
@@ -132,7 +139,7 @@ bool readStatus(ResponseReader& reader, FILE* out) {
   }
   if (code == 200) return true;
   while (i < line.size() && line[i] == ' ') ++i;
-  std::string reason = line.substr(i, line.find('\r', i) - i);
+  const std::string reason = terminalSafe(line.substr(i, line.find('\r', i) - i));
   std::fprintf(out, "Error: HTTP Server error: %ld %s.\n", code, reason.c_str());
   return false;
 }

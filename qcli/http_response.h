@@ -29,12 +29,14 @@ struct HttpAnswer {
 };
 
 // Buffered reads from one connection. A reset by the peer prints its notice and counts as the
-// end of the data; any other receive error prints the recv() message.
+// end of the data; the connection's deadline passing prints the time-limit message (with
+// limitSeconds); any other receive error prints the recv() message.
 class ResponseReader {
  public:
   enum class Line { kOk, kClosed, kTooLong, kError };
 
-  ResponseReader(Connection& connection, FILE* out) : connection_(connection), out_(out) {}
+  ResponseReader(Connection& connection, FILE* out, int limitSeconds = 0)
+      : connection_(connection), out_(out), limitSeconds_(limitSeconds) {}
 
   // Reads one line ending in CR LF (both kept in *line). kClosed when the data ended first
   // (*line holds what came); kTooLong when the line reaches `limit` bytes, line end included.
@@ -49,6 +51,7 @@ class ResponseReader {
 
   Connection& connection_;
   FILE* out_;
+  int limitSeconds_;
   char buffer_[16384];
   size_t begin_ = 0;
   size_t end_ = 0;

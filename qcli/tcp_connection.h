@@ -5,6 +5,7 @@
 // Thread safety: a Connection belongs to one thread.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -23,24 +24,34 @@ struct NetFailure {
   uint8_t address[4] = {};  // the IPv4 address connect was tried with (network order)
 };
 
+// The moment by which a whole exchange (connect, send, answer) must be done.
+using Deadline = std::chrono::steady_clock::time_point;
+
 class Connection {
  public:
-  enum class Recv { kData, kClosed, kReset, kError };
+  enum class Recv { kData, kClosed, kReset, kError, kDeadline };
 
   virtual ~Connection() = default;
   // Sends every byte; false with *code set when the platform refused.
   [[nodiscard]] virtual bool sendAll(std::string_view bytes, int* code) = 0;
   // Reads up to size bytes. kData with *received > 0; kClosed when the peer closed; kReset when
-  // the peer reset the connection; kError with *code set (a receive time-out is an error too).
+  // the peer reset the connection; kError with *code set (a receive time-out of its own is an
+  // error too); kDeadline when the connection's deadline passed before data came.
   virtual Recv receive(char* buffer, size_t size, size_t* received, int* code) = 0;
 };
 
-// Opens a connection. NOTE: port is the decimal value of the port text; a value outside 1-65535
-// fails at the connect step. Null with *failure filled when any step failed.
-using Connector =
-    std::function<std::unique_ptr<Connection>(const std::string& host, long port, NetFailure* failure)>;
+// Opens a connection whose every wait ends at the deadline at the latest (a send or connect
+// still waiting then fails with ETIMEDOUT). NOTE: port is the decimal value of the port text; a
+// value outside 1-65535 fails at the connect step. Null with *failure filled when any step failed.
+using Connector = std::function<std::unique_ptr<Connection>(const std::string& host, long port,
+                                                            Deadline deadline, NetFailure* failure)>;
 
-// The platform's connector: host as a dotted IPv4 address first, else resolved as a name.
-std::unique_ptr<Connection> connectTcp(const std::string& host, long port, NetFailure* failure);
+// The platform's connector: host as a dotted IPv4 address first, else resolved as a name. Each
+// single wait (connect, a send, a receive) also ends after kIoTimeoutSeconds.
+std::unique_ptr<Connection> connectTcp(const std::string& host, long port, Deadline deadline,
+                                       NetFailure* failure);
+
+// Long enough for the slowest server command (the server gives up on a request after 40 s).
+inline constexpr int kIoTimeoutSeconds = 120;
 
 }  // namespace qcli

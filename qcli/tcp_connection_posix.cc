@@ -1,12 +1,15 @@
 // BSD-socket implementation of the client's TCP connection. Sends never raise SIGPIPE, and every
-// blocking call has a time-out so a silent server cannot hang the client for ever.
+// blocking call waits in poll() for at most the single-wait limit and never past the deadline, so
+// neither a silent server nor one that trickles its answer a byte at a time can hang the client.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -16,20 +19,43 @@ namespace qcli {
 
 namespace {
 
-// Long enough for the slowest server command (the server gives up on a request after 40 s).
-constexpr int kIoTimeoutSeconds = 120;
+using Clock = std::chrono::steady_clock;
+
+enum class Wait { kReady, kTimeOut, kDeadline, kError };
+
+// Waits for events on fd: at most kIoTimeoutSeconds, and never beyond the deadline.
+Wait waitFor(int fd, short events, Deadline deadline) {
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return Wait::kDeadline;
+    const bool deadlineFirst = left <= kIoTimeoutSeconds * 1000LL;
+    const int waitMs = deadlineFirst ? static_cast<int>(left) : kIoTimeoutSeconds * 1000;
+    pollfd p{fd, events, 0};
+    const int ready = ::poll(&p, 1, waitMs);
+    if (ready > 0) return Wait::kReady;
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return Wait::kError;
+    if (!deadlineFirst) return Wait::kTimeOut;
+    // Woken a little early by the clock's rounding: look again.
+  }
+}
 
 class PosixConnection : public Connection {
  public:
-  explicit PosixConnection(int fd) : fd_(fd) {}
+  PosixConnection(int fd, Deadline deadline) : fd_(fd), deadline_(deadline) {}
   ~PosixConnection() override { ::close(fd_); }
   PosixConnection(const PosixConnection&) = delete;
   PosixConnection& operator=(const PosixConnection&) = delete;
 
   bool sendAll(std::string_view bytes, int* code) override {
     while (!bytes.empty()) {
-      ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-      if (n < 0 && errno == EINTR) continue;
+      const Wait wait = waitFor(fd_, POLLOUT, deadline_);
+      if (wait != Wait::kReady) {
+        *code = wait == Wait::kError ? errno : (wait == Wait::kDeadline ? ETIMEDOUT : EAGAIN);
+        return false;
+      }
+      ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
       if (n <= 0) {
         *code = n < 0 ? errno : EPIPE;
         return false;
@@ -42,13 +68,25 @@ class PosixConnection : public Connection {
   Recv receive(char* buffer, size_t size, size_t* received, int* code) override {
     *received = 0;
     for (;;) {
-      ssize_t n = ::recv(fd_, buffer, size, 0);
+      switch (waitFor(fd_, POLLIN, deadline_)) {
+        case Wait::kReady:
+          break;
+        case Wait::kDeadline:
+          return Recv::kDeadline;
+        case Wait::kTimeOut:
+          *code = EAGAIN;  // what a receive time-out of the socket reports
+          return Recv::kError;
+        case Wait::kError:
+          *code = errno;
+          return Recv::kError;
+      }
+      ssize_t n = ::recv(fd_, buffer, size, MSG_DONTWAIT);
       if (n > 0) {
         *received = static_cast<size_t>(n);
         return Recv::kData;
       }
       if (n == 0) return Recv::kClosed;
-      if (errno == EINTR) continue;
+      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
       if (errno == ECONNRESET) return Recv::kReset;
       *code = errno;
       return Recv::kError;
@@ -57,6 +95,7 @@ class PosixConnection : public Connection {
 
  private:
   int fd_;
+  Deadline deadline_;
 };
 
 // Dotted address first, then the resolver. Returns 0 or the resolver's code.
@@ -73,16 +112,28 @@ int resolve(const std::string& host, in_addr* address) {
   return 0;
 }
 
-void setTimeouts(int fd) {
-  timeval tv{};
-  tv.tv_sec = kIoTimeoutSeconds;
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+// Connects the non-blocking socket fd within the waits' limits. 0, or the error code.
+int connectWithin(int fd, const sockaddr_in& peer, Deadline deadline) {
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return 0;
+  if (errno != EINPROGRESS) return errno;
+  switch (waitFor(fd, POLLOUT, deadline)) {
+    case Wait::kReady:
+      break;
+    case Wait::kError:
+      return errno;
+    default:
+      return ETIMEDOUT;
+  }
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+  return error;
 }
 
 }  // namespace
 
-std::unique_ptr<Connection> connectTcp(const std::string& host, long port, NetFailure* failure) {
+std::unique_ptr<Connection> connectTcp(const std::string& host, long port, Deadline deadline,
+                                       NetFailure* failure) {
   in_addr address{};
   if (int rc = resolve(host, &address); rc != 0) {
     *failure = NetFailure{NetStep::kResolve, rc, {}};
@@ -95,19 +146,18 @@ std::unique_ptr<Connection> connectTcp(const std::string& host, long port, NetFa
     *failure = connectFailure;
     return nullptr;
   }
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     *failure = NetFailure{NetStep::kSocket, errno, {}};
     return nullptr;
   }
-  auto connection = std::make_unique<PosixConnection>(fd);
-  setTimeouts(fd);
+  auto connection = std::make_unique<PosixConnection>(fd, deadline);
   sockaddr_in peer{};
   peer.sin_family = AF_INET;
   peer.sin_port = htons(static_cast<uint16_t>(port));
   peer.sin_addr = address;
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
-    connectFailure.code = errno;
+  if (const int error = connectWithin(fd, peer, deadline); error != 0) {
+    connectFailure.code = error;
     *failure = connectFailure;
     return nullptr;
   }

@@ -12,6 +12,7 @@ packages=(
   procps iproute2 psmisc curl
   snmptrapd python3-aiosmtpd socat openssl apache2-utils
   libcpp-httplib-dev libkainjow-mustache-dev nlohmann-json3-dev libssl-dev lighttpd
+  libmicrohttpd-dev libgnutls28-dev
   chromium fonts-dejavu-core
   systemd systemd-container python3-prometheus-client
   prometheus

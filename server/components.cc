@@ -7,6 +7,7 @@
 #include "server/main_loop.h"
 #include "server/net/device_list_sender.h"
 #include "server/net/network_communicator.h"
+#include "server/net/password_change.h"
 #include "server/net/user_session.h"
 #include "server/request/cgi_communicator.h"
 #include "server/request/debug_page.h"
@@ -17,6 +18,7 @@ namespace {
 
 void startUsers() {
   if (!startUserTracking()) logServerError("Unable to start the user session thread.");
+  (void)warnAboutDefaultPassword();
 }
 void handDeviceListToModules() {
   // The debug page lists the same devices the modules were given, from a copy taken under the

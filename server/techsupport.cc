@@ -11,6 +11,7 @@
 
 #include "common/debug.h"
 #include "common/file_utils.h"
+#include "common/private_file.h"
 #include "common/property_file.h"
 #include "server/components.h"
 #include "server/request/command_result.h"
@@ -70,7 +71,7 @@ std::string informationPath(const char* name) { return std::string(kInformationF
 
 void writeSnapshotFile(const PageSnapshot& page, VariableTable request, VariableTable reply) {
   const std::string path = informationPath(page.fileName);
-  FILE* file = std::fopen(path.c_str(), "w");
+  FILE* file = openPrivateFile(path.c_str(), "w", kSharedFileMode);
   if (file == nullptr) {
     std::printf("Unable to write %s\n", path.c_str());
     return;

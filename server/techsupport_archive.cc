@@ -8,6 +8,8 @@
 #include <system_error>
 #include <vector>
 
+#include "common/private_file.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -56,7 +58,7 @@ int createArchive(const char* folder, const char* archiveName) {
   const fs::path base(folder);
   const fs::path archivePath = base / archiveName;
   std::vector<fs::path> files = entriesAfterProblemFile(base, archiveName);
-  FileHandle archive(std::fopen(archivePath.c_str(), "wb"));
+  FileHandle archive(openPrivateFile(archivePath.c_str(), "wb", kSharedFileMode));
   if (!archive) return 1;
   bool written = appendEntry(archive.get(), base / kProblemFileName);
   for (const fs::path& file : files) {

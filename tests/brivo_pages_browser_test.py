@@ -387,9 +387,16 @@ class Walk:
             raise Failure("the diagnostics dump answered %r" % dump)
         self.shot("12_controller_page_after_firmware")
 
-    def layout(self):
+    def open_monitor(self):
+        # The start page opens the overview of every pair; its card leads to the monitor.
         self.browser.navigate(self.base + "/")
+        self.wait_main("d.body.dataset.page === 'brivo-overview' && d.querySelector('.pair-card a.button[href*=GetMonitor]') !== null",
+                       "the overview")
+        self.click_main(".pair-card a.button[href*=GetMonitor]")
         self.wait_main("d.body.dataset.page === 'brivo-monitor' && d.getElementById('arrays') !== null", "the monitor")
+
+    def layout(self):
+        self.open_monitor()
         self.browser.evaluate("document.getElementById('main').src = '/cgi-bin/cgiloader.cgi?module=Brivo&method="
                               "GetControllerParams&ModDeviceName=%s'" % PAIR)
         self.wait_main("d.getElementById('apply-layout-form') !== null", "the controller parameters page")
@@ -406,7 +413,7 @@ class Walk:
         self.shot("13_layout_refused")
 
     def wizard(self):
-        self.browser.navigate(self.base + "/")
+        self.open_monitor()
         self.wait_main("d.body.dataset.page === 'brivo-monitor' && d.getElementById('wizard-button') !== null",
                        "the monitor with the wizard button")
         arrays_before = self.main_eval("d.querySelectorAll('#arrays tbody tr').length")

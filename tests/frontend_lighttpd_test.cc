@@ -3,6 +3,7 @@
 // PATH_INFO) and serves the static files itself; the same flows as the standalone test. Skipped,
 // with the reason, only when lighttpd is not installed or does not start.
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <fstream>
 #include <memory>

@@ -1,6 +1,7 @@
 // The web front end end to end: the built server in -debug mode and the built cgiloader in its
 // standalone mode, both in a fresh installed tree, driven over HTTP as a browser and qcli would.
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <memory>
 

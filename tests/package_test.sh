@@ -43,8 +43,8 @@ dpkg-deb -x "$deb" "$root"
 dpkg-deb -e "$deb" "$scratch/control"
 
 check "package name is kestrova" [ "$(dpkg-deb -f "$deb" Package)" = kestrova ]
-check "depends on passwd and the shared libraries" \
-  bash -c '[[ "$1" == *passwd* && "$1" == *libssl3* && "$1" == *libc6* ]]' _ "$(dpkg-deb -f "$deb" Depends)"
+check "depends on passwd, openssl and the shared libraries" \
+  bash -c '[[ "$1" == *passwd* && "$1" == *openssl* && "$1" == *libssl3* && "$1" == *libc6* ]]' _ "$(dpkg-deb -f "$deb" Depends)"
 
 # ---- The tree ----
 for program in server qcli www/cgi-bin/cgiloader; do
@@ -113,8 +113,17 @@ check "postinst creates the system group and user" \
   "$scratch/commands.log"
 check "postinst puts the default settings in place" [ -f "$prefix/db/server.ini" -a -f "$prefix/mods/Brivo/BrivoSettings.ini" ]
 check "password file mode 0600" mode_is "$prefix/db/password.web" 600
+check "the first install generates the password, for root only" mode_is "$root/etc/kestrova/initial-admin-password" 600
+check "the password file holds the generated password, not the default" \
+  bash -c 'line=$(cat "$1"); pw=$(cat "$2"); salt=$(cut -d\$ -f3 <<<"$line");
+    [ "$(openssl passwd -apr1 -salt "$salt" "$pw")" = "${line#admin:}" ] &&
+    [ "$(openssl passwd -apr1 -salt "$salt" pinecone)" != "${line#admin:}" ]' \
+  _ "$prefix/db/password.web" "$root/etc/kestrova/initial-admin-password"
+generated=$(cat "$prefix/db/password.web")
 check "password file owned by the front end's account" contains "$scratch/commands.log" "chown kestrova:kestrova $prefix/db/password.web"
-check "settings not readable by others" mode_is "$prefix/db/email.ini" 640
+check "settings not readable by others" mode_is "$prefix/db/server.ini" 640
+check "secrets (mail login, SNMP community) for the owner only" \
+  bash -c '[ "$(stat -c %a "$1")" = 600 ] && [ "$(stat -c %a "$2")" = 600 ]' _ "$prefix/db/email.ini" "$prefix/db/snmp.ini"
 check "db/ hands its group to new files" mode_is "$prefix/db" 2750
 check "temp/ writable by the front end's group" mode_is "$prefix/temp" 2770
 check "no service manager call inside a scratch root" bash -c '! grep -q "^systemctl" "$1"' _ "$scratch/commands.log"
@@ -124,12 +133,14 @@ rm "$prefix/db/snmp.ini"
 run_script postinst configure 0.1.0
 check "an upgrade keeps the administrator's settings" contains "$prefix/db/email.ini" "mail.example.com"
 check "an upgrade restores a missing settings file" [ -f "$prefix/db/snmp.ini" ]
+check "an upgrade keeps the password" [ "$(cat "$prefix/db/password.web")" = "$generated" ]
 
 run_script prerm remove
 run_script postrm remove
 check "postrm remove keeps the settings" [ -f "$prefix/db/email.ini" ]
 run_script postrm purge
 check "postrm purge removes the tree" [ ! -e "$prefix" ]
+check "postrm purge removes the generated password" [ ! -e "$root/etc/kestrova/initial-admin-password" ]
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"

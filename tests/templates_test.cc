@@ -24,6 +24,7 @@
 #include "server/net/password_change.h"
 #include "server/request/command_result.h"
 #include "server/request/debug_page.h"
+#include "server/request/forgery_guard.h"
 #include "server/request/page_rows.h"
 #include "server/request/request_test_fixture.h"
 #include "server/request/router.h"
@@ -360,6 +361,14 @@ class TemplatesTest : public RequestFolderTest {
                        call("UpdatePassword", {{"OldPassword", "pinecone"}, {"NewPassword", "juniper"}}),
                        false});
     samples.push_back({"module command", flattenReply(moduleResult.get()), false});
+    // The guard's refusal of a browser's link to a method that changes data.
+    TableOwner forged = request({{"module", "server"},
+                                 {"method", "ClearEventLogs"},
+                                 {"BrowserRequest", "GET"},
+                                 {"RemoteAddress", "192.0.2.9"},
+                                 {"RemoteUser", "admin"}});
+    TableOwner refusal(guardRequest(forged.get()));
+    samples.push_back({"forged request refused", flattenReply(refusal.get()), false});
     samples.push_back({"settings busy", flattenReply(busy.get()), false});
     samples.push_back({"qcli", flattenReply(qcli.get()), false});
     // Last, since it empties the log: the clear result, then the empty log.

@@ -1,5 +1,5 @@
-// The eight exports of the Brivo RAID module, the only symbols the library shows the server
-// (cmake/module_exports.map). Each forwards to the module's own code.
+// The exports of the Brivo RAID module (the eight of the module interface and methodAltersData), the only
+// symbols the library shows the server (cmake/module_exports.map). Each forwards to the module's own code.
 //
 // Thread safety: as the module interface says (common/module_abi.h): startup, acceptDeviceList
 // and the shutdown procedures on the server's main thread; the rest from request threads.
@@ -34,5 +34,12 @@ KESTROVA_MODULE_EXPORT int suspendDeviceModActivity(const int32_t* flag) {
 KESTROVA_MODULE_EXPORT void doResetProcedures() { brivo::shutdownModule(); }
 
 KESTROVA_MODULE_EXPORT void doShutdownProcedures() { brivo::shutdownModule(); }
+
+// The method table's own marks: a method admitted as a reader only reads.
+KESTROVA_MODULE_EXPORT int methodAltersData(const char* method) {
+  const brivo::MethodEntry* entry = brivo::findMethod(method);
+  if (entry == nullptr) return -1;
+  return entry->read ? 0 : 1;
+}
 
 }  // extern "C"

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "common/private_file.h"
 #include "common/scsi/scsi_sim.h"
 #include "common/thread_manager.h"
 #include "modules/brivo/device_state.h"
@@ -155,7 +156,7 @@ int gatherModuleInformation(VariableTable serverPairs) {
   if (!pass.entered()) return 0;
   char path[64];
   std::snprintf(path, sizeof(path), kParametersFile, kArchiveFolder);
-  FILE* file = std::fopen(path, "w");
+  FILE* file = openPrivateFile(path, "w", kSharedFileMode);
   if (file == nullptr) {
     consolePrint("Brivo could not create %s\n", path);
     return 0;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "common/private_file.h"
 #include "common/property_file.h"
 #include "common/string_tables.h"
 #include "server/events/dispatcher.h"
@@ -156,7 +157,7 @@ namespace {
 bool truncateLog() {
   LogFileLock lock(LogFileLock::Mode::kRead);
   lock.closeFile();
-  FILE* file = std::fopen(eventLogPath(), "w");
+  FILE* file = openPrivateFile(eventLogPath(), "w", kSharedFileMode);
   if (file == nullptr) return false;
   setLastLogEntryNumber(0);
   eventLogIndex().resetEmpty(file);

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "common/private_file.h"
 #include "common/property_file.h"
 
 namespace {
@@ -30,7 +31,8 @@ LogFileLock::LogFileLock(Mode mode) : ticket_(gNextTicket.fetch_add(1)) {
     while (gNowServing.load() != ticket_) gTurnPassed.wait_for(lock, kTurnPoll);
   }
   const char* openMode = mode == Mode::kAppend ? "a+" : "r";
-  for (int i = 0; i < kOpenTries && file_ == nullptr; ++i) file_ = std::fopen(eventLogPath(), openMode);
+  for (int i = 0; i < kOpenTries && file_ == nullptr; ++i)
+    file_ = openPrivateFile(eventLogPath(), openMode, kSharedFileMode);
 }
 
 LogFileLock::~LogFileLock() {

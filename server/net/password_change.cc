@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "common/apr1.h"
+#include "common/default_login.h"
 #include "common/property_file.h"
 #include "common/string_tables.h"
 #include "common/thread_manager.h"
@@ -22,6 +23,8 @@
 #include "server/server_state.h"
 
 namespace {
+
+constexpr uint32_t kDefaultPasswordLevel = 1;  // a warning
 
 constexpr const char kCommandKey[] = "CmdSetPassword";
 constexpr const char kPasswordPage[] = "../Server/other/setting_password.htm";
@@ -146,4 +149,14 @@ void setPasswordChangeTimings(const PasswordChangeTimings& t) {
 
 void setPasswordRestart(PasswordRestart restart) {
   gRestart.store(restart != nullptr ? restart : restartServerAfterChange);
+}
+
+bool warnAboutDefaultPassword() {
+  PasswordRecord record;
+  if (readPasswordFile(kPasswordPath, &record) != kPasswordFileOk || record.userName != kDefaultLoginUser ||
+      !passwordMatches(kDefaultLoginPassword, record)) {
+    return false;
+  }
+  raiseUserEvent("KestrovaEvent_DefaultPassword", kEventDefaultPassword, kDefaultPasswordLevel, {});
+  return true;
 }

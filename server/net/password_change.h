@@ -7,6 +7,8 @@
 // the restart seam are set only by tests while no change runs.
 #pragma once
 
+#include <cstdint>
+
 #include "common/variable_table.h"
 
 // Server method UpdatePassword: request "OldPassword", "NewPassword", optional "Delay". Returns a
@@ -27,6 +29,12 @@ bool changePassword(VariableTable request);
 // be read; *errorReply then receives the error pop-up page (a new table the caller frees),
 // otherwise null. errorReply may be null.
 int verifyRequestPassword(VariableTable request, VariableTable* errorReply);
+
+// At every start: while the password file still holds the installed default login
+// (common/default_login.h), raises the warning KestrovaEvent_DefaultPassword (0x10C). True when
+// it did.
+bool warnAboutDefaultPassword();
+inline constexpr uint32_t kEventDefaultPassword = 0x10C;
 
 struct PasswordChangeTimings {
   int delayMs = 7000;  // wait of a delayed change

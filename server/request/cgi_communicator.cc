@@ -98,6 +98,8 @@ bool servePass(UnwatchedSince* watch, int timeoutMs) {
       // Never while the handler runs: it still reads the state, and a new request in the slot
       // would be taken for its own.
       cgi::forgetHandlerThread(slot);
+      // The names go before the slot does: the next front end in it writes its own.
+      cgi::clearSlotNames(slot);
       freed = changeSlotState(state, value, kSlotFree) || freed;
     }
     expireUnwatched(slot, state, loadSlotState(state), &watch[slot], timeoutMs);
@@ -174,6 +176,7 @@ void requestManager(uintptr_t) {
     uint8_t* state = cgi::slotStateByte(slot);
     const uint8_t value = loadSlotState(state);
     if (cgi::handlerRunning(slot) || value == kSlotClaimed || value == kSlotRequestReady) continue;
+    cgi::clearSlotNames(slot);
     changeSlotState(state, value, kSlotFree);
     cgi::forgetHandlerThread(slot);
   }

@@ -13,6 +13,8 @@ inline constexpr uint32_t kEventCgiReturnParamNotFound = 0x304;
 inline constexpr uint32_t kEventCgiReturnNoMem = 0x305;
 inline constexpr uint32_t kEventCgiTimeOutServer = 0x306;
 inline constexpr uint32_t kEventCgiTimeOutScript = 0x307;
+// A shared memory name was taken by another user; the request side went on under a private one.
+inline constexpr uint32_t kEventCgiMemForeign = 0x308;
 
 // Raises the event whose text is the value of key in db/strings.db (the key itself when the
 // table has no text for it).

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "common/cgi_protocol.h"
 #include "common/debug.h"
@@ -15,6 +16,7 @@
 #include "server/request/cgi_communicator.h"
 #include "server/request/cgi_events.h"
 #include "server/request/cgi_status_area.h"
+#include "server/request/forgery_guard.h"
 #include "server/request/request_admission.h"
 #include "server/request/router.h"
 #include "server/request/settings_pages.h"
@@ -56,11 +58,16 @@ int failSlot(int slot, uint8_t* state, uint8_t errorState, const char* debugLine
   return -1;
 }
 
-// The answer to a request: the rescan page while a rescan is under way, the password error page,
-// or the router's answer; null when the request is not admitted (it names no "RemoteAddress").
+// The answer to a request: the guard's refusal (or its answer to a front end's report), the
+// rescan page while a rescan is under way, the password error page, or the router's answer; null
+// when the request is not admitted (it names no "RemoteAddress"). Refused requests and reports
+// are no user's activity, so they are not tracked.
 VariableTable answerRequest(VariableTable* request) {
   debugPrint(kMethodDebug, "cgi request - method = %s (module=%s)\n",
              getVariableOrMissing(*request, "method"), getVariableOrMissing(*request, "module"));
+  if (getVariable(*request, "RemoteAddress") != nullptr) {
+    if (VariableTable refused = guardRequest(*request)) return refused;
+  }
   requestAdmission().trackUser(request);
   const char* address = getVariable(*request, "RemoteAddress");
   debugPrint(kRequestDebug, "cgi request - pIpAddress = %x\n",
@@ -68,11 +75,50 @@ VariableTable answerRequest(VariableTable* request) {
   if (address == nullptr) return nullptr;
   // The loopback addresses of both families and the server's own addresses are this host.
   debugPrint(kRequestDebug, isLocalAddress(address) ? "cgi request - local\n" : "cgi request - not local\n");
-  if (serverControl().rescanRequested.load() != 0) return GetRescanPage(*request);
-  VariableTable errorPage = nullptr;
-  if (requestAdmission().verifyPassword(*request, &errorPage) == kPasswordRefused) return errorPage;
-  freeVariableTable(&errorPage);
-  return routeRequest(*request);
+  VariableTable reply = nullptr;
+  if (serverControl().rescanRequested.load() != 0) {
+    reply = GetRescanPage(*request);
+  } else if (requestAdmission().verifyPassword(*request, &reply) != kPasswordRefused) {
+    freeVariableTable(&reply);
+    reply = routeRequest(*request);
+  }
+  addPageToken(*request, &reply);
+  return reply;
+}
+
+// Opens the request area the slot names: the default, or the private name a front end chose
+// because another user held the default (then reported once).
+bool openRequestArea(int slot, SharedMemoryOwner* area) {
+  const uint32_t number = kRequestAreaBase + slot;
+  const std::string named = readNameField(cgi::slotRequestName(slot));
+  if (named.empty()) return openSharedMemory(area->address(), number) == 0;
+  if (!isSectionNameOf(named, number)) return false;
+  unsigned owner = 0;
+  if (foreignSharedMemory(std::to_string(number), &owner))
+    cgi::reportForeignName(std::to_string(number), owner);
+  return openSharedMemoryNamed(area->address(), named) == 0;
+}
+
+// Creates the slot's reply area of size bytes: under the default name (removing a leftover of an
+// earlier server), or under a private name when another user holds the default. The slot's reply
+// name field tells the front end which.
+bool createReplyArea(int slot, size_t size, SharedMemoryOwner* area) {
+  const uint32_t number = kReplyAreaBase + slot;
+  char* field = cgi::slotReplyName(slot);
+  if (createSharedMemory(size, area->address(), number) == 0)
+    return writeNameField(field, "") || field == nullptr;
+  unsigned owner = 0;
+  if (!foreignSharedMemory(std::to_string(number), &owner)) {
+    removeSharedMemory(number);
+    if (createSharedMemory(size, area->address(), number) == 0)
+      return writeNameField(field, "") || field == nullptr;
+    return false;
+  }
+  cgi::reportForeignName(std::to_string(number), owner);
+  if (field == nullptr) return false;  // a status area without names cannot tell the front end
+  const std::string name = privateSectionName(number);
+  if (name.empty() || createSharedMemoryNamed(size, area->address(), name) != 0) return false;
+  return writeNameField(field, name);
 }
 
 // Publishes reply (taken over) in the reply area and waits for the front end to take it.
@@ -81,7 +127,7 @@ int publishReply(int slot, uint8_t* state, VariableTable reply) {
   const size_t size = sizeOfSerializedTable(reply);
   SharedMemoryOwner area;
   // An empty serialized table still needs its closing NUL to be read back as a table.
-  if (createSharedMemory(size > 0 ? size : 1, area.address(), kReplyAreaBase + slot) != 0) {
+  if (!createReplyArea(slot, size > 0 ? size : 1, &area)) {
     owner = TableOwner();
     const bool set = setSlotState(slot, state, kSlotTaken, kSlotNoReply);
     raiseCgiEvent("KestrovaEvent_CGIReturnNoMem", kEventCgiReturnNoMem);
@@ -131,7 +177,7 @@ int handleCGIRequest(void* argument) {
   if (state == nullptr) return -1;
 
   SharedMemoryOwner requestArea;
-  if (openSharedMemory(requestArea.address(), kRequestAreaBase + slot) != 0) {
+  if (!openRequestArea(slot, &requestArea)) {
     raiseCgiEvent("KestrovaEvent_CGIRequestMemNotFound", kEventCgiRequestMemNotFound);
     return failSlot(slot, state, kSlotNoReply, "cgi request err 2\n");
   }

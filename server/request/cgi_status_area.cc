@@ -8,16 +8,22 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <string>
 
 #include "common/cgi_protocol.h"
 #include "common/debug.h"
 #include "common/named_semaphore.h"
+#include "common/private_file.h"
 #include "common/shared_memory.h"
+#include "server/net/user_events.h"
+#include "server/request/cgi_events.h"
 
 namespace cgi {
 namespace {
 
 constexpr uint32_t kCgiDebug = 0x200014;
+constexpr uint32_t kForeignEventLevel = 2;
 
 struct SlotBook {
   std::atomic<bool> running{false};
@@ -28,6 +34,7 @@ struct RequestSide {
   std::mutex lock;
   SharedMemoryRecord* area = nullptr;     // guarded by lock
   std::atomic<uint8_t*> states{nullptr};  // the area's view; written under lock
+  std::string privateName;                // the area's name when not the default; guarded by lock
   int liveHandlers = 0;                   // guarded by lock
   bool closePending = false;              // guarded by lock
   // Replaced only under lock while no handler runs; used without the lock by the communicator
@@ -65,12 +72,52 @@ void openSemaphoresLocked(bool owner) {
   }
 }
 
+// Remembers that name was found taken by another user, and raises the event once per name in
+// the life of the process.
+void reportForeign(const std::string& name, unsigned ownerUid) {
+  static std::mutex reportedLock;
+  static std::set<std::string>* const reported = new std::set<std::string>;
+  {
+    std::lock_guard<std::mutex> guard(reportedLock);
+    if (!reported->insert(name).second) return;
+  }
+  const std::string object = "/" + sharedObjectPrefix() + name;
+  const std::string owner = std::to_string(ownerUid);
+  raiseUserEvent("KestrovaEvent_CGIMemForeign", kEventCgiMemForeign, kForeignEventLevel,
+                 {object.c_str(), owner.c_str()});
+}
+
+// Writes (or, for the default name, removes) the file that names the status area for front ends.
+void publishStatusAreaName(const std::string& name) {
+  if (name.empty()) {
+    std::remove(kStatusAreaNameFile);
+    return;
+  }
+  FILE* file = openPrivateFile(kStatusAreaNameFile, "w", kSharedFileMode);
+  if (file == nullptr) {
+    debugPrint(kCgiDebug, "cgi: cannot write %s\n", kStatusAreaNameFile);
+    return;
+  }
+  std::fprintf(file, "%s\n", name.c_str());
+  std::fclose(file);
+}
+
 // Creates the status area, or opens an existing one. An existing area that no live process
 // claims was left by a server that ended without removing it: this server adopts it (and removes
-// it when it stops), together with that server's reply areas.
-SharedMemoryRecord* createOrOpenArea() {
+// it when it stops), together with that server's reply areas. An area under the default name
+// that another user created is never used: the server goes on under a private name, which it
+// names in kStatusAreaNameFile.
+SharedMemoryRecord* createOrOpenArea(std::string* privateName) {
   SharedMemoryRecord* area = nullptr;
-  if (createSharedMemory(kRequestSlots, &area, kStatusAreaName) == 0) {
+  privateName->clear();
+  unsigned owner = 0;
+  if (createSharedMemory(kStatusAreaSize, &area, kStatusAreaName) == 0) {
+    (void)claimSharedMemory(area);
+  } else if (foreignSharedMemory(std::to_string(kStatusAreaName), &owner)) {
+    reportForeign(std::to_string(kStatusAreaName), owner);
+    *privateName = privateSectionName(kStatusAreaName);
+    if (privateName->empty() || createSharedMemoryNamed(kStatusAreaSize, &area, *privateName) != 0)
+      return nullptr;
     (void)claimSharedMemory(area);
   } else if (openSharedMemory(&area, kStatusAreaName) == 0) {
     if (area->size < static_cast<size_t>(kRequestSlots)) {
@@ -96,7 +143,7 @@ void removeNamesAtExit() {
   RequestSide& s = side();
   if (!s.lock.try_lock()) return;
   if (s.area != nullptr && s.area->owner != 0) {
-    removeSharedMemory(kStatusAreaName);
+    if (s.privateName.empty()) removeSharedMemory(kStatusAreaName);
     removeNamedSemaphore(kWakeSemaphore);
     for (int i = 0; i < kRequestSlots; ++i) {
       removeNamedSemaphore(kTakenSemaphoreBase + i);
@@ -118,6 +165,8 @@ void closeLocked() {
   s.states.store(nullptr);
   closeSharedMemory(s.area);
   s.area = nullptr;
+  if (!s.privateName.empty()) publishStatusAreaName(std::string());
+  s.privateName.clear();
 }
 
 }  // namespace
@@ -127,13 +176,15 @@ bool acquireStatusArea() {
   std::lock_guard<std::mutex> guard(s.lock);
   s.closePending = false;
   if (s.area == nullptr) {
-    s.area = createOrOpenArea();
+    s.area = createOrOpenArea(&s.privateName);
     if (s.area == nullptr) return false;
     s.states.store(static_cast<uint8_t*>(s.area->view));
     static const bool registered = std::atexit(removeNamesAtExit) == 0;
     (void)registered;
   }
   openSemaphoresLocked(s.area->owner != 0);
+  // The working folder's temp/ is emptied at every start: the name is written again each time.
+  publishStatusAreaName(s.privateName);
   return true;
 }
 
@@ -154,6 +205,25 @@ uint8_t* slotStateByte(int slot) {
   uint8_t* states = side().states.load();
   return states != nullptr && validSlot(slot) ? states + slot : nullptr;
 }
+
+char* slotRequestName(int slot) {
+  RequestSide& s = side();
+  uint8_t* states = s.states.load();
+  return states != nullptr ? requestNameField(states, s.area->size, slot) : nullptr;
+}
+
+char* slotReplyName(int slot) {
+  RequestSide& s = side();
+  uint8_t* states = s.states.load();
+  return states != nullptr ? replyNameField(states, s.area->size, slot) : nullptr;
+}
+
+void clearSlotNames(int slot) {
+  writeNameField(slotRequestName(slot), "");
+  writeNameField(slotReplyName(slot), "");
+}
+
+void reportForeignName(const std::string& name, unsigned ownerUid) { reportForeign(name, ownerUid); }
 
 int slotOfStateByte(const uint8_t* byte) {
   const uint8_t* states = side().states.load();

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "common/thread_manager.h"
 #include "common/variable_table.h"
@@ -29,6 +30,15 @@ bool statusAreaMapped();
 uint8_t* slotStateByte(int slot);
 // The slot of a state byte inside the status area, or -1.
 int slotOfStateByte(const uint8_t* byte);
+// The slot's request and reply name fields (cgi_protocol.h); null when no area is mapped or it
+// has no name fields. Valid while the caller is a handler of the slot or the communicator.
+char* slotRequestName(int slot);
+char* slotReplyName(int slot);
+// Empties both name fields of the slot (before it is freed).
+void clearSlotNames(int slot);
+// Raises KestrovaEvent_CGIMemForeign for a section name another user holds, once per name in
+// the life of the process.
+void reportForeignName(const std::string& name, unsigned ownerUid);
 
 // Wake-ups (each does nothing when its semaphore is missing).
 void postReplySemaphore(int slot);                 // server -> front end of slot

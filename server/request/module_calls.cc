@@ -71,7 +71,8 @@ VariableTable callModule(VariableTable request, const char* moduleName, const ch
   const char* nameText = moduleName != nullptr ? moduleName : kMissing;
   if (moduleName != nullptr && !waitForModuleStart(kModuleStartWait)) {
     logServerError(
-        formatText("The modules have not started; the request for module %s goes on anyway", nameText).c_str());
+        formatText("The modules have not started; the request for module %s goes on anyway", nameText)
+            .c_str());
   }
   for (ModuleRecord* record = moduleList(); moduleName != nullptr && record != nullptr;
        record = record->next) {
@@ -90,6 +91,20 @@ VariableTable callModule(VariableTable request, const char* moduleName, const ch
     return reply;
   }
   return errorPanelReply(formatText("Could not find a module called: %s", nameText).c_str());
+}
+
+int moduleMethodAltersData(const char* moduleName, const char* method) {
+  if (moduleName == nullptr) return -1;
+  for (ModuleRecord* record = moduleList(); record != nullptr; record = record->next) {
+    if (!record->enabled || std::strcmp(record->name, moduleName) != 0) continue;
+    if (findRecordExport(record, "getValuesForParametersFromMod") == nullptr) return -1;
+    auto altersData =
+        reinterpret_cast<ModuleMethodAltersDataFn>(findRecordExport(record, "methodAltersData"));
+    if (altersData == nullptr) return 1;
+    const int answer = altersData(method != nullptr ? method : "");
+    return answer == 0 || answer == -1 ? answer : 1;
+  }
+  return -1;
 }
 
 VariableTable addModuleTabs(VariableTable reply) {

@@ -60,6 +60,11 @@ void moduleShutdownProcedures(bool restarting);
 // printed through logServerError. method is used in the messages only. While the modules' start
 // is held (holdModuleRequests), waits for it first, at most kModuleStartWait.
 VariableTable callModule(VariableTable request, const char* moduleName, const char* method);
+// Whether method of the enabled module named exactly moduleName changes data, as the module's
+// methodAltersData export says: 1 it does, 0 it only reads, -1 no such module or method (the
+// request gets an error panel and changes nothing). A module without the export counts every
+// method as changing data.
+int moduleMethodAltersData(const char* moduleName, const char* method);
 // Adds "HaveGlobalVersion", one name/image row per enabled module (the image chosen by the
 // module's last status and whether it is the reply's "CalledModule") and the row count "Module"
 // to reply; returns the table (reply passes in and out).

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/private_file.h"
 #include "common/property_file.h"
 #include "common/string_tables.h"
 #include "server/request/module_internal.h"
@@ -30,9 +31,10 @@ bool isEnabledText(const char* text) {
 
 // Creates the settings file of a module that has none; never replaces one that appeared since.
 void createSettingsFile(const std::string& path) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kSharedFileMode);
   const size_t size = sizeof(kNewSettings) - 1;
-  bool written = fd >= 0 && write(fd, kNewSettings, size) == static_cast<ssize_t>(size);
+  bool written = fd >= 0 && applyPrivateMode(fd, kSharedFileMode, true) &&
+                 write(fd, kNewSettings, size) == static_cast<ssize_t>(size);
   if (fd >= 0 && close(fd) != 0) written = false;
   if (!written) std::printf("Unable to create the module settings file %s.\n", path.c_str());
 }

@@ -24,54 +24,73 @@ namespace {
 struct MethodRow {
   const char* name;
   ServerMethod handler;
+  bool altersData;  // saves, clears, tests, rescans, password changes: refused to forged requests
 };
 
+constexpr bool kRead = false;
+constexpr bool kAlters = true;
+
 constexpr MethodRow kMethods[] = {
-    {"GetDebugInfo", GetDebugInfo},
-    {"testMethod", testMethod},
-    {"TestLoop", TestLoop},
-    {"GetEmailConfig", GetEmailConfig},
-    {"SetEmailConfig", SetEmailConfig},
-    {"TestEmailConfig", TestEmailConfig},
-    {"GetSnmpConfig", GetSnmpConfig},
-    {"SetSnmpConfig", SetSnmpConfig},
-    {"TestSnmpConfig", TestSnmpConfig},
-    {"GetSyslogConfig", GetSyslogConfig},
-    {"SetSyslogConfig", SetSyslogConfig},
-    {"TestSyslogConfig", TestSyslogConfig},
-    {"SessionPing", SessionPing},
-    {"ViewLogs", ViewLogs},
-    {"ExportLogs", ExportLogs},
-    {"ClearEventLogs", ClearEventLogs},
-    {"GetNetworkInfo", GetNetworkInfo},
-    {"RescanSystem", RescanSystem},
-    {"UpdatePassword", UpdatePassword},
-    {"GetMainPage", GetMainPage},
-    {"GetAboutPage", GetAboutPage},
-    {"GetRescanPage", GetRescanPage},
-    {"GatherInformation", GatherInformation},
-    {"TechSupportPing", TechSupportPing},
-    {"PingPage", PingPage},
-    {"LoadIndex", LoadIndex},
-    {"TakeDeviceControl", TakeDeviceControl},
-    {"GetPrefsConfig", GetPrefsConfig},
-    {"SetPrefsConfig", SetPrefsConfig},
-    {"GetMetrics", GetMetrics},
-    {"GetNetworkKeyConfig", GetNetworkKeyConfig},
-    {"SetNetworkKeyConfig", SetNetworkKeyConfig},
-    {"GetWebhookConfig", GetWebhookConfig},
-    {"SetWebhookConfig", SetWebhookConfig},
-    {"TestWebhookConfig", TestWebhookConfig},
+    {"GetDebugInfo", GetDebugInfo, kRead},
+    {"testMethod", testMethod, kRead},
+    {"TestLoop", TestLoop, kRead},
+    {"GetEmailConfig", GetEmailConfig, kRead},
+    {"SetEmailConfig", SetEmailConfig, kAlters},
+    {"TestEmailConfig", TestEmailConfig, kAlters},
+    {"GetSnmpConfig", GetSnmpConfig, kRead},
+    {"SetSnmpConfig", SetSnmpConfig, kAlters},
+    {"TestSnmpConfig", TestSnmpConfig, kAlters},
+    {"GetSyslogConfig", GetSyslogConfig, kRead},
+    {"SetSyslogConfig", SetSyslogConfig, kAlters},
+    {"TestSyslogConfig", TestSyslogConfig, kAlters},
+    {"SessionPing", SessionPing, kRead},
+    {"ViewLogs", ViewLogs, kRead},
+    {"ExportLogs", ExportLogs, kRead},
+    {"ClearEventLogs", ClearEventLogs, kAlters},
+    {"GetNetworkInfo", GetNetworkInfo, kRead},
+    {"RescanSystem", RescanSystem, kAlters},
+    {"UpdatePassword", UpdatePassword, kAlters},
+    {"GetMainPage", GetMainPage, kRead},
+    {"GetAboutPage", GetAboutPage, kRead},
+    {"GetRescanPage", GetRescanPage, kRead},
+    {"GatherInformation", GatherInformation, kAlters},
+    {"TechSupportPing", TechSupportPing, kRead},
+    {"PingPage", PingPage, kRead},
+    {"LoadIndex", LoadIndex, kRead},
+    {"TakeDeviceControl", TakeDeviceControl, kAlters},
+    {"GetPrefsConfig", GetPrefsConfig, kRead},
+    {"SetPrefsConfig", SetPrefsConfig, kAlters},
+    {"GetMetrics", GetMetrics, kRead},
+    {"GetNetworkKeyConfig", GetNetworkKeyConfig, kRead},
+    {"SetNetworkKeyConfig", SetNetworkKeyConfig, kAlters},
+    {"GetWebhookConfig", GetWebhookConfig, kRead},
+    {"SetWebhookConfig", SetWebhookConfig, kAlters},
+    {"TestWebhookConfig", TestWebhookConfig, kAlters},
 };
 
 }  // namespace
 
-ServerMethod findServerMethod(const char* method) {
+namespace {
+
+const MethodRow* findRow(const char* method) {
   if (method == nullptr) return nullptr;
   for (const MethodRow& row : kMethods) {
-    if (std::strcmp(row.name, method) == 0) return row.handler;
+    if (std::strcmp(row.name, method) == 0) return &row;
   }
   return nullptr;
+}
+
+}  // namespace
+
+ServerMethod findServerMethod(const char* method) {
+  const MethodRow* row = findRow(method);
+  return row != nullptr ? row->handler : nullptr;
+}
+
+int serverMethodAltersData(const char* method) {
+  const MethodRow* row = findRow(method);
+  if (row == nullptr) return -1;
+  return row->altersData ? 1 : 0;
 }
 
 const char* serverMethodName(int index) {

@@ -240,4 +240,21 @@ KESTROVA_MODULE_EXPORT void doShutdownProcedures() {
   appendMarker("shutdown.marker", "shutdown");
 }
 
+#ifndef KESTROVA_TEST_MODULE_UNMARKED
+// The pages and the listings only read; SetStatus and the service methods change something;
+// any other name is no method of this module.
+KESTROVA_MODULE_EXPORT int methodAltersData(const char* method) {
+  if (method == nullptr) return -1;
+  for (const char* reader :
+       {"Echo", "GetMainPage", "GetMonitor", "Services", "DeviceCount", "AddVariableAddress"}) {
+    if (std::strcmp(method, reader) == 0) return 0;
+  }
+  for (const char* writer : {"SetStatus", "RaiseEvent", "DispatchEvent", "DebugPrint", "ServerRequest",
+                             "TakeDeviceControl", "SendDeviceList"}) {
+    if (std::strcmp(method, writer) == 0) return 1;
+  }
+  return -1;
+}
+#endif
+
 }  // extern "C"

@@ -10,6 +10,43 @@
 
 const CGI_PATH = "/cgi-bin/cgiloader.cgi";
 
+// The page token the front end puts into every page it renders: the server takes a request that
+// changes data from a browser only when it carries it. Forms get it as a hidden field from the
+// front end; the page's own POSTs (fetch, XMLHttpRequest) get it here as a header, so that no
+// page script has to remember it.
+(function sendPageTokenWithPosts() {
+  const meta = document.querySelector('meta[name="kestrova-page-token"]');
+  const token = meta ? meta.content : "";
+  if (!token) return;
+  const sameOrigin = (url) => {
+    try {
+      return new URL(url, window.location.href).origin === window.location.origin;
+    } catch (e) {
+      return false;
+    }
+  };
+  const plainFetch = window.fetch.bind(window);
+  window.fetch = (resource, options) => {
+    const request = resource instanceof Request ? resource : null;
+    const method = ((options && options.method) || (request && request.method) || "GET").toUpperCase();
+    const url = request ? request.url : String(resource);
+    if (method !== "POST" || !sameOrigin(url)) return plainFetch(resource, options);
+    const headers = new Headers((options && options.headers) || (request && request.headers) || undefined);
+    headers.set("X-Kestrova-Token", token);
+    return plainFetch(resource, Object.assign({}, options, { headers: headers }));
+  };
+  const plainOpen = XMLHttpRequest.prototype.open;
+  const plainSend = XMLHttpRequest.prototype.send;
+  XMLHttpRequest.prototype.open = function (method, url, ...rest) {
+    this.kestrovaPost = String(method).toUpperCase() === "POST" && sameOrigin(url);
+    return plainOpen.call(this, method, url, ...rest);
+  };
+  XMLHttpRequest.prototype.send = function (body) {
+    if (this.kestrovaPost) this.setRequestHeader("X-Kestrova-Token", token);
+    return plainSend.call(this, body);
+  };
+})();
+
 // URL of a module method with extra query fields, every value encoded.
 function cgiUrl(module, method, fields) {
   const query = new URLSearchParams({ module: module, method: method });
@@ -118,7 +155,7 @@ function setupShell() {
       return;
     }
     if (!barDoc) return;
-    for (const link of barDoc.querySelectorAll(".menu a[data-methods]")) {
+    for (const link of barDoc.querySelectorAll(".menu [data-methods]")) {
       link.classList.toggle("active", link.dataset.methods.split(" ").includes(method));
     }
   };

@@ -142,9 +142,10 @@ function setupBrivoReset() {
       show("The controllers did not answer within " + BRIVO_RESET_GIVE_UP_SECONDS / 60 + " minutes. Check them on the monitor page.", false);
       return;
     }
+    // A POST: the reset method changes data, and only this server's pages' POSTs reach it.
     const answer = await fetchMarked(cgiUrl("Brivo", "ResetController", {
       ModDeviceName: body.dataset.device, ControllerId: body.dataset.controller, Waiting: "true",
-    }), "brivo-reset");
+    }), "brivo-reset", { method: "POST" });
     if (answer !== null && answer.doneWaiting === "true") {
       show(body.dataset.controllerString + " answered again after " + seconds + " s.", false);
       if (window.opener && !window.opener.closed) window.opener.location.reload();

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "common/private_file.h"
 #include "modules/brivo/firmware_image.h"
 
 namespace brivo::cli {
@@ -217,7 +218,7 @@ bool writeTempFile(const std::string& name, const void* bytes, size_t length) {
   std::filesystem::create_directories(kTempFolder, error);
   const std::string path = std::string(kTempFolder) + "/" + name;
   const std::string partial = path + ".part" + std::to_string(getpid());
-  FILE* file = std::fopen(partial.c_str(), "wbe");
+  FILE* file = openPrivateFile(partial.c_str(), "wbe", kSharedFileMode);
   if (file == nullptr) return false;
   bool ok = length == 0 || std::fwrite(bytes, 1, length, file) == length;
   ok = std::fclose(file) == 0 && ok;

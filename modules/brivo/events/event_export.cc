@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "common/private_file.h"
 #include "modules/brivo/events/event_decoder.h"
 #include "modules/brivo/events/event_merge.h"
 #include "modules/brivo/events/event_reader.h"
@@ -44,7 +45,7 @@ class CsvFile {
   explicit CsvFile(const std::string& folder)
       : path_(folder + "/" + kExportFileName),
         temporary_(path_ + ".tmp"),
-        file_(std::fopen(temporary_.c_str(), "we")) {}
+        file_(openPrivateFile(temporary_.c_str(), "we", kSharedFileMode)) {}
   ~CsvFile() {
     if (file_ != nullptr) {
       std::fclose(file_);

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/private_file.h"
+
 namespace brivo {
 
 ReplacingFile::ReplacingFile(const std::string& path, bool binary) : path_(path) {
@@ -40,9 +42,9 @@ bool ReplacingFile::commit() {
   const bool flushed = std::fflush(stream_) == 0 && std::ferror(stream_) == 0;
   const bool closed = std::fclose(stream_) == 0;
   stream_ = nullptr;
-  // mkstemp makes the file private (0600); the front end, which may run as another user, reads it
-  // like any file the server writes.
-  chmod(temporary_.c_str(), 0644);
+  // mkstemp makes the file 0600; the front end, which may run as another user of the server's
+  // group, reads it like any file the server writes, and nobody else does.
+  chmod(temporary_.c_str(), kSharedFileMode);
   if (failed_ || !flushed || !closed || std::rename(temporary_.c_str(), path_.c_str()) != 0) return false;
   temporary_.clear();
   return true;

@@ -65,7 +65,9 @@ std::string reference() {
       << "hand. Every block below is what `qcli help OBJECT COMMAND` prints. Global options (`--ip`,\n"
       << "`--port`, `--user`, `--pass`, `--type`, `--wwn`, `--num`, `--name`, `--width`, `--cfgfile`,\n"
       << "`--rfile`, `--sfile`, `--echo`) may appear anywhere on the line; see `qcli help -basic`. The\n"
-      << "client's own options are listed by `qcli --help`.\n\n"
+      << "client's own options are listed by `qcli --help`.\n"
+      << "`--timeout SECONDS` (also `QCLI_TIMEOUT`, `DefaultTimeout`; default 300) is how long one\n"
+      << "request may take in all before qcli gives up; it is not sent to the server.\n\n"
       << exitCodes() << "## Objects\n\n```\n"
       << captured([](CliContext& ctx) { brivo::cli::writeObjectNames(ctx); }) << "```\n";
   for (const brivo::cli::ObjectEntry& object : brivo::cli::objectTable()) {
@@ -73,7 +75,8 @@ std::string reference() {
     out << "\n## " << object.name << " (" << object.alias << ")\n\n" << object.description << "\n";
     for (const brivo::cli::CommandEntry& command : object.commands) {
       out << "\n### " << object.name << " " << command.name << "\n\n```\n"
-          << captured([&](CliContext& ctx) { brivo::cli::writeCommandHelp(ctx, object, command); }) << "```\n";
+          << captured([&](CliContext& ctx) { brivo::cli::writeCommandHelp(ctx, object, command); })
+          << "```\n";
     }
   }
   return out.str();

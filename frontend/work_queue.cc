@@ -1,0 +1,49 @@
+// The job pool; see work_queue.h.
+#include "frontend/work_queue.h"
+
+WorkQueue::WorkQueue(size_t threads) {
+  for (size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { run(); });
+}
+
+WorkQueue::~WorkQueue() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    stopping_ = true;
+    jobs_.clear();
+  }
+  ready_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+}
+
+bool WorkQueue::post(std::function<void()> job, bool urgent) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (stopping_) return false;
+    if (urgent) {
+      jobs_.push_front(std::move(job));
+    } else {
+      jobs_.push_back(std::move(job));
+    }
+  }
+  ready_.notify_one();
+  return true;
+}
+
+size_t WorkQueue::waiting() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return jobs_.size();
+}
+
+void WorkQueue::run() {
+  for (;;) {
+    std::function<void()> job;
+    {
+      std::unique_lock<std::mutex> lock(mu_);
+      ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+      if (stopping_) return;
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    }
+    job();
+  }
+}

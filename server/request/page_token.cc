@@ -1,0 +1,171 @@
+// The page token; see page_token.h.
+#include "server/request/page_token.h"
+
+#include <fcntl.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+#include <openssl/rand.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+
+#include "common/debug.h"
+#include "server/net/password_file.h"
+
+namespace {
+
+constexpr uint32_t kTokenDebug = 0x200012;
+constexpr size_t kKeyBytes = 32;
+constexpr char kContext[] = "kestrova page token";
+
+struct TokenState {
+  std::mutex lock;
+  std::string keyFile = "db/pagetoken.key";      // guarded by lock
+  std::string passwordFile = "db/password.web";  // guarded by lock
+  std::string key;                               // raw bytes; empty until loaded, guarded by lock
+  // The first line of the password file as last read, and the file version it came from.
+  std::string passwordLine;  // guarded by lock
+  struct stat passwordStat {};
+  bool passwordRead = false;  // guarded by lock
+};
+
+TokenState& state() {
+  static TokenState* const s = new TokenState;
+  return *s;
+}
+
+std::string hexOf(const unsigned char* bytes, size_t count) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (size_t i = 0; i < count; ++i) {
+    text.push_back(kDigits[bytes[i] >> 4]);
+    text.push_back(kDigits[bytes[i] & 0xF]);
+  }
+  return text;
+}
+
+bool bytesOfHex(std::string_view text, std::string* bytes) {
+  if (text.size() != 2 * kKeyBytes) return false;
+  bytes->clear();
+  for (size_t i = 0; i < text.size(); i += 2) {
+    int value = 0;
+    for (size_t k = 0; k < 2; ++k) {
+      const char c = text[i + k];
+      const int digit = c >= '0' && c <= '9' ? c - '0' : (c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1);
+      if (digit < 0) return false;
+      value = value * 16 + digit;
+    }
+    bytes->push_back(static_cast<char>(value));
+  }
+  return true;
+}
+
+// Writes a new key file (mode 0600 whatever the umask) through a temporary file and a rename.
+bool storeKey(const std::string& path, const std::string& hex) {
+  const std::string temporary = path + ".new";
+  unlink(temporary.c_str());
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return false;
+  const bool written = fchmod(fd, 0600) == 0 &&
+                       write(fd, hex.data(), hex.size()) == static_cast<ssize_t>(hex.size()) &&
+                       fsync(fd) == 0;
+  close(fd);
+  if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
+    unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The key, read or made on first use. REQUIRES: s.lock held.
+const std::string& keyLocked(TokenState& s) {
+  if (!s.key.empty()) return s.key;
+  std::ifstream in(s.keyFile, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  if (bytesOfHex(text, &s.key)) return s.key;
+  unsigned char fresh[kKeyBytes];
+  if (RAND_bytes(fresh, sizeof fresh) != 1) {
+    s.key.clear();
+    return s.key;
+  }
+  const std::string hex = hexOf(fresh, sizeof fresh);
+  // A key that cannot be stored still serves this process; pages need a reload after a restart.
+  if (!storeKey(s.keyFile, hex)) debugPrint(kTokenDebug, "page token: cannot store %s\n", s.keyFile.c_str());
+  s.key.assign(reinterpret_cast<const char*>(fresh), sizeof fresh);
+  OPENSSL_cleanse(fresh, sizeof fresh);
+  return s.key;
+}
+
+// The password file's line (user:hash), read again when the file changed. REQUIRES: s.lock held.
+const std::string& passwordLineLocked(TokenState& s) {
+  struct stat now {};
+  if (stat(s.passwordFile.c_str(), &now) != 0) {
+    s.passwordRead = false;
+    s.passwordLine.clear();
+    return s.passwordLine;
+  }
+  const bool same = s.passwordRead && now.st_ino == s.passwordStat.st_ino &&
+                    now.st_size == s.passwordStat.st_size &&
+                    now.st_mtim.tv_sec == s.passwordStat.st_mtim.tv_sec &&
+                    now.st_mtim.tv_nsec == s.passwordStat.st_mtim.tv_nsec;
+  if (same) return s.passwordLine;
+  PasswordRecord record;
+  s.passwordLine.clear();
+  if (readPasswordFile(s.passwordFile.c_str(), &record) == kPasswordFileOk) {
+    s.passwordLine = record.userName + ":" + record.hash;
+  }
+  s.passwordStat = now;
+  s.passwordRead = true;
+  return s.passwordLine;
+}
+
+std::string computeToken(std::string_view user) {
+  TokenState& s = state();
+  std::lock_guard<std::mutex> lock(s.lock);
+  const std::string& key = keyLocked(s);
+  if (key.empty()) return std::string();
+  const std::string& line = passwordLineLocked(s);
+  // The user's own line only: a user the password file does not name gets a token bound to the
+  // key and the name alone.
+  const bool ownLine =
+      line.size() > user.size() && line.compare(0, user.size(), user) == 0 && line[user.size()] == ':';
+  std::string message(kContext, sizeof kContext);
+  message.append(user);
+  message.push_back('\0');
+  if (ownLine) message.append(line);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
+           reinterpret_cast<const unsigned char*>(message.data()), message.size(), digest,
+           &length) == nullptr) {
+    return std::string();
+  }
+  return hexOf(digest, kPageTokenLength / 2);
+}
+
+}  // namespace
+
+std::string pageTokenFor(std::string_view user) { return computeToken(user); }
+
+bool pageTokenMatches(std::string_view user, std::string_view token) {
+  const std::string expected = computeToken(user);
+  if (expected.empty() || token.size() != expected.size()) return false;
+  return CRYPTO_memcmp(expected.data(), token.data(), expected.size()) == 0;
+}
+
+void setPageTokenPaths(const std::string& keyFile, const std::string& passwordFile) {
+  TokenState& s = state();
+  std::lock_guard<std::mutex> lock(s.lock);
+  s.keyFile = keyFile;
+  s.passwordFile = passwordFile;
+  s.key.clear();
+  s.passwordLine.clear();
+  s.passwordRead = false;
+}
