@@ -334,9 +334,12 @@ class CgiFailureTest : public CgiCommunicatorTest {
   }
 
   // A folder in the place of a shared-memory object: neither created nor opened while it stands.
+  // Only its owner may use it, so the server takes it for a leftover of its own that it cannot
+  // remove, not for another user's squatting (which it would step around under a private name).
   void blockSharedName(uint32_t name) {
     const std::string path = "/dev/shm/" + prefix_ + std::to_string(name);
     ASSERT_TRUE(fs::create_directory(path));
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace);
     madeFolders_.push_back(path);
   }
 
