@@ -192,7 +192,7 @@ TEST_F(ConditionNotifierTest, EveryNotifierPageKeepsItsReminderInterval) {
   };
   for (const Page& page : pages) {
     SCOPED_TRACE(page.channel);
-    EXPECT_EQ(reminderIntervalOf(page.channel), 0) << "no reminders unless asked for";
+    EXPECT_EQ(reminderIntervalOf(page.channel), 86400) << "daily unless told otherwise";
     for (const auto& [interval, saved] :
          std::vector<std::pair<const char*, bool>>{{"12h", true}, {"fortnightly", false}}) {
       TableOwner request;
@@ -204,6 +204,13 @@ TEST_F(ConditionNotifierTest, EveryNotifierPageKeepsItsReminderInterval) {
       EXPECT_EQ(reply[page.key], "12h");
     }
     EXPECT_EQ(reminderIntervalOf(page.channel), 12 * 3600);
+    TableOwner off;
+    addVariable(off.address(), "version", "1");
+    for (const auto& [key, value] : page.fields) addVariable(off.address(), key, value);
+    addVariable(off.address(), page.key, "off");
+    auto reply = pairsOf(TableOwner(page.set(off.get())).get());
+    EXPECT_EQ(reply["MessageIsSuccess"], "true") << reply["MessageDetails"];
+    EXPECT_EQ(reminderIntervalOf(page.channel), 0) << "off means no reminders";
   }
 }
 

@@ -221,8 +221,10 @@ TEST_F(ConditionTrackerTest, ActiveConditionsSurviveARestartAndDamageIsSurvived)
 
 TEST(ReminderIntervalTest, DurationsAndRefusals) {
   int64_t seconds = -1;
-  for (const auto& [text, expected] : std::vector<std::pair<const char*, int64_t>>{{"", 0},
-                                                                                   {"  ", 0},
+  for (const auto& [text, expected] : std::vector<std::pair<const char*, int64_t>>{{"", 86400},
+                                                                                   {"  ", 86400},
+                                                                                   {"off", 0},
+                                                                                   {" off ", 0},
                                                                                    {"90", 90},
                                                                                    {"90s", 90},
                                                                                    {"30m", 1800},
@@ -232,7 +234,7 @@ TEST(ReminderIntervalTest, DurationsAndRefusals) {
     EXPECT_TRUE(parseReminderInterval(text, &seconds)) << text;
     EXPECT_EQ(seconds, expected) << text;
   }
-  for (const char* bad : {"0", "0h", "-5m", "1w", "h", "1.5h", "367d", "9999999999", "24 h", "1h\n"}) {
+  for (const char* bad : {"0", "0h", "-5m", "1w", "h", "1.5h", "367d", "9999999999", "24 h", "1h\n", "Off", "offf"}) {
     EXPECT_FALSE(parseReminderInterval(bad, &seconds)) << bad;
   }
 }

@@ -35,7 +35,11 @@ constexpr ChannelSetting kSettings[] = {
 bool parseReminderInterval(std::string_view text, int64_t* seconds) {
   const std::string value = trimBlanks(text);
   *seconds = 0;
-  if (value.empty()) return true;
+  if (value == "off") return true;
+  if (value.empty()) {
+    *seconds = kDefaultReminderSeconds;
+    return true;
+  }
   int64_t unit = 1;
   std::string_view digits = value;
   switch (value.back()) {
@@ -75,9 +79,10 @@ time_t reminderIntervalOf(const char* channel) {
     if (!acquireFileInUse(&(settings.*setting.inUse), 0, setting.holder, 1)) return 0;
     const char* text = getVariable(settings.*setting.table, setting.key);
     int64_t seconds = 0;
-    const bool usable = text != nullptr && parseReminderInterval(text, &seconds);
+    // A hand-edited value the pages would refuse falls back to the default rather than silence.
+    if (!parseReminderInterval(text != nullptr ? text : "", &seconds)) seconds = kDefaultReminderSeconds;
     releaseFileInUse(&(settings.*setting.inUse));
-    return usable ? static_cast<time_t>(seconds) : 0;
+    return static_cast<time_t>(seconds);
   }
   return 0;
 }
