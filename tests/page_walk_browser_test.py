@@ -107,6 +107,20 @@ class PageWalk(Walk):
           return out; })()"""
         return self.browser.evaluate(script)
 
+    def menu_forms(self):
+        """Same-site actions of the menus' POST forms (the document and its frames): entries that
+        open a page through a method that changes data, which a walk over links never submits."""
+        script = """(() => {
+          const docs = [document];
+          for (const f of document.querySelectorAll('iframe')) { try { if (f.contentDocument) docs.push(f.contentDocument); } catch (e) {} }
+          const out = [];
+          for (const d of docs) for (const form of d.querySelectorAll('form.menu-form[action]')) {
+            const u = new URL(form.getAttribute('action'), d.location.href);
+            if (u.origin === location.origin) out.push(u.pathname + u.search);
+          }
+          return out; })()"""
+        return self.browser.evaluate(script)
+
     def empty_band(self):
         """Pixels between the lowest visible element and the document's bottom (frames included)."""
         return self.browser.evaluate("""(() => {
@@ -157,6 +171,7 @@ class PageWalk(Walk):
         queue = ["/"]
         seen = set()
         reached = set()
+        in_menus = set()
         bands = []
         wide = []
         count = 0
@@ -193,10 +208,11 @@ class PageWalk(Walk):
             for link in self.links():
                 if visit_key(link) not in seen:
                     queue.append(link)
-        missing = sorted("%s/%s" % k for k in REQUIRED - reached)
+            in_menus.update(page_key(action) for action in self.menu_forms())
+        missing = sorted("%s/%s" % k for k in REQUIRED - reached - in_menus)
         print("%dx%d: %d pages, screenshots in %s" % (width, height, count, folder), flush=True)
         if missing:
-            raise Failure("not reachable by links from the start page: %s" % ", ".join(missing))
+            raise Failure("not reachable by links or menu forms from the start page: %s" % ", ".join(missing))
         if bands:
             raise Failure("pages with an empty band: %s" % "; ".join(bands))
         if wide:
