@@ -1,4 +1,5 @@
-// Signal handling of the server; see signals.h.
+// Signal handling of the server on POSIX: the handler writes the number into a pipe that a
+// watcher thread reads; see signals.h.
 #include "server/signals.h"
 
 #include <fcntl.h>
@@ -7,12 +8,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <thread>
-
-#include "server/main_loop.h"
-#include "server/server_state.h"
 
 namespace {
 
@@ -26,37 +23,12 @@ extern "C" void onSignal(int signalNumber) {
   errno = savedErrno;
 }
 
-void handleSignal(int signalNumber) {
-  ServerControl& control = serverControl();
-  int notYet = 0;
-  if (control.signalIntercepted.compare_exchange_strong(notYet, 1)) {
-    // In the console (-debug) Ctrl+C is the console's stop request, announced as the service
-    // command announces one.
-    if (signalNumber == SIGINT && control.debugMode.load() != 0)
-      std::printf("Stopping %s.\n", serviceMessageName());
-    char text[64];
-    formatFirstSignalText(signalNumber, text, sizeof text);
-    std::fputs(text, stdout);
-    std::fflush(stdout);
-    std::thread(shutdownServerForExit).detach();
-    return;
-  }
-  const int left = control.signalsLeft.load();
-  if (left <= 0) {
-    std::fflush(stdout);
-    std::_Exit(0);
-  }
-  std::printf("Signal already intercepted. %d more to kill.\n", left);
-  std::fflush(stdout);
-  control.signalsLeft.store(left - 1);
-}
-
 void watchSignals() {
   for (;;) {
     unsigned char byte = 0;
     ssize_t got = read(gSignalPipe[0], &byte, 1);
     if (got == 1) {
-      handleSignal(byte);
+      handleInterrupt(byte);
     } else if (got < 0 && errno == EINTR) {
       continue;
     } else {
@@ -85,17 +57,4 @@ void install() {
 void installSignalHandling() {
   static std::once_flag once;
   std::call_once(once, install);
-}
-
-int formatFirstSignalText(int signalNumber, char* buffer, int size) {
-  if (buffer == nullptr || size <= 0) return 0;
-  int written = 0;
-  if (signalNumber == SIGINT) {
-    written = std::snprintf(buffer, size, "SIGINT (CTLR+C)\n");
-  } else if (signalNumber == SIGTERM) {
-    written = std::snprintf(buffer, size, "SIGTERM\n");
-  } else {
-    written = std::snprintf(buffer, size, "Signal : %d\n", signalNumber);
-  }
-  return written < size ? written : size - 1;
 }
