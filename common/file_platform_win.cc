@@ -58,7 +58,10 @@ int createOwnerOnlyFile(const char* path) {
     setErrnoFromLastError();
     return -1;
   }
-  const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // WRITE_DAC and READ_CONTROL: restrictFileToOwner sets the list again through this handle (it
+  // also narrows it where the creation was not honoured), which a write-only handle may not.
+  const HANDLE file = CreateFileA(path, GENERIC_WRITE | WRITE_DAC | READ_CONTROL, 0, &attributes, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) setErrnoFromLastError();
   LocalFree(attributes.lpSecurityDescriptor);
   if (file == INVALID_HANDLE_VALUE) return -1;
