@@ -234,6 +234,44 @@ uint32_t createListenSocket(SocketHandle* handle, uint32_t bindAddress, uint16_t
   return kNetNoError;
 }
 
+// Windows cannot bind a socket to a group address, so the group socket is bound to the
+// interface's address as the unicast one is (both shared with SO_REUSEADDR, for several servers
+// on one host) and joins the group there; it may then also see datagrams sent to the address.
+uint32_t createPinnedListenSockets(SocketHandle* unicast, SocketHandle* group, uint32_t interfaceAddress,
+                                   uint16_t port, const char* multicastGroup) {
+  if (unicast == nullptr || group == nullptr) return 1;
+  *group = kInvalidSocket;
+  const bool joining = multicastGroup != nullptr && multicastGroup[0] != '\0';
+  debugPrint(kListenDebugCode, "net: crtLstnSckt: pinned bindaddr=%xx port=%d. mcastIP=<%s>\n", interfaceAddress,
+             port, joining ? multicastGroup : "");
+  const BOOL on = TRUE;
+  SocketHandle* const targets[] = {unicast, group};
+  for (int i = 0; i < (joining ? 2 : 1); ++i) {
+    const uint32_t status = createSocket(targets[i], kUdpSpecifier);
+    if (status != kNetNoError) {
+      closeSocket(unicast);
+      return status;
+    }
+    if (setsockopt(native(*targets[i]), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof(on)) !=
+            0 ||
+        bindTo(*targets[i], interfaceAddress, port) != 0) {
+      std::printf("net: crtLstnSckt: bind failed: errno = %d.\n", WSAGetLastError());
+      closeSocket(unicast);
+      return failAndClose(group, kNetBindFailed);
+    }
+  }
+  if (!joining) return kNetNoError;
+  if (joinGroup(*group, multicastGroup, interfaceAddress) != 0) {
+    const int error = WSAGetLastError();
+    std::printf("net: crtLstnSckt: setsockopt failed: errno = %d. <WSA error %d>\n", error, error);
+    closeSocket(unicast);
+    return failAndClose(group, kNetMulticastRequestFailed);
+  }
+  displaySocketInfo(*unicast);
+  displaySocketInfo(*group);
+  return kNetNoError;
+}
+
 uint32_t connectToHost(const char* hostName, const char* dottedAddress, uint16_t port, SocketHandle* handle,
                        uint32_t specifier) {
   return connectSocket(hostName, dottedAddress, port, handle, specifier, nullptr);
