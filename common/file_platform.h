@@ -14,6 +14,10 @@
 // binary (no line-end translation) and is not inherited by child processes. Returns it, or -1
 // with errno set. Caller closes it with closeFile.
 int createExclusiveFile(const char* path);
+// As createExclusiveFile, but no other account can open the file from its first instant (POSIX
+// mode 0600; on Windows the access list of restrictFileToOwner), so a secret written into it
+// never passes through a moment in which another user could open it and keep the descriptor.
+int createOwnerOnlyFile(const char* path);
 // As write(2): bytes written, or -1 with errno set.
 ssize_t writeFile(int fd, const void* data, size_t size);
 // Flushes the file's data to the disk: 0, or -1 with errno set.
@@ -22,6 +26,14 @@ int closeFile(int fd);
 // Gives fd the access rights of the existing regular file at path (nothing when there is none).
 // False with errno set when they cannot be given.
 bool copyFileMode(const char* path, int fd);
+// Narrows fd's access to its owner: mode 0600 on POSIX; on Windows a protected access list for
+// the owner, LocalSystem and Administrators (a new file would otherwise inherit the folder's
+// list, which lets every user of the machine read it). False with errno set.
+bool restrictFileToOwner(int fd);
+// Gives fd the owner of the regular file at path where the system lets a process choose (POSIX
+// fchown, when running as root); elsewhere the new file keeps this process's account. False
+// with errno set when the system refused.
+bool keepFileOwner(const char* path, int fd);
 // Puts temp in place of path in one step (path may exist). False with errno set.
 bool moveFileOver(const char* temp, const char* path);
 // Flushes the folder's entries so that a move survives a power loss. Failures are only reported

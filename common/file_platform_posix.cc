@@ -18,6 +18,8 @@ constexpr uint32_t kFileDebugCode = 0x10014;
 
 int createExclusiveFile(const char* path) { return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }
 
+int createOwnerOnlyFile(const char* path) { return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); }
+
 ssize_t writeFile(int fd, const void* data, size_t size) { return write(fd, data, size); }
 
 int syncFile(int fd) { return fsync(fd); }
@@ -28,6 +30,14 @@ bool copyFileMode(const char* path, int fd) {
   struct stat old;
   if (stat(path, &old) != 0 || !S_ISREG(old.st_mode)) return true;
   return fchmod(fd, old.st_mode & 07777) == 0;
+}
+
+bool restrictFileToOwner(int fd) { return fchmod(fd, S_IRUSR | S_IWUSR) == 0; }
+
+bool keepFileOwner(const char* path, int fd) {
+  struct stat old;
+  if (stat(path, &old) != 0 || !S_ISREG(old.st_mode)) return true;
+  return fchown(fd, old.st_uid, old.st_gid) == 0;
 }
 
 bool moveFileOver(const char* temp, const char* path) { return rename(temp, path) == 0; }

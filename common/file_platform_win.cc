@@ -2,7 +2,9 @@
 // replacement (rename() refuses an existing target on Windows).
 #include <windows.h>
 // after windows.h
+#include <aclapi.h>
 #include <fcntl.h>
+#include <sddl.h>
 #include <io.h>
 #include <sys/stat.h>
 
@@ -41,6 +43,36 @@ int createExclusiveFile(const char* path) {
   return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
 }
 
+namespace {
+// Protected: nothing inherited from the folder. Full access for LocalSystem (the service),
+// Administrators and the file's owner.
+constexpr char kOwnerOnlyAccess[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)";
+}  // namespace
+
+int createOwnerOnlyFile(const char* path) {
+  SECURITY_ATTRIBUTES attributes{};
+  attributes.nLength = sizeof attributes;
+  attributes.bInheritHandle = FALSE;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kOwnerOnlyAccess, SDDL_REVISION_1,
+                                                            &attributes.lpSecurityDescriptor, nullptr)) {
+    setErrnoFromLastError();
+    return -1;
+  }
+  // WRITE_DAC and READ_CONTROL: restrictFileToOwner sets the list again through this handle (it
+  // also narrows it where the creation was not honoured), which a write-only handle may not.
+  const HANDLE file = CreateFileA(path, GENERIC_WRITE | WRITE_DAC | READ_CONTROL, 0, &attributes, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) setErrnoFromLastError();
+  LocalFree(attributes.lpSecurityDescriptor);
+  if (file == INVALID_HANDLE_VALUE) return -1;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(file);
+    errno = EMFILE;
+  }
+  return fd;
+}
+
 ssize_t writeFile(int fd, const void* data, size_t size) {
   // _write takes an unsigned int count; larger writes go in pieces through the caller's loop.
   const unsigned int count = size > 0x40000000u ? 0x40000000u : static_cast<unsigned int>(size);
@@ -52,8 +84,63 @@ int syncFile(int fd) { return _commit(fd); }
 int closeFile(int fd) { return _close(fd); }
 
 // Windows files have no POSIX mode bits to keep: a new file inherits the folder's access list,
-// which is what the old file had unless an administrator changed it by hand.
-bool copyFileMode(const char*, int) { return true; }
+// which is what the old file had unless it was narrowed (restrictFileToOwner, or an
+// administrator by hand). A narrowed list is not inherited, so it is copied to the new file.
+bool copyFileMode(const char* path, int fd) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoA(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                            &descriptor) != ERROR_SUCCESS) {
+    return true;  // no old file (or none readable): the new one keeps the folder's list
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  DWORD result = ERROR_SUCCESS;
+  if (GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED) != 0) {
+    const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    result = file == INVALID_HANDLE_VALUE
+                 ? ERROR_INVALID_HANDLE
+                 : SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                   nullptr, nullptr, dacl, nullptr);
+  }
+  LocalFree(descriptor);
+  if (result == ERROR_SUCCESS) return true;
+  SetLastError(result);
+  setErrnoFromLastError();
+  return false;
+}
+
+bool restrictFileToOwner(int fd) {
+  const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  if (file == INVALID_HANDLE_VALUE) {
+    errno = EBADF;
+    return false;
+  }
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kOwnerOnlyAccess, SDDL_REVISION_1, &descriptor,
+                                                            nullptr)) {
+    setErrnoFromLastError();
+    return false;
+  }
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  DWORD result = ERROR_INVALID_SECURITY_DESCR;
+  if (GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) && present) {
+    result = SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                             nullptr, nullptr, dacl, nullptr);
+  }
+  LocalFree(descriptor);
+  if (result == ERROR_SUCCESS) return true;
+  SetLastError(result);
+  setErrnoFromLastError();
+  return false;
+}
+
+// A new file belongs to the account that creates it; Windows lets only a process holding the
+// restore privilege give it away, and the access list of restrictFileToOwner keeps it reachable
+// for administrators either way.
+bool keepFileOwner(const char*, int) { return true; }
 
 bool moveFileOver(const char* temp, const char* path) {
   if (MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;

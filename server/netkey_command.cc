@@ -2,8 +2,13 @@
 #include "server/netkey_command.h"
 
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 #include <cstring>
 #include <string>
@@ -30,9 +35,20 @@ const char* refusalText(const char* details) {
   return details;
 }
 
-// Turns the terminal's echo off for its lifetime when in is a terminal.
+// Turns the terminal's echo off for its lifetime when in is a terminal (a console on Windows).
 class EchoOff {
  public:
+#ifdef _WIN32
+  explicit EchoOff(FILE* in) {
+    if (!_isatty(_fileno(in))) return;
+    console_ = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(in)));
+    if (console_ == INVALID_HANDLE_VALUE || !GetConsoleMode(console_, &saved_)) return;
+    active_ = SetConsoleMode(console_, saved_ & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) != 0;
+  }
+  ~EchoOff() {
+    if (active_) SetConsoleMode(console_, saved_);
+  }
+#else
   explicit EchoOff(FILE* in) : fd_(fileno(in)) {
     if (fd_ < 0 || !isatty(fd_) || tcgetattr(fd_, &saved_) != 0) return;
     termios quiet = saved_;
@@ -42,12 +58,18 @@ class EchoOff {
   ~EchoOff() {
     if (active_) tcsetattr(fd_, TCSAFLUSH, &saved_);
   }
+#endif
   EchoOff(const EchoOff&) = delete;
   EchoOff& operator=(const EchoOff&) = delete;
 
  private:
+#ifdef _WIN32
+  HANDLE console_ = INVALID_HANDLE_VALUE;
+  DWORD saved_ = 0;
+#else
   int fd_;
   termios saved_{};
+#endif
   bool active_ = false;
 };
 
@@ -70,7 +92,11 @@ bool readLine(FILE* in, std::string* line) {
 
 // The key text from in: asked twice on a terminal. Null on success, else the refusal.
 const char* readKeyText(FILE* in, FILE* out, std::string* text) {
+  #ifdef _WIN32
+  const bool terminal = _isatty(_fileno(in)) != 0;
+#else
   const bool terminal = isatty(fileno(in)) != 0;
+#endif
   EchoOff quiet(in);
   if (terminal) {
     std::fputs("Network key: ", out);

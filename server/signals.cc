@@ -1,32 +1,16 @@
-// Signal handling of the server; see signals.h.
+// The reaction to an interrupt, the same for POSIX signals and Windows console controls; see
+// signals.h.
 #include "server/signals.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <thread>
 
 #include "server/main_loop.h"
 #include "server/server_state.h"
 
-namespace {
-
-int gSignalPipe[2] = {-1, -1};  // written once before the handlers are installed
-
-extern "C" void onSignal(int signalNumber) {
-  const int savedErrno = errno;
-  const unsigned char byte = static_cast<unsigned char>(signalNumber);
-  ssize_t ignored = write(gSignalPipe[1], &byte, 1);
-  (void)ignored;  // a full pipe already holds enough signals to end the process
-  errno = savedErrno;
-}
-
-void handleSignal(int signalNumber) {
+void handleInterrupt(int signalNumber) {
   ServerControl& control = serverControl();
   int notYet = 0;
   if (control.signalIntercepted.compare_exchange_strong(notYet, 1)) {
@@ -49,42 +33,6 @@ void handleSignal(int signalNumber) {
   std::printf("Signal already intercepted. %d more to kill.\n", left);
   std::fflush(stdout);
   control.signalsLeft.store(left - 1);
-}
-
-void watchSignals() {
-  for (;;) {
-    unsigned char byte = 0;
-    ssize_t got = read(gSignalPipe[0], &byte, 1);
-    if (got == 1) {
-      handleSignal(byte);
-    } else if (got < 0 && errno == EINTR) {
-      continue;
-    } else {
-      return;
-    }
-  }
-}
-
-void install() {
-  if (pipe2(gSignalPipe, O_CLOEXEC) != 0) {
-    std::perror("Unable to create the signal pipe");
-    return;
-  }
-  fcntl(gSignalPipe[1], F_SETFL, O_NONBLOCK);
-  std::thread(watchSignals).detach();
-  struct sigaction action {};
-  action.sa_handler = onSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
-
-}  // namespace
-
-void installSignalHandling() {
-  static std::once_flag once;
-  std::call_once(once, install);
 }
 
 int formatFirstSignalText(int signalNumber, char* buffer, int size) {

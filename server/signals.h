@@ -13,6 +13,10 @@
 
 void installSignalHandling();
 
+// What the platform's handling does with one interrupt (SIGINT, SIGTERM or another number), on a
+// thread that may block: the first starts the shutdown, the others count down as above.
+void handleInterrupt(int signalNumber);
+
 // The console text of the first signal: "SIGINT (CTLR+C)\n", "SIGTERM\n" or "Signal : %d\n".
 // Returns the number of characters written into buffer (always NUL-terminated).
 int formatFirstSignalText(int signalNumber, char* buffer, int size);

@@ -22,7 +22,7 @@ using FileHandle = std::unique_ptr<FILE, FileCloser>;
 // Appends one entry for path. Returns false only when writing the archive failed; a file that
 // cannot be read is left out and counts as success.
 bool appendEntry(FILE* archive, const fs::path& path) {
-  FileHandle source(std::fopen(path.c_str(), "rb"));
+  FileHandle source(std::fopen(path.string().c_str(), "rb"));
   if (!source) return true;
   const std::string name = path.filename().string();
   if (std::fprintf(archive, "%s\n", name.c_str()) < 0) return false;
@@ -58,7 +58,7 @@ int createArchive(const char* folder, const char* archiveName) {
   const fs::path base(folder);
   const fs::path archivePath = base / archiveName;
   std::vector<fs::path> files = entriesAfterProblemFile(base, archiveName);
-  FileHandle archive(openPrivateFile(archivePath.c_str(), "wb", kSharedFileMode));
+  FileHandle archive(openPrivateFile(archivePath.string().c_str(), "wb", kSharedFileMode));
   if (!archive) return 1;
   bool written = appendEntry(archive.get(), base / kProblemFileName);
   for (const fs::path& file : files) {

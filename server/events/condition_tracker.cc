@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "common/file_platform.h"
 #include "common/property_file.h"
 #include "common/string_tables.h"
 #include "server/events/event_text.h"
@@ -231,7 +232,9 @@ void ConditionTracker::saveLocked() const {
       return;
     }
   }
-  if (std::rename(temporary.c_str(), statePath_.c_str()) != 0) {
+  // moveFileOver, not rename: Windows' rename refuses to replace the file saved before, which kept
+  // the first state for good there.
+  if (!moveFileOver(temporary.c_str(), statePath_.c_str())) {
     std::printf("The active conditions could not be saved to %s\n", statePath_.c_str());
   }
 }

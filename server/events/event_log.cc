@@ -157,7 +157,8 @@ namespace {
 bool truncateLog() {
   LogFileLock lock(LogFileLock::Mode::kRead);
   lock.closeFile();
-  FILE* file = openPrivateFile(eventLogPath(), "w", kSharedFileMode);
+  // Binary, like every open of the log: the index counts bytes (see log_file_lock.cc).
+  FILE* file = openPrivateFile(eventLogPath(), "wb", kSharedFileMode);
   if (file == nullptr) return false;
   setLastLogEntryNumber(0);
   eventLogIndex().resetEmpty(file);

@@ -30,7 +30,9 @@ LogFileLock::LogFileLock(Mode mode) : ticket_(gNextTicket.fetch_add(1)) {
     std::unique_lock<std::mutex> lock(gTurnMutex);
     while (gNowServing.load() != ticket_) gTurnPassed.wait_for(lock, kTurnPoll);
   }
-  const char* openMode = mode == Mode::kAppend ? "a+" : "r";
+  // Binary: the index counts the bytes written, and a text-mode stream on Windows would add a
+  // carriage return to every line behind its back.
+  const char* openMode = mode == Mode::kAppend ? "a+b" : "rb";
   for (int i = 0; i < kOpenTries && file_ == nullptr; ++i)
     file_ = openPrivateFile(eventLogPath(), openMode, kSharedFileMode);
 }

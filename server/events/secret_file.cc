@@ -1,14 +1,11 @@
 // Secret files and receiver identities; see secret_file.h.
 #include "server/events/secret_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <random>
 
+#include "common/file_platform.h"
 #include "common/property_file.h"
 
 bool writeSecretFile(const char* path, const char* header, VariableTable table) {
@@ -16,12 +13,14 @@ bool writeSecretFile(const char* path, const char* header, VariableTable table) 
   if (table == nullptr) return !std::filesystem::exists(path) || std::filesystem::remove(path, ignored);
   const std::string temporary = std::string(path) + ".new";
   std::filesystem::remove(temporary, ignored);
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  // Owner-only from its first instant (mode 0600; on Windows a protected access list), so no
+  // other account can open it before the secret is in it.
+  const int fd = createOwnerOnlyFile(temporary.c_str());
   if (fd < 0) return false;
-  const bool modeSet = ::fchmod(fd, 0600) == 0;
-  ::close(fd);
+  const bool modeSet = restrictFileToOwner(fd);
+  closeFile(fd);
   if (!modeSet || writePropertyFile(temporary.c_str(), header, table) != 0 ||
-      std::rename(temporary.c_str(), path) != 0) {
+      !moveFileOver(temporary.c_str(), path)) {
     std::filesystem::remove(temporary, ignored);
     return false;
   }

@@ -2,6 +2,7 @@
 #include "server/events/webhook_payload.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -19,7 +20,6 @@ std::string dumped(const json& value) { return value.dump(-1, ' ', false, json::
 
 // Seconds since 1970 of an RFC 3339 UTC text as rfc3339Utc writes it; 0 when it is not one.
 time_t parseUtc(const std::string& text) {
-  std::tm parts{};
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
   char zone = 0;
   if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &year, &month, &day, &hour, &minute, &second,
@@ -27,13 +27,13 @@ time_t parseUtc(const std::string& text) {
       zone != 'Z') {
     return 0;
   }
-  parts.tm_year = year - 1900;
-  parts.tm_mon = month - 1;
-  parts.tm_mday = day;
-  parts.tm_hour = hour;
-  parts.tm_min = minute;
-  parts.tm_sec = second;
-  return timegm(&parts);
+  // The calendar arithmetic of <chrono> rather than timegm, which Windows' runtime lacks; fields
+  // out of range make the text not one (timegm would have carried them over).
+  const std::chrono::year_month_day date{std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)),
+                                         std::chrono::day(static_cast<unsigned>(day))};
+  if (!date.ok() || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 60) return 0;
+  const auto days = std::chrono::sys_days(date).time_since_epoch().count();
+  return static_cast<time_t>(days) * 86400 + hour * 3600 + minute * 60 + second;
 }
 
 const char* levelTitle(uint32_t level) {

@@ -1,14 +1,13 @@
 // The on-disk queue of a webhook receiver; see webhook_spool.h.
 #include "server/events/webhook_spool.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <vector>
+
+#include "common/file_platform.h"
 
 namespace {
 
@@ -28,16 +27,20 @@ bool parseName(const std::string& name, uint64_t* sequence) {
 }
 
 bool writeDurably(const std::filesystem::path& path, const std::string& bytes) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  // A notice may carry what the events say about the installation: owner-only, as before it holds
+  // anything (a stale temporary of a crash is removed first, the creation being exclusive).
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+  const int fd = createOwnerOnlyFile(path.string().c_str());
   if (fd < 0) return false;
   size_t written = 0;
   while (written < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    const ssize_t n = writeFile(fd, bytes.data() + written, bytes.size() - written);
     if (n <= 0) break;
     written += static_cast<size_t>(n);
   }
-  const bool ok = written == bytes.size() && ::fsync(fd) == 0;
-  return ::close(fd) == 0 && ok;
+  const bool ok = written == bytes.size() && syncFile(fd) == 0;
+  return closeFile(fd) == 0 && ok;
 }
 
 }  // namespace

@@ -40,7 +40,13 @@ FileStamp stampOf(const std::string& path) {
   stamp.device = info.st_dev;
   stamp.inode = info.st_ino;
   stamp.size = info.st_size;
+#ifdef _WIN32
+  // The Windows C runtime gives whole seconds only; the size and the number of changes still
+  // tell a rewrite within the same second in most cases.
+  stamp.modified.tv_sec = info.st_mtime;
+#else
   stamp.modified = info.st_mtim;
+#endif
   return stamp;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/apr1.h"
+#include "common/file_platform.h"
 #include "common/thread_manager.h"
 #include "server/net/users_test_fixture.h"
 #include "server/request/request_admission.h"
@@ -106,7 +107,7 @@ ssize_t failingWrite(int, const void*, size_t) {
 }
 
 TEST_F(PasswordChangeTest, AFailedWriteIsReportedAndKeepsTheOldPassword) {
-  const PasswordFileIo io = {failingWrite, ::fsync};
+  const PasswordFileIo io = {failingWrite, syncFile};
   setPasswordFileIo(&io);
   auto reply = update({{"OldPassword", "old pass"}, {"NewPassword", "new pass"}, {"RemoteHost", "pc7"}});
   EXPECT_EQ(reply["MessageIsSuccess"], "false");

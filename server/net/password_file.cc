@@ -1,27 +1,24 @@
 // The administrator password file; see password_file.h.
 #include "server/net/password_file.h"
 
-#include <fcntl.h>
-#include <sys/random.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <memory>
 
 #include "common/apr1.h"
 #include "common/debug.h"
+#include "common/file_platform.h"
+#include "common/system_random.h"
 
 namespace {
 
 // net subsystem, Server module, level 4: file faults worth a line when asked for.
 constexpr uint32_t kPasswordDebugCode = 0x1014;
 
-const PasswordFileIo kSystemIo = {::write, ::fsync};
+const PasswordFileIo kSystemIo = {writeFile, syncFile};
 std::atomic<const PasswordFileIo*> gIo{&kSystemIo};
 std::atomic<unsigned> gTempCounter{0};
 
@@ -44,37 +41,29 @@ bool writeAll(int fd, std::string_view text) {
   return true;
 }
 
+// The folder part of path and its base name; both separators count (Windows takes either).
+size_t lastSeparator(const std::string& path) { return path.find_last_of("/\\"); }
+
 std::string folderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
+  const size_t slash = lastSeparator(path);
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 std::string baseNameOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
+  const size_t slash = lastSeparator(path);
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // A new temporary file beside path, readable by the owner only. Returns the descriptor or -1.
 int createTempFile(const std::string& path, std::string* name) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    *name = folderOf(path) + "/." + baseNameOf(path) + "." + std::to_string(getpid()) + "." +
+    *name = folderOf(path) + "/." + baseNameOf(path) + "." + std::to_string(currentProcessId()) + "." +
             std::to_string(gTempCounter.fetch_add(1)) + ".tmp";
-    const int fd = open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int fd = createOwnerOnlyFile(name->c_str());
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
-}
-
-// Flushes the folder entry of the rename; some file systems cannot, and the file is in place
-// either way, so this only reports.
-void syncFolder(const std::string& folder) {
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  if (fsync(fd) != 0 && errno != EINVAL) {
-    debugPrint(kPasswordDebugCode, "net: private file: fsync %s: %s\n", folder.c_str(), strerror(errno));
-  }
-  close(fd);
 }
 
 }  // namespace
@@ -89,12 +78,11 @@ bool replacePrivateFile(const std::string& path, std::string_view text) {
   const char* step = nullptr;
   // The file keeps its owner where the system allows it (a server running as root must not take
   // the file away from the account that installed it); failing that it belongs to this process.
-  struct stat old {};
-  if (stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) && fchown(fd, old.st_uid, old.st_gid) != 0) {
+  if (!keepFileOwner(path.c_str(), fd)) {
     debugPrint(kPasswordDebugCode, "net: private file %s: keep owner: %s\n", path.c_str(), strerror(errno));
   }
   // The creation mode is narrowed by the umask only; set it exactly.
-  if (fchmod(fd, S_IRUSR | S_IWUSR) != 0) {
+  if (!restrictFileToOwner(fd)) {
     step = "chmod";
   } else if (!writeAll(fd, text)) {
     step = "write";
@@ -102,16 +90,16 @@ bool replacePrivateFile(const std::string& path, std::string_view text) {
     step = "fsync";
   }
   int savedErrno = errno;
-  if (close(fd) != 0 && step == nullptr) {
+  if (closeFile(fd) != 0 && step == nullptr) {
     step = "close";
     savedErrno = errno;
   }
-  if (step == nullptr && rename(temp.c_str(), path.c_str()) != 0) {
+  if (step == nullptr && !moveFileOver(temp.c_str(), path.c_str())) {
     step = "rename";
     savedErrno = errno;
   }
   if (step != nullptr) {
-    unlink(temp.c_str());
+    std::remove(temp.c_str());
     debugPrint(kPasswordDebugCode, "net: private file %s: %s: %s\n", path.c_str(), step,
                strerror(savedErrno));
     return false;
@@ -170,11 +158,12 @@ int writePasswordFile(const char* path, std::string_view userName, std::string_v
 
 std::string newPasswordSalt() {
   uint64_t bits = 0;
-  if (getrandom(&bits, sizeof(bits), GRND_NONBLOCK) != static_cast<ssize_t>(sizeof(bits))) {
+  if (!systemRandomBytes(&bits, sizeof(bits))) {
     // No random source yet (very early boot): the time still gives each change its own salt.
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    bits = (static_cast<uint64_t>(now.tv_sec) << 20) ^ static_cast<uint64_t>(now.tv_nsec) ^
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now).count();
+    const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() % 1000000000;
+    bits = (static_cast<uint64_t>(seconds) << 20) ^ static_cast<uint64_t>(nanoseconds) ^
            (static_cast<uint64_t>(gTempCounter.fetch_add(1)) << 40);
   }
   return apr1Salt(bits);

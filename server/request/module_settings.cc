@@ -1,15 +1,13 @@
 // A module's settings file, mods/<name>/<name>Settings.ini: reading it into the record when the
 // modules are scanned (creating it when missing), and writing the enabled flag back for the
 // preferences page. See module_manager.h and module_internal.h.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "common/file_platform.h"
 #include "common/private_file.h"
 #include "common/property_file.h"
 #include "common/string_tables.h"
@@ -31,11 +29,11 @@ bool isEnabledText(const char* text) {
 
 // Creates the settings file of a module that has none; never replaces one that appeared since.
 void createSettingsFile(const std::string& path) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kSharedFileMode);
+  int fd = createExclusiveFile(path.c_str());
   const size_t size = sizeof(kNewSettings) - 1;
   bool written = fd >= 0 && applyPrivateMode(fd, kSharedFileMode, true) &&
-                 write(fd, kNewSettings, size) == static_cast<ssize_t>(size);
-  if (fd >= 0 && close(fd) != 0) written = false;
+                 writeFile(fd, kNewSettings, size) == static_cast<ssize_t>(size);
+  if (fd >= 0 && closeFile(fd) != 0) written = false;
   if (!written) std::printf("Unable to create the module settings file %s.\n", path.c_str());
 }
 
@@ -63,13 +61,17 @@ LineKind kindOf(const std::string& line) {
 bool readLines(const std::string& path, std::vector<std::string>* lines) {
   FILE* file = std::fopen(path.c_str(), "rbe");
   if (file == nullptr) return false;
-  char* buffer = nullptr;
-  size_t capacity = 0;
-  ssize_t length;
-  while ((length = getline(&buffer, &capacity, file)) > 0)
-    lines->emplace_back(buffer, static_cast<size_t>(length));
+  std::string line;
+  int c;
+  while ((c = std::fgetc(file)) != EOF) {
+    line += static_cast<char>(c);
+    if (c == '\n') {
+      lines->push_back(line);
+      line.clear();
+    }
+  }
+  if (!line.empty()) lines->push_back(line);
   const bool ok = !std::ferror(file);
-  std::free(buffer);
   std::fclose(file);
   return ok;
 }

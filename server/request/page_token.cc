@@ -1,13 +1,7 @@
 // The page token; see page_token.h.
 #include "server/request/page_token.h"
 
-#include <fcntl.h>
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
-#include <openssl/rand.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -16,6 +10,8 @@
 #include <mutex>
 
 #include "common/debug.h"
+#include "common/file_platform.h"
+#include "server/net/packet_mac.h"
 #include "server/net/password_file.h"
 
 namespace {
@@ -66,21 +62,48 @@ bool bytesOfHex(std::string_view text, std::string* bytes) {
   return true;
 }
 
-// Writes a new key file (mode 0600 whatever the umask) through a temporary file and a rename.
+// Writes a new key file (owner-only from its first instant, whatever the umask) through a
+// temporary file and a move. The exclusive creation also refuses a link planted at the temporary.
 bool storeKey(const std::string& path, const std::string& hex) {
   const std::string temporary = path + ".new";
-  unlink(temporary.c_str());
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  std::remove(temporary.c_str());
+  const int fd = createOwnerOnlyFile(temporary.c_str());
   if (fd < 0) return false;
-  const bool written = fchmod(fd, 0600) == 0 &&
-                       write(fd, hex.data(), hex.size()) == static_cast<ssize_t>(hex.size()) &&
-                       fsync(fd) == 0;
-  close(fd);
-  if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
-    unlink(temporary.c_str());
+  const bool written = restrictFileToOwner(fd) &&
+                       writeFile(fd, hex.data(), hex.size()) == static_cast<ssize_t>(hex.size()) &&
+                       syncFile(fd) == 0;
+  closeFile(fd);
+  if (!written || !moveFileOver(temporary.c_str(), path.c_str())) {
+    std::remove(temporary.c_str());
     return false;
   }
   return true;
+}
+
+// Overwrites key material in a way the compiler may not drop as a dead store.
+void wipe(unsigned char* bytes, size_t count) {
+  volatile unsigned char* p = bytes;
+  for (size_t i = 0; i < count; ++i) p[i] = 0;
+}
+
+// Compares in time independent of where the texts differ, so a guess learns nothing from timing.
+bool sameInConstantTime(const char* a, const char* b, size_t count) {
+  unsigned char difference = 0;
+  for (size_t i = 0; i < count; ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return difference == 0;
+}
+
+// True when both stats describe the same version of the file. Windows' stat has neither inode nor
+// sub-second times, so there the file is read again every time (it is one short line).
+bool sameFileVersion(const struct stat& a, const struct stat& b) {
+#ifdef _WIN32
+  (void)a;
+  (void)b;
+  return false;
+#else
+  return a.st_ino == b.st_ino && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+#endif
 }
 
 // The key, read or made on first use. REQUIRES: s.lock held.
@@ -91,7 +114,7 @@ const std::string& keyLocked(TokenState& s) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   if (bytesOfHex(text, &s.key)) return s.key;
   unsigned char fresh[kKeyBytes];
-  if (RAND_bytes(fresh, sizeof fresh) != 1) {
+  if (!fillRandomBytes(fresh, sizeof fresh)) {
     s.key.clear();
     return s.key;
   }
@@ -99,7 +122,7 @@ const std::string& keyLocked(TokenState& s) {
   // A key that cannot be stored still serves this process; pages need a reload after a restart.
   if (!storeKey(s.keyFile, hex)) debugPrint(kTokenDebug, "page token: cannot store %s\n", s.keyFile.c_str());
   s.key.assign(reinterpret_cast<const char*>(fresh), sizeof fresh);
-  OPENSSL_cleanse(fresh, sizeof fresh);
+  wipe(fresh, sizeof fresh);
   return s.key;
 }
 
@@ -111,10 +134,7 @@ const std::string& passwordLineLocked(TokenState& s) {
     s.passwordLine.clear();
     return s.passwordLine;
   }
-  const bool same = s.passwordRead && now.st_ino == s.passwordStat.st_ino &&
-                    now.st_size == s.passwordStat.st_size &&
-                    now.st_mtim.tv_sec == s.passwordStat.st_mtim.tv_sec &&
-                    now.st_mtim.tv_nsec == s.passwordStat.st_mtim.tv_nsec;
+  const bool same = s.passwordRead && sameFileVersion(now, s.passwordStat);
   if (same) return s.passwordLine;
   PasswordRecord record;
   s.passwordLine.clear();
@@ -140,14 +160,12 @@ std::string computeToken(std::string_view user) {
   message.append(user);
   message.push_back('\0');
   if (ownLine) message.append(line);
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
-           reinterpret_cast<const unsigned char*>(message.data()), message.size(), digest,
-           &length) == nullptr) {
-    return std::string();
-  }
-  return hexOf(digest, kPageTokenLength / 2);
+  MacValue digest{};
+  const std::span<const uint8_t> keyBytes(reinterpret_cast<const uint8_t*>(key.data()), key.size());
+  const std::span<const uint8_t> messageBytes(reinterpret_cast<const uint8_t*>(message.data()), message.size());
+  if (!computeMac(keyBytes, {messageBytes}, &digest)) return std::string();
+  static_assert(kPageTokenLength / 2 <= kMacSize, "the token is a prefix of one HMAC-SHA256");
+  return hexOf(digest.data(), kPageTokenLength / 2);
 }
 
 }  // namespace
@@ -157,7 +175,7 @@ std::string pageTokenFor(std::string_view user) { return computeToken(user); }
 bool pageTokenMatches(std::string_view user, std::string_view token) {
   const std::string expected = computeToken(user);
   if (expected.empty() || token.size() != expected.size()) return false;
-  return CRYPTO_memcmp(expected.data(), token.data(), expected.size()) == 0;
+  return sameInConstantTime(expected.data(), token.data(), expected.size());
 }
 
 void setPageTokenPaths(const std::string& keyFile, const std::string& passwordFile) {

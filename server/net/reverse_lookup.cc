@@ -1,7 +1,15 @@
-// Reverse look-up through getnameinfo(3) on a helper thread that the caller waits for, bounded;
-// see reverse_lookup.h.
+// Reverse look-up through getnameinfo (POSIX and Winsock alike) on a helper thread that the
+// caller waits for, bounded; see reverse_lookup.h.
+#ifdef _WIN32
+#include <winsock2.h>
+// after winsock2.h
+#include <ws2tcpip.h>
+
+#include "common/winsock_init.h"
+#else
 #include <netdb.h>
 #include <sys/socket.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -27,6 +35,9 @@ struct Lookup {
 std::atomic<int> gPending{0};
 
 std::optional<std::string> resolve(const std::string& address) {
+#ifdef _WIN32
+  if (!ensureWinsock()) return std::nullopt;
+#endif
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_flags = AI_NUMERICHOST;
@@ -34,7 +45,7 @@ std::optional<std::string> resolve(const std::string& address) {
   if (getaddrinfo(address.c_str(), nullptr, &hints, &parsed) != 0 || parsed == nullptr) return std::nullopt;
   char host[NI_MAXHOST] = {};
   const int result =
-      getnameinfo(parsed->ai_addr, parsed->ai_addrlen, host, sizeof(host), nullptr, 0, NI_NAMEREQD);
+      getnameinfo(parsed->ai_addr, static_cast<socklen_t>(parsed->ai_addrlen), host, sizeof(host), nullptr, 0, NI_NAMEREQD);
   freeaddrinfo(parsed);
   if (result != 0 || host[0] == '\0') return std::nullopt;
   return std::string(host);
