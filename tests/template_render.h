@@ -10,6 +10,7 @@
 #include <iterator>
 #include <kainjow/mustache.hpp>
 #include <map>
+#include <memory>
 #include <regex>
 #include <set>
 #include <string>
@@ -53,10 +54,13 @@ inline std::set<std::string> tagNames(const std::string& text) {
   return names;
 }
 
-// A context that remembers every name it found.
+// A context that remembers every name it found; partials come from the files beside the page, as
+// the front end reads them, and their paths go to *partials.
 class RecordingContext : public mustache::basic_context<std::string> {
  public:
-  RecordingContext(const mustache::data* data, std::set<std::string>* found) : inner_(data), found_(found) {}
+  RecordingContext(const mustache::data* data, std::set<std::string>* found, fs::path folder = {},
+                   std::set<fs::path>* partials = nullptr)
+      : inner_(data), found_(found), folder_(std::move(folder)), partials_(partials) {}
   void push(const mustache::data* data) override { inner_.push(data); }
   void pop() override { inner_.pop(); }
   const mustache::data* get(const std::string& name) const override {
@@ -65,12 +69,22 @@ class RecordingContext : public mustache::basic_context<std::string> {
     return value;
   }
   const mustache::data* get_partial(const std::string& name) const override {
-    return inner_.get_partial(name);
+    if (folder_.empty()) return inner_.get_partial(name);
+    auto known = loaded_.find(name);
+    if (known != loaded_.end()) return known->second.get();
+    const fs::path file = (folder_ / name).lexically_normal();
+    if (!fs::is_regular_file(file)) return nullptr;
+    if (partials_ != nullptr) partials_->insert(file);
+    auto data = std::make_unique<mustache::data>(mustache::partial{[text = readText(file)] { return text; }});
+    return loaded_.emplace(name, std::move(data)).first->second.get();
   }
 
  private:
   mustache::context<std::string> inner_;
   std::set<std::string>* found_;
+  fs::path folder_;
+  std::set<fs::path>* partials_;
+  mutable std::map<std::string, std::unique_ptr<mustache::data>> loaded_;
 };
 
 struct Rendering {
@@ -80,8 +94,9 @@ struct Rendering {
 };
 
 // Renders text with the reply's context as the front end builds it; adds the names found to
-// *found.
-inline Rendering render(const std::string& text, const Fields& fields, std::set<std::string>* found) {
+// *found. With the page's folder, its partials are rendered too and their files added to *partials.
+inline Rendering render(const std::string& text, const Fields& fields, std::set<std::string>* found,
+                        const fs::path& folder = {}, std::set<fs::path>* partials = nullptr) {
   Rendering result;
   mustache::mustache tmpl(text);
   if (!tmpl.is_valid()) {
@@ -89,7 +104,7 @@ inline Rendering render(const std::string& text, const Fields& fields, std::set<
     return result;
   }
   const mustache::data data = mustacheContextOf(buildReplyTree(fields));
-  RecordingContext context(&data, found);
+  RecordingContext context(&data, found, folder, partials);
   result.page = tmpl.render(context);
   result.valid = tmpl.is_valid();
   if (!result.valid) result.error = tmpl.error_message();
