@@ -29,6 +29,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -103,7 +104,10 @@ class WebStack {
     std::string pattern = (fs::temp_directory_path() / "kestrova-webbench-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) return false;
     folder_ = pattern;
-    const fs::path source = fs::path(__FILE__).parent_path().parent_path();
+    const char* sourceDir = std::getenv("KESTROVA_SOURCE_DIR");
+    // __FILE__ may be relative to the build folder when the compiler cache rewrote the paths.
+    const fs::path source =
+        sourceDir != nullptr ? fs::path(sourceDir) : fs::path(__FILE__).parent_path().parent_path();
     std::error_code ignored;
     for (const char* dir : {"data/db", "www", "html"}) {
       const fs::path to = folder_ / fs::path(dir).filename();
@@ -123,6 +127,8 @@ class WebStack {
     if (!folder_.empty()) fs::remove_all(folder_, ignored);
   }
   bool hasBaseline() const { return loaders_[1].pid > 0; }
+  pid_t serverPid() const { return server_; }
+  pid_t loaderPid(int which) const { return loaders_[which].pid; }
   // Port of front end 0 (the built one) or 1 (the baseline).
   int port(int which) const { return loaders_[which].port; }
 
@@ -163,6 +169,27 @@ void reportLatencies(benchmark::State& state, std::vector<double> all, int failu
   state.SetItemsProcessed(static_cast<int64_t>(all.size()));
 }
 
+// CPU seconds (user + system, all threads) a process has used so far; 0 when it cannot be read.
+// Requests per second depend on what else the machine runs; the CPU each request costs does not,
+// so the benchmark reports both.
+double cpuSecondsOf(pid_t pid) {
+  std::FILE* file = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+  if (file == nullptr) return 0;
+  char text[2048] = {};
+  const size_t n = std::fread(text, 1, sizeof text - 1, file);
+  std::fclose(file);
+  text[n] = '\0';
+  // Fields after the command name (which may hold blanks), from its closing parenthesis: state is
+  // field 3, utime 14, stime 15.
+  const char* after = std::strrchr(text, ')');
+  if (after == nullptr) return 0;
+  unsigned long long utime = 0;
+  unsigned long long stime = 0;
+  if (std::sscanf(after + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &utime, &stime) != 2)
+    return 0;
+  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
 // kClients threads, each with its own keep-alive connection, sending pings back to back.
 void BM_SessionPingKeepAlive(benchmark::State& state) {
   const int port = gStack.port(static_cast<int>(state.range(0)));
@@ -170,6 +197,9 @@ void BM_SessionPingKeepAlive(benchmark::State& state) {
   std::vector<std::vector<double>> samples(kClients);
   std::atomic<int> failures{0};
   double seconds = 0;
+  const pid_t loader = gStack.loaderPid(static_cast<int>(state.range(0)));
+  const double loaderCpuBefore = cpuSecondsOf(loader);
+  const double serverCpuBefore = cpuSecondsOf(gStack.serverPid());
   for (auto _ : state) {
     const auto start = Clock::now();
     std::vector<std::thread> clients;
@@ -195,6 +225,11 @@ void BM_SessionPingKeepAlive(benchmark::State& state) {
   }
   std::vector<double> all;
   for (const auto& s : samples) all.insert(all.end(), s.begin(), s.end());
+  if (!all.empty()) {
+    const double requests = static_cast<double>(all.size());
+    state.counters["frontend_cpu_us_per_req"] = (cpuSecondsOf(loader) - loaderCpuBefore) * 1e6 / requests;
+    state.counters["server_cpu_us_per_req"] = (cpuSecondsOf(gStack.serverPid()) - serverCpuBefore) * 1e6 / requests;
+  }
   reportLatencies(state, std::move(all), failures.load(), seconds);
 }
 

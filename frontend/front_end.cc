@@ -254,9 +254,10 @@ void FrontEnd::report(const std::string& address, FieldList fields, bool limited
 
 FrontResponse FrontEnd::serverRequest(const FrontRequest& request, const RequestIdentity& identity,
                                       AnswerKind kind, const std::string& module, const std::string& method) {
-  std::filesystem::path uploadFolder;
-  if (!guard_.uploadFolder(&uploadFolder)) uploadFolder.clear();
-  UploadStore store(uploadFolder);  // its files go when the answer is built
+  UploadStore store([this] {  // its files go when the answer is built
+    std::filesystem::path folder;
+    return guard_.uploadFolder(&folder) ? folder : std::filesystem::path();
+  });
   FieldList fields;
   std::vector<StoredUpload> uploads;
   std::string why;

@@ -7,12 +7,67 @@
 #include <kainjow/mustache.hpp>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <unordered_map>
 
 #include "frontend/reply_context.h"
 
 namespace mustache = kainjow::mustache;
 
 namespace {
+
+constexpr size_t kMaxCachedTemplates = 512;
+
+// Template texts (comments removed) by real path, kept while the file is the same one: same
+// device, inode, size and change time. Every page request renders a template, and most render
+// the same few; reading and stripping them each time cost more than the rendering.
+class TemplateTexts {
+ public:
+  bool get(const std::filesystem::path& path, std::string* text) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const Identity identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
+                            st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      auto found = texts_.find(path.string());
+      if (found != texts_.end() && found->second.identity == identity) {
+        *text = found->second.text;
+        return true;
+      }
+    }
+    std::string raw;
+    if (!readWholeFile(path, kMaxTemplateBytes, &raw)) return false;
+    *text = withoutTemplateComments(raw);
+    std::lock_guard<std::mutex> lock(mu_);
+    if (texts_.size() >= kMaxCachedTemplates) texts_.clear();
+    texts_[path.string()] = Entry{identity, *text};
+    return true;
+  }
+
+ private:
+  struct Identity {
+    dev_t device;
+    ino_t inode;
+    off_t size;
+    time_t modifiedSeconds;
+    long modifiedNanoseconds;
+    time_t changedSeconds;
+    long changedNanoseconds;
+    bool operator==(const Identity&) const = default;
+  };
+  struct Entry {
+    Identity identity;
+    std::string text;
+  };
+  std::mutex mu_;
+  std::unordered_map<std::string, Entry> texts_;  // guarded by mu_
+};
+
+TemplateTexts& templateTexts() {
+  static TemplateTexts* const texts = new TemplateTexts;
+  return *texts;
+}
 
 // The standard context, except that partials come from files beside the page.
 class PageContext : public mustache::basic_context<std::string> {
@@ -34,12 +89,11 @@ class PageContext : public mustache::basic_context<std::string> {
     if (found != partials_.end()) return found->second.get();
     std::filesystem::path path;
     std::string text;
-    if (!guard_.resolveBeside(page_, name, &path) || !readWholeFile(path, kMaxTemplateBytes, &text)) {
+    if (!guard_.resolveBeside(page_, name, &path) || !templateTexts().get(path, &text)) {
       failure_ = "partial \"" + name + "\" not found";
       return nullptr;
     }
-    auto data = std::make_unique<mustache::data>(
-        mustache::partial{[text = withoutTemplateComments(text)] { return text; }});
+    auto data = std::make_unique<mustache::data>(mustache::partial{[text = std::move(text)] { return text; }});
     return partials_.emplace(name, std::move(data)).first->second.get();
   }
 
@@ -100,11 +154,11 @@ bool readWholeFile(const std::filesystem::path& path, size_t limit, std::string*
 bool renderPage(const PathGuard& guard, const std::filesystem::path& templatePath, const ReplyNode& tree,
                 std::string* html, std::string* error) {
   std::string text;
-  if (!readWholeFile(templatePath, kMaxTemplateBytes, &text)) {
+  if (!templateTexts().get(templatePath, &text)) {
     *error = "the template cannot be read";
     return false;
   }
-  mustache::mustache page(withoutTemplateComments(text));
+  mustache::mustache page(text);
   if (!page.is_valid()) {
     *error = page.error_message();
     return false;

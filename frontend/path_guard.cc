@@ -10,6 +10,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kMaxPathText = 1024;
+constexpr size_t kMaxResolutions = 1024;
 
 // True when path (lexically normal) is base or lies below it, comparing whole names.
 bool startsWithPath(const fs::path& path, const fs::path& base) {
@@ -49,15 +50,36 @@ bool PathGuard::inArea(const fs::path& canonical, PathArea area) const {
   return inside(canonical) && canonical != root_ / "db" / "password.web";
 }
 
-// Lexical check first (no climbing out by names), then the real path (no link leading out).
+// Lexical check first (no climbing out by names), then the real path (no link leading out). A
+// path that reaches the very file it reached when its real path was last worked out has that real
+// path still: whatever links lie on the way, they end at a file already found inside the tree.
 bool PathGuard::resolveFile(const fs::path& joined, fs::path* out) const {
   const fs::path normal = joined.lexically_normal();
   if (!startsWithPath(normal, root_)) return false;
+  struct stat reached {};
+  if (stat(normal.c_str(), &reached) != 0 || !S_ISREG(reached.st_mode)) return false;
+  {
+    std::lock_guard<std::mutex> lock(resolutions_->mu);
+    auto found = resolutions_->byPath.find(normal.string());
+    if (found != resolutions_->byPath.end() && found->second.device == reached.st_dev &&
+        found->second.inode == reached.st_ino) {
+      *out = found->second.canonical;
+      return true;
+    }
+  }
   std::error_code error;
   const fs::path canonical = fs::canonical(normal, error);
   if (error || !inside(canonical)) return false;
-  if (!fs::is_regular_file(canonical, error)) return false;
+  struct stat real {};
+  if (stat(canonical.c_str(), &real) != 0 || !S_ISREG(real.st_mode)) return false;
   *out = canonical;
+  // Remembered only when the path still reaches the file just checked (not one swapped in
+  // between the two looks).
+  if (real.st_dev == reached.st_dev && real.st_ino == reached.st_ino) {
+    std::lock_guard<std::mutex> lock(resolutions_->mu);
+    if (resolutions_->byPath.size() >= kMaxResolutions) resolutions_->byPath.clear();
+    resolutions_->byPath[normal.string()] = Resolved{canonical, real.st_dev, real.st_ino};
+  }
   return true;
 }
 

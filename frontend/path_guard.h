@@ -6,11 +6,20 @@
 // tree by its names, or when its real path (every symbolic link resolved) lies outside the real
 // path of the tree.
 //
-// Thread safety: immutable after construction; any number of threads may resolve at once.
+// A resolution is remembered with the file it reached (device and inode): the next time the same
+// path text reaches the same file, its real path is known without walking every folder again.
+//
+// Thread safety: any number of threads may resolve at once (the memory has its own lock).
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 
 enum class PathArea {
   kTemplates,  // www/ and html/
@@ -50,7 +59,18 @@ class PathGuard {
   bool resolveFile(const std::filesystem::path& joined, std::filesystem::path* out) const;
   bool inArea(const std::filesystem::path& canonical, PathArea area) const;
 
+  struct Resolved {
+    std::filesystem::path canonical;
+    dev_t device;
+    ino_t inode;
+  };
+  struct Resolutions {
+    std::mutex mu;
+    std::unordered_map<std::string, Resolved> byPath;  // guarded by mu
+  };
+
   std::filesystem::path root_;
+  std::shared_ptr<Resolutions> resolutions_ = std::make_shared<Resolutions>();
 };
 
 // True when text may name a file at all: not empty, at most 1024 bytes, no NUL or other control

@@ -123,6 +123,40 @@ TEST_F(PathGuardTest, RefusesHostileStaticPaths) {
   for (const std::string& path : hostile) EXPECT_FALSE(guard.resolveStatic(path, &out)) << path;
 }
 
+// A remembered resolution must never outlive the link or folder it went through.
+TEST_F(PathGuardTest, RemembersAResolutionOnlyWhileThePathReachesTheSameFile) {
+  PathGuard guard(root_);
+  fs::path out;
+  writeBytes((root_ / "www/images/other.gif").string(), "GIF89a-other");
+  ASSERT_TRUE(guard.resolveStatic("/images/alias.gif", &out));
+  ASSERT_TRUE(guard.resolveStatic("/images/alias.gif", &out));  // now from memory
+  EXPECT_EQ(out, fs::canonical(root_ / "www/images/tab.gif"));
+
+  // The link now leads out of the tree: refused, although the same text resolved a moment ago.
+  fs::remove(root_ / "www/images/alias.gif");
+  fs::create_symlink(fs::path(folder_.path()) / "secret.txt", root_ / "www/images/alias.gif");
+  EXPECT_FALSE(guard.resolveStatic("/images/alias.gif", &out));
+
+  // Then to another file inside: that file, not the remembered one.
+  fs::remove(root_ / "www/images/alias.gif");
+  fs::create_symlink(root_ / "www/images/other.gif", root_ / "www/images/alias.gif");
+  ASSERT_TRUE(guard.resolveStatic("/images/alias.gif", &out));
+  EXPECT_EQ(out, fs::canonical(root_ / "www/images/other.gif"));
+
+  // A folder on the way replaced by a link out of the tree that holds a file of the same name.
+  ASSERT_TRUE(guard.resolveReplyPath("../Server/html/results.html", PathArea::kTemplates, &out));
+  fs::rename(root_ / "www/Server", root_ / "www/Server.old");
+  fs::create_directories(fs::path(folder_.path()) / "outside/html");
+  writeBytes((fs::path(folder_.path()) / "outside/html/results.html").string(), "forged");
+  fs::create_symlink(fs::path(folder_.path()) / "outside", root_ / "www/Server");
+  EXPECT_FALSE(guard.resolveReplyPath("../Server/html/results.html", PathArea::kTemplates, &out));
+
+  // A file removed is not found from memory either.
+  ASSERT_TRUE(guard.resolveStatic("/images/tab.gif", &out));
+  fs::remove(root_ / "www/images/tab.gif");
+  EXPECT_FALSE(guard.resolveStatic("/images/tab.gif", &out));
+}
+
 TEST_F(PathGuardTest, UploadFolderMustBeARealFolderInsideTheTree) {
   {
     PathGuard guard(root_);

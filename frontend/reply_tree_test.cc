@@ -169,6 +169,30 @@ TEST_F(PageTest, PartialsComeFromFilesBesideThePageNeverFromValues) {
   EXPECT_EQ(render("{{> loop.htm}}", {}, false), "too many partials");
 }
 
+// Templates are kept between requests: an edited page or partial must show at once, even when its
+// size and modification time are those of the text before.
+TEST_F(PageTest, AnEditedTemplateOrPartialIsReadAgain) {
+  const fs::path partial = root_ / "www/Server/html/part.htm";
+  writeBytes(partial.string(), "one {{V}}");
+  EXPECT_EQ(render("A {{> part.htm}}", {{"V", "x"}}), "A one x");
+  EXPECT_EQ(render("A {{> part.htm}}", {{"V", "y"}}), "A one y");
+  const auto pageTime = fs::last_write_time(root_ / "www/Server/html/page.htm");
+  const auto partialTime = fs::last_write_time(partial);
+  writeBytes(partial.string(), "two {{V}}");
+  fs::last_write_time(partial, partialTime);
+  writeBytes((root_ / "www/Server/html/page.htm").string(), "B {{> part.htm}}");
+  fs::last_write_time(root_ / "www/Server/html/page.htm", pageTime);
+  PathGuard guard(root_);
+  std::string html, error;
+  ASSERT_TRUE(renderPage(guard, fs::canonical(root_ / "www/Server/html/page.htm"),
+                         buildReplyTree({{"V", "z"}}), &html, &error))
+      << error;
+  EXPECT_EQ(html, "B two z");
+  // A template that is gone is an error, not its remembered text.
+  fs::remove(partial);
+  EXPECT_EQ(render("A {{> part.htm}}", {{"V", "x"}}, false), "partial \"part.htm\" not found");
+}
+
 TEST_F(PageTest, BrokenTemplatesReportTheirError) {
   const std::string error = render("{{#Open}}never closed", {}, false);
   EXPECT_FALSE(error.empty());

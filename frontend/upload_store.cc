@@ -44,8 +44,15 @@ bool writeAll(int fd, std::string_view data) {
 
 }  // namespace
 
-UploadStore::UploadStore(std::filesystem::path folder) : folder_(std::move(folder)) {
-  folderFd_ = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+UploadStore::UploadStore(FolderFinder findFolder) : findFolder_(std::move(findFolder)) {}
+
+bool UploadStore::openFolder() {
+  if (!looked_) {
+    looked_ = true;
+    if (findFolder_) folder_ = findFolder_();
+    if (!folder_.empty()) folderFd_ = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  }
+  return folderFd_ >= 0;
 }
 
 UploadStore::~UploadStore() {
@@ -54,7 +61,7 @@ UploadStore::~UploadStore() {
 }
 
 bool UploadStore::store(std::string_view data, std::string* path) {
-  if (folderFd_ < 0) return false;
+  if (!openFolder()) return false;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     const std::string name = freshName();
     if (name.empty()) return false;

@@ -1,20 +1,24 @@
 // The files of one request's uploads under <prefix>/temp: each gets a fresh unguessable name
 // ("upload-" + 32 hexadecimal digits from the system's random source), is created exclusively
 // (O_EXCL, O_NOFOLLOW, relative to the folder opened once, mode 0640) and is removed when the
-// store goes out of scope, that is once the answer has been built.
+// store goes out of scope, that is once the answer has been built. The folder is looked for and
+// opened at the first file only: most requests upload nothing, and they pay nothing for it.
 //
 // Thread safety: one store per request; not shared between threads.
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 class UploadStore {
  public:
-  // folder: the real path of the upload folder (PathGuard::uploadFolder).
-  explicit UploadStore(std::filesystem::path folder);
+  // findFolder: gives the real path of the upload folder (PathGuard::uploadFolder), or an empty
+  // path when there is none; called at the first store() only.
+  using FolderFinder = std::function<std::filesystem::path()>;
+  explicit UploadStore(FolderFinder findFolder);
   // Removes every file stored.
   ~UploadStore();
   UploadStore(const UploadStore&) = delete;
@@ -27,6 +31,10 @@ class UploadStore {
   size_t count() const { return names_.size(); }
 
  private:
+  bool openFolder();
+
+  FolderFinder findFolder_;
+  bool looked_ = false;
   std::filesystem::path folder_;
   int folderFd_ = -1;
   std::vector<std::string> names_;
