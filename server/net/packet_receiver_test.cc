@@ -40,6 +40,11 @@ class PacketReceiverTest : public NetworkTest {
 };
 
 TEST_F(PacketReceiverTest, WithoutKeyAddressesMustMatchAndOnlyCheckedInServersMoveUnits) {
+  // The peer checks in once only: under load, the fixture's short silence would make this server
+  // take the peer's units back before the test looks, which is not what this test is about.
+  NetworkTimings timings = networkTimings();
+  timings.silenceMs = 60000;
+  setNetworkTimings(timings);
   ClaimTestList list({{"U1", "U2"}});
   publishClaimDeviceList(list.head());
   setClaim(list, "U1", MINE, 0);
