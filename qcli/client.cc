@@ -10,6 +10,7 @@
 #include "qcli/request_builder.h"
 #include "qcli/request_timeout.h"
 #include "qcli/settings_merge.h"
+#include "qcli/tls_settings.h"
 
 namespace qcli {
 
@@ -46,6 +47,7 @@ StartupResult runStartup(ClientState* state, const ClientIo& io) {
   if (!environmentPass(state, io.env, out)) return failed(*state, out);
   if (!argumentPass(state, out)) return failed(*state, out);
   if (!settleRequestTimeout(state, io.env, out)) return failed(*state, out);
+  if (!settleTls(state, io.env, out)) return failed(*state, out);
   if (!mergeSettings(state, out)) return failed(*state, out);
   if (!checkRequiredSettings(*state, out)) return failed(*state, out);
   for (char code : state->displayCodes) {
@@ -70,7 +72,7 @@ int runClient(const std::vector<std::string>& args, const ClientIo& io) {
     context.timeoutSeconds = state.timeoutSeconds;
     context.out = io.out;
     context.in = io.in;
-    context.connect = io.connect;
+    context.connect = state.tls.enabled ? io.connectTls(state.tls) : io.connect;
     switch (runRequest(context)) {
       case RequestOutcome::kNoObject:
         return failWithHelpStep(state, io.out);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "qcli/command_line.h"
 #include "qcli/exit_codes.h"
 #include "qcli/tcp_connection.h"
+#include "qcli/tls_connection.h"
 
 namespace qcli {
 
@@ -22,7 +24,8 @@ struct ClientIo {
   EnvironmentReader env;
   FILE* out = stdout;
   FILE* in = stdin;
-  Connector connect = connectTcp;
+  Connector connect = connectTcp;                                 // plain HTTP
+  std::function<Connector(TlsOptions)> connectTls = tlsConnector;  // HTTPS
 };
 
 struct StartupResult {

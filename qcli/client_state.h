@@ -10,6 +10,7 @@
 
 #include "qcli/config_file.h"
 #include "qcli/option_table.h"
+#include "qcli/tls_connection.h"
 
 namespace qcli {
 
@@ -30,6 +31,7 @@ struct ClientState {
   SettingSet effective;                         // "Settings used for execution"
   std::vector<char> displayCodes;               // in the order collected (table order)
   int timeoutSeconds = kDefaultTimeoutSeconds;  // one exchange's limit (request_timeout.h)
+  TlsOptions tls;                               // HTTPS or not (tls_settings.h)
 };
 
 // Creates the state for a command line (argv[0] first). consumed is all false.

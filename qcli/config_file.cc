@@ -30,6 +30,8 @@ void configFromTable(VariableTable table, ConfigContents* contents) {
   *contents = ConfigContents();
   collect(table, "Default", &contents->defaults);
   if (const char* timeout = getVariable(table, "DefaultTimeout")) contents->timeout = timeout;
+  if (const char* tls = getVariable(table, "DefaultTls")) contents->tls = tls;
+  if (const char* caFile = getVariable(table, "DefaultCaFile")) contents->caFile = caFile;
   int numbersWithoutKey = 0;
   for (int n = 0; numbersWithoutKey < kDeviceGapLimit; ++n) {
     DeviceLine line;

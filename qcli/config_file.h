@@ -24,6 +24,8 @@ struct ConfigContents {
   SettingSet defaults;              // the "Default" keys
   std::vector<DeviceLine> devices;  // in the order of their numbers
   std::string timeout;              // "DefaultTimeout" (request_timeout.h), empty when absent
+  std::string tls;                  // "DefaultTls" (tls_settings.h), empty when absent
+  std::string caFile;               // "DefaultCaFile" (tls_settings.h), empty when absent
 };
 
 // Device numbers are scanned from 0 upwards; the scan stops after this many numbers in a row

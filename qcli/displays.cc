@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "qcli/tls_settings.h"
+
 namespace qcli {
 
 namespace {
@@ -134,6 +136,11 @@ void writeExampleConfiguration(const std::string& baseName, FILE* out) {
   for (const OptionEntry& e : optionTable()) {
     if (e.exampleMask & kExampleDefault) std::fprintf(out, "Default%s=\"%s\"\n", e.label, e.defaultValue);
   }
+  // No "=" in these comment lines: the reader would take them for keys.
+  std::fputs("\n# HTTPS: set Tls to \"yes\" to send every request over TLS, and CaFile to the PEM file\n"
+             "# of the certificate to trust instead of the system's store (a self-signed front end).\n",
+             out);
+  std::fprintf(out, "%s=\"no\"\n%s=\"\"\n", kTlsConfigKey, kCaFileConfigKey);
   int deviceNumber = std::atoi(option(kNum).defaultValue);
   std::fprintf(out, "\n#\n# %s %d settings\n#\n\n", "Device", deviceNumber);
   for (const OptionEntry& e : optionTable()) {

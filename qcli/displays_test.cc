@@ -98,7 +98,8 @@ TEST_F(DisplaysTest, ExampleConfigurationReadsBackAsTheBuiltInDefaults) {
                              0),
             0u);
   EXPECT_NE(run.output.find("\n\nDefaultNum=\"1\"\nDefaultName=\"\"\n"), std::string::npos);
-  EXPECT_NE(run.output.find("DefaultMethod=\"qcli\"\n\n#\n# Device 1 settings\n#\n\nDevice1Name=\"\"\n"),
+  EXPECT_NE(run.output.find("DefaultMethod=\"qcli\"\n\n# HTTPS: set Tls to \"yes\""), std::string::npos);
+  EXPECT_NE(run.output.find("\nDefaultTls=\"no\"\nDefaultCaFile=\"\"\n\n#\n# Device 1 settings\n#\n\nDevice1Name=\"\"\n"),
             std::string::npos);
   EXPECT_TRUE(run.output.ends_with(
       "Device1Method=\"qcli\"\n\n# Add additional Device settings here -- Use sequential numbering.\n"));
@@ -111,6 +112,9 @@ TEST_F(DisplaysTest, ExampleConfigurationReadsBackAsTheBuiltInDefaults) {
     bool inDefault = option(i).exampleMask & kExampleDefault;
     EXPECT_EQ(contents.defaults[i], inDefault ? defaults[i] : "") << option(i).label;
   }
+  // The HTTPS keys read back as an explicit "off" and no CA file, and their comment as no key.
+  EXPECT_EQ(contents.tls, "no");
+  EXPECT_EQ(contents.caFile, "");
   ASSERT_EQ(contents.devices.size(), 1u);
   EXPECT_EQ(contents.devices[0].number, "1");
   EXPECT_EQ(contents.devices[0].settings[kPort], "9292");

@@ -54,6 +54,10 @@ const char* const kControlOptions[] = {
     "    --method method : Use method as the method for CGI requests.\n",
     "    --timeout secs  : Gives up on a request after secs seconds (default 300;\n",
     "                      QCLI_TIMEOUT, DefaultTimeout in the config file).\n",
+    "    --tls           : Connects over HTTPS, checking the server's certificate\n",
+    "                      (QCLI_SERVER_TLS, DefaultTls in the config file).\n",
+    "    --cafile file   : Trusts the certificates in PEM file file instead of the\n",
+    "                      system's (QCLI_CA_FILE, DefaultCaFile in the config file).\n",
     "\n",
 };
 

@@ -39,6 +39,9 @@ void reportOpenFailure(const NetFailure& f, const RequestSettings& settings, FIL
       std::fprintf(out, "       Check that server, %s, is accessible by its text name.\n",
                    settings.ip.c_str());
       return;
+    case NetStep::kTls:
+      std::fputs(f.message.c_str(), out);
+      return;
     case NetStep::kSocket:
       std::fprintf(out, "Error: socket() returned an error. %d.\n", f.code);
       std::fputs("       Check that the TCP/IP protocol is available on your network.\n", out);

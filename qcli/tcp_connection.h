@@ -16,12 +16,14 @@
 namespace qcli {
 
 // Which call failed while a connection was opened or used.
-enum class NetStep { kResolve, kSocket, kConnect, kSend, kRecv };
+// kTls: the TLS set-up after the connect (tls_connection.h).
+enum class NetStep { kResolve, kSocket, kConnect, kSend, kRecv, kTls };
 
 struct NetFailure {
   NetStep step = NetStep::kConnect;
   int code = 0;             // the platform's error code for that call
   uint8_t address[4] = {};  // the IPv4 address connect was tried with (network order)
+  std::string message;      // kTls: the whole message with its hint lines, ready to print
 };
 
 // The moment by which a whole exchange (connect, send, answer) must be done.

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "qcli/posix_socket.h"
 #include "qcli/tcp_connection.h"
 
 namespace qcli {
@@ -20,25 +21,7 @@ namespace qcli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-enum class Wait { kReady, kTimeOut, kDeadline, kError };
-
-// Waits for events on fd: at most kIoTimeoutSeconds, and never beyond the deadline.
-Wait waitFor(int fd, short events, Deadline deadline) {
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return Wait::kDeadline;
-    const bool deadlineFirst = left <= kIoTimeoutSeconds * 1000LL;
-    const int waitMs = deadlineFirst ? static_cast<int>(left) : kIoTimeoutSeconds * 1000;
-    pollfd p{fd, events, 0};
-    const int ready = ::poll(&p, 1, waitMs);
-    if (ready > 0) return Wait::kReady;
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) return Wait::kError;
-    if (!deadlineFirst) return Wait::kTimeOut;
-    // Woken a little early by the clock's rounding: look again.
-  }
-}
+using Wait = SocketWait;
 
 class PosixConnection : public Connection {
  public:
@@ -49,7 +32,7 @@ class PosixConnection : public Connection {
 
   bool sendAll(std::string_view bytes, int* code) override {
     while (!bytes.empty()) {
-      const Wait wait = waitFor(fd_, POLLOUT, deadline_);
+      const Wait wait = waitForSocket(fd_, POLLOUT, deadline_);
       if (wait != Wait::kReady) {
         *code = wait == Wait::kError ? errno : (wait == Wait::kDeadline ? ETIMEDOUT : EAGAIN);
         return false;
@@ -68,7 +51,7 @@ class PosixConnection : public Connection {
   Recv receive(char* buffer, size_t size, size_t* received, int* code) override {
     *received = 0;
     for (;;) {
-      switch (waitFor(fd_, POLLIN, deadline_)) {
+      switch (waitForSocket(fd_, POLLIN, deadline_)) {
         case Wait::kReady:
           break;
         case Wait::kDeadline:
@@ -116,7 +99,7 @@ int resolve(const std::string& host, in_addr* address) {
 int connectWithin(int fd, const sockaddr_in& peer, Deadline deadline) {
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return 0;
   if (errno != EINPROGRESS) return errno;
-  switch (waitFor(fd, POLLOUT, deadline)) {
+  switch (waitForSocket(fd, POLLOUT, deadline)) {
     case Wait::kReady:
       break;
     case Wait::kError:
@@ -132,36 +115,58 @@ int connectWithin(int fd, const sockaddr_in& peer, Deadline deadline) {
 
 }  // namespace
 
-std::unique_ptr<Connection> connectTcp(const std::string& host, long port, Deadline deadline,
-                                       NetFailure* failure) {
+SocketWait waitForSocket(int fd, short events, Deadline deadline) {
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return Wait::kDeadline;
+    const bool deadlineFirst = left <= kIoTimeoutSeconds * 1000LL;
+    const int waitMs = deadlineFirst ? static_cast<int>(left) : kIoTimeoutSeconds * 1000;
+    pollfd p{fd, events, 0};
+    const int ready = ::poll(&p, 1, waitMs);
+    if (ready > 0) return Wait::kReady;
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return Wait::kError;
+    if (!deadlineFirst) return Wait::kTimeOut;
+    // Woken a little early by the clock's rounding: look again.
+  }
+}
+
+int openTcpSocket(const std::string& host, long port, Deadline deadline, NetFailure* failure) {
   in_addr address{};
   if (int rc = resolve(host, &address); rc != 0) {
-    *failure = NetFailure{NetStep::kResolve, rc, {}};
-    return nullptr;
+    *failure = NetFailure{NetStep::kResolve, rc, {}, {}};
+    return -1;
   }
-  NetFailure connectFailure{NetStep::kConnect, 0, {}};
+  NetFailure connectFailure{NetStep::kConnect, 0, {}, {}};
   std::memcpy(connectFailure.address, &address, 4);
   if (port < 1 || port > 65535) {
     connectFailure.code = EINVAL;
     *failure = connectFailure;
-    return nullptr;
+    return -1;
   }
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
-    *failure = NetFailure{NetStep::kSocket, errno, {}};
-    return nullptr;
+    *failure = NetFailure{NetStep::kSocket, errno, {}, {}};
+    return -1;
   }
-  auto connection = std::make_unique<PosixConnection>(fd, deadline);
   sockaddr_in peer{};
   peer.sin_family = AF_INET;
   peer.sin_port = htons(static_cast<uint16_t>(port));
   peer.sin_addr = address;
   if (const int error = connectWithin(fd, peer, deadline); error != 0) {
+    ::close(fd);
     connectFailure.code = error;
     *failure = connectFailure;
-    return nullptr;
+    return -1;
   }
-  return connection;
+  return fd;
+}
+
+std::unique_ptr<Connection> connectTcp(const std::string& host, long port, Deadline deadline,
+                                       NetFailure* failure) {
+  const int fd = openTcpSocket(host, port, deadline, failure);
+  if (fd < 0) return nullptr;
+  return std::make_unique<PosixConnection>(fd, deadline);
 }
 
 }  // namespace qcli
