@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "qcli/client.h"
+#include "qcli/test_peer_stream.h"
 
 namespace qcli::testing {
 
@@ -27,9 +28,10 @@ inline std::string readAll(FILE* f) {
   return text;
 }
 
-// args excludes the program path, which is `program`.
+// args excludes the program path, which is `program`. With TLS test peers the client is given
+// the settings that trust them.
 inline ClientRun runClientWith(const std::vector<std::string>& args,
-                               const std::map<std::string, std::string>& env = {},
+                               std::map<std::string, std::string> env = {},
                                const std::string& input = "",
                                const std::string& program = "/usr/local/bin/qcli") {
   FILE* out = std::tmpfile();
@@ -38,6 +40,7 @@ inline ClientRun runClientWith(const std::vector<std::string>& args,
   std::rewind(in);
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), args.begin(), args.end());
+  addPeerTlsSettings(&env);
   ClientIo io;
   io.env = [&env](const char* name) -> const char* {
     auto it = env.find(name);

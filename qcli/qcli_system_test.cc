@@ -34,11 +34,13 @@ struct ProgramRun {
 };
 
 // Runs program (argv[0] = program) in folder with exactly the given environment and standard
-// input; the child is killed after 30 seconds so a hang fails the test.
+// input (plus the settings that trust TLS test peers); the child is killed after 30 seconds so a
+// hang fails the test.
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& folder, const std::map<std::string, std::string>& env = {},
+                      const std::string& folder, std::map<std::string, std::string> env = {},
                       const std::string& input = "") {
   ProgramRun run;
+  testing::addPeerTlsSettings(&env);
   int outPipe[2], inPipe[2];
   if (pipe(outPipe) != 0 || pipe(inPipe) != 0) return run;
   std::vector<std::string> envText;

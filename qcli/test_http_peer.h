@@ -1,6 +1,7 @@
 // Test-only HTTP peer for the client's tests: listens on a loopback port, takes one request per
 // connection (the head up to its blank line, then Content-Length bytes of body), records the
-// exact bytes received and answers with the next canned reply, then closes. Used by the request
+// exact bytes received and answers with the next canned reply, then closes. It speaks HTTPS
+// instead when the test program runs with QCLI_TEST_PEERS_TLS=1 (test_peer_stream.h). Used by the request
 // and system tests; never linked into the program.
 //
 // Thread safety: the serving thread owns the socket; requests() may be read after stop() (or the
@@ -21,11 +22,7 @@
 #include <thread>
 #include <vector>
 
-#ifdef _WIN32
-inline void closePeerSocket(int fd) { closesocket(static_cast<SOCKET>(fd)); }
-#else
-inline void closePeerSocket(int fd) { ::close(fd); }
-#endif
+#include "qcli/test_peer_stream.h"
 
 namespace qcli::testing {
 
@@ -103,18 +100,18 @@ class TestHttpPeer {
       }
       int fd = ::accept(listener_, nullptr, nullptr);
       if (fd < 0) continue;
-      std::string request = readRequest(fd);
+      std::unique_ptr<PeerStream> stream = openPeerStream(fd);
+      std::string request = readRequest(*stream);
       {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(request);
       }
-      if (served < replies_.size()) sendAll(fd, replies_[served]);
+      if (served < replies_.size()) stream->write(replies_[served]);
       ++served;
-      closePeerSocket(fd);
     }
   }
 
-  static std::string readRequest(int fd) {
+  static std::string readRequest(PeerStream& stream) {
     std::string data;
     char buffer[65536];
     size_t wanted = std::string::npos;
@@ -124,9 +121,7 @@ class TestHttpPeer {
         if (end != std::string::npos) wanted = end + 4 + contentLength(data.substr(0, end));
       }
       if (wanted != std::string::npos && data.size() >= wanted) return data;
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 10000) <= 0) return data;
-      ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+      const long n = stream.read(buffer, sizeof buffer);
       if (n <= 0) return data;
       data.append(buffer, static_cast<size_t>(n));
     }
@@ -135,15 +130,6 @@ class TestHttpPeer {
   static size_t contentLength(const std::string& head) {
     size_t at = head.find("Content-Length: ");
     return at == std::string::npos ? 0 : std::strtoul(head.c_str() + at + 16, nullptr, 10);
-  }
-
-  static void sendAll(int fd, const std::string& bytes) {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-      ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) return;
-      sent += static_cast<size_t>(n);
-    }
   }
 
   std::vector<std::string> replies_;
