@@ -53,7 +53,9 @@ inline std::string chunkedReply(const std::string& contentType, const std::vecto
 class TestHttpPeer {
  public:
   // Serves replies[i] to the i-th connection; connections beyond the list are closed unanswered.
-  explicit TestHttpPeer(std::vector<std::string> replies) : replies_(std::move(replies)) {
+  // tls: speak HTTPS (Linux only), by default as the test program was told.
+  explicit TestHttpPeer(std::vector<std::string> replies, bool tls = peersSpeakTls())
+      : replies_(std::move(replies)), tls_(tls) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -100,7 +102,7 @@ class TestHttpPeer {
       }
       int fd = ::accept(listener_, nullptr, nullptr);
       if (fd < 0) continue;
-      std::unique_ptr<PeerStream> stream = openPeerStream(fd);
+      std::unique_ptr<PeerStream> stream = openPeerStream(fd, tls_);
       std::string request = readRequest(*stream);
       {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -133,6 +135,7 @@ class TestHttpPeer {
   }
 
   std::vector<std::string> replies_;
+  bool tls_;
   int listener_ = -1;
   int port_ = 0;
   std::thread thread_;

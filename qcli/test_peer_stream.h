@@ -64,7 +64,7 @@ class PeerStream {
 
 #ifdef _WIN32
 inline bool peersSpeakTls() { return false; }
-inline std::unique_ptr<PeerStream> openPeerStream(int fd) { return std::make_unique<PeerStream>(fd); }
+inline std::unique_ptr<PeerStream> openPeerStream(int fd, bool) { return std::make_unique<PeerStream>(fd); }
 inline void addPeerTlsSettings(std::map<std::string, std::string>*) {}
 #else
 
@@ -152,8 +152,8 @@ class TlsPeerStream : public PeerStream {
   bool ready_ = false;
 };
 
-inline std::unique_ptr<PeerStream> openPeerStream(int fd) {
-  if (peersSpeakTls()) return std::make_unique<TlsPeerStream>(fd);
+inline std::unique_ptr<PeerStream> openPeerStream(int fd, bool tls) {
+  if (tls) return std::make_unique<TlsPeerStream>(fd);
   return std::make_unique<PeerStream>(fd);
 }
 
