@@ -67,7 +67,13 @@ std::string reference() {
       << "`--rfile`, `--sfile`, `--echo`) may appear anywhere on the line; see `qcli help -basic`. The\n"
       << "client's own options are listed by `qcli --help`.\n"
       << "`--timeout SECONDS` (also `QCLI_TIMEOUT`, `DefaultTimeout`; default 300) is how long one\n"
-      << "request may take in all before qcli gives up; it is not sent to the server.\n\n"
+      << "request may take in all before qcli gives up; it is not sent to the server.\n"
+      << "`--tls` (also `QCLI_SERVER_TLS=yes`, `DefaultTls = yes`) sends the request over HTTPS, checking the\n"
+      << "front end's certificate and that it names `--ip`; `--cafile FILE` (also `QCLI_CA_FILE`,\n"
+      << "`DefaultCaFile`) trusts the PEM certificates in FILE instead of the system's, for a front end\n"
+      << "with a self-signed certificate. A certificate that is not trusted or does not name the host, or a\n"
+      << "port that answers in plain HTTP, ends with exit code 3 before the password is sent. See the\n"
+      << "administrator's guide, section 3, for the set-up end to end.\n\n"
       << exitCodes() << "## Objects\n\n```\n"
       << captured([](CliContext& ctx) { brivo::cli::writeObjectNames(ctx); }) << "```\n";
   for (const brivo::cli::ObjectEntry& object : brivo::cli::objectTable()) {
