@@ -11,6 +11,8 @@
 #   KESTROVA_DEMO_PORT=PORT  the front end's port (default 9292)
 #   KESTROVA_DEMO_CONFIG=F   the simulator's configuration for a new instance (default
 #                            sim/examples/demo.conf)
+#   KESTROVA_DEMO_TLS=1      the front end speaks HTTPS with a self-signed certificate made for the
+#                            instance (instance/tls/cert.pem), and qcli's settings trust it
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,7 +21,10 @@ instance=${1:-$here/instance}
 shift || true
 port=${KESTROVA_DEMO_PORT:-9292}
 address=127.0.0.1
-url="http://$address:$port"
+tls=${KESTROVA_DEMO_TLS:-0}
+scheme=http
+[ "$tls" = 1 ] && scheme=https
+url="$scheme://$address:$port"
 login=admin:pinecone
 
 say() { printf '%s\n' "$*"; }
@@ -62,6 +67,23 @@ pairs=$(awk '/^\[pair /{name=$2; sub(/\]$/, "", name)} /^wwn[ \t]*=/{if (name !=
 [ -n "$pairs" ] || fail "$config names no controller pair with a wwn"
 pair_count=$(printf '%s\n' "$pairs" | wc -l)
 
+# ---- HTTPS (KESTROVA_DEMO_TLS=1) ----
+certificate=$instance/tls/cert.pem
+tls_options=()
+curl_options=()
+if [ "$tls" = 1 ]; then
+  command -v openssl >/dev/null || fail "openssl is needed for HTTPS (scripts/bootstrap.sh installs it)"
+  mkdir -p "$instance/tls"
+  if [ ! -s "$certificate" ] || [ ! -s "$instance/tls/key.pem" ]; then
+    (umask 077 && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 825 \
+      -subj "/CN=Kestrova demo" -addext "subjectAltName=IP:$address" \
+      -keyout "$instance/tls/key.pem" -out "$certificate" >"$instance/logs/openssl.log" 2>&1) ||
+      fail "openssl could not make the demo's certificate (log: $instance/logs/openssl.log)"
+  fi
+  tls_options=(--tls-cert "$certificate" --tls-key "$instance/tls/key.pem")
+  curl_options=(--cacert "$certificate")
+fi
+
 # ---- qcli settings ----
 marker="# qcli settings of the Kestrova demo (scripts/demo.sh)"
 write_qcli_config() {
@@ -74,6 +96,10 @@ write_qcli_config() {
     say "DefaultPassword = ${login#*:}"
     say "DefaultType = Brivo"
     say "DefaultNum = 1"
+    if [ "$tls" = 1 ]; then
+      say "DefaultTls = yes"
+      say "DefaultCaFile = $certificate"
+    fi
     local n=0 name wwn
     while read -r name wwn; do
       n=$((n + 1))
@@ -166,7 +192,7 @@ done
 (cd "$instance" && KESTROVA_SCSI_SIM=$socket exec setsid ./server -debug "$@" >"$instance/logs/server.log" 2>&1) &
 names+=(server)
 pids+=($!)
-start cgiloader "$instance/www/cgi-bin/cgiloader" --listen "$address:$port" --root "$instance"
+start cgiloader "$instance/www/cgi-bin/cgiloader" --listen "$address:$port" --root "$instance" "${tls_options[@]}"
 
 # Ready when the front end answers with the server's metrics and the server has found every pair.
 ready=0
@@ -177,7 +203,7 @@ for _ in $(seq 900); do
     log_tail "$name"
     fail "$name stopped while starting (log: $instance/logs/$name.log)"
   done
-  found=$(curl -s -u "$login" "$url/metrics" 2>/dev/null | grep -c '^kestrova_pair_solution_status{' || true)
+  found=$(curl -s "${curl_options[@]}" -u "$login" "$url/metrics" 2>/dev/null | grep -c '^kestrova_pair_solution_status{' || true)
   if [ "${found:-0}" -ge "$pair_count" ]; then
     ready=1
     break
@@ -194,6 +220,9 @@ say "Kestrova is running."
 say ""
 say "  Web interface:  $url/"
 say "  Login:          ${login%%:*} / ${login#*:}"
+if [ "$tls" = 1 ]; then
+  say "  Certificate:    $certificate (self-signed: the browser asks to accept it)"
+fi
 say ""
 say "  Try the command-line client ($pair_count controller pairs; add --num 2 for the second one):"
 say "    $qcli_command array display"

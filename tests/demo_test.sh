@@ -54,13 +54,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Starts the demo in the user's folder; waits for its "running" banner (or its end).
+# Starts the demo in the user's folder (TLS=1 for HTTPS); waits for its "running" banner (or its
+# end).
 start_demo() {
-  local log=$1
+  local log=$1 tls=${2:-0}
   # A background job of a script starts with SIGINT ignored, which a shell cannot trap; a user's
   # terminal starts the demo with the default action, as --default-signal does here.
   (cd "$user" && exec env --default-signal=INT KESTROVA_DEMO_BUILD="$build" KESTROVA_DEMO_PORT="$port" \
-    KESTROVA_SHM_PREFIX="$prefix" bash "$source/scripts/demo.sh" >"$log" 2>&1) &
+    KESTROVA_DEMO_TLS="$tls" KESTROVA_SHM_PREFIX="$prefix" bash "$source/scripts/demo.sh" >"$log" 2>&1) &
   demo_pid=$!
   local waited=0
   while ! grep -q "Kestrova is running." "$log" 2>/dev/null; do
@@ -137,13 +138,23 @@ done
 echo "DemoTestMark = kept" >>"$scratch/user/instance/db/prefs.ini"
 stop_demo "$log1"
 
-# ---- Second run: the same instance ----
+# ---- Second run: the same instance, over HTTPS ----
 log2=$scratch/demo2.log
-start_demo "$log2"
+start_demo "$log2" 1
 grep -q "updated (settings kept)" "$log2" && ok "the second run reuses the instance" || fail "instance not reused"
 grep -q "DemoTestMark = kept" "$user/instance/db/prefs.ini" && ok "its settings are kept" || fail "settings lost"
-status=$(curl -s -o /dev/null -w '%{http_code}' -u admin:pinecone "$url/metrics")
-[ "$status" = 200 ] && ok "the second run answers" || fail "second run: HTTP $status"
+certificate=$user/instance/tls/cert.pem
+grep -qF "Web interface:  https://127.0.0.1:$port/" "$log2" && ok "prints the HTTPS address" || fail "no HTTPS address line"
+status=$(curl -s -o /dev/null -w '%{http_code}' --cacert "$certificate" -u admin:pinecone "https://127.0.0.1:$port/metrics")
+[ "$status" = 200 ] && ok "the second run answers over HTTPS" || fail "second run: HTTPS $status"
+status=$(curl -s -o /dev/null -w '%{http_code}' -u admin:pinecone "$url/metrics") || true
+[ "$status" != 200 ] && ok "no plain HTTP on the HTTPS port" || fail "plain HTTP answered on the HTTPS port"
+output=$(cd "$user" && eval "${commands[0]:-false}" 2>&1) && code=0 || code=$?
+if [ "$code" -eq 0 ] && grep -q -E -- "--- [A-Za-z ]+ Total=[0-9]+ ---" <<<"$output"; then
+  ok "${commands[0]} answers over HTTPS through the written qcliConfig.db"
+else
+  fail "${commands[0]:-the first qcli command} over HTTPS: exit code $code: $output"
+fi
 stop_demo "$log2"
 
 
