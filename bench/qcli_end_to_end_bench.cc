@@ -4,7 +4,9 @@
 // printed answer read to its end. The set-up is the demo's (sim/examples/demo.conf: two
 // controller pairs in service), started by the benchmark itself in a temporary installed tree
 // under its own shared-memory prefix and stopped at the end. qcli runs in a folder whose
-// qcliConfig.db names the server and the pairs, as the demo writes it.
+// qcliConfig.db names the server and the pairs, as the demo writes it. A second cgiloader serves
+// HTTPS with a self-signed certificate made by openssl at the start; "https.db" points qcli at it
+// (DefaultTls, DefaultCaFile), so that the same command is timed over both, side by side.
 //
 // Each benchmark runs one command 50 times and reports the median and the 90th percentile in
 // milliseconds (counters median_ms and p90_ms); the target is a median under 50 ms.
@@ -21,6 +23,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -155,15 +158,23 @@ class DemoStack {
                          folder_, {{"KESTROVA_SHM_PREFIX", shm}});
     client_ = folder_ / "client";
     fs::create_directories(client_);
-    std::ofstream(client_ / "qcliConfig.db") << "DefaultIp = 127.0.0.1\nDefaultPort = " << port
-                                             << "\nDefaultUser = admin\nDefaultPassword = pinecone\n"
-                                                "DefaultType = Brivo\nDefaultNum = 1\n"
-                                                "Device1Name = alpha\nDevice1Wwn = 20000004CF8A1B2C\n"
-                                                "Device2Name = beta\nDevice2Wwn = 20000004CF8A9F10\n";
-    return server_ > 0 && loader_ > 0 && waitUntilAnswering();
+    const std::string settings =
+        "DefaultIp = 127.0.0.1\nDefaultUser = admin\nDefaultPassword = pinecone\n"
+        "DefaultType = Brivo\nDefaultNum = 1\n"
+        "Device1Name = alpha\nDevice1Wwn = 20000004CF8A1B2C\n"
+        "Device2Name = beta\nDevice2Wwn = 20000004CF8A9F10\n";
+    std::ofstream(client_ / "qcliConfig.db") << settings << "DefaultPort = " << port << "\n";
+    if (!startSecureLoader(shm)) return false;
+    std::ofstream(client_ / "https.db") << settings << "DefaultPort = " << securePort_
+                                        << "\nDefaultTls = yes\nDefaultCaFile = " << (folder_ / "cert.pem").string()
+                                        << "\n";
+    return server_ > 0 && loader_ > 0 && waitUntilAnswering() &&
+           runQcli(client_, {"--cfgfile", "https.db", "array", "display"}).find("--- Array Total=") !=
+               std::string::npos;
   }
   // The web side first, then the server (SIGINT: it removes its shared memory), then raidsim.
   void stop() {
+    stopChild(&secureLoader_, SIGTERM);
     stopChild(&loader_, SIGTERM);
     stopChild(&server_, SIGINT);
     stopChild(&simulator_, SIGTERM);
@@ -173,6 +184,23 @@ class DemoStack {
   const fs::path& client() const { return client_; }
 
  private:
+  // The HTTPS front end on a port of its own, with a certificate for 127.0.0.1.
+  bool startSecureLoader(const std::string& shm) {
+    const std::string cert = (folder_ / "cert.pem").string();
+    const std::string key = (folder_ / "key.pem").string();
+    const std::string command =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+        "-subj '/CN=qcli bench' -addext 'subjectAltName=IP:127.0.0.1' -keyout '" +
+        key + "' -out '" + cert + "' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) return false;
+    securePort_ = freeLoopbackPort();
+    secureLoader_ = startQuiet(buildDir() / "bin/cgiloader",
+                               {"--root", folder_.string(), "--listen", "127.0.0.1:" + std::to_string(securePort_),
+                                "--tls-cert", cert, "--tls-key", key},
+                               folder_, {{"KESTROVA_SHM_PREFIX", shm}});
+    return secureLoader_ > 0;
+  }
+
   static bool waitForSimulator(const std::string& socket) {
     for (int i = 0; i < 200; ++i) {
       std::string reply;
@@ -199,6 +227,8 @@ class DemoStack {
   pid_t simulator_ = -1;
   pid_t server_ = -1;
   pid_t loader_ = -1;
+  pid_t secureLoader_ = -1;
+  int securePort_ = -1;
 };
 
 DemoStack gStack;
@@ -227,6 +257,12 @@ void BM_QcliArrayDisplay(benchmark::State& state) {
   runCommand(state, {"array", "display"}, "--- Array Total=");
 }
 BENCHMARK(BM_QcliArrayDisplay)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The same request over HTTPS: one TLS handshake (ECDHE, P-256 certificate) more per run.
+void BM_QcliArrayDisplayHttps(benchmark::State& state) {
+  runCommand(state, {"--cfgfile", "https.db", "array", "display"}, "--- Array Total=");
+}
+BENCHMARK(BM_QcliArrayDisplayHttps)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_QcliDriveDisplay(benchmark::State& state) {
   runCommand(state, {"drive", "display"}, "--- Drive Total=");
