@@ -50,25 +50,31 @@ inline std::string chunkedReply(const std::string& contentType, const std::vecto
   return reply + "0\r\n\r\n";
 }
 
+// A listening socket on a free loopback port (its number in *port), for the test peers. Aborts
+// when the system refuses one: no test can run then.
+inline int listenOnLoopback(int* port) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int one = 1;
+  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 8) != 0 ||
+      getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    std::abort();
+  }
+  *port = ntohs(address.sin_port);
+  return listener;
+}
+
 class TestHttpPeer {
  public:
   // Serves replies[i] to the i-th connection; connections beyond the list are closed unanswered.
   // tls: speak HTTPS (Linux only), by default as the test program was told.
   explicit TestHttpPeer(std::vector<std::string> replies, bool tls = peersSpeakTls())
       : replies_(std::move(replies)), tls_(tls) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 8) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      std::abort();
-    }
-    port_ = ntohs(address.sin_port);
+    listener_ = listenOnLoopback(&port_);
     thread_ = std::thread([this] { serve(); });
   }
   ~TestHttpPeer() { stop(); }

@@ -37,17 +37,7 @@ class RawPeer {
  public:
   // behaviour gets the accepted socket and the bytes that arrived within the first half second.
   explicit RawPeer(std::function<void(int fd)> behaviour) : behaviour_(std::move(behaviour)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 4) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      std::abort();
-    }
-    port_ = ntohs(address.sin_port);
+    listener_ = testing::listenOnLoopback(&port_);
     thread_ = std::thread([this] { serve(); });
   }
   ~RawPeer() { stop(); }
