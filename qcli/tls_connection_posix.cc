@@ -6,6 +6,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,6 +31,14 @@ long keepFirstBytes(BIO* bio, int operation, const char* data, size_t, int, long
     if (first->size() < kFirstBytesKept) first->append(data, std::min(*processed, kFirstBytesKept - first->size()));
   }
   return ret;
+}
+
+// OpenSSL writes to its socket without MSG_NOSIGNAL: a server that closes while the request is
+// still going out would end the client by SIGPIPE instead of a send error and its message. The
+// client has no use for the signal; a handler someone else set is left alone.
+void ignoreBrokenPipe() {
+  struct sigaction current {};
+  if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) signal(SIGPIPE, SIG_IGN);
 }
 
 bool isAddress(const std::string& host) {
@@ -146,6 +155,7 @@ class TlsConnector {
       : options_(std::move(options)), host_(std::move(host)), port_(port) {}
 
   std::unique_ptr<Connection> open(Deadline deadline, NetFailure* failure) {
+    ignoreBrokenPipe();
     auto session = std::make_unique<Session>();
     session->fd = openTcpSocket(host_, port_, deadline, failure);
     if (session->fd < 0) return nullptr;

@@ -263,6 +263,31 @@ TEST_F(TlsClientTest, PlainHttpAndOtherProtocolsAreNamedAndSeeNoCredentials) {
   EXPECT_FALSE(has(ssh.received(), kCredentials));
 }
 
+// The front end may close while a large upload is still going out (a body over its limit): the
+// client must report the send error, not die of SIGPIPE (which would end this test program).
+TEST_F(TlsClientTest, AServerThatClosesDuringTheUploadIsASendError) {
+  int port = 0;
+  const int listener = testing::listenOnLoopback(&port);
+  std::thread closer([listener] {
+    pollfd p{listener, POLLIN, 0};
+    if (::poll(&p, 1, 20000) <= 0) return;
+    const int fd = ::accept(listener, nullptr, nullptr);
+    if (fd < 0) return;
+    testing::TlsPeerStream stream(fd);  // the handshake, then a read of the head only
+    char head[256];
+    (void)stream.read(head, sizeof head);
+  });
+  writeBytes(folder_.file("big.bin"), std::string(8 << 20, 'x'));
+  const testing::ClientRun run = runClientWith(
+      args(std::to_string(port), {"--tls", "--cafile", ca(), "--sfile", folder_.file("big.bin"), "config", "restore"}),
+      env());
+  closer.join();
+  ::close(listener);
+  EXPECT_EQ(run.exitCode, kExitTransportFailure);
+  EXPECT_TRUE(has(run.output, "Error: send() returned an error. ")) << run.output;
+  EXPECT_TRUE(run.output.ends_with("http POST request returned no data.\nError: HTTP request failed\n")) << run.output;
+}
+
 TEST_F(TlsClientTest, ATricklingHandshakeEndsAtTheTimeLimit) {
   // A TLS record header, then one byte a tenth of a second: never a whole ServerHello.
   RawPeer trickle([](int fd) {
