@@ -42,17 +42,13 @@ class PeerStream {
   virtual long read(char* buffer, size_t size) {
     pollfd p{fd_, POLLIN, 0};
     if (::poll(&p, 1, 10000) <= 0) return 0;
-    const long n = static_cast<long>(::recv(fd_, buffer, static_cast<int>(size), 0));
+    const long n = static_cast<long>(::recv(fd_, buffer, size, 0));
     return n > 0 ? n : 0;
   }
   virtual void write(const std::string& bytes) {
     size_t sent = 0;
     while (sent < bytes.size()) {
-#ifdef _WIN32
-      const long n = ::send(fd_, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
-#else
-      const long n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-#endif
+      const long n = static_cast<long>(::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL));
       if (n <= 0) return;
       sent += static_cast<size_t>(n);
     }
