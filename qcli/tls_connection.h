@@ -19,9 +19,6 @@ struct TlsOptions {
   std::string caFile;  // PEM certificates to trust instead of the system's store; empty: the store
 };
 
-// False where the build has no TLS library (the Windows build).
-bool tlsAvailable();
-
 // A connector for the request: TCP, then the TLS handshake, all within the exchange's deadline and
 // the single-wait limit. Its failures come as NetStep::kTls with the message to print.
 Connector tlsConnector(TlsOptions options);

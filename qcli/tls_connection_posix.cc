@@ -258,8 +258,6 @@ class TlsConnector {
 
 }  // namespace
 
-bool tlsAvailable() { return true; }
-
 Connector tlsConnector(TlsOptions options) {
   return [options](const std::string& host, long port, Deadline deadline, NetFailure* failure) {
     TlsConnector connector(options, host, port);

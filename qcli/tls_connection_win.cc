@@ -4,8 +4,6 @@
 
 namespace qcli {
 
-bool tlsAvailable() { return false; }
-
 Connector tlsConnector(TlsOptions) {
   return [](const std::string&, long, Deadline, NetFailure* failure) -> std::unique_ptr<Connection> {
     failure->step = NetStep::kTls;
