@@ -24,8 +24,11 @@
 #include "common/cgi_protocol.h"
 #include "common/named_semaphore.h"
 #include "common/shared_memory.h"
+#include "tests/support/wait_until.h"
 
 namespace {
+
+using test_support::waitUntil;
 
 using namespace std::chrono_literals;
 
@@ -50,24 +53,19 @@ class FakeServer {
 
   // Waits (polling) until the slot holds want; false after limit.
   bool waitFor(int slot, uint8_t want, std::chrono::milliseconds limit = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (loadSlotState(state(slot)) != want) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(1ms);
-    }
-    return true;
+    return waitUntil([&] { return loadSlotState(state(slot)) == want; }, limit, 1ms);
   }
 
   // The first slot seen in state want, or -1 after limit.
   int findSlot(uint8_t want, std::chrono::milliseconds limit = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
+    int found = -1;
+    const auto seen = [&] {
       for (int i = 0; i < kRequestSlots; ++i) {
-        if (loadSlotState(state(i)) == want) return i;
+        if (loadSlotState(state(i)) == want) found = i;
       }
-      std::this_thread::yield();
-    }
-    return -1;
+      return found >= 0;
+    };
+    return waitUntil(seen, limit, 1ms) ? found : -1;
   }
 
   // Serves one request in slot as the server would: reads the request within the area's size,

@@ -16,8 +16,11 @@
 #include <vector>
 
 #include "common/debug_options.h"
+#include "tests/support/wait_until.h"
 
 namespace {
+
+using test_support::waitUntil;
 
 namespace fs = std::filesystem;
 
@@ -356,13 +359,17 @@ TEST_F(DebugPrintTest, ConcurrentLinesStayWhole) {
 TEST_F(DebugPrintTest, CloseWhilePrintingIsSafe) {
   initWith({"1011", "-time", "-f", log_});
   std::atomic<bool> go{true};
+  std::atomic<int> printing{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&go] {
+    threads.emplace_back([&go, &printing] {
+      debugPrint(0x1011, "busy\n");
+      printing.fetch_add(1);
       while (go.load()) debugPrint(0x1011, "busy\n");
     });
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The close must land while every thread is printing.
+  EXPECT_TRUE(waitUntil([&] { return printing.load() == 4; })) << "the printers never started";
   closeDebug();
   EXPECT_EQ(debugPrint(0x1011, "after close\n"), 0);
   flushDebug();

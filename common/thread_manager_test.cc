@@ -2,6 +2,7 @@
 // bit, the full-table retry rule and restart cycles that must leave no OS thread behind.
 // Timings are only ever checked against generous deadlines.
 #include "common/thread_manager.h"
+#include "tests/support/wait_until.h"
 
 #include <gtest/gtest.h>
 
@@ -17,17 +18,10 @@
 
 namespace {
 
+using test_support::waitUntil;
+
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 2000ms) {
-  const auto deadline = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
 
 int osThreadCount() {
   int n = 0;
@@ -72,11 +66,11 @@ struct RestartScenario {
 // A thread runs before its slot is recorded, and recording waits 200 ms whenever the table has
 // to grow (always so in a fresh process); scenarios that inspect their own slot wait for it.
 void awaitOwnSlot(const char* tag) {
-  for (;;) {
+  const auto listed = [tag] {
     const std::vector<ThreadListing> list = listThreads();
-    if (std::any_of(list.begin(), list.end(), [tag](const ThreadListing& l) { return l.tag == tag; })) return;
-    std::this_thread::sleep_for(1ms);
-  }
+    return std::any_of(list.begin(), list.end(), [tag](const ThreadListing& l) { return l.tag == tag; });
+  };
+  if (!waitUntil(listed, test_support::kWaitLimit, 1ms)) ADD_FAILURE() << "no slot recorded for " << tag;
 }
 
 // What the restart thread does: end everything else, then bring the manager back up.

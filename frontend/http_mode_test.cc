@@ -20,8 +20,11 @@
 
 #include "frontend/front_end_test_support.h"
 #include "qcli/request_builder.h"
+#include "tests/support/wait_until.h"
 
 namespace {
+
+using test_support::waitUntil;
 
 // Sends raw bytes on a fresh connection and reads until the server closes it.
 std::string exchangeRaw(int port, const std::string& bytes, int readTimeoutSeconds = 10) {
@@ -413,8 +416,7 @@ TEST_F(HttpModeTest, TheLoginIsCheckedBeforeAnyBodyIsReadAndALongBodyIsRefusedBy
   EXPECT_EQ(large.rfind("HTTP/1.1 413", 0), 0u) << large.substr(0, 200);
   EXPECT_TRUE(server_.requests().empty());
   // The failed login is reported for the event log, once.
-  for (int i = 0; i < 100 && server_.reports().empty(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(waitUntil("the front end's report", [&] { return !server_.reports().empty(); }));
   ASSERT_EQ(server_.reports().size(), 1u);
   EXPECT_EQ(server_.reports()[0].at("FrontEndReport"), "LoginFailures");
   EXPECT_EQ(server_.reports()[0].at("RemoteAddress"), "127.0.0.1");
@@ -450,8 +452,7 @@ TEST_F(HttpModeTest, BrowsersRequestsAreMarkedAndOtherSitesAndNamesAreRefused) {
   ASSERT_TRUE(image);
   EXPECT_EQ(image->status, 200);
   EXPECT_EQ(server_.requests().size(), 2u);
-  for (int i = 0; i < 100 && server_.reports().empty(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(waitUntil("the front end's report", [&] { return !server_.reports().empty(); }));
   ASSERT_FALSE(server_.reports().empty());
   EXPECT_EQ(server_.reports()[0].at("FrontEndReport"), "RefusedCrossSite");
   EXPECT_NE(server_.reports()[0].at("ReportTarget").find("method=ClearEventLogs"), std::string::npos);

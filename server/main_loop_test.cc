@@ -27,8 +27,11 @@
 #include "common/thread_manager.h"
 #include "server/components.h"
 #include "server/server_state.h"
+#include "tests/support/wait_until.h"
 
 namespace {
+
+using test_support::waitUntil;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -96,15 +99,6 @@ int openHandles() {
 #endif
 }
 
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
-
 class MainLoopTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -146,7 +140,7 @@ class MainLoopTest : public ::testing::Test {
     const int passes = gStartedPasses.load();
     ASSERT_NE(startThread(waitAndThenRestartServer, 0, kThreadKeep, "rescanSystem/waitAndThenRestartServer"),
               0u);
-    ASSERT_TRUE(waitFor([passes] { return gStartedPasses.load() > passes; }));
+    ASSERT_TRUE(waitUntil([passes] { return gStartedPasses.load() > passes; }));
   }
 
   struct Resources {
@@ -166,7 +160,7 @@ class MainLoopTest : public ::testing::Test {
 
 TEST_F(MainLoopTest, StartAndRestartReachComponentsInOrder) {
   startServer();
-  ASSERT_TRUE(waitFor([] { return gStartedPasses.load() == 1; }));
+  ASSERT_TRUE(waitUntil([] { return gStartedPasses.load() == 1; }));
   EXPECT_TRUE(fs::is_directory("Information"));
   EXPECT_TRUE(fs::is_directory("temp"));
   EXPECT_TRUE(isServerRunning());
@@ -195,7 +189,7 @@ TEST_F(MainLoopTest, StartAndRestartReachComponentsInOrder) {
 
 TEST_F(MainLoopTest, TwentyRestartsLeaveNothingBehind) {
   startServer();
-  ASSERT_TRUE(waitFor([] { return gStartedPasses.load() == 1; }));
+  ASSERT_TRUE(waitUntil([] { return gStartedPasses.load() == 1; }));
   // The first restart creates what lives for the whole process (the signal watcher, for one).
   restartOnce();
   std::this_thread::sleep_for(100ms);
@@ -205,7 +199,7 @@ TEST_F(MainLoopTest, TwentyRestartsLeaveNothingBehind) {
   EXPECT_EQ(serverControl().restartCount.load(), restartsBefore + 20);
   // The last restart thread is still on its way out when the next pass is up.
   Resources after = resources();
-  waitFor(
+  waitUntil(
       [&] {
         after = resources();
         return after.threads <= before.threads && after.descriptors <= before.descriptors &&
@@ -222,7 +216,7 @@ TEST_F(MainLoopTest, MissingSettingsStartAndRestartEventsAndTheLeakBanner) {
     fs::remove(file);
   ::testing::internal::CaptureStdout();
   startServer();
-  ASSERT_TRUE(waitFor([] { return gStartedPasses.load() == 1; }));
+  ASSERT_TRUE(waitUntil([] { return gStartedPasses.load() == 1; }));
   restartOnce();
   shutdownServer();
   server_.join();
@@ -243,7 +237,7 @@ TEST_F(MainLoopTest, MissingSettingsStartAndRestartEventsAndTheLeakBanner) {
   EXPECT_LT(output.find("The Server is shutdown is complete."), banner);
   // The three life events reach the event log.
   std::string log;
-  waitFor([&] {
+  waitUntil([&] {
     std::ifstream in("db/ServerLog.log");
     log.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return log.find("(Event ID: 0x102)", log.find("(Event ID: 0x102)") + 1) != std::string::npos;
@@ -274,7 +268,7 @@ TEST_F(MainLoopTest, CgiStartFailureShutsDownAtOnce) {
 
 TEST_F(MainLoopTest, ShutdownRequestedTwiceRunsOnce) {
   startServer();
-  ASSERT_TRUE(waitFor([] { return gStartedPasses.load() == 1; }));
+  ASSERT_TRUE(waitUntil([] { return gStartedPasses.load() == 1; }));
   std::thread a(shutdownServer);
   std::thread b(shutdownServer);
   a.join();

@@ -5,9 +5,12 @@
 
 #include "modules/brivo/protocol_event_codes.h"
 #include "sim/brivo_test_fixture.h"
+#include "tests/support/wait_until.h"
 
 namespace brivotest {
 namespace {
+
+using test_support::waitUntil;
 
 using BrivoController = BrivoSimTest;
 
@@ -18,7 +21,10 @@ TEST_F(BrivoController, ResetControllerIsSilentForAWhileAndDropsAnOpenChange) {
             ScsiOutcome::kNoAnswer);
   EXPECT_EQ(info(0)->stateB, brivo::kOff);
   EXPECT_TRUE(command(brivo::kOpConfigSave).refused(brivo::kAscSequenceError));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // model.reset_ms = 200
+  // B answers again once its reset is over (model.reset_ms = 200).
+  ASSERT_TRUE(waitUntil("B back from its reset", [&] {
+    return read(brivo::kModeData, brivo::kOpReadControllerInfo, brivo::kControllerInfoLength, 0, 0, 0, 1).good();
+  }));
   EXPECT_EQ(info(1)->stateB, brivo::kOn);
   EXPECT_EQ(events(1, brivo::kEvController, brivo::kCtlResetByHost).size(), 1u);
   EXPECT_EQ(events(1, brivo::kEvController, brivo::kCtlStarted).size(), 2u);
@@ -32,7 +38,7 @@ TEST_F(BrivoController, ResetControllerIsSilentForAWhileAndDropsAnOpenChange) {
 
 TEST_F(BrivoController, ShutdownLastsUntilThePowerCycle) {
   ASSERT_TRUE(command(brivo::kOpShutdownController, {}, brivo::kSelectA, 1, 0, 1).good());
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // longer than a reset lasts
   EXPECT_EQ(read(brivo::kModeData, brivo::kOpReadControllerInfo, 1792).result.outcome,
             ScsiOutcome::kNoAnswer);
   EXPECT_EQ(info(1)->stateA, brivo::kOff);

@@ -12,10 +12,13 @@
 #include <thread>
 
 #include "common/scsi/sim_socket.h"
+#include "tests/support/wait_until.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using test_support::waitUntil;
 
 fs::path raidsimPath() {
   const char* build = std::getenv("KESTROVA_BUILD_DIR");
@@ -82,12 +85,11 @@ class RaidsimProcess : public ::testing::Test {
               "--state", state.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
-    for (int i = 0; i < 100; ++i) {
+    const auto listening = [&] {
       int error = 0;
-      if (connectSimSocket(socket, &error).valid()) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    FAIL() << "raidsim did not start listening";
+      return connectSimSocket(socket, &error).valid();
+    };
+    ASSERT_TRUE(waitUntil("raidsim to listen", listening, test_support::kWaitLimit, std::chrono::milliseconds(50)));
   }
   int stopDaemon(int signal) {
     ::kill(daemon, signal);

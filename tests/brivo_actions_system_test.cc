@@ -25,8 +25,13 @@
 #include "common/scsi/scsi_sim.h"
 #include "modules/brivo/protocol.h"
 #include "tests/frontend_web_instance.h"
+#include "tests/support/wait_until.h"
 
 namespace {
+
+using test_support::waitUntil;
+// Each check asks the front end or the simulator over a socket; five times a second is plenty.
+constexpr std::chrono::milliseconds kCheckEvery{200};
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -52,16 +57,6 @@ enclosure = shelf
 path = A 0:0:0:0
 path = B 0:0:1:0
 )";
-
-template <typename Check>
-bool eventually(Check check, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!check()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(200ms);
-  }
-  return true;
-}
 
 // raidsim in a folder of its own, with direct READ/WRITE BUFFER access to the pair through
 // controller A's path.
@@ -97,12 +92,12 @@ class Simulator {
   Simulator& operator=(const Simulator&) = delete;
 
   bool waitListening() const {
-    return eventually(
+    return waitUntil(
         [&] {
           std::string reply;
           return simControl(socket_, "list", &reply, 1000) == 0;
         },
-        10s);
+        10s, kCheckEvery);
   }
   std::string ctl(const std::string& command) const {
     std::string reply;
@@ -241,7 +236,7 @@ class BrivoActionsSystem : public ::testing::Test {
     const std::string output = loader_->output();
     port_ = std::stoi(output.substr(output.rfind(':') + 1));
     // The module answers for the pair once it has taken the device list.
-    ASSERT_TRUE(eventually([&] { return text(api("GetDriveInformation"), "DriveLoop_count") == "12"; }, 30s))
+    ASSERT_TRUE(waitUntil([&] { return text(api("GetDriveInformation"), "DriveLoop_count") == "12"; }, 30s, kCheckEvery))
         << server_->output();
   }
   void TearDown() override {
@@ -494,12 +489,12 @@ TEST_F(BrivoActionsSystem, ConfigurationStatisticsAndEnclosure) {
   EXPECT_EQ(sim_.information().controllers[0].alarmState, brivo::kAlarmEnabled);
   // The enclosure's alarm needs the pages the monitor caches once it watches the pair.
   json muted;
-  EXPECT_TRUE(eventually(
+  EXPECT_TRUE(waitUntil(
       [&] {
         muted = api("MuteAlarm", {{"EnclosureNumber", "0"}});
         return text(muted, "MessageIsSuccess") == "true";
       },
-      40s))
+      40s, kCheckEvery))
       << muted.dump();
   EXPECT_NE(sim_.ctl("status").find("alarm muted"), std::string::npos);
 }
@@ -553,12 +548,12 @@ TEST_F(BrivoActionsSystem, ControllerActionsAndSettings) {
   expectSuccess(reset, "ResetController");
   EXPECT_EQ(text(reset, "ControllerString"), "Controller B");
   EXPECT_EQ(sim_.information().stateB, brivo::kOff) << "B is resetting";
-  EXPECT_TRUE(eventually(
+  EXPECT_TRUE(waitUntil(
       [&] {
         return text(api("ResetController", {{"ControllerId", "2"}, {"Waiting", "true"}}), "DoneWaiting") ==
                "true";
       },
-      20s));
+      20s, kCheckEvery));
   EXPECT_EQ(sim_.information().stateB, brivo::kOn);
   expectPage("ResetController", "&ControllerId=2&Waiting=true", "data-done-waiting=\"true\"");
 

@@ -39,8 +39,13 @@
 #include "modules/brivo/protocol.h"
 #include "tests/raidsim_process.h"
 #include "tests/server_process.h"
+#include "tests/support/wait_until.h"
 
 namespace {
+
+using test_support::waitUntil;
+// Each check copies the server's whole output or reads the event log.
+constexpr std::chrono::milliseconds kCheckEvery{100};
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -110,17 +115,6 @@ size_t linesWith(const std::string& text, const std::vector<std::string>& parts)
     if (all) ++n;
   }
   return n;
-}
-
-// Polls until check() holds or limit passes.
-template <typename Check>
-bool eventually(Check check, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!check()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(100ms);
-  }
-  return true;
 }
 
 // raidsim with kConfig in a folder of its own.
@@ -281,12 +275,12 @@ class BrivoMonitorSystem : public ::testing::Test {
 
   std::string log() const { return readFile(instance_.path() / "db/ServerLog.log"); }
   bool logShows(const std::vector<std::string>& parts, std::chrono::milliseconds limit = 15s) const {
-    return eventually([&] { return linesWith(log(), parts) > 0; }, limit);
+    return waitUntil([&] { return linesWith(log(), parts) > 0; }, limit, kCheckEvery);
   }
   // Waits until `cycles` more monitor cycles have started after the output seen so far.
   static bool waitCycles(ServerProcess& server, size_t cycles, std::chrono::milliseconds limit = 20s) {
     const size_t now = countOf(server.output(), kCycleStart);
-    return eventually([&] { return countOf(server.output(), kCycleStart) >= now + cycles; }, limit);
+    return waitUntil([&] { return countOf(server.output(), kCycleStart) >= now + cycles; }, limit, kCheckEvery);
   }
 
   fs::path build_;
@@ -316,7 +310,7 @@ TEST_F(BrivoMonitorSystem, PollsRecordsCountsJudgesAndSyncsAfterARestart) {
     const std::vector<size_t> reads = readsPerCycle(server->output());
     return !reads.empty() && reads.back() > 0;
   };
-  ASSERT_TRUE(eventually(polling, 40s)) << server->output();
+  ASSERT_TRUE(waitUntil(polling, 40s, kCheckEvery)) << server->output();
   ASSERT_TRUE(waitCycles(*server, 2));
   const std::vector<size_t> reads = readsPerCycle(server->output());
   ASSERT_GE(reads.size(), 2u);
@@ -337,9 +331,9 @@ TEST_F(BrivoMonitorSystem, PollsRecordsCountsJudgesAndSyncsAfterARestart) {
   EXPECT_TRUE(
       logShows({"\"Brivo 20000004CF8A1B2C (0)\"", "(Event ID: 0xB1C) The other controller has failed."}))
       << log();
-  EXPECT_TRUE(eventually(
+  EXPECT_TRUE(waitUntil(
       [&] { return server->output().find("UPDATE GLOBAL STATUS, setting to 0x2\n") != std::string::npos; },
-      10s));
+      10s, kCheckEvery));
   sim_.ctl("restore controller alpha B");
   EXPECT_TRUE(logShows({"\"Brivo 20000004CF8A1B2C (0)\"", "controller is working again."})) << log();
 
@@ -359,12 +353,12 @@ TEST_F(BrivoMonitorSystem, PollsRecordsCountsJudgesAndSyncsAfterARestart) {
   sim_.ctl("set battery beta A 79");
   const std::string batteryWarning = "Brivo20000004CF8A9F10: Setting to Warning, controller A battery";
   const std::string batteryError = "Brivo20000004CF8A9F10: Setting to Error, controller A battery";
-  EXPECT_TRUE(eventually([&] { return server->output().find(batteryWarning) != std::string::npos; }, 15s))
+  EXPECT_TRUE(waitUntil([&] { return server->output().find(batteryWarning) != std::string::npos; }, 15s, kCheckEvery))
       << server->output().substr(server->output().size() > 6000 ? server->output().size() - 6000 : 0);
   EXPECT_EQ(server->output().find(batteryError), std::string::npos);
   sim_.ctl("model beta poweron.A 90000");
   sim_.ctl("event beta A 0x52 data=6300");  // asks for a status update
-  EXPECT_TRUE(eventually([&] { return server->output().find(batteryError) != std::string::npos; }, 15s));
+  EXPECT_TRUE(waitUntil([&] { return server->output().find(batteryError) != std::string::npos; }, 15s, kCheckEvery));
   sim_.ctl("set battery beta A 100");
 
   // A 2007-02-29 entry invalidates gamma's A log, entries before it included; B is still read.
@@ -401,7 +395,7 @@ TEST_F(BrivoMonitorSystem, PollsRecordsCountsJudgesAndSyncsAfterARestart) {
     return linesWith(log(), {"\"Brivo 20000004CF8A9F10 (0)\"", "is online."}) +
            linesWith(log(), {"\"Brivo 20000004CF8A9F10 (1)\"", "is online."});
   };
-  EXPECT_TRUE(eventually([&] { return burstLines() >= 5001; }, 30s)) << burstLines();
+  EXPECT_TRUE(waitUntil([&] { return burstLines() >= 5001; }, 30s, kCheckEvery)) << burstLines();
   ASSERT_TRUE(waitCycles(*server, 2));
   EXPECT_EQ(burstLines(), 5001u) << "the burst and the event that asked for the battery update";
   EXPECT_EQ(linesWith(log(), {"Logical drive 1000 is online."}), 1u);
@@ -421,7 +415,7 @@ TEST_F(BrivoMonitorSystem, PollsRecordsCountsJudgesAndSyncsAfterARestart) {
   EXPECT_TRUE(logShows(
       {"\"Brivo 20000004CF8A1B2C (0)\"", "Logical drive 11 is online.", "while the server was not running."}))
       << log();
-  ASSERT_TRUE(eventually(polling, 40s));
+  ASSERT_TRUE(waitUntil(polling, 40s, kCheckEvery));
   ASSERT_TRUE(waitCycles(*server, 2));
   const std::string after = log();
   EXPECT_EQ(linesWith(after, {"Logical drive 11 is online."}), 1u)

@@ -33,8 +33,13 @@
 #include "modules/brivo/protocol.h"
 #include "tests/frontend_web_instance.h"
 #include "tests/server_process.h"
+#include "tests/support/wait_until.h"
 
 namespace {
+
+using test_support::waitUntil;
+// Each check asks the front end or the simulator over a socket; five times a second is plenty.
+constexpr std::chrono::milliseconds kCheckEvery{200};
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -58,16 +63,6 @@ path = B 0:0:1:0
 wwn = 500A0B8000112233
 slots = 12
 )";
-
-template <typename Check>
-bool eventually(Check check, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!check()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(200ms);
-  }
-  return true;
-}
 
 std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -101,12 +96,12 @@ class Simulator {
   Simulator& operator=(const Simulator&) = delete;
 
   bool waitListening() const {
-    return eventually(
+    return waitUntil(
         [&] {
           std::string reply;
           return simControl(socket_, "list", &reply, 1000) == 0;
         },
-        10s);
+        10s, kCheckEvery);
   }
   std::string ctl(const std::string& command) const {
     std::string reply;
@@ -245,12 +240,12 @@ class BrivoPagesSystem : public ::testing::Test {
   // The full monitor page once this server monitors the pair.
   Keys monitorInFull() {
     Keys keys;
-    eventually(
+    waitUntil(
         [&] {
           keys = ask("GetMonitor");
           return keys["HTMLPath"] == "../../html/Brivo/main/main.htm";
         },
-        40s);
+        40s, kCheckEvery);
     return keys;
   }
   static std::string statusText(const Keys& keys) {
@@ -281,12 +276,12 @@ TEST_F(BrivoPagesSystem, MonitorControllerAndArrayPagesDriveThePair) {
   EXPECT_NE(mainHtml.find("name=\"GuiDevice_" + std::string(kAlpha) + "A\""), std::string::npos);
   // Once the claim and the start-up events have settled, a page that shows the pair as it is
   // stays as it is.
-  EXPECT_TRUE(eventually(
+  EXPECT_TRUE(waitUntil(
       [&] {
         monitor = ask("GetMonitor");
         return ping(monitor).count("UpdatePage") == 0;
       },
-      15s));
+      15s, kCheckEvery));
 
   // A solution number past the end, and a poll that shows no pair, through the front end.
   Keys beyond = ask("GetMonitor", {{"StorageSolution", "3"}});
@@ -351,7 +346,7 @@ TEST_F(BrivoPagesSystem, MonitorControllerAndArrayPagesDriveThePair) {
   EXPECT_EQ(askPair("InitializeRank", {{"RankNumber", "0"}})["MessageIsSuccess"], "true");
   EXPECT_EQ(sim_->array(0).jobKind, brivo::kJobInit);
   sim_->ctl("model alpha advance 700");
-  EXPECT_TRUE(eventually([&] { return sim_->array(0).initialized == brivo::kOn; }, 5s));
+  EXPECT_TRUE(waitUntil([&] { return sim_->array(0).initialized == brivo::kOn; }, 5s, kCheckEvery));
 
   // Parity check, started and cancelled.
   Keys rank = askPair("GetRankInformation", {{"RankNumber", "0"}});
@@ -388,7 +383,7 @@ TEST_F(BrivoPagesSystem, MonitorControllerAndArrayPagesDriveThePair) {
   EXPECT_EQ(expanded["MessageIsSuccess"], "true") << statusText(expanded);
   EXPECT_EQ(expanded["UpdateParent"], "true");
   sim_->ctl("model alpha advance 700");
-  EXPECT_TRUE(eventually([&] { return sim_->array(0).driveCount == 4; }, 5s));
+  EXPECT_TRUE(waitUntil([&] { return sim_->array(0).driveCount == 4; }, 5s, kCheckEvery));
 
   // A RAID 6 array always gets two parity drives, whatever the request says.
   Keys raid6 = askPair("CreateNewRank", {{"RaidLevel", "6"},
@@ -404,9 +399,9 @@ TEST_F(BrivoPagesSystem, MonitorControllerAndArrayPagesDriveThePair) {
   // A failed member: the solution turns to Error and the poll asks for a reload.
   monitor = ask("GetMonitor");
   sim_->ctl("fail drive alpha 1");
-  EXPECT_TRUE(eventually([&] { return ping(monitor).count("UpdatePage") != 0; }, 15s));
-  EXPECT_TRUE(eventually(
-      [&] { return ask("GetMonitor")["SolutionLoop0StatusIcon"] == "/Brivo/images/status_fail.gif"; }, 15s));
+  EXPECT_TRUE(waitUntil([&] { return ping(monitor).count("UpdatePage") != 0; }, 15s, kCheckEvery));
+  EXPECT_TRUE(waitUntil(
+      [&] { return ask("GetMonitor")["SolutionLoop0StatusIcon"] == "/Brivo/images/status_fail.gif"; }, 15s, kCheckEvery));
   monitor = ask("GetMonitor");
   EXPECT_NE(monitor["ProblemLoop"], "0");
   EXPECT_EQ(monitor["SolutionStatusClass"], "fail");

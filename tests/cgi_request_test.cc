@@ -22,21 +22,14 @@
 #include "common/string_tables.h"
 #include "common/variable_table.h"
 #include "tests/server_process.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
+using test_support::waitUntil;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-template <typename Predicate>
-bool eventually(Predicate predicate, std::chrono::milliseconds limit = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!predicate()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
 
 TableOwner requestFor(const char* method, bool withAddress = true) {
   VariableTable request = nullptr;
@@ -74,7 +67,7 @@ class CgiRequestTest : public ::testing::Test {
                                    {"KESTROVA_CGI_REPLY_TIMEOUT_MS", std::to_string(replyTimeoutMs)}});
     ASSERT_TRUE(server_->started());
     ASSERT_TRUE(server_->waitForText("Scan System thread terminated\n")) << server_->output();
-    ASSERT_TRUE(eventually([] { return CgiClientSlot(CgiClientOptions()).connect() == kCgiOk; }));
+    ASSERT_TRUE(waitUntil([] { return CgiClientSlot(CgiClientOptions()).connect() == kCgiOk; }));
   }
   void stopServer() { server_->signal(SIGINT); }
 
@@ -87,7 +80,7 @@ class CgiRequestTest : public ::testing::Test {
     char* text = lookupString((instance_.path() / "db/strings.db").c_str(), key);
     const std::string wanted = text != nullptr ? text : key;
     std::free(text);
-    return eventually([&] { return logText().find(wanted) != std::string::npos; }, 5s);
+    return waitUntil([&] { return logText().find(wanted) != std::string::npos; }, 5s);
   }
 
   InstanceFolder instance_{"kestrova-cgisys"};
@@ -156,8 +149,8 @@ TEST_F(CgiRequestTest, ReplyNeverTakenIsGivenUpAndTheSlotFreed) {
   TableOwner request = requestFor("testMethod");
   ASSERT_EQ(slot.submit(request.get()), kCgiOk);
   ASSERT_EQ(slot.awaitReply(), kCgiOk);
-  EXPECT_TRUE(eventually([&] { return slot.state() == kSlotFinished || slot.state() == kSlotFree; }, 5s));
-  EXPECT_TRUE(eventually([&] { return slot.state() == kSlotFree; }, 5s)) << "the communicator frees it";
+  EXPECT_TRUE(waitUntil([&] { return slot.state() == kSlotFinished || slot.state() == kSlotFree; }, 5s));
+  EXPECT_TRUE(waitUntil([&] { return slot.state() == kSlotFree; }, 5s)) << "the communicator frees it";
   EXPECT_TRUE(logged("KestrovaEvent_CGITimeOutScript"));
   stopServer();
 }
@@ -208,9 +201,9 @@ TEST_F(CgiRequestTest, RescanWhileAFrontEndHoldsItsSlot) {
   TableOwner rescanReply(reply);
   EXPECT_STREQ(getVariable(reply, "HTMLPath"), "../Common/rescanning.htm");
 
-  EXPECT_TRUE(eventually([&] { return holder.state() == kSlotRescanning; })) << "restart in progress";
+  EXPECT_TRUE(waitUntil([&] { return holder.state() == kSlotRescanning; })) << "restart in progress";
   // After the restart the server answers again, through the same status area.
-  ASSERT_TRUE(eventually(
+  ASSERT_TRUE(waitUntil(
       [&] {
         VariableTable r = nullptr;
         const int result = cgiRoundTrip(echo.get(), &r, options);

@@ -37,9 +37,12 @@
 #include "common/variable_table.h"
 #include "server/events/event_log_format.h"
 #include "tests/server_process.h"
+#include "tests/support/wait_until.h"
 #include "tests/test_environment.h"
 
 namespace {
+
+using test_support::waitUntil;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -165,11 +168,8 @@ class CrashTest : public ::testing::Test {
                                               ServerProcess::Environment{{"KESTROVA_SHM_PREFIX", prefix_}});
     ASSERT_TRUE(server_->started());
     ASSERT_TRUE(server_->waitForText("Scan System thread terminated\n")) << server_->output();
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (CgiClientSlot(CgiClientOptions()).connect() != kCgiOk) {
-      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no CGI slot after the start";
-      std::this_thread::sleep_for(10ms);
-    }
+    ASSERT_TRUE(waitUntil("a CGI slot after the start",
+                          [] { return CgiClientSlot(CgiClientOptions()).connect() == kCgiOk; }, 10s, 10ms));
   }
 
   void kill() {

@@ -15,8 +15,11 @@
 #include "common/scsi/sim_socket.h"
 #include "common/variable_table.h"
 #include "tests/server_process.h"
+#include "tests/support/wait_until.h"
 
 namespace {
+
+using test_support::waitUntil;
 
 namespace fs = std::filesystem;
 
@@ -36,12 +39,11 @@ class DeviceScanSystem : public ::testing::Test {
             static_cast<char*>(nullptr));
       _exit(127);
     }
-    for (int i = 0; i < 200; ++i) {
+    const auto listening = [&] {
       int error = 0;
-      if (connectSimSocket(socket_, &error).valid()) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    FAIL() << "raidsim did not start listening";
+      return connectSimSocket(socket_, &error).valid();
+    };
+    ASSERT_TRUE(waitUntil("raidsim to listen", listening, test_support::kWaitLimit, std::chrono::milliseconds(25)));
   }
   void TearDown() override {
     if (simulator_ > 0) {

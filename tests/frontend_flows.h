@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "tests/frontend_web_instance.h"
+#include "tests/support/wait_until.h"
 
 struct WebTarget {
   int port = 0;
@@ -162,8 +163,7 @@ inline void checkRestartPage(const WebTarget& target) {
   ASSERT_EQ(rescan->status, 200);
   bool sawRestarting = false;
   bool servedAgain = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
-  while (std::chrono::steady_clock::now() < deadline && !servedAgain) {
+  const auto restartedAndBack = [&] {
     auto page = client->Get(pageUrl(target, "SessionPing"));
     if (page && page->status == 503 && page->body.find("The server is restarting") != std::string::npos) {
       EXPECT_NE(page->body.find("http-equiv=\"refresh\""), std::string::npos);
@@ -171,8 +171,9 @@ inline void checkRestartPage(const WebTarget& target) {
     } else if (page && page->status == 200 && sawRestarting) {
       servedAgain = true;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+    return servedAgain;
+  };
+  EXPECT_TRUE(test_support::waitUntil("pages served again after the restart", restartedAndBack,
+                                      std::chrono::seconds(40), std::chrono::milliseconds(20)));
   EXPECT_TRUE(sawRestarting);
-  EXPECT_TRUE(servedAgain);
 }

@@ -10,6 +10,7 @@
 
 #include "tests/frontend_flows.h"
 #include "tests/frontend_web_instance.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -58,14 +59,12 @@ class LighttpdTest : public ::testing::Test {
 
   // True once lighttpd accepts connections on the port.
   bool accepting(std::chrono::seconds limit) const {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
+    const auto answers = [this] {
       httplib::Client probe("127.0.0.1", target_.port);
       probe.set_connection_timeout(0, 200000);
-      if (probe.Head("/")) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+      return static_cast<bool>(probe.Head("/"));
+    };
+    return test_support::waitUntil(answers, limit, std::chrono::milliseconds(50));
   }
 
   // The error log names the failure when a flow goes wrong.

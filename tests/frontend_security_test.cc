@@ -29,8 +29,13 @@
 #include "qcli/request_builder.h"
 #include "tests/frontend_flows.h"
 #include "tests/frontend_web_instance.h"
+#include "tests/support/wait_until.h"
 
 namespace {
+
+using test_support::waitUntil;
+// Each check reads the log file; the timing tests beside it want the cores for the server.
+constexpr std::chrono::milliseconds kCheckEvery{200};
 
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
@@ -69,16 +74,6 @@ int statusFrom(const char* source, int port, const std::string& login) {
 std::string fileText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::seconds limit = std::chrono::seconds(20)) {
-  const auto deadline = Clock::now() + limit;
-  while (Clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  }
-  return condition();
 }
 
 // The server (-debug) and cgiloader (with extra options) in a tree; stopped in reverse order.
@@ -143,10 +138,10 @@ TEST(FrontEndSecurity, GuessingFromOneAddressIsSlowedAndLoggedWhileOthersAreServ
   EXPECT_GE(guessing, 20.0);
   EXPECT_EQ(otherStatus.load(), 200);
   EXPECT_LT(otherSeconds.load(), 2.0);
-  EXPECT_TRUE(eventually([&] {
+  EXPECT_TRUE(waitUntil([&] {
     const std::string log = stack.log();
     return log.find("0x10B") != std::string::npos && log.find("127.0.0.3") != std::string::npos;
-  })) << stack.log();
+  }, test_support::kWaitLimit, kCheckEvery)) << stack.log();
 }
 
 // ---- Shared memory names taken beforehand ------------------------------------------------------
@@ -187,7 +182,7 @@ TEST(FrontEndSecurity, NamesTakenByAnotherUserDoNotStopTheRequests) {
       ASSERT_TRUE(ping) << i;
       EXPECT_EQ(ping->status, 200) << i << " " << ping->body.substr(0, 300);
     }
-    EXPECT_TRUE(eventually([&] { return stack.log().find("0x308") != std::string::npos; })) << stack.log();
+    EXPECT_TRUE(waitUntil([&] { return stack.log().find("0x308") != std::string::npos; }, test_support::kWaitLimit, kCheckEvery)) << stack.log();
     // Reported once per name, not once per request.
     const std::string log = stack.log();
     EXPECT_LE(std::count(log.begin(), log.end(), '\n'), 40) << log;

@@ -36,6 +36,7 @@
 #include "common/scsi/scsi_sim.h"
 #include "common/variable_table.h"
 #include "tests/server_process.h"
+#include "tests/support/wait_until.h"
 
 namespace netlab {
 
@@ -359,17 +360,16 @@ class Simulator {
   Simulator& operator=(const Simulator&) = delete;
 
   bool waitListening() {
-    for (int i = 0; i < 200; ++i) {
+    const auto up = [this] {
       const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
       sockaddr_un address{};
       address.sun_family = AF_UNIX;
       std::snprintf(address.sun_path, sizeof(address.sun_path), "%s", socket_.c_str());
-      const bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+      const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
       close(fd);
-      if (up) return true;
-      std::this_thread::sleep_for(50ms);
-    }
-    return false;
+      return connected;
+    };
+    return test_support::waitUntil(up, test_support::kWaitLimit, 50ms);
   }
   const std::string& socket() const { return socket_; }
   bool ctl(const std::string& command) {
@@ -462,29 +462,25 @@ class NetworkLabTest : public ::testing::Test {
 
   // owners() once every server answered (a few tries, for a busy machine).
   static std::map<std::string, int> answeredOwners(const std::vector<NetServer*>& servers) {
-    for (int attempt = 0; attempt < 10; ++attempt) {
-      std::map<std::string, int> found = owners(servers);
-      if (!found.empty()) return found;
-      std::this_thread::sleep_for(500ms);
-    }
-    return {};
+    std::map<std::string, int> found;
+    test_support::waitUntil([&] { return !(found = owners(servers)).empty(); }, 5s, 500ms);
+    return found;
   }
 
   // Waits until every unit has one agreed owner; the owners by unit name, empty on time-out.
   static std::map<std::string, int> waitForAgreement(const std::vector<NetServer*>& servers,
                                                      std::chrono::seconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    do {
-      std::map<std::string, int> owners;
-      bool agreed = true;
+    std::map<std::string, int> owners;
+    const auto agreed = [&] {
+      owners.clear();
       for (const auto& [name, claim] : servers[0]->units()) {
         owners[name] = agreedOwner(servers, name);
-        if (owners[name] < 0) agreed = false;
+        if (owners[name] < 0) return false;
       }
-      if (agreed && !owners.empty()) return owners;
-      std::this_thread::sleep_for(250ms);
-    } while (std::chrono::steady_clock::now() < deadline);
-    return {};
+      return !owners.empty();
+    };
+    if (!test_support::waitUntil(agreed, limit, 250ms)) owners.clear();
+    return owners;
   }
 
   static std::string describe(const std::vector<NetServer*>& servers) {

@@ -35,6 +35,7 @@
 #include "modules/brivo/protocol.h"
 #include "tests/raidsim_process.h"
 #include "tests/server_process.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -408,9 +409,11 @@ TEST_F(QcliController, ZResetReachesTheController) {
   const SimState before = simulator_->state();
   const std::string out = qcli({"controller", "reset", "-ci", "1", "-q"});
   ASSERT_TRUE(has(out, "Controller is reset. Please give it time to come up.\n")) << out;
-  std::this_thread::sleep_for(600ms);  // model.reset_ms = 400
-  EXPECT_TRUE(has(qcli({"clock", "display", "-ci", "1"}), "Controller 1 Clock : 2"))
-      << "the controller is back";
+  // model.reset_ms = 400; each look runs qcli, so a few a second are enough.
+  EXPECT_TRUE(test_support::waitUntil(
+      "the controller back from its reset",
+      [&] { return has(qcli({"clock", "display", "-ci", "1"}), "Controller 1 Clock : 2"); },
+      test_support::kWaitLimit, 200ms));
   const SimState s = simulator_->state();
   EXPECT_EQ(countEvents(s, 'B', brivo::kEvController, brivo::kCtlResetByHost),
             countEvents(before, 'B', brivo::kEvController, brivo::kCtlResetByHost) + 1);

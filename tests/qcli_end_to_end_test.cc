@@ -32,6 +32,7 @@
 #include "qcli/test_peer_stream.h"
 #include "tests/frontend_web_instance.h"
 #include "tests/server_process.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -314,23 +315,20 @@ class QcliEndToEnd : public ::testing::Test {
   }
 
   static bool waitForSimulator() {
-    for (int i = 0; i < 200; ++i) {
+    const auto answers = [] {
       std::string reply;
-      if (simControl(stack_->socket, "status", &reply, 1000) == 0) return true;
-      std::this_thread::sleep_for(50ms);
-    }
-    return false;
+      return simControl(stack_->socket, "status", &reply, 1000) == 0;
+    };
+    return test_support::waitUntil(answers, test_support::kWaitLimit, 50ms);
   }
 
   // The whole chain answers for both pairs once the server's module has found them.
   static bool waitForPairs() {
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (std::chrono::steady_clock::now() < deadline) {
-      const bool alpha = has(qcli({"array", "display"}).out, "--- Array Total=");
-      if (alpha && has(qcli({"--num", "2", "array", "display"}).out, "--- Array Total=")) return true;
-      std::this_thread::sleep_for(200ms);
-    }
-    return false;
+    const auto bothAnswer = [] {
+      return has(qcli({"array", "display"}).out, "--- Array Total=") &&
+             has(qcli({"--num", "2", "array", "display"}).out, "--- Array Total=");
+    };
+    return test_support::waitUntil(bothAnswer, 30s, 200ms);
   }
 
   static QcliRun qcli(const std::vector<std::string>& args, const std::string& input = "") {

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "common/scsi/scsi_sim.h"
+#include "tests/support/wait_until.h"
 
 class RaidsimProcess {
  public:
@@ -58,17 +59,16 @@ class RaidsimProcess {
 
   // True once the socket accepts connections (10 s at most).
   bool waitListening() const {
-    for (int i = 0; i < 200; ++i) {
+    const auto up = [this] {
       const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
       sockaddr_un address{};
       address.sun_family = AF_UNIX;
       std::snprintf(address.sun_path, sizeof(address.sun_path), "%s", socket_.c_str());
-      const bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+      const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
       close(fd);
-      if (up) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+      return connected;
+    };
+    return test_support::waitUntil(up, test_support::kWaitLimit, std::chrono::milliseconds(50));
   }
   // One control command; 0 when raidsim accepted it, its reply in *reply.
   int control(const std::string& command, std::string* reply) const {

@@ -27,6 +27,7 @@
 #include "server/net/network_packet.h"
 #include "server/net/packet_trailer.h"
 #include "tests/network_lab.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -260,12 +261,12 @@ TEST_F(NetworkSecurityTest, WithKeyForgedAndReplayedPacketsMoveNothing) {
   ASSERT_TRUE(first.waitStarted());
   Attacker::Captured list;
   Attacker::Captured checkIn;
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (!(attacker.newest(kAcceptDeviceListRequest, owner.address(), &list) &&
-           attacker.newest(kCheckInRequest, owner.address(), &checkIn)) &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(100ms);
-  }
+  test_support::waitUntil(
+      [&] {
+        return attacker.newest(kAcceptDeviceListRequest, owner.address(), &list) &&
+               attacker.newest(kCheckInRequest, owner.address(), &checkIn);
+      },
+      20s, 100ms);
   ASSERT_FALSE(list.bytes.empty()) << "no unit list of the owner was heard";
   ASSERT_FALSE(checkIn.bytes.empty());
   ASSERT_LT(std::chrono::steady_clock::now() - list.when, 20s) << "the list must still be fresh";
@@ -318,10 +319,7 @@ TEST_F(NetworkSecurityTest, WithKeyForgedAndReplayedPacketsMoveNothing) {
     return log.find("drive ID 3 in slot 3 (WWN ") != std::string::npos &&
            log.find(") failed.") != std::string::npos;
   };
-  const auto failDeadline = std::chrono::steady_clock::now() + 30s;
-  while (!logged(owner) && std::chrono::steady_clock::now() < failDeadline)
-    std::this_thread::sleep_for(250ms);
-  EXPECT_TRUE(logged(owner)) << owner.eventLog();
+  EXPECT_TRUE(test_support::waitUntil([&] { return logged(owner); }, 30s, 250ms)) << owner.eventLog();
   for (NetServer* s : all) {
     if (s != &owner) {
       EXPECT_FALSE(logged(*s)) << s->identity();
@@ -420,15 +418,14 @@ TEST_F(NetworkSecurityTest, KeyRollOverServerByServerKeepsTheAgreement) {
         ASSERT_EQ(s.changeKey(round.action, round.key), "") << round.action << " on server " << i + 1;
       }
       const std::string second = *round.second == 'A' ? idA : *round.second == 'B' ? idB : "";
-      const auto deadline =
-          std::chrono::steady_clock::now() + 45s;  // a check-in pass, even on a busy machine
       auto applied = [&] {
         auto page = s.values("GetDebugInfo");
         return page["NetworkSendKeyId"] == *round.sending && page["NetworkSecondKeyId"] == second;
       };
-      while (!applied() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(200ms);
+      // 45 s: a check-in pass, even on a busy machine.
+      const bool keysApplied = test_support::waitUntil(applied, 45s, 200ms);
       auto page = s.values("GetDebugInfo");
-      ASSERT_TRUE(applied()) << round.action << " on server " << i + 1 << ": signs with "
+      ASSERT_TRUE(keysApplied) << round.action << " on server " << i + 1 << ": signs with "
                              << page["NetworkSendKeyId"] << ", also accepts " << page["NetworkSecondKeyId"]
                              << "\n"
                              << s.eventLog();

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/network_lab.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -69,10 +70,7 @@ TEST_F(ServerNetworkTest, ThreeServersAgreeOnOneMonitorAndHandItOver) {
   s1.kill();
   std::vector<NetServer*> survivors = {&s2, &s3};
   int newOwner = -1;
-  while (std::chrono::steady_clock::now() - killed < 35s && newOwner < 0) {
-    newOwner = agreedOwner(survivors, moved);
-    if (newOwner < 0) std::this_thread::sleep_for(250ms);
-  }
+  test_support::waitUntil([&] { return (newOwner = agreedOwner(survivors, moved)) >= 0; }, 35s, 250ms);
   ASSERT_GE(newOwner, 0) << "no hand-over within 35 s\n" << describe(survivors);
   std::printf("hand-over after %.1f s\n",
               std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count());
@@ -164,11 +162,8 @@ TEST_F(ServerNetworkTest, OnlyTheOwnerRecordsThePairsControllerEvents) {
 
   ASSERT_TRUE(simulator_->ctl("event alpha A 0x52 data=2A00"));
   const std::string text = "Logical drive 42 is online.";
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (owner->eventLog().find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(250ms);
-  }
-  EXPECT_NE(owner->eventLog().find(text), std::string::npos) << owner->eventLog();
+  EXPECT_TRUE(test_support::waitUntil([&] { return owner->eventLog().find(text) != std::string::npos; }, 20s, 250ms))
+      << owner->eventLog();
   std::this_thread::sleep_for(4s);  // several more cycles of every server
   for (NetServer* s : all) {
     if (s != owner) {

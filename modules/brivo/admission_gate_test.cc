@@ -1,6 +1,7 @@
 // The admission gate's ordering: a write waits for running reads, a read waits for a waiting
 // write, writers go in ticket order, and a stop releases every waiter with the counters intact.
 #include "modules/brivo/admission_gate.h"
+#include "tests/support/wait_until.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,8 @@
 namespace brivo {
 namespace {
 
+using test_support::waitUntil;
+
 using namespace std::chrono_literals;
 
 class GateTest : public ::testing::Test {
@@ -25,15 +28,6 @@ class GateTest : public ::testing::Test {
   std::vector<std::string> steps() {
     std::lock_guard<std::mutex> lock(mu_);
     return steps_;
-  }
-  // Waits (bounded) until condition holds; false on time-out.
-  template <typename Condition>
-  static bool eventually(Condition condition) {
-    for (int i = 0; i < 1000; ++i) {
-      if (condition()) return true;
-      std::this_thread::sleep_for(2ms);
-    }
-    return condition();
   }
 
   std::atomic<bool> running_{true};
@@ -51,10 +45,10 @@ TEST_F(GateTest, ReadersShareAndAWriteWaitsForThemToLeave) {
     note("write");
     gate_.leaveWrite();
   });
-  ASSERT_TRUE(eventually([this] { return gate_.waitingOrActiveWriters() == 1; }));
+  ASSERT_TRUE(waitUntil([this] { return gate_.waitingOrActiveWriters() == 1; }));
   note("first read leaves");
   gate_.leaveRead();
-  std::this_thread::sleep_for(20ms);
+  std::this_thread::sleep_for(20ms);  // room for a wrong early entry of the writer to show
   note("second read leaves");
   gate_.leaveRead();
   writer.join();
@@ -67,16 +61,17 @@ TEST_F(GateTest, AReadIssuedWhileAWriteWaitsStartsAfterTheWrite) {
   std::thread writer([this] {
     ASSERT_TRUE(gate_.enterWrite());
     note("write enters");
-    std::this_thread::sleep_for(20ms);
+    std::this_thread::sleep_for(20ms);  // room for a wrong entry of the late reader to show
     note("write leaves");
     gate_.leaveWrite();
   });
-  ASSERT_TRUE(eventually([this] { return gate_.waitingOrActiveWriters() == 1; }));
+  ASSERT_TRUE(waitUntil([this] { return gate_.waitingOrActiveWriters() == 1; }));
   std::thread lateReader([this] {
     ASSERT_TRUE(gate_.enterRead());
     note("late read enters");
     gate_.leaveRead();
   });
+  // A waiting reader leaves no mark to wait for; this gives it time to reach the gate.
   std::this_thread::sleep_for(20ms);
   note("first read leaves");
   gate_.leaveRead();
@@ -96,7 +91,7 @@ TEST_F(GateTest, WritersAreServedInTicketOrder) {
       gate_.leaveWrite();
     });
     // The next writer starts only once this one holds its ticket.
-    ASSERT_TRUE(eventually([this, i] { return gate_.waitingOrActiveWriters() == i + 1; }));
+    ASSERT_TRUE(waitUntil([this, i] { return gate_.waitingOrActiveWriters() == i + 1; }));
   }
   note("first writer leaves");
   gate_.leaveWrite();
@@ -111,10 +106,10 @@ TEST_F(GateTest, StoppingReleasesEveryWaiterAndTheCountersMeetAgain) {
   std::vector<std::thread> waiters;
   for (int i = 0; i < 2; ++i) {
     waiters.emplace_back([this, &refused] { refused += gate_.enterWrite() ? 0 : 1; });
-    ASSERT_TRUE(eventually([this, i] { return gate_.waitingOrActiveWriters() == i + 2; }));
+    ASSERT_TRUE(waitUntil([this, i] { return gate_.waitingOrActiveWriters() == i + 2; }));
   }
   waiters.emplace_back([this, &refused] { refused += gate_.enterRead() ? 0 : 1; });
-  std::this_thread::sleep_for(10ms);
+  std::this_thread::sleep_for(10ms);  // a waiting reader leaves no mark; time to reach the gate
   EXPECT_TRUE(gate_.busy());
 
   running_.store(false);

@@ -11,9 +11,12 @@
 
 #include "modules/brivo/brivo_test_support.h"
 #include "modules/brivo/module_hooks.h"
+#include "tests/support/wait_until.h"
 
 namespace brivo {
 namespace {
+
+using test_support::waitUntil;
 
 using namespace std::chrono_literals;
 
@@ -150,9 +153,8 @@ TEST_F(LifecycleTest, SuspensionHoldsTheGateUntilTheFlagClears) {
     suspendModuleActivity(&flag);
     returned.store(true);
   });
-  for (int i = 0; i < 500 && !moduleState().gate.busy(); ++i) std::this_thread::sleep_for(2ms);
-  EXPECT_TRUE(moduleState().gate.busy());
-  std::this_thread::sleep_for(30ms);
+  EXPECT_TRUE(waitUntil("the suspension to take the gate", [] { return moduleState().gate.busy(); }));
+  std::this_thread::sleep_for(30ms);  // room for a wrong early return to show
   EXPECT_FALSE(returned.load());
   __atomic_store_n(&flag, 0, __ATOMIC_RELEASE);
   suspender.join();

@@ -19,8 +19,11 @@
 #include "common/variable_table.h"
 #include "server/events/channel_handlers.h"
 #include "server/server_state.h"
+#include "tests/support/wait_until.h"
 
 namespace {
+
+using test_support::waitUntil;
 
 using namespace std::chrono_literals;
 
@@ -80,15 +83,6 @@ int captureAtStop(EventRecord* record) {
   return 0;
 }
 
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
-}
-
 class DispatcherTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -138,7 +132,7 @@ TEST_F(DispatcherTest, MissingTextsAreRefused) {
   EventRecord noDevice{const_cast<char*>("text"), nullptr, 0, 0, 0, 0, 0};
   EXPECT_EQ(dispatcher.dispatch(&noDevice), 2);
   EXPECT_EQ(dispatcher.dispatch(nullptr), 2);
-  std::this_thread::sleep_for(100ms);
+  std::this_thread::sleep_for(100ms);  // a refused event, had it been queued, would be here by now
   EXPECT_EQ(gFirst.size(), 0u);
 }
 
@@ -152,7 +146,7 @@ TEST_F(DispatcherTest, SyncedEventsPassOnlyWhenSyncingIsAllowed) {
   addVariable(&serverSettings().server, "AllowEventLogSyncing", "1");
   EXPECT_EQ(dispatcher.raise("d", "allowed", 0, 0, 0, 1), 0);
   ASSERT_TRUE(waitUntil([] { return gFirst.size() == 2; }));
-  std::this_thread::sleep_for(100ms);
+  std::this_thread::sleep_for(100ms);  // time for the refused one to arrive, were it passed
   EXPECT_EQ(gFirst.messages, (std::vector<std::string>{"not synced", "allowed"}));
 }
 

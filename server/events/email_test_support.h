@@ -32,10 +32,13 @@
 #include "common/thread_manager.h"
 #include "common/variable_table.h"
 #include "server/server_state.h"
+#include "tests/support/wait_until.h"
 
 extern char** environ;
 
 namespace email_test {
+
+using test_support::waitUntil;
 
 inline std::string sourceDir() {
   if (const char* dir = std::getenv("KESTROVA_SOURCE_DIR")) return dir;
@@ -45,15 +48,6 @@ inline std::string sourceDir() {
 inline std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
 }
 
 // Newest value of every key.

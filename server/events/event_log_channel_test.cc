@@ -14,19 +14,13 @@
 #include "server/events/event_log.h"
 #include "server/events/event_log_format.h"
 #include "server/events/log_test_fixture.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
-using namespace std::chrono_literals;
+using test_support::waitUntil;
 
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using namespace std::chrono_literals;
 
 class EventLogChannelTest : public EventLogFolderTest {
  protected:
@@ -80,7 +74,7 @@ TEST_F(EventLogChannelTest, AFailedClearIsReportedAndRaisesNoEvent) {
   auto pairs = pairsOf(reply.get());
   EXPECT_EQ(pairs["MessageSummary"], "Clearing the event log failed.");
   EXPECT_EQ(pairs["MessageImageSrc"], "/images/popup_error.gif");
-  std::this_thread::sleep_for(200ms);
+  std::this_thread::sleep_for(200ms);  // a wrongly logged entry would be written by now
   EXPECT_EQ(lastLogEntryNumber(), 0);
 }
 

@@ -33,10 +33,13 @@
 #include "server/events/notifier_settings.h"
 #include "server/net/socket_layer.h"
 #include "server/server_state.h"
+#include "tests/support/wait_until.h"
 
 extern char** environ;
 
 namespace notifier_test {
+
+using test_support::waitUntil;
 
 using namespace std::chrono_literals;
 
@@ -48,15 +51,6 @@ inline std::string readFile(const std::string& path) {
 inline void writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;
-}
-
-inline bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
 }
 
 // Newest value of every key.

@@ -273,6 +273,7 @@ TEST_F(SnmpTrapdV3Test, DecodedByOurMibAndWrongKeysRejected) {
       "");
   EXPECT_EQ(sendSnmpTrapTo(receiver(SnmpVersion::kV2c, "kestrova-2c"), record, 0), "");
   ASSERT_TRUE(waitUntil([this] { return trapLines().size() >= 3; }, 10000ms)) << peer_->output();
+  // a trap too many would be here by now
   std::this_thread::sleep_for(500ms);
   const std::vector<std::string> lines = trapLines();
   ASSERT_EQ(lines.size(), 3u) << peer_->output();
@@ -322,6 +323,7 @@ TEST_F(SnmpTrapdV3Test, TestButtonAndEventsThroughTheChannel) {
   ASSERT_EQ(raiseEvent("Ctl B", "Battery charge low", 1, 0, 0xB42, 0), 0);     // v3 only
   ASSERT_EQ(raiseEvent("Server", "User admin logged in", 0, 0, 0x108, 0), 0);  // v2c only
   ASSERT_TRUE(waitUntil([this] { return trapLines().size() >= 4; }, 10000ms)) << peer_->output();
+  // a trap too many would be here by now
   std::this_thread::sleep_for(300ms);
   const std::vector<std::string> lines = trapLines();
   ASSERT_EQ(lines.size(), 4u);

@@ -156,7 +156,7 @@ TEST_F(SyslogTlsTest, RestartOfTheCollectorInABurstOfAThousandLosesNothing) {
   });
   const bool midway = waitUntil([this] { return lines().size() >= 250; }, 60000ms);
   collector_.reset();  // SIGTERM, and waited for
-  std::this_thread::sleep_for(300ms);
+  std::this_thread::sleep_for(300ms);  // events keep coming while no collector listens
   startCollector();
   raiser.join();
   ASSERT_TRUE(midway) << "the collector got too little before its restart";

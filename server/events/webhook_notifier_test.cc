@@ -169,7 +169,7 @@ TEST_F(WebhookTest, HttpSinkGetsGenericJsonAndSlackStyle) {
   ASSERT_EQ(raiseEvent("Server", "User admin logged in", 0, 0, 0x108, 0), 0);  // nobody wants it
   ASSERT_TRUE(generic.waitForPosts(2)) << generic.output();
   ASSERT_TRUE(slack.waitForPosts(1)) << slack.output();
-  std::this_thread::sleep_for(300ms);
+  std::this_thread::sleep_for(300ms);  // a post too many would be here by now
   const std::vector<Posted> posts = generic.posts();
   ASSERT_EQ(posts.size(), 2u);
   EXPECT_EQ(posts[0].path, "/generic");
@@ -271,7 +271,7 @@ TEST_F(WebhookTest, ReceiverDownGetsEveryQueuedEventAfterwardsInOrder) {
   WebhookSink sink(path(""), port);
   ASSERT_TRUE(sink.ready()) << sink.output();
   ASSERT_TRUE(sink.waitForPosts(kEvents, 30000ms)) << sink.posts().size() << " of " << kEvents;
-  std::this_thread::sleep_for(500ms);
+  std::this_thread::sleep_for(500ms);  // a post too many would be here by now
   const std::vector<Posted> posts = sink.posts();
   ASSERT_EQ(posts.size(), static_cast<size_t>(kEvents));
   for (int i = 0; i < kEvents; ++i) {
@@ -292,7 +292,7 @@ TEST_F(WebhookTest, QueueKeepsItsBoundAndDropsTheOldest) {
   WebhookSink sink(path(""), port);
   ASSERT_TRUE(sink.ready());
   ASSERT_TRUE(sink.waitForPosts(3));
-  std::this_thread::sleep_for(300ms);
+  std::this_thread::sleep_for(300ms);  // a post too many would be here by now
   const std::vector<Posted> posts = sink.posts();
   ASSERT_EQ(posts.size(), 3u);
   EXPECT_EQ(posts[0].body["event"]["message"], "n2");

@@ -24,7 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using network_test::checkInData;
-using network_test::eventually;
+using test_support::waitUntil;
 using network_test::peerDatagram;
 using network_test::receive;
 using network_test::RecordingTransport;
@@ -101,7 +101,7 @@ class NetworkEventsTest : public ::testing::Test {
     const std::string fields = std::string("\",\"") + level + "\",\"";
     const std::string device = "\"Kestrova Server (Network Communicator)\",";
     std::vector<std::string> found;
-    eventually(
+    waitUntil(
         [&] {
           found.clear();
           std::ifstream in("db/ServerLog.log");
@@ -141,7 +141,7 @@ TEST_F(NetworkEventsTest, NoMulticastAddressIsAWarningAndCheckInsStillReachThePa
   EXPECT_NE(records[0].find("The multicast address is not configured."), std::string::npos) << records[0];
   EXPECT_EQ(runningListeners(), 0) << "no group: nothing to listen on";
   EXPECT_TRUE(networkRecords("0x202", "1", 0).empty()) << "no socket was even tried";
-  EXPECT_TRUE(eventually([&] { return transport_.count(kCheckInRequest) > 0; }, 30s))
+  EXPECT_TRUE(waitUntil([&] { return transport_.count(kCheckInRequest) > 0; }, 30s))
       << "the partner is still told";
   for (const network_test::SentCopy* sent : transport_.ofType(kCheckInRequest)) {
     EXPECT_FALSE(sent->multicast) << "no group to send to";
@@ -160,7 +160,7 @@ TEST_F(NetworkEventsTest, EveryListenSocketThatCannotBeMadeIsAWarningAndTheOther
         << record;
     EXPECT_EQ(record.find("%s"), std::string::npos) << "the reason is filled in: " << record;
   }
-  EXPECT_TRUE(eventually([] { return runningListeners() == 1; }, 30s))
+  EXPECT_TRUE(waitUntil([] { return runningListeners() == 1; }, 30s))
       << "the loopback address still listens";
   EXPECT_TRUE(networkRecords("0x201", "1", 0).empty());
 }
@@ -189,7 +189,7 @@ TEST_F(NetworkEventsTest, UnsupportedRequestTypeReachesNoHandler) {
   // the first packet (started before it, in the same call) would have had its chance too.
   receive(peerDatagram(5, checkInData("fivehost", 2), 1, kPeer, "FIVE--0A630032"), kPeer);
   receive(peerDatagram(kCheckInRequest, checkInData("checkhost", 2), 1, kPeer2, "CHECK-0A630033"), kPeer2);
-  const bool checkInListed = eventually([&] { return !listedHosts().empty(); }, 30s);
+  const bool checkInListed = waitUntil([&] { return !listedHosts().empty(); }, 30s);
   closeDebug();
   const std::string output = ::testing::internal::GetCapturedStdout();
 

@@ -35,8 +35,11 @@
 #include "server/net/packet_sender.h"
 #include "server/net/packet_trailer.h"
 #include "server/server_state.h"
+#include "tests/support/wait_until.h"
 
 namespace network_test {
+
+using test_support::waitUntil;
 
 using namespace std::chrono_literals;
 
@@ -45,15 +48,6 @@ inline constexpr uint32_t kOwn2 = 0x0A630002;
 inline constexpr uint32_t kOwn3 = 0x0A630003;
 inline constexpr uint32_t kPeer = 0x0A630032;  // 10.99.0.50
 inline constexpr char kPeerIdentity[] = "PEER--0A630032";
-
-inline bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
 
 inline int openDescriptors() {
   int count = 0;

@@ -66,7 +66,7 @@ TEST_F(PacketReceiverTest, WithoutKeyAddressesMustMatchAndOnlyCheckedInServersMo
   // The peer's name with the stranger's own address: the peer never checked in from there.
   receive(peerDatagram(kTakeDeviceControlRequest, std::string("U1", 3), 13, kStranger), kStranger);
   EXPECT_EQ(drops(DropReason::kUnknownSender), 3u);
-  std::this_thread::sleep_for(100ms);
+  std::this_thread::sleep_for(100ms);  // a wrongly accepted take-over would show by now
   EXPECT_EQ(claim(list, "U1"), std::make_pair(int32_t{MINE}, 0u));
   EXPECT_EQ(claim(list, "U2"), std::make_pair(int32_t{MINE}, 0u));
 
@@ -78,7 +78,7 @@ TEST_F(PacketReceiverTest, WithoutKeyAddressesMustMatchAndOnlyCheckedInServersMo
 
   // The checked-in peer's own take-over counts.
   receive(peerDatagram(kTakeDeviceControlRequest, std::string("U1", 3), 14));
-  EXPECT_TRUE(eventually([&] { return claim(list, "U1") == std::make_pair(int32_t{NOT_MINE}, kPeer); }));
+  EXPECT_TRUE(waitUntil([&] { return claim(list, "U1") == std::make_pair(int32_t{NOT_MINE}, kPeer); }));
   EXPECT_EQ(claim(list, "U2").first, MINE);
   EXPECT_EQ(drops(DropReason::kUnauthenticated), 0u);
 }
@@ -94,7 +94,7 @@ TEST_F(PacketReceiverTest, WithKeyOnlyFreshFirstSeenPacketsOfAcceptedKeysCount) 
   EXPECT_NE(eventsWithId(kKeyChangedEvent)[0].message.find(keyIdText(keyOf(kSiteKey).id)), std::string::npos);
 
   // Everything this server sends is signed, and every copy differently.
-  ASSERT_TRUE(eventually([&] { return transport_.count(kCheckInRequest) >= 5; }));
+  ASSERT_TRUE(waitUntil([&] { return transport_.count(kCheckInRequest) >= 5; }));
   const auto copies = transport_.ofType(kCheckInRequest);
   TrailerVerifier verifier;
   NetworkKeySet keys;
@@ -132,10 +132,10 @@ TEST_F(PacketReceiverTest, WithKeyOnlyFreshFirstSeenPacketsOfAcceptedKeysCount) 
   EXPECT_EQ(drops(DropReason::kBadMac), 1u);
   EXPECT_EQ(claim(list, "U1").first, MINE);
   receive(takeOver);
-  EXPECT_TRUE(eventually([&] { return claim(list, "U1") == std::make_pair(int32_t{NOT_MINE}, kPeer); }));
+  EXPECT_TRUE(waitUntil([&] { return claim(list, "U1") == std::make_pair(int32_t{NOT_MINE}, kPeer); }));
   setClaim(list, "U1", MINE, 0);
   receive(takeOver);
-  std::this_thread::sleep_for(100ms);
+  std::this_thread::sleep_for(100ms);  // as above: time for a wrong take-over to show
   EXPECT_EQ(claim(list, "U1").first, MINE) << "a replayed take-over changes nothing";
   EXPECT_EQ(drops(DropReason::kReplay), 2u);
 }
@@ -144,7 +144,7 @@ TEST_F(PacketReceiverTest, KeyChangesAreTakenUpWhileRunningAndADamagedFileSilenc
   initializeKestrovaNetwork();
   const std::vector<uint8_t> checkIn = peerDatagram(kCheckInRequest, checkInData("peerhost", 0), 30);
   useKey(kSiteKey);
-  ASSERT_TRUE(eventually([] { return !eventsWithId(kKeyChangedEvent).empty(); }));
+  ASSERT_TRUE(waitUntil([] { return !eventsWithId(kKeyChangedEvent).empty(); }));
   receive(checkIn);
   EXPECT_EQ(drops(DropReason::kUnauthenticated), 1u) << "the new key is in use";
   receive(signedDatagram(checkIn));
@@ -152,7 +152,7 @@ TEST_F(PacketReceiverTest, KeyChangesAreTakenUpWhileRunningAndADamagedFileSilenc
 
   // The file is damaged: an error, nothing accepted, nothing sent.
   std::ofstream(networkKeyPath(), std::ios::trunc) << "SendKey = not a key\n";
-  ASSERT_TRUE(eventually([] { return !eventsWithId(kKeyFileEvent).empty(); }));
+  ASSERT_TRUE(waitUntil([] { return !eventsWithId(kKeyFileEvent).empty(); }));
   EXPECT_EQ(eventsWithId(kKeyFileEvent)[0].level, 2u);
   const size_t sent = transport_.count(kCheckInRequest);
   receive(signedDatagram(peerDatagram(kCheckInRequest, checkInData("peerhost", 1), 31)));
@@ -162,8 +162,8 @@ TEST_F(PacketReceiverTest, KeyChangesAreTakenUpWhileRunningAndADamagedFileSilenc
 
   // Removed: unauthenticated again, with the warning.
   std::filesystem::remove(networkKeyPath());
-  ASSERT_TRUE(eventually([] { return eventsWithId(kUnauthenticatedEvent).size() == 2; }));
-  EXPECT_TRUE(eventually([&] { return transport_.count(kCheckInRequest) > sent; }));
+  ASSERT_TRUE(waitUntil([] { return eventsWithId(kUnauthenticatedEvent).size() == 2; }));
+  EXPECT_TRUE(waitUntil([&] { return transport_.count(kCheckInRequest) > sent; }));
 }
 
 TEST_F(PacketReceiverTest, FloodOfForgedCheckInsLeavesABoundedListAndSmallPage) {
@@ -184,9 +184,9 @@ TEST_F(PacketReceiverTest, FloodOfForgedCheckInsLeavesABoundedListAndSmallPage) 
   freeVariableTable(&rows);
   EXPECT_LT(bytes, 100u * 1024) << "the server bar's rows";
   // The legitimate peer still gets in once the forged servers have fallen silent.
-  ASSERT_TRUE(eventually([] { return serverRows()["ServerLoop0Status"] == "04"; }));
+  ASSERT_TRUE(waitUntil([] { return serverRows()["ServerLoop0Status"] == "04"; }));
   peerChecksIn(40);
-  EXPECT_TRUE(eventually([] {
+  EXPECT_TRUE(waitUntil([] {
     const auto rows = serverRows();
     for (const auto& [key, value] : rows) {
       if (value == kPeerIdentity) return true;

@@ -136,12 +136,12 @@ TEST_F(PasswordChangeTest, DelayedChangeAnswersFirstThenChangesOnItsThreadAndRes
   }
   EXPECT_TRUE(listed);
 
-  ASSERT_TRUE(eventually([] { return gRestarts.load() == 1; }));
+  ASSERT_TRUE(waitUntil([] { return gRestarts.load() == 1; }));
   EXPECT_TRUE(fileAcceptsPassword("later"));
   const auto events = capturedEvents();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].id, 0x106u);
-  EXPECT_TRUE(eventually([] { return liveThreadCount() == 0; }));
+  EXPECT_TRUE(waitUntil([] { return liveThreadCount() == 0; }));
   serverControl().serverRunning.store(0);
   closeThreadManager();
 }
@@ -151,10 +151,10 @@ TEST_F(PasswordChangeTest, DelayedChangeIsNotLostWhenTheServerStopsMeanwhile) {
   serverControl().serverRunning.store(1);
   setPasswordChangeTimings(PasswordChangeTimings{60000, 5});
   update({{"OldPassword", "old pass"}, {"NewPassword", "later"}, {"Delay", "1"}});
-  std::this_thread::sleep_for(50ms);
+  std::this_thread::sleep_for(50ms);  // a change that ignored its delay would be written by now
   EXPECT_EQ(readBytes("db/password.web"), oldLine_);
   serverControl().serverRunning.store(0);
-  EXPECT_TRUE(eventually([] { return liveThreadCount() == 0; }, 2s));
+  EXPECT_TRUE(waitUntil([] { return liveThreadCount() == 0; }, 2s));
   EXPECT_TRUE(fileAcceptsPassword("later"));
   EXPECT_EQ(gRestarts.load(), 0);  // nothing to restart
   closeThreadManager();

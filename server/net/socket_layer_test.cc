@@ -19,8 +19,11 @@
 #include <vector>
 
 #include "server/net/socket_info.h"
+#include "tests/support/wait_until.h"
 
 namespace {
+
+using test_support::waitUntil;
 
 constexpr uint32_t kLoopback = 0x7F000001;
 constexpr uint32_t kForeignAddress = 0xCB00710A;  // 203.0.113.10, documentation range, not ours
@@ -305,10 +308,10 @@ TEST(Connect, ShutdownWakesABlockedReader) {
     receiveDatagram(listener.get(), buffer, sizeof(buffer), &received, nullptr);
     woke.store(true);
   });
+  // A blocked receive leaves no mark to wait for; this lets the reader get into it.
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   shutdownSocket(listener.get());
-  for (int i = 0; i < 200 && !woke.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_TRUE(woke.load());
+  EXPECT_TRUE(waitUntil("the shut-down to wake the reader", [&] { return woke.load(); }));
   if (!woke.load()) sendText("127.0.0.1", port, "wake");  // let the thread end either way
   reader.join();
 }

@@ -54,7 +54,7 @@ TEST_F(UserSessionTest, SilentUserIsLoggedOutOnceByTheSessionThread) {
   addVariable(request.address(), "RemoteAddress", "10.9.8.7");
   requestAdmission().trackUser(request.address());
   EXPECT_EQ(countOf(0x108), 1);
-  ASSERT_TRUE(eventually([] { return countOf(0x109) == 1; }, 3s));
+  ASSERT_TRUE(waitUntil([] { return countOf(0x109) == 1; }, 3s));
   EXPECT_TRUE(loggedInUsers().empty());
   std::this_thread::sleep_for(150ms);  // more passes change nothing
   EXPECT_EQ(countOf(0x109), 1);
@@ -73,7 +73,7 @@ TEST_F(UserSessionTest, StopEndsTheThreadAndForgetsUsersWithoutEvents) {
 
   stopUserTracking();  // the server still runs: the stop itself ends the thread
   // The thread has said it ends; the manager counts it out a moment after its routine returns.
-  EXPECT_TRUE(eventually([] { return liveThreadCount() == 0; }, 2s));
+  EXPECT_TRUE(waitUntil([] { return liveThreadCount() == 0; }, 2s));
   EXPECT_TRUE(loggedInUsers().empty());
   EXPECT_EQ(countOf(0x109), 0);
   TableOwner rows;

@@ -182,11 +182,7 @@ TEST_F(UsersTest, NetworkBarShowsTheLoggedInUsersWhileTrackingRuns) {
   serverControl().serverRunning.store(0);
   stopUserTracking();
   // A look-up thread may still be returning; it must end on its own, soon.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (liveThreadCount() != 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_EQ(liveThreadCount(), 0);
+  EXPECT_TRUE(waitUntil([] { return liveThreadCount() == 0; }, std::chrono::seconds(5))) << liveThreadCount();
   TableOwner after(GetNetworkInfo(nullptr));
   EXPECT_STREQ(getVariable(after.get(), "UsersLoggedInLoop"), "0");
   closeThreadManager();

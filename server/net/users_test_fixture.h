@@ -24,6 +24,7 @@
 #include "server/net/users.h"
 #include "server/request/local_addresses.h"
 #include "server/server_state.h"
+#include "tests/support/wait_until.h"
 
 struct CapturedEvent {
   std::string device;
@@ -31,6 +32,8 @@ struct CapturedEvent {
   uint32_t level;
   uint32_t id;
 };
+
+using test_support::waitUntil;
 
 class UsersFolderTest : public ::testing::Test {
  protected:
@@ -73,16 +76,6 @@ class UsersFolderTest : public ::testing::Test {
   static std::vector<CapturedEvent> capturedEvents() {
     std::lock_guard<std::mutex> guard(eventsLock());
     return events();
-  }
-
-  static bool eventually(const std::function<bool()>& condition,
-                         std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
   }
 
   TestFolder folder_;

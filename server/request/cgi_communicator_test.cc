@@ -31,8 +31,11 @@
 #include "server/net/password_change.h"
 #include "server/request/request_admission.h"
 #include "server/server_state.h"
+#include "tests/support/wait_until.h"
 
 namespace {
+
+using test_support::waitUntil;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -54,16 +57,6 @@ int countSharedObjects(const std::string& prefix) {
     if (name.rfind(prefix, 0) == 0 || name.rfind("sem." + prefix, 0) == 0) ++count;
   }
   return count;
-}
-
-template <typename Predicate>
-bool eventually(Predicate predicate, std::chrono::milliseconds limit = 30s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!predicate()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
 }
 
 VariableTable echoRequest() {
@@ -110,7 +103,7 @@ class CgiCommunicatorTest : public ::testing::Test {
     communicator_ = std::thread(requestManager, 0);
     // The status area may exist before the communicator holds it (a kept or leftover one):
     // ready once it is held and no slot shows a stop state any more.
-    ASSERT_TRUE(eventually([] {
+    ASSERT_TRUE(waitUntil([] {
       VariableTable rows = nullptr;
       addCgiDebugInfo(&rows);
       TableOwner owner(rows);
@@ -131,7 +124,7 @@ class CgiCommunicatorTest : public ::testing::Test {
     control.serverRunning.store(0);
     communicator_.join();
     reapThreads();
-    ASSERT_TRUE(eventually([] { return liveThreadCount() == 0; }));
+    ASSERT_TRUE(waitUntil([] { return liveThreadCount() == 0; }));
     releaseCgiCommunicator();
     control.restart.store(0);
     control.rescanRequested.store(0);
@@ -158,7 +151,7 @@ TEST_F(CgiCommunicatorTest, SlotIsNotFreedWhileItsHandlerRuns) {
   ASSERT_EQ(slot.claim(2), kCgiOk);
   TableOwner request(echoRequest());
   ASSERT_EQ(slot.submit(request.get()), kCgiOk);
-  ASSERT_TRUE(eventually([] { return gHeldHandlers.load() == 1; }));
+  ASSERT_TRUE(waitUntil([] { return gHeldHandlers.load() == 1; }));
   slot.abandon();  // the front end stops waiting while the handler works
   EXPECT_EQ(slotState(2), kSlotFinished);
   // Several passes of the communicator: the slot stays 5 while the handler is still busy, so
@@ -171,7 +164,7 @@ TEST_F(CgiCommunicatorTest, SlotIsNotFreedWhileItsHandlerRuns) {
   EXPECT_EQ(other.claim(2), kCgiBusy);
 
   gHoldHandlers.store(false);
-  EXPECT_TRUE(eventually([] { return slotState(2) == kSlotFree; }, 2s));
+  EXPECT_TRUE(waitUntil([] { return slotState(2) == kSlotFree; }, 2s));
   EXPECT_EQ(other.claim(2), kCgiOk);
 }
 
@@ -182,10 +175,10 @@ TEST_F(CgiCommunicatorTest, UnwatchedStatesAreGivenUpAfterTheReplyTimeOut) {
   uint8_t* states = static_cast<uint8_t*>(area.get()->view);
   storeSlotState(states + 1, kSlotClaimed);    // a front end died while filling its request
   storeSlotState(states + 8, kSlotNoHandler);  // a 255 nobody acknowledged
-  std::this_thread::sleep_for(100ms);
+  std::this_thread::sleep_for(100ms);  // a few passes, well inside the reply time-out
   EXPECT_EQ(loadSlotState(states + 1), kSlotClaimed);
-  EXPECT_TRUE(eventually([&] { return loadSlotState(states + 1) == kSlotFree; }, 3s));
-  EXPECT_TRUE(eventually([&] { return loadSlotState(states + 8) == kSlotFree; }, 3s));
+  EXPECT_TRUE(waitUntil([&] { return loadSlotState(states + 1) == kSlotFree; }, 3s));
+  EXPECT_TRUE(waitUntil([&] { return loadSlotState(states + 8) == kSlotFree; }, 3s));
 }
 
 TEST_F(CgiCommunicatorTest, RequestAreaWithoutClosingNulIsReadWithinItsSize) {
@@ -230,7 +223,7 @@ TEST_F(CgiCommunicatorTest, ASlotKeepsItsHandlerThreadForItsLaterRequests) {
       EXPECT_STREQ(getVariable(reply, "serverSet"), "Inside request handler") << i;
       const std::set<ThreadHandle> now = handlerThreads();
       seen.insert(now.begin(), now.end());
-      ASSERT_TRUE(eventually([] { return slotState(4) == kSlotFree; }));
+      ASSERT_TRUE(waitUntil([] { return slotState(4) == kSlotFree; }));
     }
     EXPECT_EQ(seen.size(), 1u) << "one thread for the slot's five requests";
     stop(pass == 0, false);  // a restart, then a stop: no thread is left either time
@@ -299,7 +292,7 @@ TEST_F(CgiCommunicatorTest, LeftoverAreaOfAnEndedServerIsAdopted) {
   EXPECT_STREQ(getVariable(rows, "SharedMemoryIsCreator"), "true") << "adopted: removed at the stop";
   SharedMemoryRecord* stale = nullptr;
   EXPECT_EQ(openSharedMemory(&stale, kReplyAreaBase + 3), 1) << "the ended server's reply area is removed";
-  EXPECT_TRUE(eventually([] { return slotState(3) == kSlotFree && slotState(5) == kSlotFree; }, 3s));
+  EXPECT_TRUE(waitUntil([] { return slotState(3) == kSlotFree && slotState(5) == kSlotFree; }, 3s));
 }
 
 TEST_F(CgiCommunicatorTest, WaitWhileSlotStateTimesOutToFinishedOrEndsWithTheServer) {
@@ -384,7 +377,7 @@ class CgiFailureTest : public CgiCommunicatorTest {
   // server's device name.
   bool loggedError(const char* eventId) {
     const std::string marker = std::string("(Event ID: ") + eventId + ")";
-    return eventually(
+    return waitUntil(
         [&] {
           std::ifstream in(folder_.path() + "/db/ServerLog.log");
           std::string line;
@@ -417,10 +410,10 @@ TEST_F(CgiFailureTest, MissingRequestAreaAnswers253AndRaisesItsEvent) {
   uint8_t* states = static_cast<uint8_t*>(area.get()->view);
   // A front end that announced a request without making its area.
   storeSlotState(states + 4, kSlotRequestReady);
-  ASSERT_TRUE(eventually([&] { return loadSlotState(states + 4) == kSlotNoReply; }));
+  ASSERT_TRUE(waitUntil([&] { return loadSlotState(states + 4) == kSlotNoReply; }));
   EXPECT_TRUE(loggedError("0x302"));
   storeSlotState(states + 4, kSlotFinished);  // the front end acknowledges
-  EXPECT_TRUE(eventually([&] { return loadSlotState(states + 4) == kSlotFree; }));
+  EXPECT_TRUE(waitUntil([&] { return loadSlotState(states + 4) == kSlotFree; }));
 }
 
 TEST_F(CgiFailureTest, ReplyAreaThatCannotBeMadeAnswers253AndRaisesItsEvent) {
@@ -434,7 +427,7 @@ TEST_F(CgiFailureTest, ReplyAreaThatCannotBeMadeAnswers253AndRaisesItsEvent) {
   EXPECT_EQ(slot.state(), kSlotNoReply);
   EXPECT_TRUE(loggedError("0x305"));
   slot.abandon();
-  EXPECT_TRUE(eventually([] { return slotState(6) == kSlotFree; }));
+  EXPECT_TRUE(waitUntil([] { return slotState(6) == kSlotFree; }));
 }
 
 TEST_F(CgiFailureTest, FrontEndThatStopsWaitingGetsNoReplyAndTheEventIsRaised) {
@@ -445,11 +438,11 @@ TEST_F(CgiFailureTest, FrontEndThatStopsWaitingGetsNoReplyAndTheEventIsRaised) {
   ASSERT_EQ(slot.claim(1), kCgiOk);
   TableOwner request(echoRequest());
   ASSERT_EQ(slot.submit(request.get()), kCgiOk);
-  ASSERT_TRUE(eventually([] { return gHeldHandlers.load() == 1; }));
+  ASSERT_TRUE(waitUntil([] { return gHeldHandlers.load() == 1; }));
   slot.abandon();
   gHoldHandlers.store(false);
   EXPECT_TRUE(loggedError("0x306"));
-  EXPECT_TRUE(eventually([] { return slotState(1) == kSlotFree; }));
+  EXPECT_TRUE(waitUntil([] { return slotState(1) == kSlotFree; }));
   SharedMemoryRecord* reply = nullptr;
   EXPECT_EQ(openSharedMemory(&reply, kReplyAreaBase + 1), 1) << "the unwanted reply is not left behind";
 }
@@ -468,7 +461,7 @@ TEST_F(CgiFailureTest, HandlerThatCannotStartAnswers255) {
   EXPECT_NE(output.find("logServerError: CGI Communicator failed to start request thread"), std::string::npos)
       << output;
   slot.abandon();
-  EXPECT_TRUE(eventually([] { return slotState(9) == kSlotFree; }));
+  EXPECT_TRUE(waitUntil([] { return slotState(9) == kSlotFree; }));
   initThreadManager();
 }
 

@@ -167,7 +167,7 @@ TEST_F(ForgeryGuardTest, TheTokenLivesInAPrivateKeyFileAndEndsWithThePassword) {
   setPageTokenPaths("db/pagetoken.key", "db/password.web");
   EXPECT_EQ(pageTokenFor("admin"), before);
   // A new password (a new salt and hash) gives a new token; the old one no longer counts.
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the new file gets a new modification time
   ASSERT_EQ(writePasswordFile("db/password.web", "admin", apr1Hash("other", "zyxwvuts")), kPasswordFileOk);
   EXPECT_NE(pageTokenFor("admin"), before);
   EXPECT_FALSE(pageTokenMatches("admin", before));

@@ -348,6 +348,7 @@ TEST_F(ModuleManagerTest, HeldRequestsWaitForTheModulesStartAndDevices) {
     devices = call("Alpha", "DeviceCount");
     answered = true;
   });
+  // The request must stay held through both waits: neither leaves a mark to wait for.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   startModules();
   std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -21,19 +21,13 @@
 #include "server/request/module_manager.h"
 #include "server/request/module_test_fixture.h"
 #include "server/server_state.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
-using namespace std::chrono_literals;
+using test_support::waitUntil;
 
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using namespace std::chrono_literals;
 
 class ModuleServicesTest : public ModuleFolderTest {
  protected:

@@ -14,8 +14,11 @@
 #include "common/thread_manager.h"
 #include "server/request/page_rows.h"
 #include "server/request/request_test_fixture.h"
+#include "tests/support/wait_until.h"
 
 namespace {
+
+using test_support::waitUntil;
 
 using std::chrono::steady_clock;
 
@@ -276,18 +279,18 @@ TEST_F(ModulePrefsTest, EnablingAModuleSavesItAndRestartsAboutASecondLater) {
   EXPECT_TRUE(restartThreadListed("SetPrefsConfig/waitAndThenRestartServer"));
   EXPECT_EQ(serverControl().restart.load(), 0);
 
-  while (serverControl().restart.load() == 0 && steady_clock::now() - saved < std::chrono::seconds(10)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  EXPECT_TRUE(waitUntil("the delayed restart", [] { return serverControl().restart.load() != 0; },
+                        std::chrono::seconds(10), std::chrono::milliseconds(20)));
   EXPECT_EQ(serverControl().restart.load(), 1);
   EXPECT_EQ(serverControl().rescanRequested.load(), 1);
   EXPECT_GE(steady_clock::now() - saved, std::chrono::milliseconds(950));
   // Let the restart thread finish before the folder goes away.
-  while (restartThreadListed("SetPrefsConfig/waitAndThenRestartServer") &&
-         steady_clock::now() - saved < std::chrono::seconds(10)) {
-    reapThreads();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  EXPECT_TRUE(waitUntil(
+      [] {
+        reapThreads();
+        return !restartThreadListed("SetPrefsConfig/waitAndThenRestartServer");
+      },
+      std::chrono::seconds(10), std::chrono::milliseconds(20)));
 }
 
 class StatusPagesTest : public RequestFolderTest {};
@@ -338,15 +341,15 @@ TEST_F(StatusPagesTest, RescanStartsOnlyWhenRunningAndNotScanning) {
   for (const ThreadListing& thread : listThreads())
     threads += thread.tag == "rescanSystem/waitAndThenRestartServer";
   EXPECT_EQ(threads, 1);
-  const auto until = steady_clock::now() + std::chrono::seconds(10);
-  while (serverControl().restart.load() == 0 && steady_clock::now() < until) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  EXPECT_TRUE(waitUntil("the delayed restart", [] { return serverControl().restart.load() != 0; },
+                        std::chrono::seconds(10), std::chrono::milliseconds(20)));
   EXPECT_EQ(serverControl().restart.load(), 1);
-  while (restartThreadListed("rescanSystem/waitAndThenRestartServer") && steady_clock::now() < until) {
-    reapThreads();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  EXPECT_TRUE(waitUntil(
+      [] {
+        reapThreads();
+        return !restartThreadListed("rescanSystem/waitAndThenRestartServer");
+      },
+      std::chrono::seconds(10), std::chrono::milliseconds(20)));
   closeThreadManager();
 }
 
