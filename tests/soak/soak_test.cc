@@ -52,6 +52,7 @@
 #include "server/events/event_log_format.h"
 #include "tests/frontend_web_instance.h"
 #include "tests/server_process.h"
+#include "tests/support/wait_until.h"
 #include "tests/test_environment.h"
 
 namespace {
@@ -219,13 +220,11 @@ class SoakTest : public ::testing::Test {
     sim_ = std::make_unique<ChildProgram>(
         builtProgram("raidsim"), std::vector<std::string>{"--socket", socket_, "--config", (root / "raidsim.conf").string()},
         childEnvironment({}), wholeRun);
-    bool listening = false;
-    for (int i = 0; i < 200 && !listening; ++i) {
+    const auto listening = [this] {
       std::string reply;
-      listening = simControl(socket_, "status", &reply, 1000) == 0;
-      if (!listening) std::this_thread::sleep_for(50ms);
-    }
-    ASSERT_TRUE(listening) << sim_->output();
+      return simControl(socket_, "status", &reply, 1000) == 0;
+    };
+    ASSERT_TRUE(test_support::waitUntil(listening, test_support::kWaitLimit, 50ms)) << sim_->output();
     shmPrefix_ = "kestrova-soak-" + std::to_string(getpid()) + ".";
     loader_ = std::make_unique<ChildProgram>(web_.loaderPath(), std::vector<std::string>{"--listen", "127.0.0.1:0"},
                                              childEnvironment({{"KESTROVA_SHM_PREFIX", shmPrefix_}}), wholeRun);
@@ -312,15 +311,14 @@ class SoakTest : public ::testing::Test {
     const auto deadline = Clock::now() + 90s;
     auto c = client();
     for (const PairInfo& p : kPairs) {
-      for (;;) {
+      const auto monitored = [&] {
         auto answer = c->Get(std::string("/api/Brivo/GetMonitor?ModDeviceName=Brivo") + p.wwn);
-        if (answer && answer->status == 200) {
-          const auto reply = nlohmann::json::parse(answer->body, nullptr, false);
-          if (reply.is_object() && reply.value("HTMLPath", "") == kMonitorPage) break;
-        }
-        if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(250ms);
-      }
+        if (!answer || answer->status != 200) return false;
+        const auto reply = nlohmann::json::parse(answer->body, nullptr, false);
+        return reply.is_object() && reply.value("HTMLPath", "") == kMonitorPage;
+      };
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (!test_support::waitUntil(monitored, std::max(left, 0ms), 250ms)) return false;
     }
     return true;
   }
@@ -740,11 +738,13 @@ TEST_F(SoakTest, ServesRecordsAndHoldsItsResourcesUnderLoadFaultsAndRestarts) {
     for (int next : pair) injected += next - kFirstTag;
   }
   LogCount count;
-  for (const auto deadline = Clock::now() + 90s; Clock::now() < deadline;) {
-    count = countLog();
-    if (missingTags(count) == 0) break;
-    std::this_thread::sleep_for(1s);
-  }
+  // What is still missing after the wait is reported below.
+  test_support::waitUntil(
+      [&] {
+        count = countLog();
+        return missingTags(count) == 0;
+      },
+      90s, 1s);
   std::this_thread::sleep_for(6s);  // three more cycles: nothing is recorded twice late
   count = countLog();
   size_t twice = 0;
