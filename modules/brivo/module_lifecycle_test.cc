@@ -127,6 +127,7 @@ void countStop() {
 
 TEST_F(LifecycleTest, ShutdownLetsTheMonitorFinishItsCycleThenStopsIt) {
   ASSERT_EQ(startModule(&services_), 0);
+  g_monitorStops.store(0);  // counts this test's stops only, also when the test is repeated
   moduleHooks().stopMonitor = countStop;
   moduleState().monitorStarted.store(true);
   moduleState().monitorCycleComplete.store(false);

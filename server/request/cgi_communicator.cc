@@ -122,9 +122,10 @@ void startHandler(int slot, uint8_t* state) {
   if (handle == 0) {
     std::free(block);
     cgi::handlerFinished(slot);
+    // Logged before the front end is answered, so whoever sees the 255 also finds its cause.
+    logServerError("CGI Communicator failed to start request thread");
     changeSlotState(state, kSlotTaken, kSlotNoHandler);
     cgi::postReplySemaphore(slot);
-    logServerError("CGI Communicator failed to start request thread");
     return;
   }
   cgi::setHandlerThread(slot, handle);
