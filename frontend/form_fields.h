@@ -1,5 +1,7 @@
 // Decoding of application/x-www-form-urlencoded texts (query strings and form bodies) into an
-// ordered field list, with httplib's percent decoding ("+" is a space).
+// ordered field list. The decoding is the one the front end has always applied (that of the
+// cpp-httplib library it first used): "+" is a space, "%XX" a byte, "%uXXXX" a character in
+// UTF-8; a "%" without its digits stays as it is.
 //
 // Thread safety: pure functions.
 #pragma once
@@ -13,6 +15,9 @@
 // gets an empty value. Returns false (fields appended so far stay) when more than maxFields
 // fields would be in *fields.
 bool appendUrlEncodedFields(std::string_view text, size_t maxFields, FieldList* fields);
+
+// One name or value of such a text, decoded.
+std::string formDecoded(std::string_view text);
 
 // True when a name or value of fields holds a NUL byte.
 bool anyFieldHoldsNul(const FieldList& fields);
