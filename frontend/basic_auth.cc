@@ -1,8 +1,6 @@
 // Basic authentication against the password file; see basic_auth.h.
 #include "frontend/basic_auth.h"
 
-#include <sys/stat.h>
-
 #include <cctype>
 #include <fstream>
 #include <iterator>
@@ -10,6 +8,7 @@
 #include "common/apr1.h"
 #include "common/default_login.h"
 #include "frontend/base64.h"
+#include "frontend/file_version.h"
 
 namespace {
 
@@ -87,14 +86,12 @@ bool PasswordCheck::defaultLoginInUse() {
 }
 
 bool PasswordCheck::refresh(FileVersion* version, Entries* entries) {
-  struct stat st {};
-  if (stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  FileVersion now;
+  if (!regularFileVersion(path_, &now)) return false;
   std::lock_guard<std::mutex> lock(mu_);
-  FileVersion now{st.st_dev, st.st_ino, st.st_size,
-                  static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
   if (!loaded_ || !(now == version_)) {
     defaultLogin_.reset();
-    if (static_cast<size_t>(st.st_size) > kMaxPasswordFileBytes) return false;
+    if (static_cast<uint64_t>(now.size) > kMaxPasswordFileBytes) return false;
     std::ifstream in(path_, std::ios::binary);
     if (!in) return false;
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -10,7 +10,6 @@
 // Thread safety: every member may be called from any number of threads at once.
 #pragma once
 
-#include <sys/types.h>
 
 #include <filesystem>
 #include <mutex>
@@ -20,6 +19,8 @@
 #include <unordered_set>
 #include <utility>
 #include <vector>
+
+#include "frontend/file_version.h"
 
 // Splits the value of an Authorization header ("Basic <base64 of user:password>", scheme name
 // in any case) into user and password (split at the first colon). False for another scheme,
@@ -49,13 +50,6 @@ class PasswordCheck {
   bool defaultLoginInUse();
 
  private:
-  struct FileVersion {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = -1;
-    long long modifiedNs = 0;
-    bool operator==(const FileVersion&) const = default;
-  };
   using Entries = std::vector<std::pair<std::string, std::string>>;  // user, hash
 
   // Re-reads the file when its version changed; false when it cannot be read.

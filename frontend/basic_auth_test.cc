@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/apr1.h"
+#include "common/file_platform.h"
 #include "common/test_folder.h"
 #include "frontend/base64.h"
 
@@ -78,10 +79,10 @@ std::string urlSafeHeader(const std::string& text) {
 class PasswordCheckTest : public ::testing::Test {
  protected:
   void writePasswords(const std::string& text) {
-    // A new file under a new name renamed into place, as the server replaces it.
+    // A new file under a new name moved into place, as the server replaces it.
     const std::string temp = folder_.file("password.new");
     writeBytes(temp, text);
-    ASSERT_EQ(rename(temp.c_str(), path().c_str()), 0);
+    ASSERT_TRUE(moveFileOver(temp.c_str(), path().c_str()));
   }
   std::string path() const { return folder_.file("password.web"); }
   TestFolder folder_;

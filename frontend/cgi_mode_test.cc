@@ -18,6 +18,27 @@ struct FileCloser {
   void operator()(FILE* file) const { std::fclose(file); }
 };
 
+// Standard input and output of a request as temporary files (rather than fmemopen and
+// open_memstream, which Windows lacks), so the tests run the same on both platforms.
+std::unique_ptr<FILE, FileCloser> streamOf(const std::string& text) {
+  std::unique_ptr<FILE, FileCloser> file(std::tmpfile());
+  if (file != nullptr) {
+    std::fwrite(text.data(), 1, text.size(), file.get());
+    std::rewind(file.get());
+  }
+  return file;
+}
+
+std::string contentOf(FILE* file) {
+  std::fflush(file);
+  std::rewind(file);
+  std::string text;
+  char chunk[4096];
+  size_t got = 0;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
+  return text;
+}
+
 class CgiModeTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -36,22 +57,17 @@ class CgiModeTest : public ::testing::Test {
 
   // Runs one CGI request with the environment and input; returns the output.
   std::string run(const std::string& input) {
-    std::string copy = input;
-    std::unique_ptr<FILE, FileCloser> in(
-        fmemopen(copy.empty() ? nullptr : copy.data(), copy.size() + 1, "r"));
-    char* buffer = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&buffer, &size);
+    std::unique_ptr<FILE, FileCloser> in = streamOf(input);
+    std::unique_ptr<FILE, FileCloser> out(std::tmpfile());
+    EXPECT_TRUE(in != nullptr && out != nullptr);
     const int status = runCgiRequest(
         core_.get(),
         [this](const char* name) -> const char* {
           const auto found = env_.find(name);
           return found == env_.end() ? nullptr : found->second.c_str();
         },
-        in.get(), out);
-    std::fclose(out);
-    std::string text(buffer, size);
-    free(buffer);
+        in.get(), out.get());
+    const std::string text = contentOf(out.get());
     EXPECT_EQ(status, 0);
     return text;
   }
@@ -165,20 +181,17 @@ TEST_F(CgiModeTest, TheBodyIsReadOnlyAfterTheLogin) {
   env_["CONTENT_LENGTH"] = "5";
   env_["HTTP_AUTHORIZATION"] = "Basic YWRtaW46d3Jvbmc=";  // admin:wrong
   std::string input = "v=abc";
-  std::unique_ptr<FILE, FileCloser> in(fmemopen(input.data(), input.size(), "r"));
-  char* buffer = nullptr;
-  size_t size = 0;
-  FILE* out = open_memstream(&buffer, &size);
+  std::unique_ptr<FILE, FileCloser> in = streamOf(input);
+  std::unique_ptr<FILE, FileCloser> out(std::tmpfile());
+  ASSERT_TRUE(in != nullptr && out != nullptr);
   runCgiRequest(
       core_.get(),
       [this](const char* name) -> const char* {
         const auto found = env_.find(name);
         return found == env_.end() ? nullptr : found->second.c_str();
       },
-      in.get(), out);
-  std::fclose(out);
-  const std::string text(buffer, size);
-  free(buffer);
+      in.get(), out.get());
+  const std::string text = contentOf(out.get());
   EXPECT_EQ(text.rfind("Status: 401", 0), 0u) << text;
   EXPECT_EQ(std::ftell(in.get()), 0L);  // not a byte of the body was taken
   EXPECT_TRUE(server_.requests().empty());

@@ -1,11 +1,18 @@
 // The standalone HTTP server mode; see http_mode.h.
 #include "frontend/http_mode.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+// after winsock2.h
+#include <ws2tcpip.h>
+
+#include "common/winsock_init.h"
+#else
 #include <arpa/inet.h>
-#include <gnutls/gnutls.h>
-#include <microhttpd.h>
 #include <netdb.h>
 #include <signal.h>
+#endif
+#include <microhttpd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -16,6 +23,7 @@
 #include <optional>
 
 #include "frontend/status_pages.h"
+#include "frontend/tls_settings.h"
 #include "frontend/timer_thread.h"
 #include "frontend/work_queue.h"
 
@@ -33,26 +41,6 @@ bool readFile(const std::string& path, std::string* text) {
   if (!in) return false;
   text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return in.good() || in.eof();
-}
-
-// True when GnuTLS accepts the certificate with the key (a key of another certificate is
-// refused) and the priority string.
-bool tlsSettingsUsable(const std::string& certificate, const std::string& key,
-                       const std::string& priorities) {
-  gnutls_certificate_credentials_t credentials = nullptr;
-  if (gnutls_certificate_allocate_credentials(&credentials) != GNUTLS_E_SUCCESS) return false;
-  gnutls_datum_t cert{reinterpret_cast<unsigned char*>(const_cast<char*>(certificate.data())),
-                      static_cast<unsigned>(certificate.size())};
-  gnutls_datum_t privateKey{reinterpret_cast<unsigned char*>(const_cast<char*>(key.data())),
-                            static_cast<unsigned>(key.size())};
-  const bool pair = gnutls_certificate_set_x509_key_mem2(credentials, &cert, &privateKey, GNUTLS_X509_FMT_PEM,
-                                                         nullptr, 0) >= 0;
-  gnutls_certificate_free_credentials(credentials);
-  gnutls_priority_t cache = nullptr;
-  const char* error = nullptr;
-  const bool known = gnutls_priority_init(&cache, priorities.c_str(), &error) == GNUTLS_E_SUCCESS;
-  if (known) gnutls_priority_deinit(cache);
-  return pair && known;
 }
 
 std::string addressText(const sockaddr* address) {
@@ -298,6 +286,9 @@ HttpFrontEnd::~HttpFrontEnd() {
 
 bool HttpFrontEnd::bind() {
   if (!valid_ || daemon_ != nullptr) return false;
+#ifdef _WIN32
+  if (!ensureWinsock()) return false;
+#endif
   addrinfo hints{};
   hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
   hints.ai_socktype = SOCK_STREAM;
@@ -323,17 +314,18 @@ bool HttpFrontEnd::bind() {
       {MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(options_.tlsPriorities.c_str())},
       {MHD_OPTION_END, 0, nullptr},
   };
+  // The logger first: libmicrohttpd reports the options before it through its own logger.
   daemon_ = MHD_start_daemon(
-      flags, 0, nullptr, nullptr, &Callbacks::request, this, MHD_OPTION_SOCK_ADDR,
-      reinterpret_cast<sockaddr*>(&address), MHD_OPTION_LISTEN_BACKLOG_SIZE, options_.listenBacklog,
-      MHD_OPTION_CONNECTION_LIMIT, options_.maxConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-      options_.maxPerAddress, MHD_OPTION_CONNECTION_TIMEOUT,
+      flags, 0, nullptr, nullptr, &Callbacks::request, this, MHD_OPTION_EXTERNAL_LOGGER, &Callbacks::log, this,
+      MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&address), MHD_OPTION_LISTEN_BACKLOG_SIZE,
+      options_.listenBacklog, MHD_OPTION_CONNECTION_LIMIT, options_.maxConnections,
+      MHD_OPTION_PER_IP_CONNECTION_LIMIT, options_.maxPerAddress, MHD_OPTION_CONNECTION_TIMEOUT,
       static_cast<unsigned>(options_.idleTimeoutSeconds), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
       std::max(kConnectionMemory, options_.maxHeaderBytes + 32 * 1024), MHD_OPTION_THREAD_POOL_SIZE,
       static_cast<unsigned>(std::max<size_t>(options_.eventThreads, 1)), MHD_OPTION_URI_LOG_CALLBACK,
       &Callbacks::uriLogged, this, MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::completed, this,
-      MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::connectionChanged, this, MHD_OPTION_EXTERNAL_LOGGER,
-      &Callbacks::log, this, MHD_OPTION_ARRAY, tls() ? tlsOptions : tlsOptions + 3, MHD_OPTION_END);
+      MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::connectionChanged, this, MHD_OPTION_ARRAY,
+      tls() ? tlsOptions : tlsOptions + 3, MHD_OPTION_END);
   if (daemon_ == nullptr) {
     timer_.reset();
     work_.reset();
@@ -352,7 +344,9 @@ bool HttpFrontEnd::bind() {
 }
 
 void HttpFrontEnd::run() {
+#ifndef _WIN32
   signal(SIGPIPE, SIG_IGN);
+#endif
   std::unique_lock<std::mutex> lock(mu_);
   stopChanged_.wait(lock, [this] { return stopRequested_; });
   stopped_ = true;

@@ -1,45 +1,25 @@
 // cgiloader: the web front end of the Kestrova server. A CGI program when a web server runs it
 // (GATEWAY_INTERFACE set), else a standalone HTTP server. See frontend/README.md.
-#include <signal.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <thread>
 
 #include "frontend/cgi_mode.h"
 #include "frontend/front_end.h"
 #include "frontend/http_mode.h"
 #include "frontend/options.h"
+#include "frontend/program_platform.h"
+#include "frontend/tls_settings.h"
 
 namespace {
 
-std::filesystem::path programPath(const char* argv0) {
-  std::error_code error;
-  std::filesystem::path path = std::filesystem::canonical("/proc/self/exe", error);
-  if (error) path = std::filesystem::absolute(argv0, error);
-  return path;
-}
-
-// Stops the server on SIGINT or SIGTERM. The signals are blocked in every thread (the mask is
-// inherited) and taken by this thread alone.
-std::thread stopOnSignal(HttpFrontEnd* http, sigset_t signals) {
-  return std::thread([http, signals] {
-    int number = 0;
-    sigwait(&signals, &number);
-    if (number != SIGUSR2) std::printf("cgiloader: signal %d, stopping\n", number);
-    http->stop();
-  });
-}
-
 int serveHttp(FrontEnd* core, const LoaderOptions& options) {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGUSR2);  // sent to ourselves to end the signal thread
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // Never serve plain HTTP where HTTPS was asked for.
+  if (!options.http.tlsCertificate.empty() && !tlsAvailable()) {
+    std::fprintf(stderr, "cgiloader: --tls-cert: %s\n", kTlsUnavailable);
+    return 1;
+  }
+  blockStopRequests();
   HttpFrontEnd http(core, options.http);
   if (!http.valid()) {
     std::fprintf(stderr, "cgiloader: cannot load the TLS certificate %s with the key %s\n",
@@ -50,13 +30,10 @@ int serveHttp(FrontEnd* core, const LoaderOptions& options) {
     std::fprintf(stderr, "cgiloader: cannot listen on %s:%d\n", options.http.host.c_str(), options.http.port);
     return 1;
   }
-  std::printf("cgiloader: serving %s on %s://%s:%d/\n", core->guard().root().c_str(),
+  std::printf("cgiloader: serving %s on %s://%s:%d/\n", core->guard().root().string().c_str(),
               http.tls() ? "https" : "http", options.http.host.c_str(), http.boundPort());
   std::fflush(stdout);
-  std::thread signalThread = stopOnSignal(&http, signals);
-  http.run();
-  kill(getpid(), SIGUSR2);
-  signalThread.join();
+  serveUntilStopped(&http);
   return 0;
 }
 
@@ -85,7 +62,7 @@ int main(int argc, char** argv) {
   // The standalone server outlives its requests, so it can keep the answers of posted forms.
   if (!cgi) core.keepPostResults();
   if (!core.valid()) {
-    std::fprintf(stderr, "cgiloader: the installed tree %s is not a folder\n", root.c_str());
+    std::fprintf(stderr, "cgiloader: the installed tree %s is not a folder\n", root.string().c_str());
     if (!cgi) return 1;
   }
   if (cgi)

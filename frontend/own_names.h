@@ -11,3 +11,7 @@
 
 // Lower-case texts, without duplicates. Empty when nothing can be read.
 std::vector<std::string> ownHostNames();
+
+// The platform half: the addresses of the network interfaces as the system writes them (IPv6
+// without a zone), in any case and order, possibly repeated. Empty when they cannot be read.
+std::vector<std::string> interfaceAddressTexts();

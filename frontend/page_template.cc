@@ -10,6 +10,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "frontend/file_version.h"
 #include "frontend/reply_context.h"
 
 namespace mustache = kainjow::mustache;
@@ -24,10 +25,8 @@ constexpr size_t kMaxCachedTemplates = 512;
 class TemplateTexts {
  public:
   bool get(const std::filesystem::path& path, std::string* text) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    const Identity identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
-                            st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+    FileVersion identity;
+    if (!regularFileVersion(path, &identity)) return false;
     {
       std::lock_guard<std::mutex> lock(mu_);
       auto found = texts_.find(path.string());
@@ -46,18 +45,8 @@ class TemplateTexts {
   }
 
  private:
-  struct Identity {
-    dev_t device;
-    ino_t inode;
-    off_t size;
-    time_t modifiedSeconds;
-    long modifiedNanoseconds;
-    time_t changedSeconds;
-    long changedNanoseconds;
-    bool operator==(const Identity&) const = default;
-  };
   struct Entry {
-    Identity identity;
+    FileVersion identity;
     std::string text;
   };
   std::mutex mu_;
@@ -137,7 +126,11 @@ std::string withoutTemplateComments(std::string_view text) {
 }
 
 bool readWholeFile(const std::filesystem::path& path, size_t limit, std::string* out) {
+#ifdef _WIN32
+  FILE* file = _wfopen(path.c_str(), L"rb");
+#else
   FILE* file = std::fopen(path.c_str(), "rbe");
+#endif
   if (file == nullptr) return false;
   struct stat st {};
   bool ok = fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) <= limit;

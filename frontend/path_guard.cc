@@ -1,9 +1,9 @@
 // Path resolution inside the installed tree; see path_guard.h.
 #include "frontend/path_guard.h"
 
-#include <sys/stat.h>
-
 #include <system_error>
+
+#include "frontend/file_version.h"
 
 namespace fs = std::filesystem;
 
@@ -56,13 +56,13 @@ bool PathGuard::inArea(const fs::path& canonical, PathArea area) const {
 bool PathGuard::resolveFile(const fs::path& joined, fs::path* out) const {
   const fs::path normal = joined.lexically_normal();
   if (!startsWithPath(normal, root_)) return false;
-  struct stat reached {};
-  if (stat(normal.c_str(), &reached) != 0 || !S_ISREG(reached.st_mode)) return false;
+  FileVersion reached;
+  if (!regularFileVersion(normal, &reached)) return false;
   {
     std::lock_guard<std::mutex> lock(resolutions_->mu);
     auto found = resolutions_->byPath.find(normal.string());
-    if (found != resolutions_->byPath.end() && found->second.device == reached.st_dev &&
-        found->second.inode == reached.st_ino) {
+    if (found != resolutions_->byPath.end() && found->second.device == reached.device &&
+        found->second.file == reached.file) {
       *out = found->second.canonical;
       return true;
     }
@@ -70,15 +70,15 @@ bool PathGuard::resolveFile(const fs::path& joined, fs::path* out) const {
   std::error_code error;
   const fs::path canonical = fs::canonical(normal, error);
   if (error || !inside(canonical)) return false;
-  struct stat real {};
-  if (stat(canonical.c_str(), &real) != 0 || !S_ISREG(real.st_mode)) return false;
+  FileVersion real;
+  if (!regularFileVersion(canonical, &real)) return false;
   *out = canonical;
   // Remembered only when the path still reaches the file just checked (not one swapped in
   // between the two looks).
-  if (real.st_dev == reached.st_dev && real.st_ino == reached.st_ino) {
+  if (real.device == reached.device && real.file == reached.file) {
     std::lock_guard<std::mutex> lock(resolutions_->mu);
     if (resolutions_->byPath.size() >= kMaxResolutions) resolutions_->byPath.clear();
-    resolutions_->byPath[normal.string()] = Resolved{canonical, real.st_dev, real.st_ino};
+    resolutions_->byPath[normal.string()] = Resolved{canonical, real.device, real.file};
   }
   return true;
 }
@@ -134,9 +134,9 @@ bool PathGuard::uploadFolder(fs::path* out) const {
   const fs::path folder = root_ / "temp";
   std::error_code error;
   fs::create_directory(folder, error);
-  struct stat st {};
   // The folder itself must not be a link, wherever it points.
-  if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  const fs::file_status status = fs::symlink_status(folder, error);
+  if (error || !fs::is_directory(status)) return false;
   const fs::path canonical = fs::canonical(folder, error);
   if (error || canonical != folder) return false;
   *out = canonical;

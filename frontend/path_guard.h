@@ -12,8 +12,7 @@
 // Thread safety: any number of threads may resolve at once (the memory has its own lock).
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -61,8 +60,8 @@ class PathGuard {
 
   struct Resolved {
     std::filesystem::path canonical;
-    dev_t device;
-    ino_t inode;
+    uint64_t device;
+    uint64_t file;
   };
   struct Resolutions {
     std::mutex mu;

@@ -1,8 +1,7 @@
 // Server replies as HTTP answers; see reply_answer.h.
 #include "frontend/reply_answer.h"
 
-#include <sys/stat.h>
-
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 
@@ -21,10 +20,13 @@ constexpr const char kUnescapedPagePolicy[] = "default-src 'none'; style-src 'un
 // as "Thus__Dec_10__2024_09_05_03.archive"); the download gets a name that sorts and reads well:
 // "kestrova-techsupport-2024-12-10_09-05-03.archive", from the file's time.
 std::string archiveDownloadName(const std::filesystem::path& path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return std::string();
+  std::error_code error;
+  const auto written = std::filesystem::last_write_time(path, error);
+  if (error) return std::string();
+  const std::time_t seconds =
+      std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written));
   std::tm local{};
-  if (localtime_r(&st.st_mtime, &local) == nullptr) return std::string();
+  if (localtime_r(&seconds, &local) == nullptr) return std::string();
   char name[64];
   std::strftime(name, sizeof(name), "kestrova-techsupport-%Y-%m-%d_%H-%M-%S.archive", &local);
   return name;

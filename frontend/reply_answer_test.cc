@@ -3,9 +3,8 @@
 #include "frontend/reply_answer.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <utime.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 
@@ -26,8 +25,11 @@ TEST(ExportNames, TheArchiveIsNamedByItsDateOtherFilesByTheirOwnName) {
   when.tm_min = 5;
   when.tm_sec = 3;
   when.tm_isdst = -1;
-  const utimbuf times{std::mktime(&when), std::mktime(&when)};
-  ASSERT_EQ(utime((prefix.root() / "Information/Thus__Dec_10__2024_09_05_03.archive").c_str(), &times), 0);
+  std::error_code error;
+  std::filesystem::last_write_time(
+      prefix.root() / "Information/Thus__Dec_10__2024_09_05_03.archive",
+      std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(std::mktime(&when))), error);
+  ASSERT_FALSE(error) << error.message();
   const PathGuard guard(prefix.root());
   auto disposition = [&](const char* path) {
     TableOwner reply;

@@ -1,11 +1,10 @@
 // Kept answer pages of posted forms; see result_store.h.
 #include "frontend/result_store.h"
 
-#include <sys/random.h>
-
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+
+#include "common/system_random.h"
 
 namespace {
 
@@ -13,13 +12,7 @@ constexpr size_t kTokenLength = 32;
 
 std::string freshToken() {
   uint8_t bytes[kTokenLength / 2];
-  size_t got = 0;
-  while (got < sizeof bytes) {
-    const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return std::string();
-    got += static_cast<size_t>(n);
-  }
+  if (!systemRandomBytes(bytes, sizeof bytes)) return std::string();
   std::string token;
   for (uint8_t b : bytes) {
     char hex[3];

@@ -1,13 +1,13 @@
-// Uploaded files in the temp folder; see upload_store.h.
+// Uploaded files in the temp folder; see upload_store.h. The platform halves
+// (upload_store_posix.cc, upload_store_win.cc) open the folder and create and remove its files.
 #include "frontend/upload_store.h"
-
-#include <fcntl.h>
-#include <sys/random.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+
+#include "common/file_platform.h"
+#include "common/system_random.h"
 
 namespace {
 
@@ -16,13 +16,7 @@ constexpr int kNameAttempts = 8;
 // "upload-" and 128 random bits in hexadecimal; empty when the random source fails.
 std::string freshName() {
   uint8_t bytes[16];
-  size_t got = 0;
-  while (got < sizeof bytes) {
-    const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return std::string();
-    got += static_cast<size_t>(n);
-  }
+  if (!systemRandomBytes(bytes, sizeof bytes)) return std::string();
   std::string name = "upload-";
   for (uint8_t b : bytes) {
     char hex[3];
@@ -34,7 +28,7 @@ std::string freshName() {
 
 bool writeAll(int fd, std::string_view data) {
   while (!data.empty()) {
-    const ssize_t n = write(fd, data.data(), data.size());
+    const ssize_t n = writeFile(fd, data.data(), data.size());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data.remove_prefix(static_cast<size_t>(n));
@@ -50,14 +44,9 @@ bool UploadStore::openFolder() {
   if (!looked_) {
     looked_ = true;
     if (findFolder_) folder_ = findFolder_();
-    if (!folder_.empty()) folderFd_ = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (!folder_.empty()) folderFd_ = openFolderHandle();
   }
   return folderFd_ >= 0;
-}
-
-UploadStore::~UploadStore() {
-  for (const std::string& name : names_) unlinkat(folderFd_, name.c_str(), 0);
-  if (folderFd_ >= 0) close(folderFd_);
 }
 
 bool UploadStore::store(std::string_view data, std::string* path) {
@@ -65,16 +54,15 @@ bool UploadStore::store(std::string_view data, std::string* path) {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     const std::string name = freshName();
     if (name.empty()) return false;
-    const int fd =
-        openat(folderFd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0640);
+    const int fd = createInFolder(name);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return false;
     }
     const bool written = writeAll(fd, data);
-    const bool closed = close(fd) == 0;
+    const bool closed = closeFile(fd) == 0;
     if (!written || !closed) {
-      unlinkat(folderFd_, name.c_str(), 0);
+      removeFromFolder(name);
       return false;
     }
     names_.push_back(name);

@@ -1,6 +1,7 @@
 // The files of one request's uploads under <prefix>/temp: each gets a fresh unguessable name
 // ("upload-" + 32 hexadecimal digits from the system's random source), is created exclusively
-// (O_EXCL, O_NOFOLLOW, relative to the folder opened once, mode 0640) and is removed when the
+// (O_EXCL, O_NOFOLLOW, relative to the folder opened once, mode 0640; on Windows an exclusive
+// creation in the folder) and is removed when the
 // store goes out of scope, that is once the answer has been built. The folder is looked for and
 // opened at the first file only: most requests upload nothing, and they pay nothing for it.
 //
@@ -32,6 +33,13 @@ class UploadStore {
 
  private:
   bool openFolder();
+  // The platform halves (upload_store_posix.cc, upload_store_win.cc): the folder_ opened (POSIX:
+  // its descriptor; Windows: 0 when it is a folder, not a link), or -1; a new file of the folder,
+  // exclusively (a descriptor for writeFile, or -1 with errno set; EEXIST when the name is taken);
+  // the removal of one.
+  int openFolderHandle();
+  int createInFolder(const std::string& name);
+  void removeFromFolder(const std::string& name);
 
   FolderFinder findFolder_;
   bool looked_ = false;
