@@ -16,7 +16,7 @@ packages=(
   chromium fonts-dejavu-core
   systemd systemd-container python3-prometheus-client
   prometheus
-  g++-mingw-w64-x86-64-posix wine64
+  g++-mingw-w64-x86-64-posix wine64 nsis
   libiscsi-bin sg3-utils qemu-system-x86 qemu-block-extra busybox-static linux-image-amd64 open-iscsi
   rsyslog rsyslog-openssl libcurl4-openssl-dev prometheus-alertmanager
   libsnmp-dev snmp smitools
