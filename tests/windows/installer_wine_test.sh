@@ -10,14 +10,7 @@ build=$1
 source=$2
 wine=${KESTROVA_WINE:-wine64}
 service=Kestrova
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-# Waits up to $2 seconds for the condition command $1.
-waitFor() {
-  local i
-  for ((i = 0; i < $2 * 4; i++)); do eval "$1" && return 0; sleep 0.25; done
-  return 1
-}
+source "$(dirname "$0")/wine_test_helpers.sh"
 serviceState() { "$wine" sc query "$service" 2>/dev/null | tr -d '\r'; }
 
 work=$(mktemp -d "$build/installer-wine-XXXXXX")
@@ -47,7 +40,7 @@ installer=$(ls "$work"/package/Kestrova-*-win64.exe 2>/dev/null | head -n 1)
 # server meets no other server on this host, and proof that the installer keeps what it finds.
 tree="$work/Kestrova"
 mkdir -p "$tree/db"
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("", 0)); print(s.getsockname()[1])')
+port=$(freeUdpPort)
 sed "s/^MulticastPort = .*/MulticastPort = $port/" "$source/data/db/IP.db" > "$tree/db/IP.db"
 cp "$tree/db/IP.db" "$work/IP.db.before"
 target=$("$wine" winepath -w "$tree" 2>/dev/null | tr -d '\r')
