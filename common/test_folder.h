@@ -43,7 +43,7 @@ inline std::string readBytes(const std::string& path) {
 }
 
 // A text file as the platform reads text: Windows' CR LF line ends come back as "\n".
-inline std::string readText(const std::string& path) {
+inline std::string readTextFile(const std::string& path) {
   std::ifstream in(path);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

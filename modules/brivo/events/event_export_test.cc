@@ -46,7 +46,7 @@ class EventExportTest : public ::testing::Test {
     return TableOwner(getAllControllerLogs(module_, &pair_, request.get(), folders_));
   }
   // The export is a text file: CR LF line ends on Windows.
-  std::string exported() const { return readText(folders_.temp + "/" + kExportFileName); }
+  std::string exported() const { return readTextFile(folders_.temp + "/" + kExportFileName); }
 
   TestFolder folder_;
   ExportFolders folders_;
@@ -70,7 +70,7 @@ TEST_F(EventExportTest, WritesEveryEntryInMergedOrderAsQuotedFields) {
       "\"\"renamed\"\".\",\n"
       "\"3\",\"1\",\"02/29/08\",\"11:00:00\",\"Brivo 0123456789ABCDEF (0)\",\"Init 3\",\n";
   EXPECT_EQ(exported(), expected);
-  EXPECT_EQ(readText(folders_.archive + "/" + kExportFileName), expected);
+  EXPECT_EQ(readTextFile(folders_.archive + "/" + kExportFileName), expected);
   EXPECT_TRUE(module_.raised.empty());
 }
 
