@@ -5,8 +5,22 @@
 # (the extern "C" entry points): its sources are compiled with hidden visibility and the symbols
 # of the static libraries it links are hidden too, so that the module's variable table (with its
 # own lock) can never be resolved to the server's copy, nor the server's to the module's.
+#
+# On Windows the module is mods\<name>\<name>.dll: a DLL exports only what its .def file lists
+# (module_exports.def, the same entry points), and links everything else, the compiler's runtime
+# included, into itself, so it needs no DLL but Windows' own.
 function(kestrova_add_module name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  if(WIN32)
+    set(export_def ${PROJECT_SOURCE_DIR}/cmake/module_exports.def)
+    add_library(${name} SHARED ${ARG_SOURCES} ${export_def})
+    target_link_libraries(${name} PRIVATE kcommon ${ARG_LIBS})
+    set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".dll"
+      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/mods/${name}
+      LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/mods/${name})
+    target_link_options(${name} PRIVATE LINKER:--no-undefined)
+    return()
+  endif()
   add_library(${name} SHARED ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE kcommon ${ARG_LIBS})
   set_target_properties(${name} PROPERTIES

@@ -14,11 +14,8 @@
 # package leaves them: a later install finds and keeps them.
 include(${PROJECT_SOURCE_DIR}/cmake/KestrovaInstall.cmake)
 
-# A module and a library are run-time files (DLLs) on Windows, which their folders' LIBRARY rules
-# do not cover.
-if(TARGET Brivo)
-  install(TARGETS Brivo RUNTIME DESTINATION mods/Brivo COMPONENT Runtime)
-endif()
+# Baylink is a run-time file (a DLL) on Windows, which its folder's LIBRARY rule does not cover;
+# the Brivo module's folder installs its DLL itself.
 if(TARGET baylink)
   install(TARGETS baylink RUNTIME DESTINATION . COMPONENT Runtime)
 endif()

@@ -1,6 +1,7 @@
 // The boundary between the server and its plug-in modules: plain C structs and function types
 // that both sides compile against. Modules are shared libraries loaded with dlopen from
-// mods/<name>/<name>.so; every export is extern "C" and looked up by name.
+// mods/<name>/<name>.so (LoadLibraryEx of mods\<name>\<name>.dll on Windows); every export is
+// extern "C" and looked up by name.
 //
 // Ownership across the boundary:
 // - Request tables belong to the server; a module borrows them for the call.

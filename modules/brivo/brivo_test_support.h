@@ -316,6 +316,11 @@ class ModuleFolder {
     std::ifstream in(path_ / relative, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
+  // A text file as the platform reads text: Windows' CR LF line ends come back as "\n".
+  std::string readText(const std::string& relative) const {
+    std::ifstream in(path_ / relative);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   const std::filesystem::path& path() const { return path_; }
 
  private:

@@ -174,7 +174,8 @@ TEST_F(LifecycleTest, TechSupportFileHoldsEachRequestAndReply) {
   addVariable(serverPairs.address(), "CalledModule", "Brivo");
   addVariable(serverPairs.address(), "Module", "1");
   EXPECT_EQ(gatherModuleInformation(serverPairs.get()), 0);
-  const std::string text = folder_.read("Information/brivo.parameters");
+  // A text file, as the server's tech-support files: CR LF line ends on Windows.
+  const std::string text = folder_.readText("Information/brivo.parameters");
   const size_t monitor = text.find("method = GetMonitor\n");
   const size_t called = text.find("CalledModule = Brivo\n");
   const size_t main = text.find("method = GetMainPage\n");

@@ -22,7 +22,7 @@ void releaseModuleRequests();
 // Template of every error reply of the module manager.
 inline constexpr const char kErrorPanelTemplate[] = "../Common/CommonErrorPanel.htm";
 
-// "mods/<name>/<name>.so" and "mods/<name>/<name>Settings.ini", relative to the working folder.
+// "mods/<name>/<name>.so" (".dll" on Windows, module_library.h) and "mods/<name>/<name>Settings.ini", relative to the working folder.
 std::string moduleLibraryPath(const char* name);
 std::string moduleSettingsPath(const char* name);
 

@@ -14,3 +14,5 @@ void* openModuleLibrary(const char* path, std::string* error);
 void* findModuleExport(void* library, const char* name);
 // Closes the library; null is ignored.
 void closeModuleLibrary(void* library);
+// The file name ending of a module library on this platform: ".so", or ".dll" on Windows.
+extern const char kModuleLibrarySuffix[];

@@ -3,6 +3,8 @@
 
 #include "server/request/module_library.h"
 
+const char kModuleLibrarySuffix[] = ".so";
+
 void* openModuleLibrary(const char* path, std::string* error) {
   if (path == nullptr) {
     if (error != nullptr) *error = "no path";

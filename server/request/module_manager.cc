@@ -129,7 +129,7 @@ void loadLibrary(ModuleRecord* record) {
 }  // namespace
 
 std::string moduleLibraryPath(const char* name) {
-  return std::string(kModsFolder) + "/" + name + "/" + name + ".so";
+  return std::string(kModsFolder) + "/" + name + "/" + name + kModuleLibrarySuffix;
 }
 
 std::string moduleSettingsPath(const char* name) {

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "common/file_platform.h"
 #include "common/private_file.h"
 #include "modules/brivo/firmware_image.h"
 
@@ -222,7 +223,8 @@ bool writeTempFile(const std::string& name, const void* bytes, size_t length) {
   if (file == nullptr) return false;
   bool ok = length == 0 || std::fwrite(bytes, 1, length, file) == length;
   ok = std::fclose(file) == 0 && ok;
-  if (ok) ok = std::rename(partial.c_str(), path.c_str()) == 0;
+  // std::rename cannot replace an earlier file of that name on Windows.
+  if (ok) ok = moveFileOver(partial.c_str(), path.c_str());
   if (!ok) std::remove(partial.c_str());
   return ok;
 }

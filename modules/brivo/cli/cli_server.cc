@@ -5,12 +5,11 @@
 // the module is loaded.
 #include "modules/brivo/cli/cli_server.h"
 
-#include <sys/utsname.h>
-
 #include <cstring>
 #include <fstream>
 
 #include "modules/brivo/cli/cli_handlers.h"
+#include "modules/brivo/cli/host_system.h"
 #include "modules/brivo/module_state.h"
 
 namespace brivo::cli {
@@ -59,9 +58,8 @@ void writeReminder(CliContext& ctx) {
 }  // namespace
 
 std::string osVersionText(const std::string& osReleasePath) {
-  std::string text;
-  struct utsname host;
-  if (uname(&host) == 0) text = std::string(host.sysname) + " " + host.release;
+  std::string text = hostSystemText();
+  if (!hostHasOsRelease()) return text.empty() ? std::string(kMissing) : text;
   std::string distribution = osReleaseValue(osReleasePath, "PRETTY_NAME");
   if (distribution.empty()) distribution = osReleaseValue(osReleasePath, "NAME");
   if (!distribution.empty()) text += text.empty() ? distribution : " (" + distribution + ")";

@@ -10,7 +10,7 @@ namespace brivo::cli {
 
 // This host's operating system as "<kernel name> <release> (<distribution>)", the distribution
 // being PRETTY_NAME (else NAME) of the os-release file at osReleasePath; without a readable file
-// the parenthesised part is left out.
+// the parenthesised part is left out. On Windows "Windows variant <major>.<minor>" (host_system.h).
 std::string osVersionText(const std::string& osReleasePath = "/etc/os-release");
 
 }  // namespace brivo::cli

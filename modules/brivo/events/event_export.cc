@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "common/file_platform.h"
 #include "common/private_file.h"
 #include "modules/brivo/events/event_decoder.h"
 #include "modules/brivo/events/event_merge.h"
@@ -64,7 +65,8 @@ class CsvFile {
     if (file_ == nullptr) return false;
     bool ok = std::fclose(file_) == 0 && !failed_;
     file_ = nullptr;
-    if (ok) ok = std::rename(temporary_.c_str(), path_.c_str()) == 0;
+    // std::rename cannot replace an earlier export on Windows.
+    if (ok) ok = moveFileOver(temporary_.c_str(), path_.c_str());
     if (!ok) std::remove(temporary_.c_str());
     return ok;
   }

@@ -45,7 +45,8 @@ class EventExportTest : public ::testing::Test {
     for (const auto& [key, value] : keys) addVariable(request.address(), key, value);
     return TableOwner(getAllControllerLogs(module_, &pair_, request.get(), folders_));
   }
-  std::string exported() const { return readBytes(folders_.temp + "/" + kExportFileName); }
+  // The export is a text file: CR LF line ends on Windows.
+  std::string exported() const { return readTextFile(folders_.temp + "/" + kExportFileName); }
 
   TestFolder folder_;
   ExportFolders folders_;
@@ -69,7 +70,7 @@ TEST_F(EventExportTest, WritesEveryEntryInMergedOrderAsQuotedFields) {
       "\"\"renamed\"\".\",\n"
       "\"3\",\"1\",\"02/29/08\",\"11:00:00\",\"Brivo 0123456789ABCDEF (0)\",\"Init 3\",\n";
   EXPECT_EQ(exported(), expected);
-  EXPECT_EQ(readBytes(folders_.archive + "/" + kExportFileName), expected);
+  EXPECT_EQ(readTextFile(folders_.archive + "/" + kExportFileName), expected);
   EXPECT_TRUE(module_.raised.empty());
 }
 

@@ -224,7 +224,7 @@ class FakePair : public EventPair {
       auto it = arrayNames.find(c.p4);
       if (it != arrayNames.end()) {
         record.valid = kOn;
-        std::strncpy(record.name, it->second.c_str(), sizeof record.name);
+        std::memcpy(record.name, it->second.data(), std::min(sizeof record.name, it->second.size()));
       }
       std::memcpy(c.data.data(), &record, std::min(c.data.size(), sizeof record));
     } else {

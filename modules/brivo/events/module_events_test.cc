@@ -26,7 +26,7 @@ constexpr char kName[] = "Brivo0123456789ABCDEF";
 bool knowSourceFolder() {
   if (std::getenv("KESTROVA_SOURCE_DIR") == nullptr) {
     std::filesystem::path root = std::filesystem::path(__FILE__).parent_path() / "../../..";
-    setenv("KESTROVA_SOURCE_DIR", std::filesystem::weakly_canonical(root).c_str(), 0);
+    setenv("KESTROVA_SOURCE_DIR", std::filesystem::weakly_canonical(root).string().c_str(), 0);
   }
   return true;
 }

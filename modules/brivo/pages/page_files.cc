@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/file_platform.h"
 #include "common/private_file.h"
 
 namespace brivo {
@@ -45,7 +46,8 @@ bool ReplacingFile::commit() {
   // mkstemp makes the file 0600; the front end, which may run as another user of the server's
   // group, reads it like any file the server writes, and nobody else does.
   chmod(temporary_.c_str(), kSharedFileMode);
-  if (failed_ || !flushed || !closed || std::rename(temporary_.c_str(), path_.c_str()) != 0) return false;
+  // moveFileOver, not std::rename: on Windows only it replaces an earlier file of that name.
+  if (failed_ || !flushed || !closed || !moveFileOver(temporary_.c_str(), path_.c_str())) return false;
   temporary_.clear();
   return true;
 }
