@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "modules/brivo/controller_time.h"
 #include "modules/brivo/protocol_event_codes.h"
 #include "sim/brivo_model.h"
 #include "sim/ses_enclosure.h"
@@ -30,14 +31,6 @@ bool selected(uint8_t selector, bool out[2]) {
   out[0] = (selector & brivo::kSelectA) != 0;
   out[1] = (selector & brivo::kSelectB) != 0;
   return true;
-}
-
-bool timeValid(const brivo::EventTime& t) {
-  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
-  return t.year >= 1970 && t.year <= 2135 && t.month >= 1 && t.month <= 12 && t.day >= 1 &&
-         t.day <= kDays[t.month - 1] && (t.month != 2 || t.day <= 28 || leap) && t.hour <= 23 &&
-         t.minute <= 59 && t.second <= 59;
 }
 
 std::vector<uint8_t> wwnReason(std::vector<uint8_t> reason, uint64_t wwn) {
@@ -152,7 +145,8 @@ ModelResult BrivoModel::opSetTime(Op& op) {
   brivo::EventTime t;
   std::memcpy(&t, op.block.data(), sizeof(t));
   if (!selected(op.cdbByte3(), which)) return illegal(brivo::kAscInvalidCdbField);
-  if (!timeValid(t)) return illegal(brivo::kAscInvalidParameter);
+  // A clock its own event log could not stamp with is refused, as the module's rule has it.
+  if (!brivo::isValidControllerTime(t)) return illegal(brivo::kAscInvalidParameter);
   std::tm tm{};
   tm.tm_year = t.year - 1900;
   tm.tm_mon = t.month - 1;
