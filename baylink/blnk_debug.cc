@@ -65,8 +65,6 @@ std::string formatText(const char* format, va_list args) {
 
 }  // namespace
 
-const char* blnkVersionText() { return "Baylink - v0.90 (1st September 2008)"; }
-
 extern "C" char* getVersion(void) {
   static char version[64];
   std::snprintf(version, sizeof(version), "%s - v%s (%s)", "Baylink", "0.90", "1st September 2008");
@@ -112,14 +110,6 @@ extern "C" int addDebugToFile(const char* message) { return ShowDebug(message); 
 
 void blnkTrace(const char* format, ...) {
   if (iDebugMode == 0) return;
-  va_list args;
-  va_start(args, format);
-  std::string text = formatText(format, args);
-  va_end(args);
-  ShowDebug(text.c_str());
-}
-
-void blnkLog(const char* format, ...) {
   va_list args;
   va_start(args, format);
   std::string text = formatText(format, args);

@@ -1,7 +1,6 @@
 // The library's debug file and its printf-style helpers for the rest of the library.
 //
-// blnkTrace writes only when debugging is on (iDebugMode != 0); blnkLog writes always (the raw
-// buffer operations log whatever the level). Both go through ShowDebug.
+// blnkTrace writes only when debugging is on (iDebugMode != 0), through ShowDebug.
 //
 // Thread safety: none; callers serialise every library call.
 #pragma once
@@ -16,8 +15,5 @@ inline constexpr int kBlnkSizeCheckEvery = 500;
 inline constexpr long kBlnkDebugLimit = 10485760;  // 10 MiB
 
 void blnkTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void blnkLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Writes a hex dump to the debug file when debugging is on.
 void blnkTraceDump(const unsigned char* data, int length);
-// The version text "Baylink - v0.90 (1st September 2008)".
-const char* blnkVersionText();

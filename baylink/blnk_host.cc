@@ -15,7 +15,6 @@ HostState& state() {
 
 }  // namespace
 
-const std::string& blnkHostRoot() { return state().root; }
 
 std::string blnkHostPath(std::string_view absolute) {
   std::string path = state().root;

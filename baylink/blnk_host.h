@@ -40,7 +40,6 @@ class BlnkHostOps {
 
 // The path of a host file: the root folder joined with an absolute path.
 std::string blnkHostPath(std::string_view absolute);
-const std::string& blnkHostRoot();
 BlnkHostOps& blnkHostOps();
 // Replaces the root ("" or "/" for the real one) and the operations (null for the real ones).
 void blnkSetHostForTesting(std::string root, std::unique_ptr<BlnkHostOps> ops);

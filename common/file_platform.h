@@ -1,5 +1,5 @@
 // The few file-system calls whose form differs between POSIX and Windows, for the code that
-// replaces settings files whole (property_file.cc) and the tests: exclusive creation, flushing
+// replaces files whole (atomic_file.cc) and the tests: exclusive creation, flushing
 // to disk, keeping a file's access rights, moving one file over another in one step.
 //
 // Thread safety: no state; each call is as safe as the system call under it.
@@ -18,6 +18,11 @@ int createExclusiveFile(const char* path);
 // mode 0600; on Windows the access list of restrictFileToOwner), so a secret written into it
 // never passes through a moment in which another user could open it and keep the descriptor.
 int createOwnerOnlyFile(const char* path);
+// As createExclusiveFile, for a file that gets its access rights from its creator before anything
+// is written (atomic_file.h): on POSIX it starts as 0600, so nobody else can open it (and keep the
+// descriptor) before the creator widens it; on Windows it has its folder's access list, as
+// createExclusiveFile.
+int createFileForReplacement(const char* path);
 // As write(2): bytes written, or -1 with errno set.
 ssize_t writeFile(int fd, const void* data, size_t size);
 // Flushes the file's data to the disk: 0, or -1 with errno set.

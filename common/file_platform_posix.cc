@@ -18,6 +18,10 @@ constexpr uint32_t kFileDebugCode = 0x10014;
 
 int createExclusiveFile(const char* path) { return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }
 
+int createFileForReplacement(const char* path) {
+  return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+}
+
 int createOwnerOnlyFile(const char* path) { return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); }
 
 ssize_t writeFile(int fd, const void* data, size_t size) { return write(fd, data, size); }
@@ -47,7 +51,7 @@ void syncFolder(const std::string& folder) {
   if (fd < 0) return;
   // Some file systems cannot sync a folder (EINVAL).
   if (fsync(fd) != 0 && errno != EINVAL) {
-    debugPrint(kFileDebugCode, "htable: writePropertyFile: fsync %s: %s\n", folder.c_str(), strerror(errno));
+    debugPrint(kFileDebugCode, "htable: replace file: fsync %s: %s\n", folder.c_str(), strerror(errno));
   }
   close(fd);
 }

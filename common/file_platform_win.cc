@@ -43,6 +43,9 @@ int createExclusiveFile(const char* path) {
   return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
 }
 
+// The folder's access list is the one the file keeps: there is no wider first moment to avoid.
+int createFileForReplacement(const char* path) { return createExclusiveFile(path); }
+
 namespace {
 // Protected: nothing inherited from the folder. Full access for LocalSystem (the service),
 // Administrators and the file's owner.

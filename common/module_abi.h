@@ -16,6 +16,7 @@
 // module must be safe for concurrent requests. The services may be called from any thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "common/variable_table.h"
@@ -43,6 +44,15 @@ struct EventRecord {
 };
 static_assert(sizeof(EventRecord) == (sizeof(void*) == 8 ? 40 : 28),
               "EventRecord is part of the module boundary: its size may not change");
+// Modules built earlier read the fields at these places; new fields go into padding only.
+static_assert(offsetof(EventRecord, message) == 0);
+static_assert(offsetof(EventRecord, device) == sizeof(void*));
+static_assert(offsetof(EventRecord, concernLevel) == 2 * sizeof(void*));
+static_assert(offsetof(EventRecord, eventTime) == 2 * sizeof(void*) + 4);
+static_assert(offsetof(EventRecord, raiseTime) == 2 * sizeof(void*) + 8);
+static_assert(offsetof(EventRecord, eventId) == 2 * sizeof(void*) + 12);
+static_assert(offsetof(EventRecord, syncFlag) == 2 * sizeof(void*) + 16);
+static_assert(offsetof(EventRecord, noticeCondition) == 2 * sizeof(void*) + 18);
 
 // Server requests through ModuleServices::serverRequest.
 enum ServerRequestCode : uint32_t {
@@ -70,12 +80,38 @@ struct ModuleServices {
   // See ServerRequestCode; returns a new table (caller frees) or null.
   VariableTable (*serverRequest)(uint32_t request, VariableTable table);  // 9
 };
+// A module finds each entry by its position: ten pointer-sized slots, in the order numbered above.
+static_assert(sizeof(ModuleServices) == 10 * sizeof(void*), "ModuleServices holds ten entries");
+static_assert(offsetof(ModuleServices, dispatchEvent) == 0 * sizeof(void*));
+static_assert(offsetof(ModuleServices, raiseEvent) == 1 * sizeof(void*));
+static_assert(offsetof(ModuleServices, reserved2) == 2 * sizeof(void*));
+static_assert(offsetof(ModuleServices, debugPrint) == 3 * sizeof(void*));
+static_assert(offsetof(ModuleServices, flushDebug) == 4 * sizeof(void*));
+static_assert(offsetof(ModuleServices, setDebugPrefixes) == 5 * sizeof(void*));
+static_assert(offsetof(ModuleServices, takeDeviceControl) == 6 * sizeof(void*));
+static_assert(offsetof(ModuleServices, sendDeviceList) == 7 * sizeof(void*));
+static_assert(offsetof(ModuleServices, reserved8) == 8 * sizeof(void*));
+static_assert(offsetof(ModuleServices, serverRequest) == 9 * sizeof(void*));
 
 // Marks a module's entry point: modules are built with hidden visibility (kestrova_add_module),
 // so only what carries this mark is exported.
 #define KESTROVA_MODULE_EXPORT __attribute__((visibility("default")))
 
-// Module exports (each optional unless the server says otherwise).
+// Module exports, looked up by name (module_manager.cc) each time the server needs one. Only
+// getValuesForParametersFromMod is required for a module to answer requests: without it every
+// request to the module gets the error panel "getValuesForParametersFromMod is missing from
+// module: NAME". Every other export is optional and a missing one is skipped:
+//
+//   export                         type                       called
+//   startup                        ModuleStartupFn            once per server start, enabled modules
+//   acceptDeviceList               ModuleAcceptDeviceListFn   after each device scan
+//   getValuesForParametersFromMod  ModuleGetValuesFn          every request naming the module (required)
+//   methodAltersData               ModuleMethodAltersDataFn   before a browser's request (absent: all alter)
+//   gatherInformation              ModuleGatherInformationFn  when the tech-support archive is built
+//   getGlobalModStatus             ModuleGetGlobalStatusFn    when the global status is computed
+//   suspendDeviceModActivity       ModuleSuspendActivityFn    never by the server (for other tools)
+//   doResetProcedures              ModuleResetFn              at shutdown before a restart
+//   doShutdownProcedures           ModuleShutdownFn           at shutdown when the server stops
 typedef int (*ModuleStartupFn)(const ModuleServices* services);
 typedef void (*ModuleAcceptDeviceListFn)(DeviceRecord* list);
 typedef VariableTable (*ModuleGetValuesFn)(VariableTable request);

@@ -1,14 +1,11 @@
 // Property files: read whole into a VariableTable, written back whole by replacing the file.
 //
 // A settings file must never be left half-written: the page that saves it reports failure and the
-// server keeps running on the old file. So the new text is composed in memory, written to a
-// temporary file beside the old one, flushed to disk and renamed over it; the folder is flushed
-// too so that the rename itself survives a power loss.
+// server keeps running on the old file. So the new text is composed in memory and replaces the
+// file whole (atomic_file.h), with the mode policy of private_file.h.
 //
-// Thread safety: no state of its own apart from the test seam (property_file_io.h).
+// Thread safety: no state of its own.
 #include "common/property_file.h"
-
-#include <libgen.h>
 
 #include <atomic>
 #include <cerrno>
@@ -19,19 +16,13 @@
 #include <string>
 #include <thread>
 
+#include "common/atomic_file.h"
 #include "common/debug.h"
-#include "common/file_platform.h"
-#include "common/private_file.h"
-#include "common/property_file_io.h"
 
 namespace {
 
 // htable subsystem, Server module, level 4: file faults worth a line when asked for.
 constexpr uint32_t kPropertyDebugCode = 0x10014;
-
-const PropertyFileIo kSystemIo = {writeFile, syncFile};
-std::atomic<const PropertyFileIo*> g_io{&kSystemIo};
-std::atomic<unsigned> g_tempCounter{0};
 
 bool hasLineBreak(const char* text) { return strpbrk(text, "\r\n") != nullptr; }
 
@@ -57,79 +48,12 @@ bool composeText(const char* header, VariableTable table, std::string* text) {
   return formatVariableTableText(table, text);
 }
 
-bool writeAll(int fd, const std::string& text) {
-  const PropertyFileIo* io = g_io.load();
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = io->write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-std::string folderOf(const char* path) {
-  std::string copy(path);
-  return dirname(copy.data());
-}
-
-std::string baseNameOf(const char* path) {
-  std::string copy(path);
-  return basename(copy.data());
-}
-
-// Creates a new, empty temporary file in folder; *name receives its path. Returns the descriptor
-// or -1.
-int createTempFile(const std::string& folder, const std::string& base, std::string* name) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    *name = folder + "/." + base + "." + std::to_string(currentProcessId()) + "." +
-            std::to_string(g_tempCounter.fetch_add(1)) + ".tmp";
-    int fd = createExclusiveFile(name->c_str());
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
-}
-
-// Replaces path with text. On any failure the old file is untouched and the temporary removed.
-bool replaceFile(const char* path, const std::string& text) {
-  std::string folder = folderOf(path);
-  std::string temp;
-  int fd = createTempFile(folder, baseNameOf(path), &temp);
-  if (fd < 0) {
-    debugPrint(kPropertyDebugCode, "htable: writePropertyFile %s: create temp: %s\n", path, strerror(errno));
-    return false;
-  }
-  const char* step = nullptr;
-  // The new file has the old one's mode without what the policy does not allow (private_file.h),
-  // or the policy's mode when there was none, whatever the umask.
-  if (!givePolicyMode(path, fd)) {
-    step = "chmod";
-  } else if (!writeAll(fd, text)) {
-    step = "write";
-  } else if (g_io.load()->fsync(fd) != 0) {
-    step = "fsync";
-  }
-  int savedErrno = errno;
-  if (closeFile(fd) != 0 && step == nullptr) {
-    step = "close";
-    savedErrno = errno;
-  }
-  if (step == nullptr && !moveFileOver(temp.c_str(), path)) {
-    step = "rename";
-    savedErrno = errno;
-  }
-  if (step != nullptr) {
-    remove(temp.c_str());
-    debugPrint(kPropertyDebugCode, "htable: writePropertyFile %s: %s: %s\n", path, step,
-               strerror(savedErrno));
-    return false;
-  }
-  syncFolder(folder);
-  return true;
+// Replaces path with text (atomic_file.h). On any failure the old file is untouched.
+bool replaceFile(const char* path, const std::string& text, const FileAccess& access = FileAccess::policy()) {
+  std::string error;
+  if (replaceFileAtomically(path, text, access, &error)) return true;
+  debugPrint(kPropertyDebugCode, "htable: writePropertyFile %s\n", error.c_str());
+  return false;
 }
 
 }  // namespace
@@ -148,8 +72,6 @@ bool isWritableProperty(const char* key, const char* value) {
   return strstr(key, kEndOfHashtableMarker) == nullptr && strstr(value, kEndOfHashtableMarker) == nullptr;
 }
 
-void setPropertyFileIo(const PropertyFileIo* io) { g_io.store(io != nullptr ? io : &kSystemIo); }
-
 VariableTable readPropertyFile(const char* path) {
   if (path == nullptr) return nullptr;
   FILE* stream = fopen(path, "re");
@@ -160,13 +82,17 @@ VariableTable readPropertyFile(const char* path) {
 }
 
 int writePropertyFile(const char* path, const char* header, VariableTable table) {
+  return writePropertyFileAs(path, header, table, FileAccess::policy());
+}
+
+int writePropertyFileAs(const char* path, const char* header, VariableTable table, const FileAccess& access) {
   if (path == nullptr || path[0] == '\0' || !tableIsWritable(path, table)) return -1;
   std::string text;
   if (!composeText(header, table, &text)) {
     debugPrint(kPropertyDebugCode, "htable: writePropertyFile %s: out of memory\n", path);
     return -1;
   }
-  return replaceFile(path, text) ? 0 : -1;
+  return replaceFile(path, text, access) ? 0 : -1;
 }
 
 int replaceFileContents(const char* path, const char* data, size_t size) {

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/atomic_file.h"
 #include "common/variable_table.h"
 
 // Paths of the server's files, relative to the working folder.
@@ -53,6 +54,10 @@ VariableTable readPropertyFile(const char* path);
 // REQUIRES: no other thread removes entries from table during the call (the settings tables are
 // guarded by their "in use" words).
 [[nodiscard]] int writePropertyFile(const char* path, const char* header, VariableTable table);
+// The same with the new file's access rights chosen by the caller (atomic_file.h), for files
+// whose names the mode policy does not know as secrets.
+[[nodiscard]] int writePropertyFileAs(const char* path, const char* header, VariableTable table,
+                                      const FileAccess& access);
 
 // Replaces the file at path with size bytes of data the same safe way (temporary file in the same
 // folder, flushed, renamed over path, permission bits kept; the old file survives any failure).

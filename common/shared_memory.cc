@@ -4,6 +4,17 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+
+namespace {
+// Per thread: a failure is reported by the thread that met it, and other threads' calls must
+// not overwrite its cause meanwhile.
+thread_local std::string gLastError;
+}  // namespace
+
+std::string sharedMemoryError() { return gLastError; }
+
+void setSharedMemoryError(std::string text) { gLastError = std::move(text); }
 
 std::string sharedObjectPrefix() {
   const char* prefix = std::getenv("KESTROVA_SHM_PREFIX");

@@ -71,6 +71,14 @@ int claimSharedMemory(SharedMemoryRecord* record);
 // Returns 0 when removed, 1 when there was none or it could not be removed.
 int removeSharedMemory(uint32_t name);
 
+// Why this thread's latest failed create or open failed: the step, the object name and the
+// system's reason ("create /kestrova.9190: File exists", "/kestrova.9190 belongs to user 65534
+// (mode 666): not used"), so that the message that reports the failure can name its cause.
+// Kept until the thread's next failure; empty when none failed yet.
+std::string sharedMemoryError();
+// For the platform back ends: records text as this thread's latest failure.
+void setSharedMemoryError(std::string text);
+
 // The platform object name of section `name` ("/<prefix><number>"), for messages and tests.
 // Empty when the prefix from the environment is unusable (then every call above fails).
 std::string sharedMemoryObjectName(uint32_t name);

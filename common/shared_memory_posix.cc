@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -28,8 +29,18 @@ struct PosixSection : SharedMemoryRecord {
   std::string object;
 };
 
+// Records the cause (errno of the failed call) for sharedMemoryError and prints it.
 void printFailure(const char* what, const std::string& object) {
-  debugPrint(kSharedMemoryDebug, "smem: %s %s: %s\n", what, object.c_str(), std::strerror(errno));
+  const int error = errno;
+  setSharedMemoryError(std::string(what) + " " + object + ": " + std::strerror(error));
+  debugPrint(kSharedMemoryDebug, "smem: %s %s: %s\n", what, object.c_str(), std::strerror(error));
+}
+
+// The cause of a name that leads to no object: a text that is no section name, or a prefix
+// from the environment that cannot name one.
+void noObjectName(const std::string& name) {
+  setSharedMemoryError("no shared memory object for section name \"" + name + "\" (prefix \"" +
+                       sharedObjectPrefix() + "\")");
 }
 
 // Maps the whole section behind fd. A section of size 0 gets no view.
@@ -44,6 +55,7 @@ SharedMemoryRecord* mapSection(int fd, size_t size, uint32_t name, int owner, co
   }
   PosixSection* record = new (std::nothrow) PosixSection;
   if (record == nullptr) {
+    setSharedMemoryError("map " + object + ": out of memory");
     if (view != nullptr) munmap(view, size);
     return nullptr;
   }
@@ -107,7 +119,10 @@ int createSharedMemoryNamed(size_t size, SharedMemoryRecord** record, const std:
   if (record == nullptr) return 1;
   *record = nullptr;
   const std::string object = objectNameOf(name);
-  if (object.empty()) return 1;
+  if (object.empty()) {
+    noObjectName(name);
+    return 1;
+  }
   const uint32_t number = static_cast<uint32_t>(std::stoul(name.substr(0, name.find('.'))));
   const int fd = shm_open(object.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, kObjectMode);
   if (fd < 0) {
@@ -138,10 +153,18 @@ int openSharedMemoryNamed(SharedMemoryRecord** record, const std::string& name) 
   if (record == nullptr) return 1;
   *record = nullptr;
   const std::string object = objectNameOf(name);
-  if (object.empty()) return 1;
+  if (object.empty()) {
+    noObjectName(name);
+    return 1;
+  }
   const int fd = shm_open(object.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0);
   if (fd < 0) {
-    if (errno != ENOENT) printFailure("open", object);
+    if (errno != ENOENT) {
+      printFailure("open", object);
+    } else {
+      // Not printed: a missing name is the usual answer while a server starts or stops.
+      setSharedMemoryError("open " + object + ": " + std::strerror(ENOENT));
+    }
     return 1;
   }
   struct stat info {};
@@ -151,8 +174,11 @@ int openSharedMemoryNamed(SharedMemoryRecord** record, const std::string& name) 
     return 1;
   }
   if (!isTrustedObject(info)) {
-    debugPrint(kSharedMemoryDebug, "smem: %s belongs to user %u (mode %o): not used\n", object.c_str(),
-               static_cast<unsigned>(info.st_uid), static_cast<unsigned>(info.st_mode & 07777));
+    char text[96];
+    std::snprintf(text, sizeof text, " belongs to user %u (mode %o): not used", static_cast<unsigned>(info.st_uid),
+                  static_cast<unsigned>(info.st_mode & 07777));
+    setSharedMemoryError(object + text);
+    debugPrint(kSharedMemoryDebug, "smem: %s%s\n", object.c_str(), text);
     close(fd);
     return 1;
   }

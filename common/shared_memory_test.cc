@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -65,6 +66,14 @@ TEST_F(SharedMemoryTest, CreatingAnExistingNameFails) {
   SharedMemoryRecord* second = reinterpret_cast<SharedMemoryRecord*>(0x1);
   EXPECT_EQ(createSharedMemory(10, &second, 9190), 1);
   EXPECT_EQ(second, nullptr);
+  EXPECT_EQ(sharedMemoryError(), "create /" + prefix_ + "9190: " + std::strerror(EEXIST));
+  // The cause is kept per thread: another thread's failure does not overwrite it.
+  std::thread([] {
+    SharedMemoryRecord* other = nullptr;
+    EXPECT_EQ(openSharedMemory(&other, 9999), 1);
+    EXPECT_NE(sharedMemoryError().find(std::strerror(ENOENT)), std::string::npos);
+  }).join();
+  EXPECT_EQ(sharedMemoryError(), "create /" + prefix_ + "9190: " + std::strerror(EEXIST));
   // The failed create left the first section alone.
   SharedMemoryOwner opened;
   ASSERT_EQ(openSharedMemory(opened.address(), 9190), 0);
@@ -115,6 +124,7 @@ TEST_F(SharedMemoryTest, UnusablePrefixFailsEveryCall) {
   EXPECT_TRUE(sharedMemoryObjectName(9190).empty());
   EXPECT_EQ(createSharedMemory(10, &record, 9190), 1);
   EXPECT_EQ(openSharedMemory(&record, 9190), 1);
+  EXPECT_NE(sharedMemoryError().find("prefix \"bad/prefix\""), std::string::npos) << sharedMemoryError();
   EXPECT_EQ(NamedSemaphore::create(9190), nullptr);
   setenv("KESTROVA_SHM_PREFIX", std::string(300, 'a').c_str(), 1);
   EXPECT_EQ(createSharedMemory(10, &record, 9190), 1);
@@ -225,6 +235,9 @@ TEST_F(SharedMemoryTest, AnObjectOfAnotherUserIsNeverOpenedAndIsReportedAsForeig
   SharedMemoryRecord* record = reinterpret_cast<SharedMemoryRecord*>(0x1);
   EXPECT_EQ(openSharedMemory(&record, 9391), 1);
   EXPECT_EQ(record, nullptr);
+  EXPECT_NE(sharedMemoryError().find("/" + prefix_ + "9391 belongs to user"), std::string::npos)
+      << sharedMemoryError();
+  EXPECT_NE(sharedMemoryError().find("(mode 666): not used"), std::string::npos) << sharedMemoryError();
   EXPECT_EQ(createSharedMemory(16, &record, 9391), 1);
   unsigned owner = 0;
   EXPECT_TRUE(foreignSharedMemory("9391", &owner));

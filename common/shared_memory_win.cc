@@ -24,8 +24,11 @@ struct WinSection : SharedMemoryRecord {
   HANDLE claim = nullptr;
 };
 
+// Records the cause (the system error of the failed call) for sharedMemoryError and prints it.
 void printFailure(const char* what, const std::string& object) {
-  debugPrint(kSharedMemoryDebug, "smem: %s %s: error %lu\n", what, object.c_str(), GetLastError());
+  const DWORD error = GetLastError();
+  setSharedMemoryError(std::string(what) + " " + object + ": Windows error " + std::to_string(error));
+  debugPrint(kSharedMemoryDebug, "smem: %s %s: error %lu\n", what, object.c_str(), error);
 }
 
 // The exact size the creator gave the section. The Windows API proper only tells the size of
@@ -108,7 +111,11 @@ int createSharedMemoryNamed(size_t size, SharedMemoryRecord** record, const std:
   uint32_t name = 0;
   const std::string object = objectNameOf(text, &name);
   ObjectSecurity security;
-  if (object.empty() || security.attributes() == nullptr) return 1;
+  if (object.empty() || security.attributes() == nullptr) {
+    setSharedMemoryError(object.empty() ? "no shared memory object for section name \"" + text + "\""
+                                        : "create " + object + ": no security descriptor");
+    return 1;
+  }
   // A section cannot be empty; a request for 0 bytes gets one byte and reports size 0.
   const unsigned long long real = size > 0 ? size : 1;
   HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, security.attributes(), PAGE_READWRITE,
@@ -120,6 +127,7 @@ int createSharedMemoryNamed(size_t size, SharedMemoryRecord** record, const std:
   }
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     CloseHandle(mapping);
+    setSharedMemoryError("create " + object + ": exists already");
     debugPrint(kSharedMemoryDebug, "smem: create %s: exists already\n", object.c_str());
     return 1;
   }
@@ -147,10 +155,17 @@ int openSharedMemoryNamed(SharedMemoryRecord** record, const std::string& text) 
   *record = nullptr;
   uint32_t name = 0;
   const std::string object = objectNameOf(text, &name);
-  if (object.empty()) return 1;
+  if (object.empty()) {
+    setSharedMemoryError("no shared memory object for section name \"" + text + "\"");
+    return 1;
+  }
   HANDLE mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, object.c_str());
   if (mapping == nullptr) {
-    if (GetLastError() != ERROR_FILE_NOT_FOUND) printFailure("open", object);
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+      printFailure("open", object);
+    } else {
+      setSharedMemoryError("open " + object + ": not found");
+    }
     return 1;
   }
   void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);

@@ -1,5 +1,6 @@
 // Test helper: a fresh temporary folder per test, removed with everything in it afterwards, plus
-// small file helpers. Used by the unit tests of the property files and string tables only.
+// small file helpers. Used by the unit tests of the property files, string tables and the atomic
+// file writer.
 //
 // Thread safety: one TestFolder per test; not shared between threads.
 #pragma once

@@ -83,7 +83,6 @@ void checkDriveViews(const brivo::DriveList& drives) {
     (void)brivo::cli::driveCapacityText(*entry);
     (void)brivo::cli::driveUsageDetail(*entry);
     FUZZ_CHECK(brivo::cli::driveUsageShort(*entry).size() <= 12);
-    FUZZ_CHECK(brivo::cli::driveByWwn(drives, entry->wwn) != nullptr);
     FUZZ_CHECK(brivo::driveWithWwn(drives, entry->wwn) != nullptr);
   }
   TableOwner reply;

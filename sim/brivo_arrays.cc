@@ -176,7 +176,7 @@ ModelResult BrivoModel::opCreateArray(Op& op) {
 
 ModelResult BrivoModel::opDeleteArray(Op& op) {
   brivo::ConfigurationBlock& cfg = working();
-  int n = op.p34();
+  int n = op.cdbWord3();
   if (n >= brivo::kMaxArrays || cfg.arrays[n].valid != brivo::kOn) return illegal(brivo::kAscInvalidCdbField);
   for (const brivo::LogicalDriveRecord& d : cfg.logicalDrives) {
     if (d.valid != brivo::kOn) continue;
@@ -237,15 +237,15 @@ ModelResult BrivoModel::opExpandArray(Op& op) {
 
 ModelResult BrivoModel::opChangeArray(Op& op) {
   brivo::ConfigurationBlock& cfg = working();
-  uint8_t n = op.p3();
-  int writeBack = op.p5() >> 4;
-  int readAhead = op.p5() & 0x0F;
-  if (n >= brivo::kMaxArrays || cfg.arrays[n].valid != brivo::kOn || (op.p4() & 0xC0) != 0 ||
+  uint8_t n = op.cdbByte3();
+  int writeBack = op.cdbByte5() >> 4;
+  int readAhead = op.cdbByte5() & 0x0F;
+  if (n >= brivo::kMaxArrays || cfg.arrays[n].valid != brivo::kOn || (op.cdbByte4() & 0xC0) != 0 ||
       writeBack > 10 || readAhead > 5) {
     return illegal(brivo::kAscInvalidCdbField);
   }
   brivo::ArrayRecord& a = cfg.arrays[n];
-  a.cacheFlags = op.p4();
+  a.cacheFlags = op.cdbByte4();
   a.readAheadKb = readAheadSize(readAhead);
   a.writeBackMb = writeBackSize(writeBack);
   queueEvent(brivo::kEvArrayChanged,
@@ -255,7 +255,7 @@ ModelResult BrivoModel::opChangeArray(Op& op) {
 
 ModelResult BrivoModel::opRenameArray(Op& op) {
   brivo::ConfigurationBlock& cfg = working();
-  uint8_t n = op.p3();
+  uint8_t n = op.cdbByte3();
   if (n >= brivo::kMaxArrays || cfg.arrays[n].valid != brivo::kOn) return illegal(brivo::kAscInvalidCdbField);
   std::memcpy(cfg.arrays[n].name, op.block.data(), sizeof(cfg.arrays[n].name));
   queueEvent(brivo::kEvArrayRenamed, {n});

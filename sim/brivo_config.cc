@@ -166,7 +166,7 @@ ModelResult BrivoModel::opConfigClear(Op& op) {
 ModelResult BrivoModel::opSetting(Op& op) {
   brivo::ConfigurationHeader& h = working().header;
   uint8_t id = op.command.bufferId;
-  uint8_t value = op.p3();
+  uint8_t value = op.cdbByte3();
   uint8_t* field = nullptr;
   bool flag = true;
   switch (id) {
@@ -221,11 +221,11 @@ ModelResult BrivoModel::opSetting(Op& op) {
 }
 
 ModelResult BrivoModel::opHostPortSettings(Op& op) {
-  uint8_t rate = op.p3() >> 4;
-  uint8_t connection = op.p3() & 0x0F & ~brivo::kHostPortPackBit;
-  bool pack = (op.p3() & brivo::kHostPortPackBit) != 0;
-  uint8_t mask = op.p4();
-  uint8_t id = op.p5();
+  uint8_t rate = op.cdbByte3() >> 4;
+  uint8_t connection = op.cdbByte3() & 0x0F & ~brivo::kHostPortPackBit;
+  bool pack = (op.cdbByte3() & brivo::kHostPortPackBit) != 0;
+  uint8_t mask = op.cdbByte4();
+  uint8_t id = op.cdbByte5();
   if ((rate != 0 && rate != 1 && rate != 2 && rate != 4) || connection > 2 || mask == 0 ||
       (mask & 0xF0) != 0 || (id > 127 && id != 0xFF) || (pack && options_.hostPortPacking == 0)) {
     return illegal(brivo::kAscInvalidCdbField);
@@ -246,7 +246,7 @@ ModelResult BrivoModel::opConfigName(Op& op) {
 
 ModelResult BrivoModel::opControllerLun(Op& op) {
   brivo::ConfigurationHeader& h = working().header;
-  uint16_t lun = op.p34();
+  uint16_t lun = op.cdbWord3();
   if (lun == brivo::kLunEnable) {
     h.controllerLun = h.lastControllerLun;
   } else if (lun == brivo::kLunDisable) {
@@ -291,7 +291,7 @@ ModelResult BrivoModel::opAddSpare(Op& op) {
 
 ModelResult BrivoModel::opRemoveSpare(Op& op) {
   brivo::ConfigurationBlock& cfg = working();
-  uint8_t n = op.p3();
+  uint8_t n = op.cdbByte3();
   if (n >= brivo::kMaxSpares || cfg.spares[n].valid != brivo::kOn) return illegal(brivo::kAscInvalidCdbField);
   brivo::SpareRecord spare = cfg.spares[n];
   cfg.spares[n] = brivo::SpareRecord{};

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "modules/brivo/controller_time.h"
 #include "modules/brivo/protocol_event_codes.h"
 #include "sim/brivo_model.h"
 #include "sim/ses_enclosure.h"
@@ -32,14 +33,6 @@ bool selected(uint8_t selector, bool out[2]) {
   return true;
 }
 
-bool timeValid(const brivo::EventTime& t) {
-  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
-  return t.year >= 1970 && t.year <= 2135 && t.month >= 1 && t.month <= 12 && t.day >= 1 &&
-         t.day <= kDays[t.month - 1] && (t.month != 2 || t.day <= 28 || leap) && t.hour <= 23 &&
-         t.minute <= 59 && t.second <= 59;
-}
-
 std::vector<uint8_t> wwnReason(std::vector<uint8_t> reason, uint64_t wwn) {
   for (int k = 0; k < 8; ++k) reason.push_back(static_cast<uint8_t>(wwn >> (56 - 8 * k)));
   return reason;
@@ -54,7 +47,7 @@ std::vector<uint8_t> levelReason(std::vector<uint8_t> reason, uint32_t level) {
 
 ModelResult BrivoModel::opClearEventLog(Op& op) {
   bool which[2];
-  if (!selected(op.p3(), which)) return illegal(brivo::kAscInvalidCdbField);
+  if (!selected(op.cdbByte3(), which)) return illegal(brivo::kAscInvalidCdbField);
   for (int c = 0; c < 2; ++c) {
     if (!which[c]) continue;
     logs_[c].clear();
@@ -65,21 +58,21 @@ ModelResult BrivoModel::opClearEventLog(Op& op) {
 
 ModelResult BrivoModel::opIdentify(Op& op) {
   PairState& pair = op.pair;
-  uint8_t seconds = op.p5();
+  uint8_t seconds = op.cdbByte5();
   Clock::time_point until = Clock::now() + std::chrono::seconds(seconds);
-  if (op.p3() == brivo::kIdentifyEnclosure) {
-    if (pair.enclosure == nullptr || op.p4() != 0) return illegal(brivo::kAscInvalidCdbField);
+  if (op.cdbByte3() == brivo::kIdentifyEnclosure) {
+    if (pair.enclosure == nullptr || op.cdbByte4() != 0) return illegal(brivo::kAscInvalidCdbField);
     pair.enclosure->setLocate(seconds != 0);
     enclosureIdentifyUntil_ = seconds != 0 ? until : Clock::time_point{};
-    logPairEvent(pair, brivo::kEvIdentify, {1, op.p4(), seconds}, brivo::kClassInternal);
+    logPairEvent(pair, brivo::kEvIdentify, {1, op.cdbByte4(), seconds}, brivo::kClassInternal);
     return ModelResult::good();
   }
-  int drive = op.p4();
-  if (op.p3() >= options_.driveLoops || drive >= static_cast<int>(pair.drives.size()))
+  int drive = op.cdbByte4();
+  if (op.cdbByte3() >= options_.driveLoops || drive >= static_cast<int>(pair.drives.size()))
     return illegal(brivo::kAscInvalidCdbField);
   if (pair.enclosure != nullptr) pair.enclosure->setSlotFlag(pair.drives[drive].slot, "locate", seconds != 0);
   driveIdentifyUntil_[drive] = seconds != 0 ? until : Clock::time_point{};
-  logPairEvent(pair, brivo::kEvIdentify, {2, op.p3(), op.p4(), seconds}, brivo::kClassInternal);
+  logPairEvent(pair, brivo::kEvIdentify, {2, op.cdbByte3(), op.cdbByte4(), seconds}, brivo::kClassInternal);
   return ModelResult::good();
 }
 
@@ -98,7 +91,7 @@ void BrivoModel::expireIdentify(PairState& pair) {
 
 ModelResult BrivoModel::opReset(Op& op) {
   bool which[2];
-  if (!selected(op.p3(), which)) return illegal(brivo::kAscInvalidCdbField);
+  if (!selected(op.cdbByte3(), which)) return illegal(brivo::kAscInvalidCdbField);
   for (int c = 0; c < 2; ++c) {
     if (!which[c] || !controllerUp(op.pair, c)) continue;
     logEvent(op.pair, c, brivo::kEvController, {brivo::kCtlResetByHost, static_cast<uint8_t>(c)});
@@ -123,11 +116,11 @@ void BrivoModel::finishResets(PairState& pair) {
 
 ModelResult BrivoModel::opShutdown(Op& op) {
   bool which[2];
-  if (!selected(op.p3(), which) || op.p4() > 1) return illegal(brivo::kAscInvalidCdbField);
+  if (!selected(op.cdbByte3(), which) || op.cdbByte4() > 1) return illegal(brivo::kAscInvalidCdbField);
   for (int c = 0; c < 2; ++c) {
     if (!which[c] || !controllerUp(op.pair, c)) continue;
     logEvent(op.pair, c, brivo::kEvShutdown,
-             {static_cast<uint8_t>(op.p4() == 1 ? 1 : 2), static_cast<uint8_t>(c)});
+             {static_cast<uint8_t>(op.cdbByte4() == 1 ? 1 : 2), static_cast<uint8_t>(c)});
     if (!which[1 - c]) logEvent(op.pair, 1 - c, brivo::kEvPartner, {1, brivo::kPartnerShutDown});
     run_[c].shutDown = true;
   }
@@ -151,8 +144,9 @@ ModelResult BrivoModel::opSetTime(Op& op) {
   bool which[2];
   brivo::EventTime t;
   std::memcpy(&t, op.block.data(), sizeof(t));
-  if (!selected(op.p3(), which)) return illegal(brivo::kAscInvalidCdbField);
-  if (!timeValid(t)) return illegal(brivo::kAscInvalidParameter);
+  if (!selected(op.cdbByte3(), which)) return illegal(brivo::kAscInvalidCdbField);
+  // A clock its own event log could not stamp with is refused, as the module's rule has it.
+  if (!brivo::isValidControllerTime(t)) return illegal(brivo::kAscInvalidParameter);
   std::tm tm{};
   tm.tm_year = t.year - 1900;
   tm.tm_mon = t.month - 1;
@@ -186,7 +180,7 @@ ModelResult BrivoModel::opSelectDriveFirmware(Op& op) {
 }
 
 ModelResult BrivoModel::opBypassDrive(Op& op) {
-  int drive = op.p4();
+  int drive = op.cdbByte4();
   if (drive >= static_cast<int>(op.pair.drives.size())) return illegal(brivo::kAscInvalidCdbField);
   if (drives_[drive].bypassed) return ModelResult::good();
   drives_[drive].bypassed = true;
@@ -195,7 +189,7 @@ ModelResult BrivoModel::opBypassDrive(Op& op) {
 }
 
 ModelResult BrivoModel::opEnableDrive(Op& op) {
-  int drive = op.p4();
+  int drive = op.cdbByte4();
   if (drive >= static_cast<int>(op.pair.drives.size())) return illegal(brivo::kAscInvalidCdbField);
   if (!drives_[drive].bypassed) return ModelResult::good();
   drives_[drive].bypassed = false;

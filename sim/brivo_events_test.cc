@@ -110,6 +110,25 @@ TEST_F(BrivoEvents, SetTimeMovesOnlyTheSelectedClock) {
   EXPECT_EQ(eventLog(0)->time.year, 2032);
   EXPECT_EQ(eventLog(1)->time.day, 29);
   EXPECT_TRUE(command(brivo::kOpSetTime, bytesOf(leap), 4).refused(brivo::kAscInvalidCdbField));
+
+  // The first year is the event log's: a clock before 2001 would stamp events no reader accepts.
+  brivo::EventTime early{2000, 12, 31, 0, 23, 59, 59};
+  EXPECT_TRUE(command(brivo::kOpSetTime, bytesOf(early), brivo::kSelectA).refused(brivo::kAscInvalidParameter));
+  EXPECT_EQ(eventLog(0)->time.year, 2032);
+  brivo::EventTime first{2001, 1, 1, 1, 0, 0, 0};
+  ASSERT_TRUE(command(brivo::kOpSetTime, bytesOf(first), brivo::kSelectA).good());
+  EXPECT_EQ(eventLog(0)->time.year, 2001);
+}
+
+TEST_F(BrivoEvents, TheClockControlTakesOnlyTimesAControllerCanHold) {
+  ctl("set clock alpha A 2000-12-31T23:59:59", 1);
+  ctl("set clock alpha A 2031-02-29T00:00:00", 1);
+  ctl("set clock alpha A 2136-01-01T00:00:00", 1);
+  ctl("set clock alpha A 2031-02-28T12:00:00");
+  EXPECT_EQ(info()->controllers[0].clock.year, 2031);
+  EXPECT_EQ(info()->controllers[0].clock.month, 2);
+  ctl("set clock alpha A 2001-01-02T12:00:00");
+  EXPECT_EQ(info()->controllers[0].clock.year, 2001);
 }
 
 }  // namespace

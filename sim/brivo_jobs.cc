@@ -239,11 +239,11 @@ void BrivoModel::pruneJobs(PairState& pair) {
 // ---- Operations ----
 
 ModelResult BrivoModel::opInitialize(Op& op) {
-  uint8_t n = op.p3();
+  uint8_t n = op.cdbByte3();
   if (n >= brivo::kMaxArrays || live_->arrays[n].valid != brivo::kOn)
     return illegal(brivo::kAscInvalidCdbField);
   BrivoJob* job = jobOf(n);
-  switch (op.p4()) {
+  switch (op.cdbByte4()) {
     case brivo::kInitStart: {
       uint8_t fault = faultStatus(live_->arrays[n]);
       if (job != nullptr || fault == brivo::kFaultInvalid || fault == brivo::kFaultDegraded ||
@@ -272,7 +272,7 @@ ModelResult BrivoModel::opInitialize(Op& op) {
 }
 
 ModelResult BrivoModel::opCancelInitialization(Op& op) {
-  uint8_t n = op.p3();
+  uint8_t n = op.cdbByte3();
   if (n >= brivo::kMaxArrays || live_->arrays[n].valid != brivo::kOn)
     return illegal(brivo::kAscInvalidCdbField);
   BrivoJob* job = jobOf(n);
@@ -327,9 +327,9 @@ ModelResult BrivoModel::opCancelRebuild(Op& op) {
 }
 
 ModelResult BrivoModel::opStartParity(Op& op) {
-  uint8_t n = op.p4();
-  uint8_t mode = op.p5();
-  if (op.p3() != brivo::kOff || n >= brivo::kMaxArrays || live_->arrays[n].valid != brivo::kOn ||
+  uint8_t n = op.cdbByte4();
+  uint8_t mode = op.cdbByte5();
+  if (op.cdbByte3() != brivo::kOff || n >= brivo::kMaxArrays || live_->arrays[n].valid != brivo::kOn ||
       mode < brivo::kParityVerify || mode > brivo::kParityVerifyRewrite) {
     return illegal(brivo::kAscInvalidCdbField);
   }

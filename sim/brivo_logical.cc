@@ -126,7 +126,7 @@ ModelResult BrivoModel::opGrowLogicalDrive(Op& op) {
   brivo::GrowLogicalDriveBlock block;
   std::memcpy(&block, op.block.data(), sizeof(block));
   brivo::ConfigurationBlock& cfg = working();
-  int d = op.p34();
+  int d = op.cdbWord3();
   if (d >= brivo::kMaxLogicalDrives || cfg.logicalDrives[d].valid != brivo::kOn)
     return illegal(brivo::kAscInvalidCdbField);
   std::vector<Region> regions = freeRegions(cfg);
@@ -154,7 +154,7 @@ ModelResult BrivoModel::opGrowLogicalDrive(Op& op) {
 
 ModelResult BrivoModel::opDeleteLogicalDrive(Op& op) {
   brivo::ConfigurationBlock& cfg = working();
-  int d = op.p34();
+  int d = op.cdbWord3();
   if (d >= brivo::kMaxLogicalDrives || cfg.logicalDrives[d].valid != brivo::kOn)
     return illegal(brivo::kAscInvalidCdbField);
   cfg.logicalDrives[d] = brivo::LogicalDriveRecord{};
@@ -173,7 +173,7 @@ ModelResult BrivoModel::opDeleteLogicalDrive(Op& op) {
 
 ModelResult BrivoModel::opRenameLogicalDrive(Op& op) {
   brivo::ConfigurationBlock& cfg = working();
-  int d = op.p34();
+  int d = op.cdbWord3();
   if (d >= brivo::kMaxLogicalDrives || cfg.logicalDrives[d].valid != brivo::kOn)
     return illegal(brivo::kAscInvalidCdbField);
   std::memcpy(cfg.logicalDrives[d].name, op.block.data(), sizeof(cfg.logicalDrives[d].name));
@@ -183,8 +183,8 @@ ModelResult BrivoModel::opRenameLogicalDrive(Op& op) {
 
 ModelResult BrivoModel::opChangeAvailability(Op& op) {
   brivo::ConfigurationBlock& cfg = working();
-  int d = op.p34();
-  uint8_t availability = op.p5();
+  int d = op.cdbWord3();
+  uint8_t availability = op.cdbByte5();
   if (d >= brivo::kMaxLogicalDrives || cfg.logicalDrives[d].valid != brivo::kOn || (availability & 0x70) != 0)
     return illegal(brivo::kAscInvalidCdbField);
   cfg.logicalDrives[d].availability = availability;

@@ -124,16 +124,21 @@ class BrivoModel : public ControllerPairModel {
   bool loadState(PairState& pair, const std::string& key, const std::string& value) override;
   std::string describe(const PairState& pair) const override;
 
-  // The parameters of one mode-1 write: CDB bytes and the block after the signature.
+  // The parameters of one mode-1 write (a controller operation): the operation's parameters
+  // travel in CDB bytes 3-5, where the offset of a data transfer would be (protocol.h), and its
+  // parameter block follows the command signature. What each byte means depends on the
+  // operation; a 16-bit parameter (a LUN, a drive number) spans two bytes, big-endian.
   struct Op {
     PairState& pair;
     const BufferCommand& command;
     std::span<const uint8_t> block;
-    uint8_t p3() const { return command.cdb[3]; }
-    uint8_t p4() const { return command.cdb[4]; }
-    uint8_t p5() const { return command.cdb[5]; }
-    uint16_t p34() const { return static_cast<uint16_t>(command.cdb[3] << 8 | command.cdb[4]); }
-    uint16_t p45() const { return static_cast<uint16_t>(command.cdb[4] << 8 | command.cdb[5]); }
+    uint8_t cdbByte3() const { return command.cdb[3]; }
+    uint8_t cdbByte4() const { return command.cdb[4]; }
+    uint8_t cdbByte5() const { return command.cdb[5]; }
+    // CDB bytes 3-4 as one big-endian value.
+    uint16_t cdbWord3() const { return static_cast<uint16_t>(command.cdb[3] << 8 | command.cdb[4]); }
+    // CDB bytes 4-5 as one big-endian value.
+    uint16_t cdbWord4() const { return static_cast<uint16_t>(command.cdb[4] << 8 | command.cdb[5]); }
   };
   using Handler = ModelResult (BrivoModel::*)(Op&);
 

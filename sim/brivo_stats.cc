@@ -67,8 +67,8 @@ ModelResult BrivoModel::readStatistics(const BufferCommand& command, std::vector
 
 ModelResult BrivoModel::opClearStatistics(Op& op) {
   int c = op.command.bufferId == brivo::kOpClearStatisticsA ? 0 : 1;
-  uint8_t selector = op.p3();
-  int drive = op.p45();
+  uint8_t selector = op.cdbByte3();
+  int drive = op.cdbWord4();
   if (selector > brivo::kPort1 || (drive != brivo::kAllLogicalDrives && drive >= brivo::kMaxLogicalDrives))
     return illegal(brivo::kAscInvalidCdbField);
   for (int p = 0; p < 2; ++p) {

@@ -18,8 +18,6 @@ std::unique_ptr<ControllerPairModel> makePairModel(const std::string& name) {
   return nullptr;
 }
 
-std::vector<std::string> pairModelNames() { return {"default", "loopback", "brivo"}; }
-
 void LoopbackModel::attach(PairState& pair) {
   auto it = pair.config->modelOptions.find("size");
   uint64_t size = 0;

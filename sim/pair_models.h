@@ -12,7 +12,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "sim/controller_model.h"
 
@@ -20,6 +19,5 @@ namespace sim {
 
 // A new model of that name, or null for an unknown name.
 std::unique_ptr<ControllerPairModel> makePairModel(const std::string& name);
-std::vector<std::string> pairModelNames();
 
 }  // namespace sim

@@ -2,6 +2,7 @@
 // command table in sim/README.md.
 #include <ctime>
 
+#include "modules/brivo/controller_time.h"
 #include "sim/ses_enclosure.h"
 #include "sim/sim_disk.h"
 #include "sim/sim_text.h"
@@ -58,9 +59,11 @@ bool clockOffset(const std::string& text, int64_t* offset) {
   if (!text.empty() && (text[0] == '+' || text[0] == '-')) return parseSigned(text, offset);
   std::tm tm{};
   char tail = 0;
+  // A date the controller's clock could hold (controller_time.h); earlier or unreal dates are
+  // refused, as the controller refuses them when the module sets its clock.
   if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
                   &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &tail) != 6 ||
-      tm.tm_year < 1970 || tm.tm_mon < 1 || tm.tm_mon > 12 || tm.tm_mday < 1 || tm.tm_mday > 31) {
+      !brivo::makeControllerTime(tm.tm_year, tm.tm_mon, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec)) {
     return false;
   }
   tm.tm_year -= 1900;
@@ -214,7 +217,8 @@ ControlResult SimWorld::controlSetPair(ControllerPair* pair, const std::vector<s
   if (what == "clock") {
     int64_t offset = 0;
     if (words.size() != 5 || !clockOffset(words[4], &offset)) {
-      return refused("usage: set clock PAIR A|B now|+SECONDS|-SECONDS|YYYY-MM-DDTHH:MM:SS");
+      return refused(
+          "usage: set clock PAIR A|B now|+SECONDS|-SECONDS|YYYY-MM-DDTHH:MM:SS (a real date, 2001-2135)");
     }
     c.clockOffset = offset;
     notifyModel(pair, PairChange{PairChange::kClock, controller, 0, false});

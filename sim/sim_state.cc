@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/atomic_file.h"
 #include "sim/ses_enclosure.h"
 #include "sim/sim_disk.h"
 #include "sim/sim_text.h"
@@ -81,20 +82,12 @@ std::vector<std::string> SimWorld::stateLines() const {
 }
 
 ControlResult SimWorld::writeState(const std::string& path) const {
-  std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    for (const std::string& line : stateLines()) out << line << '\n';
-    out.flush();
-    if (!out) {
-      std::remove(temporary.c_str());
-      return ControlResult{2, "cannot write " + temporary + ": " + std::strerror(errno)};
-    }
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    int error = errno;
-    std::remove(temporary.c_str());
-    return ControlResult{2, "cannot replace " + path + ": " + std::strerror(error)};
+  std::string text;
+  for (const std::string& line : stateLines()) text += line + '\n';
+  // Replaced whole, so that a simulator killed while saving restarts from the last whole state.
+  std::string error;
+  if (!replaceFileAtomically(path, text, FileAccess::processDefault(), &error)) {
+    return ControlResult{2, "cannot save " + path + ": " + error};
   }
   return ControlResult{0, "saved " + path};
 }

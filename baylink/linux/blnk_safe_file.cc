@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <vector>
+
+#include "common/atomic_file.h"
 
 namespace {
 
@@ -26,28 +26,10 @@ bool writeAll(int fd, const std::string& text) {
 }  // namespace
 
 int blnkReplaceFile(const std::string& path, const std::string& content, mode_t mode, std::string* why) {
-  std::vector<char> temp(path.begin(), path.end());
-  const char kSuffix[] = ".XXXXXX";
-  temp.insert(temp.end(), kSuffix, kSuffix + sizeof(kSuffix));  // with the terminator
-  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) {
-    *why = std::string("cannot create a file beside ") + path + ": " + std::strerror(errno);
-    return 101;
-  }
-  bool written = ::fchmod(fd, mode) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
-  int saved = errno;
-  written = ::close(fd) == 0 && written;
-  if (!written) {
-    *why = std::string("cannot write ") + temp.data() + ": " + std::strerror(saved);
-    ::unlink(temp.data());
-    return 101;
-  }
-  if (::rename(temp.data(), path.c_str()) != 0) {
-    *why = std::string("cannot rename over ") + path + ": " + std::strerror(errno);
-    ::unlink(temp.data());
-    return 104;
-  }
-  return 0;
+  AtomicFile file(path, FileAccess::exact(mode));
+  if (file.write(content) && file.commit()) return 0;
+  *why = file.error();
+  return file.failedStep() == "rename" ? 104 : 101;
 }
 
 bool blnkReadFile(const std::string& path, std::string* content) {

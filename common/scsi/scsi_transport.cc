@@ -7,24 +7,6 @@
 
 #include "common/scsi/scsi_sim.h"
 
-const char* scsiOutcomeName(ScsiOutcome outcome) {
-  switch (outcome) {
-    case ScsiOutcome::kGood:
-      return "good";
-    case ScsiOutcome::kCheckCondition:
-      return "check condition";
-    case ScsiOutcome::kStatus:
-      return "status";
-    case ScsiOutcome::kNoAnswer:
-      return "no answer";
-    case ScsiOutcome::kTimeout:
-      return "timeout";
-    case ScsiOutcome::kInvalid:
-      return "invalid";
-  }
-  return "unknown";
-}
-
 ScsiResult validateScsiCommand(const ScsiCommand& command) {
   ScsiResult result;
   result.outcome = ScsiOutcome::kInvalid;

@@ -72,8 +72,6 @@ enum class ScsiOutcome : uint8_t {
   kInvalid = 5,         // bad arguments; nothing was sent
 };
 
-const char* scsiOutcomeName(ScsiOutcome outcome);
-
 struct ScsiCommand {
   // Device name: a per-device name, or an adapter name together with path/target/lun.
   std::string_view device;

@@ -4,6 +4,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -206,6 +207,14 @@ int controllerIndex(const ControllerInformation& info, const ControllerRecord* r
   if (record == &info.controllers[0]) return 0;
   if (record == &info.controllers[1]) return 1;
   return -1;
+}
+
+const DriveListEntry* driveWithWwn(const DriveList& drives, const uint8_t wwn[8]) {
+  const int count = std::min<int>(drives.count, kMaxDrives);
+  for (int i = 0; i < count; ++i) {
+    if (std::memcmp(drives.entries[i].wwn, wwn, 8) == 0) return &drives.entries[i];
+  }
+  return nullptr;
 }
 
 std::string wwnText(const uint8_t wwn[8]) {

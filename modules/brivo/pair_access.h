@@ -126,6 +126,9 @@ int controllerIndex(const ControllerInformation& info, const ControllerRecord* r
 
 // 8 bytes as 16 upper-case hexadecimal digits.
 std::string wwnText(const uint8_t wwn[8]);
+// The entry of the drive list holding wwn (an array member, a spare, a drive a request names), or
+// null. Only the first min(count, kMaxDrives) entries count, whatever the controller reported.
+const DriveListEntry* driveWithWwn(const DriveList& drives, const uint8_t wwn[8]);
 // 16 hexadecimal digits (either case) to 8 bytes, first digit the high half. False (out left
 // alone) for any other text.
 bool parseWwn(const char* text, uint8_t out[8]);

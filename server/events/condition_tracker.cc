@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
-#include "common/file_platform.h"
+#include "common/atomic_file.h"
 #include "common/property_file.h"
 #include "common/string_tables.h"
 #include "server/events/event_text.h"
@@ -223,19 +223,10 @@ void ConditionTracker::saveLocked() const {
                     {"raisedAt", static_cast<uint64_t>(active.raisedAt)},
                     {"reminded", reminded}});
   }
-  const std::string temporary = statePath_ + ".new";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << json{{"conditions", list}}.dump(1, ' ', false, json::error_handler_t::replace) << "\n";
-    if (!out) {
-      std::printf("The active conditions could not be saved to %s\n", temporary.c_str());
-      return;
-    }
-  }
-  // moveFileOver, not rename: Windows' rename refuses to replace the file saved before, which kept
-  // the first state for good there.
-  if (!moveFileOver(temporary.c_str(), statePath_.c_str())) {
-    std::printf("The active conditions could not be saved to %s\n", statePath_.c_str());
+  const std::string text = json{{"conditions", list}}.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
+  std::string error;
+  if (!replaceFileAtomically(statePath_, text, FileAccess::processDefault(), &error)) {
+    std::printf("The active conditions could not be saved to %s (%s)\n", statePath_.c_str(), error.c_str());
   }
 }
 

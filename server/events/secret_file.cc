@@ -5,26 +5,14 @@
 #include <filesystem>
 #include <random>
 
-#include "common/file_platform.h"
 #include "common/property_file.h"
 
 bool writeSecretFile(const char* path, const char* header, VariableTable table) {
   std::error_code ignored;
   if (table == nullptr) return !std::filesystem::exists(path) || std::filesystem::remove(path, ignored);
-  const std::string temporary = std::string(path) + ".new";
-  std::filesystem::remove(temporary, ignored);
   // Owner-only from its first instant (mode 0600; on Windows a protected access list), so no
   // other account can open it before the secret is in it.
-  const int fd = createOwnerOnlyFile(temporary.c_str());
-  if (fd < 0) return false;
-  const bool modeSet = restrictFileToOwner(fd);
-  closeFile(fd);
-  if (!modeSet || writePropertyFile(temporary.c_str(), header, table) != 0 ||
-      !moveFileOver(temporary.c_str(), path)) {
-    std::filesystem::remove(temporary, ignored);
-    return false;
-  }
-  return true;
+  return writePropertyFileAs(path, header, table, FileAccess::ownerOnly()) == 0;
 }
 
 std::string newReceiverId() {

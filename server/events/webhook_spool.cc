@@ -7,7 +7,7 @@
 #include <iterator>
 #include <vector>
 
-#include "common/file_platform.h"
+#include "common/atomic_file.h"
 
 namespace {
 
@@ -24,23 +24,6 @@ bool parseName(const std::string& name, uint64_t* sequence) {
   }
   *sequence = value;
   return true;
-}
-
-bool writeDurably(const std::filesystem::path& path, const std::string& bytes) {
-  // A notice may carry what the events say about the installation: owner-only, as before it holds
-  // anything (a stale temporary of a crash is removed first, the creation being exclusive).
-  std::error_code ignored;
-  std::filesystem::remove(path, ignored);
-  const int fd = createOwnerOnlyFile(path.string().c_str());
-  if (fd < 0) return false;
-  size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t n = writeFile(fd, bytes.data() + written, bytes.size() - written);
-    if (n <= 0) break;
-    written += static_cast<size_t>(n);
-  }
-  const bool ok = written == bytes.size() && syncFile(fd) == 0;
-  return closeFile(fd) == 0 && ok;
 }
 
 }  // namespace
@@ -76,17 +59,9 @@ bool WebhookSpool::append(uint64_t sequence, const std::string& notice, size_t l
   *dropped = 0;
   std::error_code error;
   std::filesystem::create_directories(folder_, error);
-  std::filesystem::path temporary = fileOf(sequence);
-  temporary.replace_extension(".tmp");
-  if (error || !writeDurably(temporary, notice)) {
-    std::filesystem::remove(temporary, error);
-    return false;
-  }
-  std::filesystem::rename(temporary, fileOf(sequence), error);
-  if (error) {
-    std::filesystem::remove(temporary, error);
-    return false;
-  }
+  // A notice may carry what the events say about the installation: owner-only before it holds
+  // anything, and whole or not there at all (a temporary a crash left ends in ".tmp").
+  if (error || !replaceFileAtomically(fileOf(sequence).string(), notice, FileAccess::ownerOnly())) return false;
   sequences_.push_back(sequence);
   while (sequences_.size() > std::max<size_t>(limit, 1)) {
     popFront();

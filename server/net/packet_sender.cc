@@ -108,4 +108,3 @@ int SendPacketOverNetwork(uint32_t requestType, uint32_t dataLength, const void*
   return 0;
 }
 
-uint32_t lastPacketNumber() { return gPacketCounter.load(); }

@@ -35,8 +35,3 @@ void setPacketTransport(PacketTransport* transport);
 // 1 when the packet can't be built (no network setup, it would be too large, no usable key or
 // the trailer could not be made), 2 when dataLength is nonzero and data is null.
 int SendPacketOverNetwork(uint32_t requestType, uint32_t dataLength, const void* data);
-
-// The packet number of the latest send operation of this process. Numbers count up by one per
-// send operation from a random start, so that a restarted process doesn't repeat the numbers
-// its peers remember from its previous run.
-uint32_t lastPacketNumber();

@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "common/apr1.h"
+#include "common/atomic_file.h"
 #include "common/debug.h"
-#include "common/file_platform.h"
 #include "common/system_random.h"
 
 namespace {
@@ -18,94 +18,24 @@ namespace {
 // net subsystem, Server module, level 4: file faults worth a line when asked for.
 constexpr uint32_t kPasswordDebugCode = 0x1014;
 
-const PasswordFileIo kSystemIo = {writeFile, syncFile};
-std::atomic<const PasswordFileIo*> gIo{&kSystemIo};
-std::atomic<unsigned> gTempCounter{0};
+// Gives each salt drawn without a random source its own bits.
+std::atomic<unsigned> gSaltCounter{0};
 
 struct FileCloser {
   void operator()(FILE* stream) const { std::fclose(stream); }
 };
 
-bool writeAll(int fd, std::string_view text) {
-  const PasswordFileIo* io = gIo.load();
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = io->write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// The folder part of path and its base name; both separators count (Windows takes either).
-size_t lastSeparator(const std::string& path) { return path.find_last_of("/\\"); }
-
-std::string folderOf(const std::string& path) {
-  const size_t slash = lastSeparator(path);
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string baseNameOf(const std::string& path) {
-  const size_t slash = lastSeparator(path);
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// A new temporary file beside path, readable by the owner only. Returns the descriptor or -1.
-int createTempFile(const std::string& path, std::string* name) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    *name = folderOf(path) + "/." + baseNameOf(path) + "." + std::to_string(currentProcessId()) + "." +
-            std::to_string(gTempCounter.fetch_add(1)) + ".tmp";
-    const int fd = createOwnerOnlyFile(name->c_str());
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
-}
-
 }  // namespace
 
 bool replacePrivateFile(const std::string& path, std::string_view text) {
-  std::string temp;
-  const int fd = createTempFile(path, &temp);
-  if (fd < 0) {
-    debugPrint(kPasswordDebugCode, "net: private file %s: create temp: %s\n", path.c_str(), strerror(errno));
-    return false;
-  }
-  const char* step = nullptr;
   // The file keeps its owner where the system allows it (a server running as root must not take
   // the file away from the account that installed it); failing that it belongs to this process.
-  if (!keepFileOwner(path.c_str(), fd)) {
-    debugPrint(kPasswordDebugCode, "net: private file %s: keep owner: %s\n", path.c_str(), strerror(errno));
-  }
-  // The creation mode is narrowed by the umask only; set it exactly.
-  if (!restrictFileToOwner(fd)) {
-    step = "chmod";
-  } else if (!writeAll(fd, text)) {
-    step = "write";
-  } else if (gIo.load()->fsync(fd) != 0) {
-    step = "fsync";
-  }
-  int savedErrno = errno;
-  if (closeFile(fd) != 0 && step == nullptr) {
-    step = "close";
-    savedErrno = errno;
-  }
-  if (step == nullptr && !moveFileOver(temp.c_str(), path.c_str())) {
-    step = "rename";
-    savedErrno = errno;
-  }
-  if (step != nullptr) {
-    std::remove(temp.c_str());
-    debugPrint(kPasswordDebugCode, "net: private file %s: %s: %s\n", path.c_str(), step,
-               strerror(savedErrno));
-    return false;
-  }
-  syncFolder(folderOf(path));
-  return true;
+  FileAccess access = FileAccess::ownerOnly();
+  access.keepOwner = true;
+  std::string error;
+  if (replaceFileAtomically(path, text, access, &error)) return true;
+  debugPrint(kPasswordDebugCode, "net: private file %s\n", error.c_str());
+  return false;
 }
 
 int readPasswordFile(const char* path, PasswordRecord* record) {
@@ -164,9 +94,9 @@ std::string newPasswordSalt() {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now).count();
     const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() % 1000000000;
     bits = (static_cast<uint64_t>(seconds) << 20) ^ static_cast<uint64_t>(nanoseconds) ^
-           (static_cast<uint64_t>(gTempCounter.fetch_add(1)) << 40);
+           (static_cast<uint64_t>(gSaltCounter.fetch_add(1)) << 40);
   }
   return apr1Salt(bits);
 }
 
-void setPasswordFileIo(const PasswordFileIo* io) { gIo.store(io != nullptr ? io : &kSystemIo); }
+void setPasswordFileIo(const PasswordFileIo* io) { setAtomicFileIo(io); }

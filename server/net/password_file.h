@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/atomic_file.h"
+
 // Characters of the first line that are read; the rest of a longer line is ignored.
 inline constexpr size_t kPasswordLineMax = 239;
 
@@ -55,12 +57,9 @@ bool isStorablePasswordLine(std::string_view userName, std::string_view hash);
 // A fresh 8-character salt from the system's random source.
 std::string newPasswordSalt();
 
-// Test seam: the two system calls that put the new file's bytes on disk. Production code never
-// sets it.
-struct PasswordFileIo {
-  ssize_t (*write)(int fd, const void* data, size_t size);  // as write(2)
-  int (*fsync)(int fd);                                     // as fsync(2)
-};
+// Test seam: the two system calls that put the new file's bytes on disk (the atomic file
+// writer's seam, atomic_file.h). Production code never sets it.
+using PasswordFileIo = AtomicFileIo;
 // Routes writePasswordFile through io (borrowed; must outlive its use); null restores the system
 // calls. REQUIRES: no writePasswordFile call runs.
 void setPasswordFileIo(const PasswordFileIo* io);

@@ -11,6 +11,7 @@
 
 #include "common/cgi_protocol.h"
 #include "common/debug.h"
+#include "common/shared_memory.h"
 #include "common/thread_manager.h"
 #include "server/main_loop.h"
 #include "server/request/cgi_events.h"
@@ -232,7 +233,7 @@ void applyCgiTimingsFromEnvironment() {
 void requestManager(uintptr_t) {
   gCommunicatorRunning.store(true);
   if (!cgi::acquireStatusArea()) {
-    raiseCgiEvent("KestrovaEvent_CGIMemNotFound", kEventCgiMemNotFound);
+    raiseCgiEvent("KestrovaEvent_CGIMemNotFound", kEventCgiMemNotFound, sharedMemoryError());
     gCommunicatorRunning.store(false);
     return;
   }

@@ -15,10 +15,11 @@ namespace {
 constexpr uint32_t kErrorSeverity = 2;
 }  // namespace
 
-void raiseCgiEvent(const char* key, uint32_t eventId) {
+void raiseCgiEvent(const char* key, uint32_t eventId, const std::string& cause) {
   char* text = lookupString(kStringsDbPath, key);
-  const std::string message = (text == nullptr || std::strcmp(text, kMissing) == 0) ? key : text;
+  std::string message = (text == nullptr || std::strcmp(text, kMissing) == 0) ? key : text;
   std::free(text);
+  if (!cause.empty()) message += " (" + cause + ")";
   const std::string device = serverDeviceNameCopy();
   raiseEvent(device.c_str(), message.c_str(), kErrorSeverity, 0, eventId, 0);
 }

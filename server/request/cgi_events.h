@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 inline constexpr uint32_t kEventCgiMemNotFound = 0x301;
 inline constexpr uint32_t kEventCgiRequestMemNotFound = 0x302;
@@ -17,5 +18,6 @@ inline constexpr uint32_t kEventCgiTimeOutScript = 0x307;
 inline constexpr uint32_t kEventCgiMemForeign = 0x308;
 
 // Raises the event whose text is the value of key in db/strings.db (the key itself when the
-// table has no text for it).
-void raiseCgiEvent(const char* key, uint32_t eventId);
+// table has no text for it), followed by " (cause)" when a cause is given, so that whoever reads
+// the event log learns why a shared memory area could not be made or opened.
+void raiseCgiEvent(const char* key, uint32_t eventId, const std::string& cause = std::string());

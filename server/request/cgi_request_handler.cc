@@ -130,7 +130,7 @@ int publishReply(int slot, uint8_t* state, VariableTable reply) {
   if (!createReplyArea(slot, size > 0 ? size : 1, &area)) {
     owner = TableOwner();
     const bool set = setSlotState(slot, state, kSlotTaken, kSlotNoReply);
-    raiseCgiEvent("KestrovaEvent_CGIReturnNoMem", kEventCgiReturnNoMem);
+    raiseCgiEvent("KestrovaEvent_CGIReturnNoMem", kEventCgiReturnNoMem, sharedMemoryError());
     if (set) waitWhileSlotState(state, kSlotNoReply);
     debugPrint(kRequestDebug, "cgi request err 5\n");
     return -1;
@@ -178,7 +178,7 @@ int handleCGIRequest(void* argument) {
 
   SharedMemoryOwner requestArea;
   if (!openRequestArea(slot, &requestArea)) {
-    raiseCgiEvent("KestrovaEvent_CGIRequestMemNotFound", kEventCgiRequestMemNotFound);
+    raiseCgiEvent("KestrovaEvent_CGIRequestMemNotFound", kEventCgiRequestMemNotFound, sharedMemoryError());
     return failSlot(slot, state, kSlotNoReply, "cgi request err 2\n");
   }
   TableOwner request(deserializeVariableTableBounded(static_cast<const char*>(requestArea.get()->view),

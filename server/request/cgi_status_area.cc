@@ -121,6 +121,8 @@ SharedMemoryRecord* createOrOpenArea(std::string* privateName) {
     (void)claimSharedMemory(area);
   } else if (openSharedMemory(&area, kStatusAreaName) == 0) {
     if (area->size < static_cast<size_t>(kRequestSlots)) {
+      setSharedMemoryError("status area " + std::to_string(kStatusAreaName) + " is too small (" +
+                           std::to_string(area->size) + " bytes)");
       debugPrint(kCgiDebug, "cgi: status area %u is too small (%zu bytes)\n", kStatusAreaName, area->size);
       closeSharedMemory(area);
       return nullptr;

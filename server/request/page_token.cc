@@ -9,8 +9,8 @@
 #include <iterator>
 #include <mutex>
 
+#include "common/atomic_file.h"
 #include "common/debug.h"
-#include "common/file_platform.h"
 #include "server/net/packet_mac.h"
 #include "server/net/password_file.h"
 
@@ -62,22 +62,9 @@ bool bytesOfHex(std::string_view text, std::string* bytes) {
   return true;
 }
 
-// Writes a new key file (owner-only from its first instant, whatever the umask) through a
-// temporary file and a move. The exclusive creation also refuses a link planted at the temporary.
+// Writes a new key file, owner-only from its first instant whatever the umask, replaced whole.
 bool storeKey(const std::string& path, const std::string& hex) {
-  const std::string temporary = path + ".new";
-  std::remove(temporary.c_str());
-  const int fd = createOwnerOnlyFile(temporary.c_str());
-  if (fd < 0) return false;
-  const bool written = restrictFileToOwner(fd) &&
-                       writeFile(fd, hex.data(), hex.size()) == static_cast<ssize_t>(hex.size()) &&
-                       syncFile(fd) == 0;
-  closeFile(fd);
-  if (!written || !moveFileOver(temporary.c_str(), path.c_str())) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
+  return replaceFileAtomically(path, hex, FileAccess::ownerOnly());
 }
 
 // Overwrites key material in a way the compiler may not drop as a dead store.

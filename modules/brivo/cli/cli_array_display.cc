@@ -23,7 +23,7 @@ std::string jobText(const JobView* job) {
 }
 
 std::string memberText(CliContext& ctx, const ArrayRecord& a, int m) {
-  const DriveListEntry* drive = driveByWwn(*ctx.drives, a.memberWwn[m]);
+  const DriveListEntry* drive = driveWithWwn(*ctx.drives, a.memberWwn[m]);
   char text[160];
   if (drive == nullptr) {
     std::snprintf(text, sizeof(text), "Disk -   %-10s not present, WWN %s",
@@ -39,7 +39,7 @@ std::string memberText(CliContext& ctx, const ArrayRecord& a, int m) {
 std::string memberIds(CliContext& ctx, const ArrayRecord& a) {
   std::string text;
   for (int m = 0; m < std::min<int>(a.driveCount, kMaxMembers); ++m) {
-    const DriveListEntry* drive = driveByWwn(*ctx.drives, a.memberWwn[m]);
+    const DriveListEntry* drive = driveWithWwn(*ctx.drives, a.memberWwn[m]);
     if (!text.empty()) text += ' ';
     text += drive != nullptr ? std::to_string(driveIndex(*ctx.drives, drive)) : "-";
     if (a.memberStatus[m] != kMemberGood)

@@ -10,10 +10,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <system_error>
 
-#include "common/file_platform.h"
+#include "common/atomic_file.h"
 #include "common/private_file.h"
+#include "modules/brivo/controller_time.h"
 #include "modules/brivo/firmware_image.h"
 
 namespace brivo::cli {
@@ -84,27 +86,9 @@ ClockValue parseClockValue(const char* text, EventTime* out) {
   };
   const int year = field(0, 4), month = field(4, 2), day = field(6, 2);
   const int hour = field(8, 2), minute = field(10, 2), second = field(12, 2);
-  static constexpr int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (year < 2001 || year > 2135 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1] ||
-      (month == 2 && day == 29 && !leap) || hour > 23 || minute > 59 || second > 59) {
-    return ClockValue::kOutOfRange;
-  }
-  // Days since 1970-01-01 (a Thursday) by the civil-calendar rule, for the weekday.
-  const int y = month <= 2 ? year - 1 : year;
-  const int era = y / 400;
-  const int yearOfEra = y - era * 400;
-  const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  const long days = static_cast<long>(era) * 146097 + dayOfEra - 719468;
-  *out = EventTime{};
-  out->year = static_cast<uint16_t>(year);
-  out->month = static_cast<uint8_t>(month);
-  out->day = static_cast<uint8_t>(day);
-  out->weekday = static_cast<uint8_t>((days % 7 + 11) % 7);
-  out->hour = static_cast<uint8_t>(hour);
-  out->minute = static_cast<uint8_t>(minute);
-  out->second = static_cast<uint8_t>(second);
+  const std::optional<EventTime> time = makeControllerTime(year, month, day, hour, minute, second);
+  if (!time) return ClockValue::kOutOfRange;
+  *out = *time;
   return ClockValue::kOk;
 }
 
@@ -218,15 +202,8 @@ bool writeTempFile(const std::string& name, const void* bytes, size_t length) {
   std::error_code error;
   std::filesystem::create_directories(kTempFolder, error);
   const std::string path = std::string(kTempFolder) + "/" + name;
-  const std::string partial = path + ".part" + std::to_string(getpid());
-  FILE* file = openPrivateFile(partial.c_str(), "wbe", kSharedFileMode);
-  if (file == nullptr) return false;
-  bool ok = length == 0 || std::fwrite(bytes, 1, length, file) == length;
-  ok = std::fclose(file) == 0 && ok;
-  // std::rename cannot replace an earlier file of that name on Windows.
-  if (ok) ok = moveFileOver(partial.c_str(), path.c_str());
-  if (!ok) std::remove(partial.c_str());
-  return ok;
+  return replaceFileAtomically(path, std::string_view(static_cast<const char*>(bytes), length),
+                               FileAccess::exact(kSharedFileMode));
 }
 
 std::string exportPath(const std::string& name) { return "../../" + std::string(kTempFolder) + "/" + name; }

@@ -40,9 +40,8 @@ const char* weekdayText(uint8_t weekday);
 // "2024-01-02 12:34:56 Tuesday"; "not set" for a time that is all zero.
 std::string controllerClockText(const EventTime& clock);
 
-// A clock value of `clock set -t`: exactly 14 digits yyyymmddHHMMSS naming a real date and time
-// from 2001 to 2135 (the years a controller's event log accepts; an earlier clock would stamp
-// every later event with a time the log readers refuse). The weekday is worked out from the date.
+// A clock value of `clock set -t`: exactly 14 digits yyyymmddHHMMSS naming a valid controller
+// time (controller_time.h: a real date from 2001 to 2135). The weekday is worked out from the date.
 enum class ClockValue { kOk, kNotANumber, kOutOfRange };
 ClockValue parseClockValue(const char* text, EventTime* out);
 

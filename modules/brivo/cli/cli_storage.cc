@@ -115,14 +115,6 @@ const DriveListEntry* driveAt(const DriveList& drives, long index) {
   return index >= 0 && index < count ? &drives.entries[index] : nullptr;
 }
 
-const DriveListEntry* driveByWwn(const DriveList& drives, const uint8_t wwn[8]) {
-  const int count = std::min<int>(drives.count, kMaxDrives);
-  for (int i = 0; i < count; ++i) {
-    if (std::memcmp(drives.entries[i].wwn, wwn, 8) == 0) return &drives.entries[i];
-  }
-  return nullptr;
-}
-
 int driveIndex(const DriveList& drives, const DriveListEntry* drive) {
   return static_cast<int>(drive - drives.entries);
 }
@@ -210,7 +202,7 @@ int blinkArrayMembers(CliContext& ctx, int array, int seconds, ControllerCommand
   const ArrayRecord& a = ctx.config->arrays[array];
   const int members = std::min<int>(a.driveCount, kMaxMembers);
   for (int m = 0; m < members; ++m) {
-    const DriveListEntry* drive = driveByWwn(*ctx.drives, a.memberWwn[m]);
+    const DriveListEntry* drive = driveWithWwn(*ctx.drives, a.memberWwn[m]);
     if (drive == nullptr) continue;
     const int index = driveIndex(*ctx.drives, drive);
     if (std::find(blinked->begin(), blinked->end(), index) != blinked->end()) continue;

@@ -43,8 +43,6 @@ std::vector<std::string> wordsOf(const char* word);
 // display shows; the controller's own drive ID (driveId) is what 0xC2 takes.
 // The entry at index, or null when index is not below the count.
 const DriveListEntry* driveAt(const DriveList& drives, long index);
-// The entry with that WWN, or null.
-const DriveListEntry* driveByWwn(const DriveList& drives, const uint8_t wwn[8]);
 // The index of an entry of drives.
 int driveIndex(const DriveList& drives, const DriveListEntry* drive);
 // The disks of -di words. Errors: "Error: Parsing disk ID value. Not a number.", "Error: Disk

@@ -11,6 +11,15 @@ namespace brivo::events {
 
 namespace {
 
+// The rows below are written in a short form: row(0x06).args({W(0), W(3), B(2)}) reads "code
+// 0x06's text takes the word at reason byte 0, the word at byte 3 and the byte at byte 2". Each
+// letter names how one value is taken from the reason bytes, starting at the offset it is given
+// (the Arg kinds of event_catalog.h): B byte, P1 byte plus one, W 16-bit word, D 32-bit word
+// (both little-endian), Wwn 8-byte WWN, Lvl firmware level, Rev 4-character revision, Ctl
+// controller letter, Tm event time, Arr array designation, Id WWN or serial number, kSubText the
+// text of the sub key. .sub(pattern, at, known) builds the sub key from the reason byte at `at`
+// and lists the values the firmware defines; .twoLevel, .dword, .only, .severityBySub, .fallback
+// and .custom refine it (Row below). docs/architecture.md has the same key as a table.
 constexpr ArgRule B(uint8_t at) { return {Arg::kByte, at}; }
 constexpr ArgRule P1(uint8_t at) { return {Arg::kBytePlusOne, at}; }
 constexpr ArgRule W(uint8_t at) { return {Arg::kWord, at}; }

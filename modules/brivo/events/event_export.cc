@@ -9,7 +9,7 @@
 #include <new>
 #include <vector>
 
-#include "common/file_platform.h"
+#include "common/atomic_file.h"
 #include "common/private_file.h"
 #include "modules/brivo/events/event_decoder.h"
 #include "modules/brivo/events/event_merge.h"
@@ -39,44 +39,21 @@ void appendField(std::string* line, const std::string& value) {
   *line += "\",";
 }
 
-// The export file, written under a temporary name and renamed into place when complete, so a
-// reader never sees half of it.
+// The export file, replaced whole when complete (atomic_file.h), so a reader never sees half of
+// it.
 class CsvFile {
  public:
   explicit CsvFile(const std::string& folder)
-      : path_(folder + "/" + kExportFileName),
-        temporary_(path_ + ".tmp"),
-        file_(openPrivateFile(temporary_.c_str(), "we", kSharedFileMode)) {}
-  ~CsvFile() {
-    if (file_ != nullptr) {
-      std::fclose(file_);
-      std::remove(temporary_.c_str());
-    }
-  }
-  CsvFile(const CsvFile&) = delete;
-  CsvFile& operator=(const CsvFile&) = delete;
+      : file_(folder + "/" + kExportFileName, FileAccess::exact(kSharedFileMode)) {}
 
-  bool open() const { return file_ != nullptr; }
-  void write(const std::string& line) {
-    if (file_ != nullptr && std::fwrite(line.data(), 1, line.size(), file_) != line.size()) failed_ = true;
-  }
-  // Closes and renames; false when anything failed.
-  bool finish() {
-    if (file_ == nullptr) return false;
-    bool ok = std::fclose(file_) == 0 && !failed_;
-    file_ = nullptr;
-    // std::rename cannot replace an earlier export on Windows.
-    if (ok) ok = moveFileOver(temporary_.c_str(), path_.c_str());
-    if (!ok) std::remove(temporary_.c_str());
-    return ok;
-  }
-  const std::string& path() const { return path_; }
+  bool open() const { return file_.ok(); }
+  void write(const std::string& line) { (void)file_.write(line); }
+  // Puts the file in place; false when anything failed.
+  bool finish() { return file_.commit(); }
+  const std::string& path() const { return file_.path(); }
 
  private:
-  std::string path_;
-  std::string temporary_;
-  FILE* file_;
-  bool failed_ = false;
+  AtomicFile file_;
 };
 
 VariableTable failureReply(EventModule& module, VariableTable reply, const char* commandKey, int result,

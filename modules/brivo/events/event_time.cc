@@ -4,24 +4,11 @@
 #include <cstdio>
 #include <ctime>
 
+#include "modules/brivo/controller_time.h"
+
 namespace brivo::events {
 
-namespace {
-
-bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int daysInMonth(int year, int month) {
-  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && isLeapYear(year) ? 29 : kDays[month - 1];
-}
-
-}  // namespace
-
-bool isValidEventTime(const EventTime& time) {
-  if (time.year < 2001 || time.year > 2135 || time.month < 1 || time.month > 12) return false;
-  if (time.day < 1 || time.day > daysInMonth(time.year, time.month)) return false;
-  return time.hour <= 23 && time.minute <= 59 && time.second <= 59;
-}
+bool isValidEventTime(const EventTime& time) { return isValidControllerTime(time); }
 
 std::optional<uint32_t> eventSeconds(const EventTime& time) {
   if (!isValidEventTime(time)) return std::nullopt;

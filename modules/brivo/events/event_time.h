@@ -13,8 +13,8 @@
 
 namespace brivo::events {
 
-// Year 2001-2135, month 1-12, day within the month (February 29 only in leap years), hour at
-// most 23, minute and second at most 59. The weekday is not checked.
+// The controller-time rule (controller_time.h): a real date from 2001 to 2135, hour at most 23,
+// minute and second at most 59. The weekday is not checked.
 bool isValidEventTime(const EventTime& time);
 
 // Seconds since 1970 of a valid controller time, read as host local time (daylight saving left

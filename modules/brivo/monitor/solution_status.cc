@@ -200,10 +200,4 @@ SolutionReport solutionReport(DeviceRecord* device) {
   return remembered(item->name, std::move(report));
 }
 
-SolutionReport solutionReportFor(const char* name) {
-  DeviceRecord* device = findControllerPair(name);
-  if (device == nullptr) return SolutionReport{};
-  return solutionReport(device);
-}
-
 }  // namespace brivo::monitor

@@ -155,8 +155,6 @@ SolutionReport evaluateSolution(const PairSnapshot& pair);
 // counting, and evaluates them with the cached enclosure pages. Prints the status decisions with
 // debug code 0x20024. When memory runs out the report carries the current global status.
 SolutionReport solutionReport(DeviceRecord* device);
-// The same for a pair by ModDeviceName (report of an unknown pair: OK, not monitored).
-SolutionReport solutionReportFor(const char* name);
 // The report that solutionReport last produced for the pair named name (names compared without
 // regard to case), without sending a command: what the global status update (updateGlobalStatus,
 // which GetMonitor runs first) found. False when none was made yet.

@@ -13,13 +13,6 @@ namespace {
 
 bool sameWwn(const uint8_t* a, const uint8_t* b) { return std::memcmp(a, b, 8) == 0; }
 
-const DriveListEntry* driveByWwn(const DriveList& drives, const uint8_t* wwn) {
-  for (int i = 0; i < drives.count && i < kMaxDrives; ++i) {
-    if (sameWwn(drives.entries[i].wwn, wwn)) return &drives.entries[i];
-  }
-  return nullptr;
-}
-
 // The configuration's array whose members are exactly the planned ones, or -1.
 int madeArray(const ConfigurationBlock& config, const CreateArrayBlock& block) {
   for (int n = 0; n < kMaxArrays; ++n) {
@@ -202,7 +195,7 @@ std::string checkLayout(const LayoutPlan& plan, const DriveList& drives, const C
       if (sameWwn(seen, wwn)) return "LayoutDriveTwice";
     }
     named.push_back(wwn);
-    const DriveListEntry* d = driveByWwn(drives, wwn);
+    const DriveListEntry* d = driveWithWwn(drives, wwn);
     if (d == nullptr) return "LayoutDriveMissing";
     if (d->status != kDriveGood || d->usage != kUsageFree) return "LayoutDriveInUse";
     return "";

@@ -84,12 +84,4 @@ int logicalDrivesOnArray(const ConfigurationBlock& config, int array) {
   return count;
 }
 
-const DriveListEntry* driveWithWwn(const DriveList& list, const uint8_t wwn[8]) {
-  const int count = list.count < kMaxDrives ? list.count : kMaxDrives;
-  for (int i = 0; i < count; ++i) {
-    if (std::memcmp(list.entries[i].wwn, wwn, 8) == 0) return &list.entries[i];
-  }
-  return nullptr;
-}
-
 }  // namespace brivo

@@ -37,7 +37,5 @@ int arraysInUse(const ConfigurationBlock& config);
 // Host-visible and internal logical drives with a segment on array.
 int logicalDrivesOnArray(const ConfigurationBlock& config, int array);
 
-// The drive-list entry holding wwn, or null.
-const DriveListEntry* driveWithWwn(const DriveList& list, const uint8_t wwn[8]);
 
 }  // namespace brivo
