@@ -117,7 +117,9 @@ int connectWithin(int fd, const sockaddr_in& peer, Deadline deadline) {
 
 SocketWait waitForSocket(int fd, short events, Deadline deadline) {
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    // Rounded up: the deadline counts as passed only once it has, for every caller that looks at
+    // the clock again afterwards (truncating left a part of a millisecond that others saw as time).
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return Wait::kDeadline;
     const bool deadlineFirst = left <= kIoTimeoutSeconds * 1000LL;
     const int waitMs = deadlineFirst ? static_cast<int>(left) : kIoTimeoutSeconds * 1000;

@@ -22,7 +22,7 @@ enum class Wait { kReady, kTimeOut, kDeadline, kError };
 // Waits for events on s: at most kIoTimeoutSeconds, and never beyond the deadline.
 Wait waitFor(SOCKET s, short events, Deadline deadline) {
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return Wait::kDeadline;
     const bool deadlineFirst = left <= kIoTimeoutSeconds * 1000LL;
     const int waitMs = deadlineFirst ? static_cast<int>(left) : kIoTimeoutSeconds * 1000;

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -43,71 +42,6 @@ void handlerThread(uintptr_t context) {
   cgi::handlerFinished(slot);
 }
 
-// The handler thread of one slot. It is started at the slot's first request and then kept for
-// the slot's later requests while the communicator runs: starting a thread per request (its
-// stack mapped, faulted in and unmapped again, every CPU's TLB flushed) cost more than most
-// requests. A slot has at most one request at a time, so one thread per slot is never short.
-struct SlotWorker {
-  std::mutex mu;
-  std::condition_variable cv;
-  uintptr_t job = 0;     // the request's context block, handed over by the communicator; guarded by mu
-  bool alive = false;    // the thread runs (or is being started); guarded by mu
-  bool quit = false;     // the communicator has ended: go when idle; guarded by mu
-  ThreadHandle handle = 0;  // guarded by mu
-};
-
-SlotWorker gWorkers[kRequestSlots];
-constexpr auto kWorkerIdleCheck = std::chrono::milliseconds(100);
-
-void slotWorkerThread(uintptr_t slotIndex) {
-  SlotWorker& worker = gWorkers[slotIndex];
-  for (;;) {
-    uintptr_t job = 0;
-    {
-      std::unique_lock<std::mutex> lock(worker.mu);
-      // The idle check also notices the thread manager's stop request, which has no way to wake
-      // this wait.
-      while (worker.job == 0 && !worker.quit && !threadStopRequested()) worker.cv.wait_for(lock, kWorkerIdleCheck);
-      if (worker.job == 0) {
-        worker.alive = false;
-        worker.handle = 0;
-        return;
-      }
-      job = worker.job;
-      worker.job = 0;
-    }
-    handlerThread(job);
-  }
-}
-
-// Hands the request (context block) to the slot's kept thread, starting it first when the slot
-// has none. 0 when no thread could be started.
-ThreadHandle handToSlotWorker(int slot, uintptr_t block) {
-  SlotWorker& worker = gWorkers[slot];
-  std::lock_guard<std::mutex> lock(worker.mu);
-  worker.quit = false;
-  if (!worker.alive) {
-    const ThreadHandle handle = startThread(slotWorkerThread, static_cast<uintptr_t>(slot), 0,
-                                            "requestManager/handleCGIRequest");
-    if (handle == 0) return 0;
-    worker.alive = true;
-    worker.handle = handle;
-  }
-  worker.job = block;
-  worker.cv.notify_one();
-  return worker.handle;
-}
-
-// The communicator ends: kept threads go as soon as they are idle (a handler at work finishes
-// its request first, as before).
-void releaseSlotWorkers() {
-  for (SlotWorker& worker : gWorkers) {
-    std::lock_guard<std::mutex> lock(worker.mu);
-    worker.quit = true;
-    worker.cv.notify_one();
-  }
-}
-
 // A request is ready in slot (state already 3): starts its handler, or sets 255.
 void startHandler(int slot, uint8_t* state) {
   uint8_t* block = static_cast<uint8_t*>(std::malloc(1));
@@ -119,7 +53,8 @@ void startHandler(int slot, uint8_t* state) {
   }
   *block = static_cast<uint8_t>(slot);
   cgi::handlerStarting(slot);
-  const ThreadHandle handle = handToSlotWorker(slot, reinterpret_cast<uintptr_t>(block));
+  const ThreadHandle handle =
+      startThread(handlerThread, reinterpret_cast<uintptr_t>(block), 0, "requestManager/handleCGIRequest");
   if (handle == 0) {
     std::free(block);
     cgi::handlerFinished(slot);
@@ -253,7 +188,6 @@ void requestManager(uintptr_t) {
     if (servePass(watch, timings.replyTimeoutMs)) reapThreads();
     waitForNextPass(timings.pollIntervalMs);
   }
-  releaseSlotWorkers();
   const uint8_t stop = stopState();
   for (int slot = 0; slot < kRequestSlots; ++slot) {
     storeSlotState(cgi::slotStateByte(slot), stop);

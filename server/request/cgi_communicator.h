@@ -1,10 +1,9 @@
 // CGI communicator: the server's side of the shared-memory slot protocol (common/cgi_protocol.h)
 // through which the web front end hands in requests. One communicator thread
-// ("startAllThreads/requestManager") watches the ten slot states and hands each arriving request
-// to its slot's handler thread ("requestManager/handleCGIRequest", started by the slot's first
-// request and kept for its later ones until the communicator ends); the handler reads the request
-// table, has it answered (router, rescan page or password error page), publishes the reply and
-// waits for the front end to take it.
+// ("startAllThreads/requestManager") watches the ten slot states and starts one handler thread
+// ("requestManager/handleCGIRequest") per arriving request; the handler reads the request table,
+// has it answered (router, rescan page or password error page), publishes the reply and waits
+// for the front end to take it.
 //
 // Besides the polling of the protocol, both threads are woken through named semaphores by a
 // front end that posts them (common/named_semaphore.h), and a slot is freed only after its

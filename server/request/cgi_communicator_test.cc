@@ -19,7 +19,6 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include <set>
 #include <string>
 #include <thread>
 
@@ -195,42 +194,6 @@ TEST_F(CgiCommunicatorTest, RequestAreaWithoutClosingNulIsReadWithinItsSize) {
   ASSERT_EQ(slot.submitBytes(bytes, sizeof bytes), kCgiOk);
   EXPECT_EQ(slot.awaitReply(), kCgiNoReply) << "without its address the request is not admitted";
   slot.abandon();
-}
-
-// The handler threads of this pass by their handles.
-std::set<ThreadHandle> handlerThreads() {
-  std::set<ThreadHandle> handles;
-  for (const ThreadListing& thread : listThreads()) {
-    if (thread.tag == "requestManager/handleCGIRequest") handles.insert(thread.handle);
-  }
-  return handles;
-}
-
-// A slot's thread is started by its first request and serves the later ones; it ends with the
-// pass, and the next pass starts its own.
-TEST_F(CgiCommunicatorTest, ASlotKeepsItsHandlerThreadForItsLaterRequests) {
-  for (int pass = 0; pass < 2; ++pass) {
-    SCOPED_TRACE(pass);
-    start();
-    std::set<ThreadHandle> seen;
-    for (int i = 0; i < 5; ++i) {
-      CgiClientSlot slot{CgiClientOptions()};
-      ASSERT_EQ(slot.claim(4), kCgiOk);
-      TableOwner request(echoRequest());
-      ASSERT_EQ(slot.submit(request.get()), kCgiOk);
-      ASSERT_EQ(slot.awaitReply(), kCgiOk);
-      VariableTable reply = nullptr;
-      ASSERT_EQ(slot.takeReply(&reply), kCgiOk);
-      TableOwner replyOwner(reply);
-      EXPECT_STREQ(getVariable(reply, "serverSet"), "Inside request handler") << i;
-      const std::set<ThreadHandle> now = handlerThreads();
-      seen.insert(now.begin(), now.end());
-      ASSERT_TRUE(waitUntil([] { return slotState(4) == kSlotFree; }));
-    }
-    EXPECT_EQ(seen.size(), 1u) << "one thread for the slot's five requests";
-    stop(pass == 0, false);  // a restart, then a stop: no thread is left either time
-    EXPECT_TRUE(handlerThreads().empty());
-  }
 }
 
 TEST_F(CgiCommunicatorTest, StopStatesAtTheEndOfAPass) {
