@@ -1,6 +1,5 @@
 // POSIX back end of stream_socket.h: fcntl, poll(2), send(2) with MSG_NOSIGNAL, recv(2).
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -10,20 +9,12 @@
 #include <cstring>
 
 #include "server/events/stream_socket.h"
+#include "server/events/stream_socket_address.h"
 
 SocketIo startConnect(const std::string& host, uint16_t port, SocketHandle* handle, std::string* error) {
   *handle = kInvalidSocket;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* list = nullptr;
-  if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) {
-    *error = "the name " + host + " could not be resolved";
-    return SocketIo::kFailed;
-  }
-  sockaddr_in address = *reinterpret_cast<const sockaddr_in*>(list->ai_addr);
-  freeaddrinfo(list);
-  address.sin_port = htons(port);
+  sockaddr_in address{};
+  if (!resolveStreamAddress(host, port, &address, error)) return SocketIo::kFailed;
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     *error = std::string("no socket: ") + std::strerror(errno);

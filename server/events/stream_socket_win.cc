@@ -6,6 +6,7 @@
 #include <string>
 
 #include "server/events/stream_socket.h"
+#include "server/events/stream_socket_address.h"
 
 namespace {
 
@@ -19,17 +20,8 @@ std::string winsockText(int code) { return "Winsock error " + std::to_string(cod
 
 SocketIo startConnect(const std::string& host, uint16_t port, SocketHandle* handle, std::string* error) {
   *handle = kInvalidSocket;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* list = nullptr;
-  if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) {
-    *error = "the name " + host + " could not be resolved";
-    return SocketIo::kFailed;
-  }
-  sockaddr_in address = *reinterpret_cast<const sockaddr_in*>(list->ai_addr);
-  freeaddrinfo(list);
-  address.sin_port = htons(port);
+  sockaddr_in address{};
+  if (!resolveStreamAddress(host, port, &address, error)) return SocketIo::kFailed;
   // Not inherited by the programs the server starts, as SOCK_CLOEXEC does on POSIX.
   const SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
   if (s == INVALID_SOCKET) {
