@@ -23,6 +23,7 @@
 
 #include "common/cgi_client.h"
 #include "common/variable_table.h"
+#include "bench/bench_source_tree.h"
 
 namespace {
 
@@ -37,13 +38,6 @@ fs::path serverProgram() {
   return fs::canonical("/proc/self/exe").parent_path().parent_path() / "bin/server";
 }
 
-// The source tree (KESTROVA_SOURCE_DIR, which bench/run.sh sets): __FILE__ may be relative to a
-// build folder when the compiler cache rewrote the paths.
-fs::path sourceTree() {
-  const char* source = std::getenv("KESTROVA_SOURCE_DIR");
-  return source != nullptr ? fs::path(source) : fs::path(__FILE__).parent_path().parent_path();
-}
-
 // The server child process in its instance folder.
 class BenchServer {
  public:
@@ -51,7 +45,7 @@ class BenchServer {
     std::string pattern = (fs::temp_directory_path() / "kestrova-cgibench-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) return false;
     folder_ = pattern;
-    const fs::path db = sourceTree() / "data/db";
+    const fs::path db = benchSourceTree() / "data/db";
     std::error_code ignored;
     if (fs::is_directory(db)) fs::copy(db, folder_ / "db", fs::copy_options::recursive, ignored);
     const std::string prefix = "kestrova-cgibench-" + std::to_string(getpid()) + ".";

@@ -35,6 +35,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_source_tree.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -104,10 +106,7 @@ class WebStack {
     std::string pattern = (fs::temp_directory_path() / "kestrova-webbench-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) return false;
     folder_ = pattern;
-    const char* sourceDir = std::getenv("KESTROVA_SOURCE_DIR");
-    // __FILE__ may be relative to the build folder when the compiler cache rewrote the paths.
-    const fs::path source =
-        sourceDir != nullptr ? fs::path(sourceDir) : fs::path(__FILE__).parent_path().parent_path();
+    const fs::path source = benchSourceTree();
     std::error_code ignored;
     for (const char* dir : {"data/db", "www", "html"}) {
       const fs::path to = folder_ / fs::path(dir).filename();

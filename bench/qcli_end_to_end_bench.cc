@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "common/scsi/scsi_sim.h"
+#include "bench/bench_source_tree.h"
 
 namespace {
 
@@ -45,10 +46,7 @@ fs::path buildDir() {
   return fs::canonical("/proc/self/exe").parent_path().parent_path();
 }
 
-fs::path sourceDir() {
-  const char* source = std::getenv("KESTROVA_SOURCE_DIR");
-  return source != nullptr ? fs::path(source) : fs::path(__FILE__).parent_path().parent_path();
-}
+fs::path sourceDir() { return benchSourceTree(); }
 
 // Starts program with args in folder, output discarded; env holds extra variables.
 pid_t startQuiet(const fs::path& program, const std::vector<std::string>& args, const fs::path& folder,
