@@ -108,7 +108,7 @@ bool BrivoModel::driveUsable(const PairState& pair, const brivo::ConfigurationBl
   if (drive < 0 || drive >= static_cast<int>(pair.drives.size())) return false;
   uint8_t wwn[8];
   for (int k = 0; k < 8; ++k) wwn[k] = static_cast<uint8_t>(pair.drives[drive].wwn >> (56 - 8 * k));
-  return !pair.drives[drive].failed && !drives_[drive].bypassed && !driveInUse(cfg, wwn);
+  return !pair.drives[drive].failed && !controllers_.drives()[drive].bypassed && !driveInUse(cfg, wwn);
 }
 
 uint32_t BrivoModel::memberCapacityGb(const PairState& pair, const brivo::ArrayRecord& array) const {
@@ -127,7 +127,7 @@ uint32_t BrivoModel::memberCapacityGb(const PairState& pair, const brivo::ArrayR
 ModelResult BrivoModel::opCreateArray(Op& op) {
   brivo::CreateArrayBlock block;
   std::memcpy(&block, op.block.data(), sizeof(block));
-  brivo::ConfigurationBlock& cfg = working();
+  brivo::ConfigurationBlock& cfg = config_.working();
   int count = block.driveCount;
   if (!levelKnown(block.raidLevel) || !layoutValid(block.raidLevel, count, block.parityDrives))
     return illegal(brivo::kAscInvalidParameter);
@@ -163,20 +163,20 @@ ModelResult BrivoModel::opCreateArray(Op& op) {
   a.unusedPercent = unused;
   std::memcpy(a.name, block.name, sizeof(a.name));
   a.memberCapacityGb = memberCapacityGb(op.pair, a);
-  queueEvent(brivo::kEvArrayCreated, {static_cast<uint8_t>(n), a.raidLevel, a.driveCount});
+  config_.queueEvent(brivo::kEvArrayCreated, {static_cast<uint8_t>(n), a.raidLevel, a.driveCount});
   if (initialize && a.raidLevel != brivo::kRaid0) {
     Pending p;
     p.kind = Pending::kStartInit;
     p.array = n;
-    pending_.push_back(p);
+    config_.pending().push_back(p);
   }
   refresh(op.pair, cfg);
   return ModelResult::good();
 }
 
 ModelResult BrivoModel::opDeleteArray(Op& op) {
-  brivo::ConfigurationBlock& cfg = working();
-  int n = op.cdbWord3();
+  brivo::ConfigurationBlock& cfg = config_.working();
+  int n = op.wideArrayNumber();
   if (n >= brivo::kMaxArrays || cfg.arrays[n].valid != brivo::kOn) return illegal(brivo::kAscInvalidCdbField);
   for (const brivo::LogicalDriveRecord& d : cfg.logicalDrives) {
     if (d.valid != brivo::kOn) continue;
@@ -189,8 +189,9 @@ ModelResult BrivoModel::opDeleteArray(Op& op) {
   for (brivo::SpareRecord& s : cfg.spares) {
     if (s.valid == brivo::kOn && s.array == n) s = brivo::SpareRecord{};  // dedicated to nothing now
   }
-  std::erase_if(pending_, [n](const Pending& p) { return p.kind != Pending::kEvent && p.array == n; });
-  queueEvent(brivo::kEvArrayDeleted, {static_cast<uint8_t>(n)});
+  std::erase_if(config_.pending(),
+                [n](const Pending& p) { return p.kind != Pending::kEvent && p.array == n; });
+  config_.queueEvent(brivo::kEvArrayDeleted, {static_cast<uint8_t>(n)});
   refresh(op.pair, cfg);
   return ModelResult::good();
 }
@@ -198,17 +199,17 @@ ModelResult BrivoModel::opDeleteArray(Op& op) {
 ModelResult BrivoModel::opExpandArray(Op& op) {
   brivo::ExpandArrayBlock block;
   std::memcpy(&block, op.block.data(), sizeof(block));
-  brivo::ConfigurationBlock& cfg = working();
+  brivo::ConfigurationBlock& cfg = config_.working();
   if (block.array >= brivo::kMaxArrays || cfg.arrays[block.array].valid != brivo::kOn)
     return illegal(brivo::kAscInvalidParameter);
   brivo::ArrayRecord& a = cfg.arrays[block.array];
   int total = a.driveCount + block.driveCount;
   int parity = block.parityGiven == brivo::kOn ? block.parityDrives : a.parityDrives;
-  bool queued = std::any_of(pending_.begin(), pending_.end(), [&](const Pending& p) {
+  bool queued = std::any_of(config_.pending().begin(), config_.pending().end(), [&](const Pending& p) {
     return p.kind == Pending::kStartExpansion && p.array == block.array;
   });
   if (block.driveCount == 0 || a.raidLevel == brivo::kRaid1 || !layoutValid(a.raidLevel, total, parity) ||
-      jobOf(block.array) != nullptr || queued || faultStatus(a) == brivo::kFaultInvalid) {
+      jobs_.of(block.array) != nullptr || queued || faultStatus(a) == brivo::kFaultInvalid) {
     return illegal(brivo::kAscInvalidParameter);
   }
   for (int i = 0; i < block.driveCount; ++i) {
@@ -230,35 +231,35 @@ ModelResult BrivoModel::opExpandArray(Op& op) {
   p.kind = Pending::kStartExpansion;
   p.array = block.array;
   p.count = block.driveCount;
-  pending_.push_back(p);
+  config_.pending().push_back(p);
   refresh(op.pair, cfg);
   return ModelResult::good();
 }
 
 ModelResult BrivoModel::opChangeArray(Op& op) {
-  brivo::ConfigurationBlock& cfg = working();
-  uint8_t n = op.cdbByte3();
-  int writeBack = op.cdbByte5() >> 4;
-  int readAhead = op.cdbByte5() & 0x0F;
-  if (n >= brivo::kMaxArrays || cfg.arrays[n].valid != brivo::kOn || (op.cdbByte4() & 0xC0) != 0 ||
+  brivo::ConfigurationBlock& cfg = config_.working();
+  uint8_t n = op.arrayNumber();
+  int writeBack = op.cacheSizes() >> 4;
+  int readAhead = op.cacheSizes() & 0x0F;
+  if (n >= brivo::kMaxArrays || cfg.arrays[n].valid != brivo::kOn || (op.cacheFlags() & 0xC0) != 0 ||
       writeBack > 10 || readAhead > 5) {
     return illegal(brivo::kAscInvalidCdbField);
   }
   brivo::ArrayRecord& a = cfg.arrays[n];
-  a.cacheFlags = op.cdbByte4();
+  a.cacheFlags = op.cacheFlags();
   a.readAheadKb = readAheadSize(readAhead);
   a.writeBackMb = writeBackSize(writeBack);
-  queueEvent(brivo::kEvArrayChanged,
-             {n, a.cacheFlags, static_cast<uint8_t>(readAhead), static_cast<uint8_t>(writeBack)});
+  config_.queueEvent(brivo::kEvArrayChanged,
+                     {n, a.cacheFlags, static_cast<uint8_t>(readAhead), static_cast<uint8_t>(writeBack)});
   return ModelResult::good();
 }
 
 ModelResult BrivoModel::opRenameArray(Op& op) {
-  brivo::ConfigurationBlock& cfg = working();
-  uint8_t n = op.cdbByte3();
+  brivo::ConfigurationBlock& cfg = config_.working();
+  uint8_t n = op.arrayNumber();
   if (n >= brivo::kMaxArrays || cfg.arrays[n].valid != brivo::kOn) return illegal(brivo::kAscInvalidCdbField);
   std::memcpy(cfg.arrays[n].name, op.block.data(), sizeof(cfg.arrays[n].name));
-  queueEvent(brivo::kEvArrayRenamed, {n});
+  config_.queueEvent(brivo::kEvArrayRenamed, {n});
   return ModelResult::good();
 }
 
@@ -301,7 +302,7 @@ void BrivoModel::refresh(const PairState& pair, brivo::ConfigurationBlock& cfg) 
     if (a.valid != brivo::kOn) continue;
     h.arrayCount = static_cast<uint16_t>(n + 1);
     const BrivoJob* job = nullptr;
-    for (const BrivoJob& j : jobs_) {
+    for (const BrivoJob& j : jobs_.all()) {
       if (j.array == n && j.kind != brivo::kJobNone) job = &j;
     }
     a.jobKind = job != nullptr ? job->kind : brivo::kJobNone;
@@ -339,8 +340,8 @@ void BrivoModel::refresh(const PairState& pair, brivo::ConfigurationBlock& cfg) 
 }
 
 void BrivoModel::refreshAll(const PairState& pair) {
-  refresh(pair, *live_);
-  if (edit_) refresh(pair, *edit_);
+  refresh(pair, config_.live());
+  if (config_.change() != nullptr) refresh(pair, *config_.change());
 }
 
 }  // namespace sim

@@ -1,11 +1,71 @@
 // The brivo model's configuration through the SCSI layer: the 0x80/0x82 bracket, arrays, logical
 // drives and regions, spares, mapping, settings, clearing and restoring a whole block.
+#include <cstddef>
+
 #include "sim/brivo_test_fixture.h"
 
 namespace brivotest {
 namespace {
 
 using BrivoConfig = BrivoSimTest;
+
+// One header setting: the value sent, what the header then holds, a value it refuses.
+struct SettingCase {
+  uint8_t id;
+  size_t offset;  // in the configuration header
+  uint8_t sent;
+  uint8_t stored;
+  uint8_t refused;
+};
+
+class BrivoSetting : public BrivoSimTest, public ::testing::WithParamInterface<SettingCase> {};
+
+// A setting works on the open change only, takes its own values, and its change is logged once
+// at the save; sending the value it already has logs nothing.
+TEST_P(BrivoSetting, StoredInTheHeaderAndLoggedOnceWhenChanged) {
+  const SettingCase& s = GetParam();
+  EXPECT_TRUE(command(s.id, {}, s.sent).refused(brivo::kAscSequenceError));
+  begin();
+  EXPECT_TRUE(command(s.id, {}, s.refused).refused(brivo::kAscInvalidCdbField));
+  ASSERT_TRUE(command(s.id, {}, s.sent).good());
+  save();
+  auto cfg = config();
+  EXPECT_EQ(reinterpret_cast<const uint8_t*>(&cfg->header)[s.offset], s.stored);
+  auto logged = [&] {
+    if (s.id == brivo::kOpAutoRebuild) return events(0, brivo::kEvAutoRebuild).size();
+    size_t n = 0;
+    for (const brivo::EventEntry& e : events(0, brivo::kEvConfiguration, brivo::kCfgSetting))
+      n += e.reason[1] == s.id && e.reason[2] == s.stored ? 1 : 0;
+    return n;
+  };
+  EXPECT_EQ(logged(), 1u);
+  begin();
+  ASSERT_TRUE(command(s.id, {}, s.sent).good());
+  save();
+  EXPECT_EQ(logged(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, BrivoSetting,
+    ::testing::Values(
+        SettingCase{brivo::kOpAutoRebuild, offsetof(brivo::ConfigurationHeader, autoRebuild), 0, brivo::kOff,
+                    2},
+        SettingCase{brivo::kOpAlternateNodeName, offsetof(brivo::ConfigurationHeader, differentNodeNames), 1,
+                    brivo::kOn, 0x10},
+        SettingCase{brivo::kOpAutoDriveFirmware, offsetof(brivo::ConfigurationHeader, autoDriveFirmware),
+                    brivo::kOn, brivo::kOn, 7},
+        SettingCase{brivo::kOpSingleControllerMode,
+                    offsetof(brivo::ConfigurationHeader, singleControllerMode), 1, brivo::kOn, 0xFF},
+        SettingCase{brivo::kOpBackgroundVerify, offsetof(brivo::ConfigurationHeader, backgroundVerify), 1,
+                    brivo::kOn, 2},
+        SettingCase{brivo::kOpAutoSpare, offsetof(brivo::ConfigurationHeader, autoSpare), 1, brivo::kOn, 3},
+        SettingCase{brivo::kOpEnclosureSupport, offsetof(brivo::ConfigurationHeader, enclosureSupport), 0,
+                    brivo::kOff, 9},
+        SettingCase{brivo::kOpRebuildPriority, offsetof(brivo::ConfigurationHeader, rebuildPriority), 90, 90,
+                    91},
+        SettingCase{brivo::kOpInitPriority, offsetof(brivo::ConfigurationHeader, initPriority), 10, 10, 9},
+        SettingCase{brivo::kOpControllerWwnIndex, offsetof(brivo::ConfigurationHeader, controllerWwnIndex), 3,
+                    3, 4}));
 
 TEST_F(BrivoConfig, ChangesNeedTheBracketAndOnlySavedChangesCount) {
   brivo::CreateArrayBlock block = arrayBlock(brivo::kRaid5, {0, 1, 2});

@@ -47,10 +47,10 @@ std::vector<uint8_t> levelReason(std::vector<uint8_t> reason, uint32_t level) {
 
 ModelResult BrivoModel::opClearEventLog(Op& op) {
   bool which[2];
-  if (!selected(op.cdbByte3(), which)) return illegal(brivo::kAscInvalidCdbField);
+  if (!selected(op.selector(), which)) return illegal(brivo::kAscInvalidCdbField);
   for (int c = 0; c < 2; ++c) {
     if (!which[c]) continue;
-    logs_[c].clear();
+    logs_.of(c).clear();
     logEvent(op.pair, c, brivo::kEvMaintenance, {brivo::kMaintLogCleared, static_cast<uint8_t>(c)});
   }
   return ModelResult::good();
@@ -58,57 +58,60 @@ ModelResult BrivoModel::opClearEventLog(Op& op) {
 
 ModelResult BrivoModel::opIdentify(Op& op) {
   PairState& pair = op.pair;
-  uint8_t seconds = op.cdbByte5();
+  uint8_t seconds = op.identifySeconds();
   Clock::time_point until = Clock::now() + std::chrono::seconds(seconds);
-  if (op.cdbByte3() == brivo::kIdentifyEnclosure) {
-    if (pair.enclosure == nullptr || op.cdbByte4() != 0) return illegal(brivo::kAscInvalidCdbField);
+  if (op.identifyTarget() == brivo::kIdentifyEnclosure) {
+    if (pair.enclosure == nullptr || op.enclosureId() != 0) return illegal(brivo::kAscInvalidCdbField);
     pair.enclosure->setLocate(seconds != 0);
-    enclosureIdentifyUntil_ = seconds != 0 ? until : Clock::time_point{};
-    logPairEvent(pair, brivo::kEvIdentify, {1, op.cdbByte4(), seconds}, brivo::kClassInternal);
+    controllers_.enclosureIdentifyUntil() = seconds != 0 ? until : Clock::time_point{};
+    logPairEvent(pair, brivo::kEvIdentify, {1, op.enclosureId(), seconds}, brivo::kClassInternal);
     return ModelResult::good();
   }
-  int drive = op.cdbByte4();
-  if (op.cdbByte3() >= options_.driveLoops || drive >= static_cast<int>(pair.drives.size()))
+  int drive = op.driveId();
+  if (op.identifyTarget() >= options_.driveLoops || drive >= static_cast<int>(pair.drives.size()))
     return illegal(brivo::kAscInvalidCdbField);
   if (pair.enclosure != nullptr) pair.enclosure->setSlotFlag(pair.drives[drive].slot, "locate", seconds != 0);
-  driveIdentifyUntil_[drive] = seconds != 0 ? until : Clock::time_point{};
-  logPairEvent(pair, brivo::kEvIdentify, {2, op.cdbByte3(), op.cdbByte4(), seconds}, brivo::kClassInternal);
+  controllers_.driveIdentifyUntil()[drive] = seconds != 0 ? until : Clock::time_point{};
+  logPairEvent(pair, brivo::kEvIdentify, {2, op.identifyTarget(), op.driveId(), seconds},
+               brivo::kClassInternal);
   return ModelResult::good();
 }
 
 void BrivoModel::expireIdentify(PairState& pair) {
   Clock::time_point now = Clock::now();
-  if (enclosureIdentifyUntil_ != Clock::time_point{} && now >= enclosureIdentifyUntil_) {
-    enclosureIdentifyUntil_ = {};
+  Clock::time_point& enclosureUntil = controllers_.enclosureIdentifyUntil();
+  if (enclosureUntil != Clock::time_point{} && now >= enclosureUntil) {
+    enclosureUntil = {};
     if (pair.enclosure != nullptr) pair.enclosure->setLocate(false);
   }
-  for (size_t i = 0; i < driveIdentifyUntil_.size() && i < pair.drives.size(); ++i) {
-    if (driveIdentifyUntil_[i] == Clock::time_point{} || now < driveIdentifyUntil_[i]) continue;
-    driveIdentifyUntil_[i] = {};
+  std::vector<Clock::time_point>& driveUntil = controllers_.driveIdentifyUntil();
+  for (size_t i = 0; i < driveUntil.size() && i < pair.drives.size(); ++i) {
+    if (driveUntil[i] == Clock::time_point{} || now < driveUntil[i]) continue;
+    driveUntil[i] = {};
     if (pair.enclosure != nullptr) pair.enclosure->setSlotFlag(pair.drives[i].slot, "locate", false);
   }
 }
 
 ModelResult BrivoModel::opReset(Op& op) {
   bool which[2];
-  if (!selected(op.cdbByte3(), which)) return illegal(brivo::kAscInvalidCdbField);
+  if (!selected(op.selector(), which)) return illegal(brivo::kAscInvalidCdbField);
   for (int c = 0; c < 2; ++c) {
     if (!which[c] || !controllerUp(op.pair, c)) continue;
     logEvent(op.pair, c, brivo::kEvController, {brivo::kCtlResetByHost, static_cast<uint8_t>(c)});
     if (!which[1 - c]) logEvent(op.pair, 1 - c, brivo::kEvPartner, {1, brivo::kPartnerReset});
-    run_[c].resetting = true;
-    run_[c].resetUntil = Clock::now() + std::chrono::milliseconds(options_.resetMs);
+    controllers_.run(c).resetting = true;
+    controllers_.run(c).resetUntil = Clock::now() + std::chrono::milliseconds(options_.resetMs);
   }
-  edit_.reset();
-  pending_.clear();
+  config_.dropChange();
   return ModelResult::good();
 }
 
 void BrivoModel::finishResets(PairState& pair) {
   for (int c = 0; c < 2; ++c) {
-    if (!run_[c].resetting || Clock::now() < run_[c].resetUntil) continue;
-    run_[c].resetting = false;
-    run_[c].powerOnBase = now();
+    ControllerRun& run = controllers_.run(c);
+    if (!run.resetting || Clock::now() < run.resetUntil) continue;
+    run.resetting = false;
+    run.powerOnBase = now();
     logEvent(pair, c, brivo::kEvController, {brivo::kCtlStarted, static_cast<uint8_t>(c)});
     logEvent(pair, 1 - c, brivo::kEvPartner, {1, brivo::kPartnerRestored});
   }
@@ -116,25 +119,25 @@ void BrivoModel::finishResets(PairState& pair) {
 
 ModelResult BrivoModel::opShutdown(Op& op) {
   bool which[2];
-  if (!selected(op.cdbByte3(), which) || op.cdbByte4() > 1) return illegal(brivo::kAscInvalidCdbField);
+  if (!selected(op.selector(), which) || op.action() > 1) return illegal(brivo::kAscInvalidCdbField);
   for (int c = 0; c < 2; ++c) {
     if (!which[c] || !controllerUp(op.pair, c)) continue;
     logEvent(op.pair, c, brivo::kEvShutdown,
-             {static_cast<uint8_t>(op.cdbByte4() == 1 ? 1 : 2), static_cast<uint8_t>(c)});
+             {static_cast<uint8_t>(op.action() == 1 ? 1 : 2), static_cast<uint8_t>(c)});
     if (!which[1 - c]) logEvent(op.pair, 1 - c, brivo::kEvPartner, {1, brivo::kPartnerShutDown});
-    run_[c].shutDown = true;
+    controllers_.run(c).shutDown = true;
   }
-  edit_.reset();
-  pending_.clear();
+  config_.dropChange();
   return ModelResult::good();
 }
 
 void BrivoModel::powerCycle(PairState& pair, int c) {
-  bool wasDown = run_[c].shutDown || run_[c].resetting;
-  run_[c].shutDown = false;
-  run_[c].resetting = false;
-  run_[c].powerOnBase = now();
-  if (wasDown && !reported_.controllerFailed[c]) {  // otherwise the health scan logs the return
+  ControllerRun& run = controllers_.run(c);
+  bool wasDown = run.shutDown || run.resetting;
+  run.shutDown = false;
+  run.resetting = false;
+  run.powerOnBase = now();
+  if (wasDown && !controllers_.reported().controllerFailed[c]) {  // otherwise the health scan logs the return
     logEvent(pair, c, brivo::kEvController, {brivo::kCtlStarted, static_cast<uint8_t>(c)});
     logEvent(pair, 1 - c, brivo::kEvPartner, {1, brivo::kPartnerRestored});
   }
@@ -144,7 +147,7 @@ ModelResult BrivoModel::opSetTime(Op& op) {
   bool which[2];
   brivo::EventTime t;
   std::memcpy(&t, op.block.data(), sizeof(t));
-  if (!selected(op.cdbByte3(), which)) return illegal(brivo::kAscInvalidCdbField);
+  if (!selected(op.selector(), which)) return illegal(brivo::kAscInvalidCdbField);
   // A clock its own event log could not stamp with is refused, as the module's rule has it.
   if (!brivo::isValidControllerTime(t)) return illegal(brivo::kAscInvalidParameter);
   std::tm tm{};
@@ -174,25 +177,25 @@ ModelResult BrivoModel::opSelectDriveFirmware(Op& op) {
   std::memcpy(&block, op.block.data(), sizeof(block));
   int drive = driveIndexByWwn(op.pair, block.wwn);
   if (drive < 0 || block.select > 1) return illegal(brivo::kAscInvalidParameter);
-  drives_[drive].firmwareSelected = block.select == 1;
+  controllers_.drives()[drive].firmwareSelected = block.select == 1;
   if (block.select == 1) logPairEvent(op.pair, brivo::kEvDriveFirmware, {1, static_cast<uint8_t>(drive)});
   return ModelResult::good();
 }
 
 ModelResult BrivoModel::opBypassDrive(Op& op) {
-  int drive = op.cdbByte4();
+  int drive = op.driveId();
   if (drive >= static_cast<int>(op.pair.drives.size())) return illegal(brivo::kAscInvalidCdbField);
-  if (drives_[drive].bypassed) return ModelResult::good();
-  drives_[drive].bypassed = true;
+  if (controllers_.drives()[drive].bypassed) return ModelResult::good();
+  controllers_.drives()[drive].bypassed = true;
   memberLost(op.pair, drive, brivo::kMemberMissing);
   return ModelResult::good();
 }
 
 ModelResult BrivoModel::opEnableDrive(Op& op) {
-  int drive = op.cdbByte4();
+  int drive = op.driveId();
   if (drive >= static_cast<int>(op.pair.drives.size())) return illegal(brivo::kAscInvalidCdbField);
-  if (!drives_[drive].bypassed) return ModelResult::good();
-  drives_[drive].bypassed = false;
+  if (!controllers_.drives()[drive].bypassed) return ModelResult::good();
+  controllers_.drives()[drive].bypassed = false;
   const PairDrive& d = op.pair.drives[drive];
   logPairEvent(op.pair, brivo::kEvDriveEnabled,
                wwnReason({static_cast<uint8_t>(drive), static_cast<uint8_t>(d.slot)}, d.wwn));
@@ -207,9 +210,9 @@ ModelResult BrivoModel::opPrepareDiagnostics(Op& op) {
 
 ModelResult BrivoModel::opAlarm(Op& op) {
   uint8_t id = op.command.bufferId;
-  alarm_ = id == brivo::kOpAlarmMute     ? brivo::kAlarmMuted
-           : id == brivo::kOpAlarmEnable ? brivo::kAlarmEnabled
-                                         : brivo::kAlarmDisabled;
+  controllers_.setAlarm(id == brivo::kOpAlarmMute     ? brivo::kAlarmMuted
+                        : id == brivo::kOpAlarmEnable ? brivo::kAlarmEnabled
+                                                      : brivo::kAlarmDisabled);
   logPairEvent(op.pair, brivo::kEvAlarm, {static_cast<uint8_t>(id - brivo::kOpAlarmMute + 1)});
   return ModelResult::good();
 }
@@ -266,7 +269,7 @@ ModelResult BrivoModel::firmwareChunk(PairState& pair, const BufferCommand& comm
                                       std::span<const uint8_t> data) {
   uint8_t id = command.bufferId;
   if (id > brivo::kFirmwareDiskIo) return illegal(brivo::kAscUnknownBuffer);
-  std::vector<uint8_t>& image = firmware_[id];
+  std::vector<uint8_t>& image = controllers_.firmwareImage(id);
   if (command.mode == brivo::kModeFirmware || command.offset == 0) image.clear();
   if ((command.mode == brivo::kModeFirmware && command.offset != 0) || command.offset != image.size())
     return illegal(brivo::kAscSequenceError);
@@ -287,7 +290,7 @@ ModelResult BrivoModel::firmwareChunk(PairState& pair, const BufferCommand& comm
   std::vector<uint8_t> complete;
   complete.swap(image);
   if (id == brivo::kFirmwareController) {
-    run_[0].firmwareLevel = run_[1].firmwareLevel = header.level;
+    controllers_.run(0).firmwareLevel = controllers_.run(1).firmwareLevel = header.level;
     logPairEvent(pair, brivo::kEvFirmware, levelReason({1, header.part}, header.level));
     return ModelResult::good();
   }
@@ -304,10 +307,10 @@ ModelResult BrivoModel::firmwareChunk(PairState& pair, const BufferCommand& comm
     product.erase(product.find_last_not_of(' ') + 1);
   }
   bool any = false;
-  for (size_t i = 0; i < drives_.size(); ++i) {
-    if (!drives_[i].firmwareSelected) continue;
+  for (size_t i = 0; i < controllers_.drives().size(); ++i) {
+    if (!controllers_.drives()[i].firmwareSelected) continue;
     if (product != kDriveProduct) {
-      drives_[i].firmwareSelected = false;
+      controllers_.drives()[i].firmwareSelected = false;
       const PairDrive& d = pair.drives[i];
       logPairEvent(pair, brivo::kEvDriveFirmwareFailed,
                    wwnReason({static_cast<uint8_t>(i), static_cast<uint8_t>(d.slot)}, d.wwn));
@@ -316,8 +319,8 @@ ModelResult BrivoModel::firmwareChunk(PairState& pair, const BufferCommand& comm
     any = true;
     char revision[8];
     std::snprintf(revision, sizeof(revision), "%04X", header.level & 0xFFFF);
-    drives_[i].revision = revision;
-    drives_[i].firmwareSelected = false;
+    controllers_.drives()[i].revision = revision;
+    controllers_.drives()[i].firmwareSelected = false;
     logPairEvent(pair, brivo::kEvDriveFirmware, levelReason({2, static_cast<uint8_t>(i)}, header.level));
   }
   return any ? ModelResult::good() : illegal(brivo::kAscSequenceError);

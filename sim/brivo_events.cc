@@ -1,6 +1,6 @@
-// The brivo model's event logs and its health scan: the circular logs of both controllers, the
-// events injected by ctl, and the events a controller logs when its own state changes (partner
-// failure, battery, temperatures, voltages, drives, enclosure elements); see brivo_model.h.
+// The brivo model's logging and its health scan: the events a controller logs when its own state
+// changes (partner failure, battery, temperatures, voltages, drives, enclosure elements); the logs
+// themselves are brivo_event_logs.h. See brivo_model.h.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -13,21 +13,6 @@
 namespace sim {
 
 namespace {
-
-brivo::EventTime eventTime(int64_t seconds) {
-  std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  brivo::EventTime time{};
-  time.year = static_cast<uint16_t>(tm.tm_year + 1900);
-  time.month = static_cast<uint8_t>(tm.tm_mon + 1);
-  time.day = static_cast<uint8_t>(tm.tm_mday);
-  time.weekday = static_cast<uint8_t>(tm.tm_wday);
-  time.hour = static_cast<uint8_t>(tm.tm_hour);
-  time.minute = static_cast<uint8_t>(tm.tm_min);
-  time.second = static_cast<uint8_t>(tm.tm_sec);
-  return time;
-}
 
 // SES element types whose changes the controller logs, with their event codes.
 struct SesLogged {
@@ -50,116 +35,20 @@ uint32_t sesSignificant(uint8_t type, const uint8_t* e) {
 
 }  // namespace
 
-// ---- EventRing ----
-
-void EventRing::append(const brivo::EventEntry& entry) {
-  newest_ = started_ ? static_cast<uint16_t>((newest_ + 1) % brivo::kEventLogEntries) : 0;
-  started_ = true;
-  ring_[newest_] = entry;
-  count_ = std::min(count_ + 1, brivo::kEventLogEntries);
-}
-
-const brivo::EventEntry& EventRing::at(int i) const {
-  int oldest = (newest_ - count_ + 1 + brivo::kEventLogEntries) % brivo::kEventLogEntries;
-  return ring_[(oldest + i) % brivo::kEventLogEntries];
-}
-
-void EventRing::build(const brivo::EventTime& now, std::vector<uint8_t>* out) const {
-  out->assign(brivo::kEventLogLength, 0);
-  auto* log = reinterpret_cast<brivo::EventLog*>(out->data());
-  log->length = 16 + 24 * static_cast<uint32_t>(count_);
-  log->time = now;
-  log->count = static_cast<uint16_t>(count_);
-  log->newest = newest_;
-  for (int i = 0; i < count_; ++i) log->entries[i] = at(i);
-}
-
-std::string EventRing::meta() const {
-  return std::to_string(newest_) + "," + std::to_string(count_) + "," + (started_ ? "1" : "0");
-}
-
-bool EventRing::setMeta(const std::string& text) {
-  unsigned newest = 0;
-  int count = 0;
-  int started = 0;
-  char tail = 0;
-  if (std::sscanf(text.c_str(), "%u,%d,%d%c", &newest, &count, &started, &tail) != 3 ||
-      newest >= static_cast<unsigned>(brivo::kEventLogEntries) || count < 0 ||
-      count > brivo::kEventLogEntries || (started != 0 && started != 1) || (started == 0 && count != 0)) {
-    return false;
-  }
-  ring_.fill(brivo::EventEntry{});
-  newest_ = static_cast<uint16_t>(newest);
-  count_ = count;
-  started_ = started == 1;
-  return true;
-}
-
-std::vector<std::string> EventRing::chunks() const {
-  std::vector<std::string> out;
-  for (int first = 0; first < count_; first += kChunkEntries) {
-    std::vector<uint8_t> bytes;
-    for (int i = first; i < std::min(count_, first + kChunkEntries); ++i) {
-      const auto* p = reinterpret_cast<const uint8_t*>(&at(i));
-      bytes.insert(bytes.end(), p, p + sizeof(brivo::EventEntry));
-    }
-    out.push_back(hexEncode(bytes));
-  }
-  return out;
-}
-
-bool EventRing::setChunk(int index, const std::string& hex) {
-  std::vector<uint8_t> bytes;
-  int first = index * kChunkEntries;
-  if (index < 0 || first >= count_ || !hexDecode(hex, &bytes) ||
-      bytes.size() % sizeof(brivo::EventEntry) != 0 ||
-      first + static_cast<int>(bytes.size() / sizeof(brivo::EventEntry)) > count_) {
-    return false;
-  }
-  int oldest = (newest_ - count_ + 1 + brivo::kEventLogEntries) % brivo::kEventLogEntries;
-  for (size_t k = 0; k < bytes.size() / sizeof(brivo::EventEntry); ++k) {
-    std::memcpy(&ring_[(oldest + first + static_cast<int>(k)) % brivo::kEventLogEntries],
-                &bytes[k * sizeof(brivo::EventEntry)], sizeof(brivo::EventEntry));
-  }
-  return true;
-}
-
 // ---- Logging ----
 
 brivo::EventTime BrivoModel::controllerClock(const PairState& pair, int c) const {
   return eventTime(pair.controllerTime(c));
 }
 
-void BrivoModel::logEvent(PairState& pair, int c, uint8_t code, std::initializer_list<uint8_t> reason,
-                          uint8_t eventClass) {
-  logEvent(pair, c, code, std::vector<uint8_t>(reason), eventClass);
-}
-
 void BrivoModel::logEvent(PairState& pair, int c, uint8_t code, const std::vector<uint8_t>& reason,
                           uint8_t eventClass) {
-  brivo::EventEntry entry{};
-  entry.time = controllerClock(pair, c);
-  entry.eventClass = eventClass;
-  entry.code = code;
-  std::copy_n(reason.begin(), std::min(reason.size(), sizeof(entry.reason)), entry.reason);
-  logs_[c].append(entry);
+  logs_.append(c, controllerClock(pair, c), code, reason, eventClass);
 }
 
 void BrivoModel::logPairEvent(PairState& pair, uint8_t code, const std::vector<uint8_t>& reason,
                               uint8_t eventClass) {
   logEvent(pair, masterController(pair), code, reason, eventClass);
-}
-
-void BrivoModel::drainInjectedEvents(PairState& pair) {
-  for (const PairEvent& injected : pair.events) {
-    brivo::EventEntry entry{};
-    entry.time = eventTime(injected.time);
-    entry.eventClass = static_cast<uint8_t>(injected.code >> 8);
-    entry.code = static_cast<uint8_t>(injected.code);
-    std::copy_n(injected.data.begin(), std::min(injected.data.size(), sizeof(entry.reason)), entry.reason);
-    logs_[injected.controller == 0 ? 0 : 1].append(entry);
-  }
-  pair.events.clear();
 }
 
 // ---- Health scan ----
@@ -170,9 +59,9 @@ uint8_t BrivoModel::controllerTypeCode() const {
 
 void BrivoModel::scanHealth(PairState& pair) {
   for (int c = 0; c < 2; ++c) scanController(pair, c);
-  for (size_t i = 0; i < pair.drives.size() && i < reported_.driveFailed.size(); ++i) {
-    if (pair.drives[i].failed == reported_.driveFailed[i]) continue;
-    reported_.driveFailed[i] = pair.drives[i].failed;
+  for (size_t i = 0; i < pair.drives.size() && i < controllers_.reported().driveFailed.size(); ++i) {
+    if (pair.drives[i].failed == controllers_.reported().driveFailed[i]) continue;
+    controllers_.reported().driveFailed[i] = pair.drives[i].failed;
     const PairDrive& d = pair.drives[i];
     std::vector<uint8_t> reason = {static_cast<uint8_t>(i), static_cast<uint8_t>(d.slot)};
     if (d.failed) {
@@ -188,13 +77,12 @@ void BrivoModel::scanHealth(PairState& pair) {
 void BrivoModel::scanController(PairState& pair, int c) {
   const ControllerState& cs = pair.controllers[c];
   uint8_t side = static_cast<uint8_t>(c);
-  if (cs.failed != reported_.controllerFailed[c]) {
-    reported_.controllerFailed[c] = cs.failed;
+  if (cs.failed != controllers_.reported().controllerFailed[c]) {
+    controllers_.reported().controllerFailed[c] = cs.failed;
     if (cs.failed) {
       logEvent(pair, 1 - c, brivo::kEvPartner, {1, brivo::kPartnerFailed});
       logEvent(pair, 1 - c, brivo::kEvCacheDisabled, {2, static_cast<uint8_t>(1 - c)});
-      edit_.reset();  // an open change does not survive the controller that held it
-      pending_.clear();
+      config_.dropChange();  // an open change does not survive the controller that held it
     } else {
       logEvent(pair, c, brivo::kEvController, {brivo::kCtlStarted, side});
       logEvent(pair, 1 - c, brivo::kEvPartner, {1, brivo::kPartnerRestored});
@@ -202,20 +90,21 @@ void BrivoModel::scanController(PairState& pair, int c) {
   }
   if (!controllerUp(pair, c)) return;  // a controller that is down reports nothing of its own
   uint8_t charge = static_cast<uint8_t>(std::clamp(cs.batteryCharge, 0, 100));
-  if (cs.batteryFailed != reported_.batteryFailed[c]) {
-    reported_.batteryFailed[c] = cs.batteryFailed;
+  if (cs.batteryFailed != controllers_.reported().batteryFailed[c]) {
+    controllers_.reported().batteryFailed[c] = cs.batteryFailed;
     logEvent(pair, c, brivo::kEvBattery,
              {cs.batteryFailed ? brivo::kBatteryFailed : brivo::kBatteryGood, charge});
     if (cs.batteryFailed) logEvent(pair, c, brivo::kEvCacheDisabled, {1, side});
   }
-  if (run_[c].batteryDisabled != reported_.batteryDisabled[c]) {
-    reported_.batteryDisabled[c] = run_[c].batteryDisabled;
-    logEvent(pair, c, brivo::kEvBattery,
-             {run_[c].batteryDisabled ? brivo::kBatteryDisabled : brivo::kBatteryEnabled, charge});
+  if (controllers_.run(c).batteryDisabled != controllers_.reported().batteryDisabled[c]) {
+    controllers_.reported().batteryDisabled[c] = controllers_.run(c).batteryDisabled;
+    logEvent(
+        pair, c, brivo::kEvBattery,
+        {controllers_.run(c).batteryDisabled ? brivo::kBatteryDisabled : brivo::kBatteryEnabled, charge});
   }
   bool low = !cs.batteryFailed && cs.batteryCharge < brivo::kBatteryLowPercent;
-  if (low != reported_.batteryLow[c]) {
-    reported_.batteryLow[c] = low;
+  if (low != controllers_.reported().batteryLow[c]) {
+    controllers_.reported().batteryLow[c] = low;
     logEvent(pair, c, brivo::kEvBattery, {low ? brivo::kBatteryLow : brivo::kBatteryCharged, charge});
   }
   scanSensors(pair, c);
@@ -230,8 +119,8 @@ void BrivoModel::scanSensors(PairState& pair, int c) {
     int value = index < static_cast<int>(cs.temperatures.size()) ? cs.temperatures[index] : 0;
     bool over = value > temps.rows[s].limit;
     uint8_t bit = static_cast<uint8_t>(1 << index);
-    if (over == ((reported_.temperatureOver[c] & bit) != 0)) continue;
-    reported_.temperatureOver[c] ^= bit;
+    if (over == ((controllers_.reported().temperatureOver[c] & bit) != 0)) continue;
+    controllers_.reported().temperatureOver[c] ^= bit;
     logEvent(
         pair, c, over ? brivo::kEvTemperatureHigh : brivo::kEvTemperatureNormal,
         {static_cast<uint8_t>(index), static_cast<uint8_t>(std::clamp(value, 0, 255)), temps.rows[s].limit});
@@ -245,8 +134,8 @@ void BrivoModel::scanSensors(PairState& pair, int c) {
     int mv = cs.voltages[index];
     bool out = mv < v.lowMv || mv > v.highMv;
     uint16_t bit = static_cast<uint16_t>(1 << index);
-    if (out == ((reported_.voltageOut[c] & bit) != 0)) continue;
-    reported_.voltageOut[c] ^= bit;
+    if (out == ((controllers_.reported().voltageOut[c] & bit) != 0)) continue;
+    controllers_.reported().voltageOut[c] ^= bit;
     logEvent(
         pair, c, brivo::kEvVoltage,
         {static_cast<uint8_t>(index), static_cast<uint8_t>(mv), static_cast<uint8_t>(mv >> 8),
@@ -261,9 +150,10 @@ void BrivoModel::scanEnclosure(PairState& pair) {
   std::vector<uint8_t> status;
   if (!pair.enclosure->diagnosticPage(0x01, &config) || !pair.enclosure->diagnosticPage(0x02, &status))
     return;
-  std::vector<uint8_t> before = std::move(reported_.sesPage);
-  reported_.sesPage = status;
-  if (live_->header.enclosureSupport != brivo::kOn || before.size() != status.size() || config.size() < 12)
+  std::vector<uint8_t> before = std::move(controllers_.reported().sesPage);
+  controllers_.reported().sesPage = status;
+  if (config_.live().header.enclosureSupport != brivo::kOn || before.size() != status.size() ||
+      config.size() < 12)
     return;
   // Walk the type descriptors of page 1 (after the enclosure descriptor) beside page 2's elements.
   size_t types = config[10];

@@ -31,11 +31,11 @@ T* resetAs(std::vector<uint8_t>* out) {
 
 void BrivoModel::fillRecord(const PairState& pair, int c, brivo::ControllerRecord* r) const {
   const ControllerState& cs = pair.controllers[c];
-  const ControllerRun& run = run_[c];
+  const ControllerRun& run = controllers_.run(c);
   putText(r->serial, sizeof(r->serial), cs.serial, '\0');
   putText(r->boardName, sizeof(r->boardName), pair.config->product, '\0');
   putWwn(cs.wwn, r->controllerWwn);
-  std::memcpy(r->configurationWwn, live_->header.configurationWwn, 8);
+  std::memcpy(r->configurationWwn, config_.live().header.configurationWwn, 8);
   putWwn(pair.config->wwn, r->nodeName);
   r->powerOnSeconds = static_cast<uint32_t>(std::max<int64_t>(0, now() - run.powerOnBase));
   r->firmwareLevel = run.firmwareLevel;
@@ -44,7 +44,7 @@ void BrivoModel::fillRecord(const PairState& pair, int c, brivo::ControllerRecor
                 (run.firmwareLevel >> 16) & 0xFF);
   std::memcpy(r->firmwareText, text, sizeof(r->firmwareText));
   for (int p = 0; p < 2; ++p) {
-    const brivo::HostPortSetting& setting = live_->header.hostPorts[c * 2 + p];
+    const brivo::HostPortSetting& setting = config_.live().header.hostPorts[c * 2 + p];
     uint8_t id = setting.hardId != 0xFF ? setting.hardId : static_cast<uint8_t>(0x20 + c * 2 + p);
     bool present = p < options_.hostPorts;
     (p == 0 ? r->hostPort0State : r->hostPort1State) = present ? run.hostPort[p] : brivo::kOff;
@@ -69,7 +69,7 @@ void BrivoModel::fillRecord(const PairState& pair, int c, brivo::ControllerRecor
   r->memoryMb = 1024;
   r->processorMhz = 600;
   r->snapshotGeneration = options_.snapshotGeneration;
-  r->alarmState = alarm_;
+  r->alarmState = controllers_.alarm();
   r->clock = controllerClock(pair, c);
   r->batteryCharge = static_cast<uint8_t>(std::clamp(cs.batteryCharge, 0, 100));
   r->batteryHoldUpHours = static_cast<uint8_t>(r->batteryCharge * 72 / 100);
@@ -88,9 +88,9 @@ void BrivoModel::buildControllerInfo(const PairState& pair, std::vector<uint8_t>
   info->stateB = controllerUp(pair, 1) ? brivo::kOn : brivo::kOff;
   for (int c = 0; c < 2; ++c) fillRecord(pair, c, &info->controllers[c]);
   info->jobBufferAvailable = brivo::kOn;
-  for (const BrivoJob& job : jobs_) {
+  for (const BrivoJob& job : jobs_.all()) {
     uint8_t array = static_cast<uint8_t>(job.array);
-    uint8_t percent = static_cast<uint8_t>(jobPercent(job));
+    uint8_t percent = static_cast<uint8_t>(BrivoJobList::percent(job, now()));
     if (job.kind == brivo::kJobRebuild && info->rebuildValid != brivo::kOn) {
       info->rebuildValid = brivo::kOn;
       info->rebuildArray = array;
@@ -126,11 +126,12 @@ void BrivoModel::buildDriveList(const PairState& pair, std::vector<uint8_t>* out
   auto* list = resetAs<brivo::DriveList>(out);
   list->length = sizeof(brivo::DriveList);
   bool loopUp[2] = {
-      run_[0].driveLoop[0] == brivo::kOn || run_[1].driveLoop[0] == brivo::kOn,
-      options_.driveLoops > 1 && (run_[0].driveLoop[1] == brivo::kOn || run_[1].driveLoop[1] == brivo::kOn)};
+      controllers_.run(0).driveLoop[0] == brivo::kOn || controllers_.run(1).driveLoop[0] == brivo::kOn,
+      options_.driveLoops > 1 &&
+          (controllers_.run(0).driveLoop[1] == brivo::kOn || controllers_.run(1).driveLoop[1] == brivo::kOn)};
   for (size_t i = 0; i < pair.drives.size() && i < static_cast<size_t>(brivo::kMaxDrives); ++i) {
     const PairDrive& d = pair.drives[i];
-    const DriveRun& run = drives_[i];
+    const DriveRun& run = controllers_.drives()[i];
     brivo::DriveListEntry& e = list->entries[list->count++];
     uint8_t id = static_cast<uint8_t>(i);
     e.loop1Id = loopUp[0] && !run.bypassed ? id : brivo::kNotOnLoop;
@@ -140,17 +141,19 @@ void BrivoModel::buildDriveList(const PairState& pair, std::vector<uint8_t>* out
     e.slot = static_cast<uint8_t>(d.slot);
     e.hotSpareNumber = 0xFF;
     e.interfaceType = options_.driveInterface;
-    e.flags = static_cast<uint8_t>(
-        (run.predicted ? brivo::kDriveFlagPredicted : 0) |
-        (run.firmwareSelected ? brivo::kDriveFlagFirmwareSelected : 0) |
-        (driveIdentifyUntil_[i] != std::chrono::steady_clock::time_point{} ? brivo::kDriveFlagIdentify : 0));
+    e.flags =
+        static_cast<uint8_t>((run.predicted ? brivo::kDriveFlagPredicted : 0) |
+                             (run.firmwareSelected ? brivo::kDriveFlagFirmwareSelected : 0) |
+                             (controllers_.driveIdentifyUntil()[i] != std::chrono::steady_clock::time_point{}
+                                  ? brivo::kDriveFlagIdentify
+                                  : 0));
     e.usage = brivo::kUsageFree;
     e.array = 0xFF;
     e.member = 0xFF;
     e.status = d.failed ? brivo::kDriveFailed : run.bypassed ? brivo::kDriveBypassed : brivo::kDriveGood;
     putWwn(d.wwn, e.wwn);
     for (int n = 0; n < brivo::kMaxArrays; ++n) {
-      const brivo::ArrayRecord& a = live_->arrays[n];
+      const brivo::ArrayRecord& a = config_.live().arrays[n];
       for (int m = 0; a.valid == brivo::kOn && m < a.driveCount; ++m) {
         if (std::memcmp(a.memberWwn[m], e.wwn, 8) != 0) continue;
         e.usage = brivo::kUsageMember;
@@ -161,7 +164,7 @@ void BrivoModel::buildDriveList(const PairState& pair, std::vector<uint8_t>* out
       }
     }
     for (int s = 0; s < brivo::kMaxSpares; ++s) {
-      const brivo::SpareRecord& spare = live_->spares[s];
+      const brivo::SpareRecord& spare = config_.live().spares[s];
       if (spare.valid != brivo::kOn || std::memcmp(spare.wwn, e.wwn, 8) != 0) continue;
       e.hotSpareNumber = static_cast<uint8_t>(s);
       e.usage = spare.array >= brivo::kSpareGlobal ? brivo::kUsageGlobalSpare : brivo::kUsageDedicatedSpare;
@@ -182,11 +185,11 @@ void BrivoModel::buildTopology(const PairState& pair, std::vector<uint8_t>* out)
   for (int c = 0; c < 2; ++c) {
     for (int p = 0; p < options_.hostPorts; ++p) {
       brivo::HostTopologyEntry& e = topology->entries[topology->count++];
-      const brivo::HostPortSetting& setting = live_->header.hostPorts[c * 2 + p];
+      const brivo::HostPortSetting& setting = config_.live().header.hostPorts[c * 2 + p];
       e.kind = brivo::kTopologyHostPort;
       e.controller = static_cast<uint8_t>(c);
       e.port = static_cast<uint8_t>(p);
-      e.state = controllerUp(pair, c) ? run_[c].hostPort[p] : brivo::kOff;
+      e.state = controllerUp(pair, c) ? controllers_.run(c).hostPort[p] : brivo::kOff;
       e.loopId = setting.hardId != 0xFF ? setting.hardId : static_cast<uint8_t>(0x20 + c * 2 + p);
       e.dataRate = setting.dataRate == 0 ? 4 : setting.dataRate;
       e.topology = setting.connection == 2 ? 2 : 1;
@@ -219,20 +222,21 @@ void BrivoModel::buildPrediction(const PairState& pair, std::vector<uint8_t>* ou
     brivo::PredictionEntry& e = prediction->entries[prediction->count++];
     putWwn(pair.drives[i].wwn, e.wwn);
     e.driveId = static_cast<uint8_t>(i);
-    e.predicted = drives_[i].predicted ? brivo::kOn : brivo::kOff;
+    e.predicted = controllers_.drives()[i].predicted ? brivo::kOn : brivo::kOff;
     e.temperature = 34;
-    e.powerOnHours = static_cast<uint32_t>(std::max<int64_t>(0, now() - run_[0].powerOnBase) / 3600 + 8760);
-    e.reallocatedSectors = drives_[i].predicted ? 412 : 0;
-    e.pendingSectors = drives_[i].predicted ? 37 : 0;
+    e.powerOnHours =
+        static_cast<uint32_t>(std::max<int64_t>(0, now() - controllers_.run(0).powerOnBase) / 3600 + 8760);
+    e.reallocatedSectors = controllers_.drives()[i].predicted ? 412 : 0;
+    e.pendingSectors = controllers_.drives()[i].predicted ? 37 : 0;
   }
 }
 
 void BrivoModel::buildJobProgress(std::vector<uint8_t>* out) const {
   auto* progress = resetAs<brivo::JobProgress>(out);
-  for (const BrivoJob& job : jobs_) {
+  for (const BrivoJob& job : jobs_.all()) {
     brivo::JobRecord& r = progress->arrays[job.array % brivo::kMaxArrays];
     r.valid = brivo::kOn;
-    r.percent = static_cast<uint8_t>(jobPercent(job));
+    r.percent = static_cast<uint8_t>(BrivoJobList::percent(job, now()));
     r.kind = job.kind;
     r.flags = job.pausedAt != 0 ? 1 : 0;
   }
@@ -243,24 +247,26 @@ void BrivoModel::buildDiagnostics(const PairState& pair) {
   char line[160];
   for (int c = 0; c < 2; ++c) {
     std::snprintf(line, sizeof(line), "controller %c: %s, firmware %08X, events %d, newest %u\n",
-                  c == 0 ? 'A' : 'B', controllerUp(pair, c) ? "up" : "down", run_[c].firmwareLevel,
-                  logs_[c].count(), static_cast<unsigned>(logs_[c].newest()));
+                  c == 0 ? 'A' : 'B', controllerUp(pair, c) ? "up" : "down",
+                  controllers_.run(c).firmwareLevel, logs_.of(c).count(),
+                  static_cast<unsigned>(logs_.of(c).newest()));
     text += line;
   }
   for (int n = 0; n < brivo::kMaxArrays; ++n) {
-    const brivo::ArrayRecord& a = live_->arrays[n];
+    const brivo::ArrayRecord& a = config_.live().arrays[n];
     if (a.valid != brivo::kOn) continue;
     std::snprintf(line, sizeof(line), "array %d: level %02X, %d members, fault %u, %u GB\n", n, a.raidLevel,
                   a.driveCount, static_cast<unsigned>(a.faultStatus), static_cast<unsigned>(a.capacityGb));
     text += line;
   }
-  for (const BrivoJob& job : jobs_) {
-    std::snprintf(line, sizeof(line), "job %d on array %d: %d%%\n", job.kind, job.array, jobPercent(job));
+  for (const BrivoJob& job : jobs_.all()) {
+    std::snprintf(line, sizeof(line), "job %d on array %d: %d%%\n", job.kind, job.array,
+                  BrivoJobList::percent(job, now()));
     text += line;
   }
   uint32_t length = static_cast<uint32_t>(sizeof(brivo::DiagnosticsDumpHeader) + text.size());
-  diagnostics_.assign(reinterpret_cast<const char*>(&length), sizeof(length));
-  diagnostics_ += text;
+  controllers_.diagnostics().assign(reinterpret_cast<const char*>(&length), sizeof(length));
+  controllers_.diagnostics() += text;
 }
 
 }  // namespace sim

@@ -23,19 +23,6 @@ bool redundant(uint8_t level) { return level != brivo::kRaid0; }
 
 }  // namespace
 
-BrivoJob* BrivoModel::jobOf(int array) {
-  for (BrivoJob& job : jobs_) {
-    if (job.array == array) return &job;
-  }
-  return nullptr;
-}
-
-int BrivoModel::jobPercent(const BrivoJob& job) const {
-  int64_t end = job.pausedAt != 0 ? job.pausedAt : now();
-  int64_t elapsed = end - job.start - job.pausedTotal;
-  return static_cast<int>(std::clamp<int64_t>(elapsed * 100 / std::max<int64_t>(1, job.duration), 0, 100));
-}
-
 void BrivoModel::startJob(PairState& pair, uint8_t kind, int array, int member, uint8_t mode) {
   BrivoJob job;
   job.kind = kind;
@@ -44,11 +31,12 @@ void BrivoModel::startJob(PairState& pair, uint8_t kind, int array, int member, 
   job.mode = mode;
   job.start = now();
   job.duration = options_.jobSeconds;
-  jobs_.push_back(job);
+  jobs_.add(job);
   uint8_t a = static_cast<uint8_t>(array);
   if (kind == brivo::kJobInit) {
-    live_->arrays[array].initialized = brivo::kOff;
-    if (edit_ && edit_->arrays[array].valid == brivo::kOn) edit_->arrays[array].initialized = brivo::kOff;
+    config_.live().arrays[array].initialized = brivo::kOff;
+    if (config_.change() != nullptr && config_.change()->arrays[array].valid == brivo::kOn)
+      config_.change()->arrays[array].initialized = brivo::kOff;
     logPairEvent(pair, brivo::kEvInitStarted, {a});
   } else if (kind == brivo::kJobParity) {
     logPairEvent(pair, brivo::kEvParityStarted, {mode, a});
@@ -59,21 +47,12 @@ void BrivoModel::startJob(PairState& pair, uint8_t kind, int array, int member, 
 }
 
 void BrivoModel::finishJobs(PairState& pair) {
-  for (size_t i = 0; i < jobs_.size();) {
-    const BrivoJob& job = jobs_[i];
-    if (job.pausedAt != 0 || now() - job.start - job.pausedTotal < job.duration) {
-      ++i;
-      continue;
-    }
-    BrivoJob done = job;
-    jobs_.erase(jobs_.begin() + static_cast<std::ptrdiff_t>(i));
-    completeJob(pair, done);
-  }
+  for (const BrivoJob& done : jobs_.takeFinished(now())) completeJob(pair, done);
 }
 
 void BrivoModel::completeJob(PairState& pair, const BrivoJob& job) {
   uint8_t a = static_cast<uint8_t>(job.array);
-  brivo::ConfigurationBlock* copies[2] = {live_.get(), edit_.get()};
+  brivo::ConfigurationBlock* copies[2] = {&config_.live(), config_.change()};
   if (job.kind == brivo::kJobInit) {
     for (brivo::ConfigurationBlock* cfg : copies) {
       if (cfg != nullptr && cfg->arrays[a].valid == brivo::kOn) cfg->arrays[a].initialized = brivo::kOn;
@@ -81,7 +60,7 @@ void BrivoModel::completeJob(PairState& pair, const BrivoJob& job) {
     logPairEvent(pair, brivo::kEvInitCompleted, {a});
   } else if (job.kind == brivo::kJobRebuild) {
     uint8_t wwn[8];
-    std::memcpy(wwn, live_->arrays[a].memberWwn[job.member], 8);
+    std::memcpy(wwn, config_.live().arrays[a].memberWwn[job.member], 8);
     for (brivo::ConfigurationBlock* cfg : copies) {
       if (cfg != nullptr && std::memcmp(cfg->arrays[a].memberWwn[job.member], wwn, 8) == 0)
         cfg->arrays[a].memberStatus[job.member] = brivo::kMemberGood;
@@ -94,7 +73,7 @@ void BrivoModel::completeJob(PairState& pair, const BrivoJob& job) {
     logPairEvent(pair, brivo::kEvParityCompleted, {job.mode, a, 0, 0});
   } else if (job.kind == brivo::kJobExpansion) {
     refreshAll(pair);
-    uint32_t capacity = live_->arrays[a].capacityGb;
+    uint32_t capacity = config_.live().arrays[a].capacityGb;
     logPairEvent(pair, brivo::kEvExpansionCompleted,
                  {a, static_cast<uint8_t>(capacity), static_cast<uint8_t>(capacity >> 8),
                   static_cast<uint8_t>(capacity >> 16), static_cast<uint8_t>(capacity >> 24)});
@@ -105,13 +84,12 @@ void BrivoModel::completeJob(PairState& pair, const BrivoJob& job) {
 void BrivoModel::abortRebuild(PairState& pair, const BrivoJob& job, uint8_t why) {
   uint8_t a = static_cast<uint8_t>(job.array);
   uint8_t wwn[8];
-  std::memcpy(wwn, live_->arrays[a].memberWwn[job.member], 8);
-  for (brivo::ConfigurationBlock* cfg : {live_.get(), edit_.get()}) {
+  std::memcpy(wwn, config_.live().arrays[a].memberWwn[job.member], 8);
+  for (brivo::ConfigurationBlock* cfg : {&config_.live(), config_.change()}) {
     if (cfg != nullptr && std::memcmp(cfg->arrays[a].memberWwn[job.member], wwn, 8) == 0)
       cfg->arrays[a].memberStatus[job.member] = brivo::kMemberFailed;
   }
-  std::erase_if(jobs_,
-                [&](const BrivoJob& j) { return j.kind == brivo::kJobRebuild && j.array == job.array; });
+  jobs_.removeIf([&](const BrivoJob& j) { return j.kind == brivo::kJobRebuild && j.array == job.array; });
   std::vector<uint8_t> reason = {a, static_cast<uint8_t>(job.member), why};
   reason.insert(reason.end(), wwn, wwn + 8);
   logPairEvent(pair, brivo::kEvRebuildAborted, reason);
@@ -126,7 +104,7 @@ void BrivoModel::memberLost(PairState& pair, int drive, uint8_t status) {
   uint8_t member = 0xFF;
   std::vector<uint8_t> before(brivo::kMaxArrays);
   for (int n = 0; n < brivo::kMaxArrays; ++n) {
-    const brivo::ArrayRecord& a = live_->arrays[n];
+    const brivo::ArrayRecord& a = config_.live().arrays[n];
     before[n] = a.faultStatus;
     for (int m = 0; a.valid == brivo::kOn && m < a.driveCount; ++m) {
       if (std::memcmp(a.memberWwn[m], wwn, 8) == 0)
@@ -139,29 +117,28 @@ void BrivoModel::memberLost(PairState& pair, int drive, uint8_t status) {
   logPairEvent(pair, status == brivo::kMemberFailed ? brivo::kEvDriveFailed : brivo::kEvDriveBypassed,
                reason);
   if (array == 0xFF) return;
-  BrivoJob* job = jobOf(array);
+  BrivoJob* job = jobs_.of(array);
   if (job != nullptr && job->kind == brivo::kJobRebuild && job->member == member) {
     abortRebuild(pair, *job, brivo::kAbortDriveFailed);
   }
-  for (brivo::ConfigurationBlock* cfg : {live_.get(), edit_.get()}) {
+  for (brivo::ConfigurationBlock* cfg : {&config_.live(), config_.change()}) {
     if (cfg == nullptr || cfg->arrays[array].valid != brivo::kOn) continue;
     brivo::ArrayRecord& a = cfg->arrays[array];
     if (member < a.driveCount && std::memcmp(a.memberWwn[member], wwn, 8) == 0 &&
         a.memberStatus[member] != brivo::kMemberMissing)
       a.memberStatus[member] = status;
   }
-  job = jobOf(array);
+  job = jobs_.of(array);
   if (job != nullptr && (job->kind == brivo::kJobInit || job->kind == brivo::kJobParity)) {
     BrivoJob stopped = *job;
-    std::erase_if(jobs_,
-                  [&](const BrivoJob& j) { return j.array == stopped.array && j.kind == stopped.kind; });
+    jobs_.removeIf([&](const BrivoJob& j) { return j.array == stopped.array && j.kind == stopped.kind; });
     if (stopped.kind == brivo::kJobInit)
       logPairEvent(pair, brivo::kEvInitCancelled, {array});
     else
       logPairEvent(pair, brivo::kEvParityCancelled, {stopped.mode, array});
   }
   refreshAll(pair);
-  uint8_t after = live_->arrays[array].faultStatus;
+  uint8_t after = config_.live().arrays[array].faultStatus;
   if (after != before[array] && after == brivo::kFaultInvalid) {
     logPairEvent(pair, brivo::kEvArrayOffline, {array});
   } else if (after != before[array] && (after == brivo::kFaultDegraded || after == brivo::kFaultRebuilding)) {
@@ -175,8 +152,8 @@ bool BrivoModel::startRebuild(PairState& pair, int array, int member, int drive)
   uint8_t wwn[8];
   driveWwn(pair, drive, wwn);
   uint8_t old[8];
-  std::memcpy(old, live_->arrays[array].memberWwn[member], 8);
-  for (brivo::ConfigurationBlock* cfg : {live_.get(), edit_.get()}) {
+  std::memcpy(old, config_.live().arrays[array].memberWwn[member], 8);
+  for (brivo::ConfigurationBlock* cfg : {&config_.live(), config_.change()}) {
     if (cfg == nullptr || cfg->arrays[array].valid != brivo::kOn) continue;
     brivo::ArrayRecord& a = cfg->arrays[array];
     if (member >= a.driveCount || std::memcmp(a.memberWwn[member], old, 8) != 0) continue;
@@ -195,24 +172,23 @@ bool BrivoModel::startRebuild(PairState& pair, int array, int member, int drive)
 }
 
 void BrivoModel::autoRebuild(PairState& pair) {
-  if (live_->header.autoRebuild != brivo::kOn) return;
-  if (std::any_of(jobs_.begin(), jobs_.end(), [](const BrivoJob& j) { return j.kind == brivo::kJobRebuild; }))
-    return;
+  if (config_.live().header.autoRebuild != brivo::kOn) return;
+  if (jobs_.running(brivo::kJobRebuild)) return;
   for (int n = 0; n < brivo::kMaxArrays; ++n) {
-    const brivo::ArrayRecord& a = live_->arrays[n];
+    const brivo::ArrayRecord& a = config_.live().arrays[n];
     if (a.valid != brivo::kOn || !redundant(a.raidLevel) || faultStatus(a) == brivo::kFaultInvalid ||
-        jobOf(n) != nullptr) {
+        jobs_.of(n) != nullptr) {
       continue;
     }
     for (int m = 0; m < a.driveCount; ++m) {
       if (a.memberStatus[m] != brivo::kMemberFailed && a.memberStatus[m] != brivo::kMemberMissing) continue;
       for (int pass = 0; pass < 2; ++pass) {  // dedicated spares first, then global ones
         for (int s = 0; s < brivo::kMaxSpares; ++s) {
-          const brivo::SpareRecord& spare = live_->spares[s];
+          const brivo::SpareRecord& spare = config_.live().spares[s];
           bool fits = pass == 0 ? spare.array == n : spare.array >= brivo::kSpareGlobal;
           int drive = driveIndexByWwn(pair, spare.wwn);
           if (spare.valid != brivo::kOn || !fits || drive < 0 || pair.drives[drive].failed ||
-              drives_[drive].bypassed ||
+              controllers_.drives()[drive].bypassed ||
               pair.drives[drive].blocks * 512 / (1ULL << 30) < a.memberCapacityGb) {
             continue;
           }
@@ -228,10 +204,9 @@ void BrivoModel::autoRebuild(PairState& pair) {
   }
 }
 
-void BrivoModel::pruneJobs(PairState& pair) {
-  (void)pair;
-  std::erase_if(jobs_, [this](const BrivoJob& j) {
-    const brivo::ArrayRecord& a = live_->arrays[j.array];
+void BrivoModel::pruneJobs() {
+  jobs_.removeIf([this](const BrivoJob& j) {
+    const brivo::ArrayRecord& a = config_.live().arrays[j.array];
     return a.valid != brivo::kOn || (j.kind == brivo::kJobRebuild && j.member >= a.driveCount);
   });
 }
@@ -239,13 +214,13 @@ void BrivoModel::pruneJobs(PairState& pair) {
 // ---- Operations ----
 
 ModelResult BrivoModel::opInitialize(Op& op) {
-  uint8_t n = op.cdbByte3();
-  if (n >= brivo::kMaxArrays || live_->arrays[n].valid != brivo::kOn)
+  uint8_t n = op.arrayNumber();
+  if (n >= brivo::kMaxArrays || config_.live().arrays[n].valid != brivo::kOn)
     return illegal(brivo::kAscInvalidCdbField);
-  BrivoJob* job = jobOf(n);
-  switch (op.cdbByte4()) {
+  BrivoJob* job = jobs_.of(n);
+  switch (op.action()) {
     case brivo::kInitStart: {
-      uint8_t fault = faultStatus(live_->arrays[n]);
+      uint8_t fault = faultStatus(config_.live().arrays[n]);
       if (job != nullptr || fault == brivo::kFaultInvalid || fault == brivo::kFaultDegraded ||
           fault == brivo::kFaultRebuilding) {
         return illegal(brivo::kAscSequenceError);
@@ -272,12 +247,12 @@ ModelResult BrivoModel::opInitialize(Op& op) {
 }
 
 ModelResult BrivoModel::opCancelInitialization(Op& op) {
-  uint8_t n = op.cdbByte3();
-  if (n >= brivo::kMaxArrays || live_->arrays[n].valid != brivo::kOn)
+  uint8_t n = op.arrayNumber();
+  if (n >= brivo::kMaxArrays || config_.live().arrays[n].valid != brivo::kOn)
     return illegal(brivo::kAscInvalidCdbField);
-  BrivoJob* job = jobOf(n);
+  BrivoJob* job = jobs_.of(n);
   if (job == nullptr || job->kind != brivo::kJobInit) return illegal(brivo::kAscSequenceError);
-  std::erase_if(jobs_, [n](const BrivoJob& j) { return j.array == n && j.kind == brivo::kJobInit; });
+  jobs_.removeIf([n](const BrivoJob& j) { return j.array == n && j.kind == brivo::kJobInit; });
   logPairEvent(op.pair, brivo::kEvInitCancelled, {n});
   return ModelResult::good();
 }
@@ -285,25 +260,24 @@ ModelResult BrivoModel::opCancelInitialization(Op& op) {
 ModelResult BrivoModel::opRebuild(Op& op) {
   brivo::RebuildBlock block;
   std::memcpy(&block, op.block.data(), sizeof(block));
-  if (block.array >= brivo::kMaxArrays || live_->arrays[block.array].valid != brivo::kOn)
+  if (block.array >= brivo::kMaxArrays || config_.live().arrays[block.array].valid != brivo::kOn)
     return illegal(brivo::kAscInvalidParameter);
-  const brivo::ArrayRecord& a = live_->arrays[block.array];
-  if (std::any_of(jobs_.begin(), jobs_.end(),
-                  [](const BrivoJob& j) { return j.kind == brivo::kJobRebuild; }) ||
-      jobOf(block.array) != nullptr) {
+  const brivo::ArrayRecord& a = config_.live().arrays[block.array];
+  if (jobs_.running(brivo::kJobRebuild) || jobs_.of(block.array) != nullptr) {
     return illegal(brivo::kAscSequenceError);
   }
   int drive = driveIndexByWwn(op.pair, block.wwn);
   bool ownDrive = block.member < a.driveCount && std::memcmp(a.memberWwn[block.member], block.wwn, 8) == 0;
   bool spare = false;
-  for (const brivo::SpareRecord& s : live_->spares) {
+  for (const brivo::SpareRecord& s : config_.live().spares) {
     spare = spare || (s.valid == brivo::kOn && std::memcmp(s.wwn, block.wwn, 8) == 0);
   }
   if (!redundant(a.raidLevel) || block.member >= a.driveCount ||
       (a.memberStatus[block.member] != brivo::kMemberFailed &&
        a.memberStatus[block.member] != brivo::kMemberMissing) ||
       faultStatus(a) == brivo::kFaultInvalid || drive < 0 || op.pair.drives[drive].failed ||
-      drives_[drive].bypassed || (!ownDrive && !spare && driveInUse(*live_, block.wwn)) ||
+      controllers_.drives()[drive].bypassed ||
+      (!ownDrive && !spare && driveInUse(config_.live(), block.wwn)) ||
       op.pair.drives[drive].blocks * 512 / (1ULL << 30) < a.memberCapacityGb) {
     return illegal(brivo::kAscInvalidParameter);
   }
@@ -317,7 +291,7 @@ ModelResult BrivoModel::opRebuild(Op& op) {
 }
 
 ModelResult BrivoModel::opCancelRebuild(Op& op) {
-  for (const BrivoJob& job : jobs_) {
+  for (const BrivoJob& job : jobs_.all()) {
     if (job.kind != brivo::kJobRebuild) continue;
     BrivoJob copy = job;
     abortRebuild(op.pair, copy, brivo::kAbortCancelled);
@@ -327,14 +301,15 @@ ModelResult BrivoModel::opCancelRebuild(Op& op) {
 }
 
 ModelResult BrivoModel::opStartParity(Op& op) {
-  uint8_t n = op.cdbByte4();
-  uint8_t mode = op.cdbByte5();
-  if (op.cdbByte3() != brivo::kOff || n >= brivo::kMaxArrays || live_->arrays[n].valid != brivo::kOn ||
-      mode < brivo::kParityVerify || mode > brivo::kParityVerifyRewrite) {
+  uint8_t n = op.parityArray();
+  uint8_t mode = op.parityMode();
+  if (op.parityReserved() != brivo::kOff || n >= brivo::kMaxArrays ||
+      config_.live().arrays[n].valid != brivo::kOn || mode < brivo::kParityVerify ||
+      mode > brivo::kParityVerifyRewrite) {
     return illegal(brivo::kAscInvalidCdbField);
   }
-  const brivo::ArrayRecord& a = live_->arrays[n];
-  if (!redundant(a.raidLevel) || faultStatus(a) != brivo::kFaultTolerant || jobOf(n) != nullptr)
+  const brivo::ArrayRecord& a = config_.live().arrays[n];
+  if (!redundant(a.raidLevel) || faultStatus(a) != brivo::kFaultTolerant || jobs_.of(n) != nullptr)
     return illegal(brivo::kAscSequenceError);
   startJob(op.pair, brivo::kJobParity, n, 0, mode);
   return ModelResult::good();
@@ -342,11 +317,11 @@ ModelResult BrivoModel::opStartParity(Op& op) {
 
 ModelResult BrivoModel::opCancelParity(Op& op) {
   std::vector<BrivoJob> cancelled;
-  for (const BrivoJob& job : jobs_) {
+  for (const BrivoJob& job : jobs_.all()) {
     if (job.kind == brivo::kJobParity) cancelled.push_back(job);
   }
   if (cancelled.empty()) return illegal(brivo::kAscSequenceError);
-  std::erase_if(jobs_, [](const BrivoJob& j) { return j.kind == brivo::kJobParity; });
+  jobs_.removeIf([](const BrivoJob& j) { return j.kind == brivo::kJobParity; });
   for (const BrivoJob& job : cancelled)
     logPairEvent(op.pair, brivo::kEvParityCancelled, {job.mode, static_cast<uint8_t>(job.array)});
   return ModelResult::good();

@@ -91,7 +91,7 @@ void BrivoModel::buildRegions(const brivo::ConfigurationBlock& cfg, bool freeOnl
 ModelResult BrivoModel::opCreateLogicalDrive(Op& op) {
   brivo::CreateLogicalDriveBlock block;
   std::memcpy(&block, op.block.data(), sizeof(block));
-  brivo::ConfigurationBlock& cfg = working();
+  brivo::ConfigurationBlock& cfg = config_.working();
   std::vector<Region> regions = freeRegions(cfg);
   if (block.sizeGb == 0 || block.region >= regions.size() || block.sizeGb > regions[block.region].size ||
       (block.availability & 0x70) != 0 || !blockSizeValid(block.blockSizeCode)) {
@@ -112,12 +112,11 @@ ModelResult BrivoModel::opCreateLogicalDrive(Op& op) {
   ld.sizeGb = block.sizeGb;
   std::memcpy(ld.name, block.name, sizeof(ld.name));
   ld.segments[0] = {static_cast<uint8_t>(region.array), {0, 0, 0}, region.start, block.sizeGb};
-  ld.referenceNumber = nextReference_;
-  nextReference_ = static_cast<uint16_t>(nextReference_ == 0xFFFF ? 1 : nextReference_ + 1);
+  ld.referenceNumber = config_.takeReference();
   ld.createdTime = static_cast<uint32_t>(now());
-  queueEvent(brivo::kEvDriveCreated,
-             driveReason(d, {static_cast<uint8_t>(region.array), static_cast<uint8_t>(block.sizeGb),
-                             static_cast<uint8_t>(block.sizeGb >> 8)}));
+  config_.queueEvent(brivo::kEvDriveCreated,
+                     driveReason(d, {static_cast<uint8_t>(region.array), static_cast<uint8_t>(block.sizeGb),
+                                     static_cast<uint8_t>(block.sizeGb >> 8)}));
   refresh(op.pair, cfg);
   return ModelResult::good();
 }
@@ -125,8 +124,8 @@ ModelResult BrivoModel::opCreateLogicalDrive(Op& op) {
 ModelResult BrivoModel::opGrowLogicalDrive(Op& op) {
   brivo::GrowLogicalDriveBlock block;
   std::memcpy(&block, op.block.data(), sizeof(block));
-  brivo::ConfigurationBlock& cfg = working();
-  int d = op.cdbWord3();
+  brivo::ConfigurationBlock& cfg = config_.working();
+  int d = op.logicalDrive();
   if (d >= brivo::kMaxLogicalDrives || cfg.logicalDrives[d].valid != brivo::kOn)
     return illegal(brivo::kAscInvalidCdbField);
   std::vector<Region> regions = freeRegions(cfg);
@@ -145,16 +144,16 @@ ModelResult BrivoModel::opGrowLogicalDrive(Op& op) {
   }
   ld.sizeGb += block.sizeGb;
   uint32_t size = ld.sizeGb;
-  queueEvent(brivo::kEvDriveGrown,
-             driveReason(d, {static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8),
-                             static_cast<uint8_t>(size >> 16), static_cast<uint8_t>(size >> 24)}));
+  config_.queueEvent(brivo::kEvDriveGrown,
+                     driveReason(d, {static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8),
+                                     static_cast<uint8_t>(size >> 16), static_cast<uint8_t>(size >> 24)}));
   refresh(op.pair, cfg);
   return ModelResult::good();
 }
 
 ModelResult BrivoModel::opDeleteLogicalDrive(Op& op) {
-  brivo::ConfigurationBlock& cfg = working();
-  int d = op.cdbWord3();
+  brivo::ConfigurationBlock& cfg = config_.working();
+  int d = op.logicalDrive();
   if (d >= brivo::kMaxLogicalDrives || cfg.logicalDrives[d].valid != brivo::kOn)
     return illegal(brivo::kAscInvalidCdbField);
   cfg.logicalDrives[d] = brivo::LogicalDriveRecord{};
@@ -166,36 +165,36 @@ ModelResult BrivoModel::opDeleteLogicalDrive(Op& op) {
   }
   for (int i = kept; i < map.count; ++i) map.entries[i] = brivo::MappingEntry{};
   map.count = static_cast<uint16_t>(kept);
-  queueEvent(brivo::kEvDriveDeleted, driveReason(d, {}));
+  config_.queueEvent(brivo::kEvDriveDeleted, driveReason(d, {}));
   refresh(op.pair, cfg);
   return ModelResult::good();
 }
 
 ModelResult BrivoModel::opRenameLogicalDrive(Op& op) {
-  brivo::ConfigurationBlock& cfg = working();
-  int d = op.cdbWord3();
+  brivo::ConfigurationBlock& cfg = config_.working();
+  int d = op.logicalDrive();
   if (d >= brivo::kMaxLogicalDrives || cfg.logicalDrives[d].valid != brivo::kOn)
     return illegal(brivo::kAscInvalidCdbField);
   std::memcpy(cfg.logicalDrives[d].name, op.block.data(), sizeof(cfg.logicalDrives[d].name));
-  queueEvent(brivo::kEvDriveChanged, driveReason(d, {brivo::kChangeName}));
+  config_.queueEvent(brivo::kEvDriveChanged, driveReason(d, {brivo::kChangeName}));
   return ModelResult::good();
 }
 
 ModelResult BrivoModel::opChangeAvailability(Op& op) {
-  brivo::ConfigurationBlock& cfg = working();
-  int d = op.cdbWord3();
-  uint8_t availability = op.cdbByte5();
+  brivo::ConfigurationBlock& cfg = config_.working();
+  int d = op.logicalDrive();
+  uint8_t availability = op.availability();
   if (d >= brivo::kMaxLogicalDrives || cfg.logicalDrives[d].valid != brivo::kOn || (availability & 0x70) != 0)
     return illegal(brivo::kAscInvalidCdbField);
   cfg.logicalDrives[d].availability = availability;
-  queueEvent(brivo::kEvDriveChanged, driveReason(d, {brivo::kChangeAvailability, availability}));
+  config_.queueEvent(brivo::kEvDriveChanged, driveReason(d, {brivo::kChangeAvailability, availability}));
   return ModelResult::good();
 }
 
 ModelResult BrivoModel::opSetHostLun(Op& op) {
   brivo::SetHostLunBlock block;
   std::memcpy(&block, op.block.data(), sizeof(block));
-  brivo::ConfigurationBlock& cfg = working();
+  brivo::ConfigurationBlock& cfg = config_.working();
   if (block.logicalDrive >= brivo::kMaxLogicalDrives ||
       cfg.logicalDrives[block.logicalDrive].valid != brivo::kOn ||
       (block.hostLun >= brivo::kMaxHostLuns && block.hostLun != brivo::kLunNone)) {
@@ -207,9 +206,9 @@ ModelResult BrivoModel::opSetHostLun(Op& op) {
       return illegal(brivo::kAscInvalidParameter);  // every host LUN names one drive
   }
   cfg.logicalDrives[block.logicalDrive].hostLun = block.hostLun;
-  queueEvent(brivo::kEvDriveChanged,
-             driveReason(block.logicalDrive, {brivo::kChangeLun, static_cast<uint8_t>(block.hostLun),
-                                              static_cast<uint8_t>(block.hostLun >> 8)}));
+  config_.queueEvent(brivo::kEvDriveChanged,
+                     driveReason(block.logicalDrive, {brivo::kChangeLun, static_cast<uint8_t>(block.hostLun),
+                                                      static_cast<uint8_t>(block.hostLun >> 8)}));
   return ModelResult::good();
 }
 

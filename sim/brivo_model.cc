@@ -44,7 +44,7 @@ void setOption(const PairConfig& config, const char* key, T* value, uint64_t low
 
 }  // namespace
 
-BrivoModel::BrivoModel() : live_(std::make_unique<brivo::ConfigurationBlock>()) {}
+BrivoModel::BrivoModel() = default;
 BrivoModel::~BrivoModel() = default;
 
 void BrivoModel::parseOptions(const PairConfig& config) {
@@ -64,19 +64,18 @@ void BrivoModel::parseOptions(const PairConfig& config) {
 
 void BrivoModel::attach(PairState& pair) {
   parseOptions(*pair.config);
-  drives_.assign(pair.drives.size(), DriveRun{});
-  driveIdentifyUntil_.assign(pair.drives.size(), {});
-  reported_.driveFailed.assign(pair.drives.size(), false);
-  for (size_t i = 0; i < pair.drives.size(); ++i) reported_.driveFailed[i] = pair.drives[i].failed;
+  controllers_.attach(pair.drives.size());
+  for (size_t i = 0; i < pair.drives.size(); ++i)
+    controllers_.reported().driveFailed[i] = pair.drives[i].failed;
   for (int c = 0; c < 2; ++c) {
-    run_[c].powerOnBase =
+    controllers_.run(c).powerOnBase =
         now() - std::max<int64_t>(0, static_cast<int64_t>(std::time(nullptr)) - pair.startTime);
-    run_[c].firmwareLevel = options_.firmwareLevel;
-    reported_.controllerFailed[c] = pair.controllers[c].failed;
-    reported_.batteryFailed[c] = pair.controllers[c].batteryFailed;
-    reported_.batteryLow[c] = pair.controllers[c].batteryCharge < brivo::kBatteryLowPercent;
+    controllers_.run(c).firmwareLevel = options_.firmwareLevel;
+    controllers_.reported().controllerFailed[c] = pair.controllers[c].failed;
+    controllers_.reported().batteryFailed[c] = pair.controllers[c].batteryFailed;
+    controllers_.reported().batteryLow[c] = pair.controllers[c].batteryCharge < brivo::kBatteryLowPercent;
   }
-  if (pair.enclosure != nullptr) pair.enclosure->diagnosticPage(0x02, &reported_.sesPage);
+  if (pair.enclosure != nullptr) pair.enclosure->diagnosticPage(0x02, &controllers_.reported().sesPage);
   newConfiguration(pair);
   for (int c = 0; c < 2; ++c) {
     logEvent(pair, c, brivo::kEvController, {brivo::kCtlStarted, static_cast<uint8_t>(c)});
@@ -87,10 +86,10 @@ void BrivoModel::attach(PairState& pair) {
   applyPreset(pair);
 }
 
-int64_t BrivoModel::now() const { return static_cast<int64_t>(std::time(nullptr)) + shift_; }
+int64_t BrivoModel::now() const { return static_cast<int64_t>(std::time(nullptr)) + controllers_.shift(); }
 
 bool BrivoModel::controllerUp(const PairState& pair, int c) const {
-  return !pair.controllers[c].failed && !run_[c].shutDown && !run_[c].resetting;
+  return !pair.controllers[c].failed && !controllers_.run(c).shutDown && !controllers_.run(c).resetting;
 }
 
 int BrivoModel::masterController(const PairState& pair) const {
@@ -98,13 +97,13 @@ int BrivoModel::masterController(const PairState& pair) const {
 }
 
 void BrivoModel::advance(PairState& pair) {
-  drainInjectedEvents(pair);
+  logs_.drainInjected(pair);
   finishResets(pair);
   expireIdentify(pair);
   scanHealth(pair);
   finishJobs(pair);
   autoRebuild(pair);
-  advanceSnapshots(pair);
+  snapshots_.advance(snapshotContext(pair));
   refreshAll(pair);
 }
 
@@ -123,7 +122,7 @@ ModelResult BrivoModel::readBuffer(PairState& pair, const BufferCommand& command
     return readSesPage(pair, command, data);
   scratch_.clear();
   ModelResult result = command.mode == brivo::kModeData      ? readDataBuffer(pair, command, &scratch_)
-                       : command.mode == brivo::kModeCommand ? readCommandBuffer(command, &scratch_)
+                       : command.mode == brivo::kModeCommand ? readCommandBuffer(pair, command, &scratch_)
                                                              : illegal(brivo::kAscInvalidCdbField);
   if (result.sense.key != 0 || result.noAnswer) return result;
   const uint8_t* bytes = scratch_.data();
@@ -131,7 +130,7 @@ ModelResult BrivoModel::readBuffer(PairState& pair, const BufferCommand& command
   bool configuration = command.mode == brivo::kModeData &&
                        (command.bufferId & ~brivo::kAliasBit) == brivo::kOpReadConfiguration;
   if (configuration) {
-    bytes = reinterpret_cast<const uint8_t*>(live_.get());
+    bytes = reinterpret_cast<const uint8_t*>(&config_.live());
     size = sizeof(brivo::ConfigurationBlock);
   }
   size_t offset = command.mode == brivo::kModeData ? command.offset : 0;
@@ -159,12 +158,12 @@ ModelResult BrivoModel::readDataBuffer(PairState& pair, const BufferCommand& com
     case brivo::kOpReadEventLogA:
     case brivo::kOpReadEventLogB: {
       int c = command.bufferId == brivo::kOpReadEventLogA ? 0 : 1;
-      logs_[c].build(controllerClock(pair, c), full);
+      logs_.of(c).build(controllerClock(pair, c), full);
       return ModelResult::good();
     }
     case brivo::kOpReadDiagnosticsDump:
-      if (diagnostics_.empty()) return illegal(brivo::kAscSequenceError);
-      full->assign(diagnostics_.begin(), diagnostics_.end());
+      if (controllers_.diagnostics().empty()) return illegal(brivo::kAscSequenceError);
+      full->assign(controllers_.diagnostics().begin(), controllers_.diagnostics().end());
       return ModelResult::good();
     case brivo::kOpReadFailurePrediction:
       buildPrediction(pair, full);
@@ -174,32 +173,33 @@ ModelResult BrivoModel::readDataBuffer(PairState& pair, const BufferCommand& com
   }
 }
 
-ModelResult BrivoModel::readCommandBuffer(const BufferCommand& command, std::vector<uint8_t>* full) {
+ModelResult BrivoModel::readCommandBuffer(PairState& pair, const BufferCommand& command,
+                                          std::vector<uint8_t>* full) {
   const uint8_t* cdb = command.cdb.data();
   uint8_t id = command.bufferId;
   bool aliased =
       (id & brivo::kAliasBit) != 0 && (id & ~brivo::kAliasBit) >= 3 && (id & ~brivo::kAliasBit) <= 5;
   switch (aliased ? id & ~brivo::kAliasBit : id) {
     case brivo::kOpReadConfigHeader: {
-      brivo::ConfigurationHeader header = live_->header;
+      brivo::ConfigurationHeader header = config_.live().header;
       header.length = brivo::kConfigHeaderLength;
       copyOut(header, full);
       return ModelResult::good();
     }
     case brivo::kOpReadArray:
       if (cdb[4] >= brivo::kMaxArrays) return illegal(brivo::kAscInvalidCdbField);
-      copyOut(live_->arrays[cdb[4]], full);
+      copyOut(config_.live().arrays[cdb[4]], full);
       return ModelResult::good();
     case brivo::kOpReadLogicalDrive:
       if ((cdb[4] << 8 | cdb[5]) >= brivo::kMaxLogicalDrives) return illegal(brivo::kAscInvalidCdbField);
-      copyOut(live_->logicalDrives[cdb[4] << 8 | cdb[5]], full);
+      copyOut(config_.live().logicalDrives[cdb[4] << 8 | cdb[5]], full);
       return ModelResult::good();
     case brivo::kOpReadRegions: {
       bool all = cdb[3] == brivo::kRegionsAllByte3 && cdb[4] == brivo::kRegionsAllByte4;
       bool freeOnly = cdb[3] == brivo::kRegionsFreeByte3 && cdb[4] == brivo::kRegionsFreeByte4;
       if (!all && !freeOnly) return illegal(brivo::kAscInvalidCdbField);
       auto regions = std::make_unique<brivo::RegionInformation>();
-      buildRegions(*live_, freeOnly, regions.get());
+      buildRegions(config_.live(), freeOnly, regions.get());
       copyOut(*regions, full);
       return ModelResult::good();
     }
@@ -215,7 +215,7 @@ ModelResult BrivoModel::readCommandBuffer(const BufferCommand& command, std::vec
     case brivo::kOpReadSnapshotsV2:
     case brivo::kOpReadSnapshotAreasV2:
     case brivo::kOpReadSnapshotStatsV2:
-      return readSnapshots(command, full);
+      return snapshots_.read(command, snapshotContext(pair), full);
     default:
       return illegal(brivo::kAscUnknownBuffer);
   }
@@ -260,64 +260,71 @@ ModelResult BrivoModel::writeCommand(PairState& pair, const BufferCommand& comma
     bool bracket;    // a configuration change
     Handler handler;
   };
+  static constexpr Handler kChangeArea = [](BrivoModel& m, Op& op) {
+    return m.snapshots_.changeArea(op.command.bufferId, op.block, m.snapshotContext(op.pair));
+  };
   static constexpr Entry kOps[] = {
-      {0x70, 10, false, &BrivoModel::opSnapshotArea},
-      {0x71, 10, false, &BrivoModel::opSnapshotArea},
-      {0x73, 10, false, &BrivoModel::opTakeSnapshot},
-      {0x74, 10, false, &BrivoModel::opDeleteSnapshot},
-      {0x75, 10, false, &BrivoModel::opTakeSnapshotSet},
-      {0x76, 10, false, &BrivoModel::opSnapshotArea},
-      {0x77, 10, false, &BrivoModel::opSnapback},
-      {0x80, 0, false, &BrivoModel::opConfigStart},
-      {0x81, 0, true, &BrivoModel::opConfigClear},
-      {0x82, 0, false, &BrivoModel::opConfigSave},
-      {0x90, 240, true, &BrivoModel::opCreateArray},
-      {0x91, 40, true, &BrivoModel::opCreateLogicalDrive},
-      {0x92, 1076, true, &BrivoModel::opWriteMapping},
-      {0x93, 16, true, &BrivoModel::opAddSpare},
-      {0x97, 0, true, &BrivoModel::opSetting},
-      {0x98, 0, true, &BrivoModel::opHostPortSettings},
-      {0x99, 0, true, &BrivoModel::opSetting},
-      {0x9A, 0, true, &BrivoModel::opSetting},
-      {0x9B, 0, true, &BrivoModel::opSetting},
-      {0x9C, 0, true, &BrivoModel::opChangeArray},
-      {0x9D, 0, true, &BrivoModel::opChangeAvailability},
-      {0xA2, 0, true, &BrivoModel::opSetting},
-      {0xA3, 64, true, &BrivoModel::opConfigName},
-      {0xA5, 8, true, &BrivoModel::opGrowLogicalDrive},
-      {0xA6, 0, false, &BrivoModel::opInitialize},
-      {0xA7, 32, true, &BrivoModel::opRenameArray},
-      {0xA8, 32, true, &BrivoModel::opRenameLogicalDrive},
-      {0xA9, 4, true, &BrivoModel::opSetHostLun},
-      {0xAA, 0, true, &BrivoModel::opControllerLun},
-      {0xAB, 136, true, &BrivoModel::opExpandArray},
-      {0xAC, 0, false, &BrivoModel::opCancelInitialization},
-      {0xB1, 0, true, &BrivoModel::opDeleteLogicalDrive},
-      {0xB2, 0, true, &BrivoModel::opDeleteArray},
-      {0xB3, 0, true, &BrivoModel::opRemoveSpare},
-      {0xB7, 0, true, &BrivoModel::opSetting},
-      {0xB8, 0, true, &BrivoModel::opSetting},
-      {0xB9, 0, true, &BrivoModel::opSetting},
-      {0xBA, 0, true, &BrivoModel::opSetting},
-      {0xBE, 0, true, &BrivoModel::opSetting},
-      {0xC1, 0, false, &BrivoModel::opClearEventLog},
-      {0xC2, 0, false, &BrivoModel::opIdentify},
-      {0xC3, 0, false, &BrivoModel::opReset},
-      {0xC4, 0, false, &BrivoModel::opShutdown},
-      {0xC5, 8, false, &BrivoModel::opSetTime},
-      {0xC6, 16, false, &BrivoModel::opSelectDriveFirmware},
-      {0xCA, 16, false, &BrivoModel::opRebuild},
-      {0xCB, 0, false, &BrivoModel::opClearStatistics},
-      {0xCC, 0, false, &BrivoModel::opClearStatistics},
-      {0xCD, 0, false, &BrivoModel::opCancelRebuild},
-      {0xCE, 0, false, &BrivoModel::opStartParity},
-      {0xCF, 0, false, &BrivoModel::opCancelParity},
-      {0xD0, 0, false, &BrivoModel::opBypassDrive},
-      {0xD1, 0, false, &BrivoModel::opEnableDrive},
-      {0xD3, 0, false, &BrivoModel::opPrepareDiagnostics},
-      {0xD7, 0, false, &BrivoModel::opAlarm},
-      {0xD8, 0, false, &BrivoModel::opAlarm},
-      {0xD9, 0, false, &BrivoModel::opAlarm},
+      {0x70, 10, false, kChangeArea},
+      {0x71, 10, false, kChangeArea},
+      {0x73, 10, false,
+       [](BrivoModel& m, Op& op) { return m.snapshots_.take(op.block, m.snapshotContext(op.pair)); }},
+      {0x74, 10, false,
+       [](BrivoModel& m, Op& op) { return m.snapshots_.remove(op.block, m.snapshotContext(op.pair)); }},
+      {0x75, 10, false,
+       [](BrivoModel& m, Op& op) { return m.snapshots_.takeSet(op.block, m.snapshotContext(op.pair)); }},
+      {0x76, 10, false, kChangeArea},
+      {0x77, 10, false,
+       [](BrivoModel& m, Op& op) { return m.snapshots_.snapback(op.block, m.snapshotContext(op.pair)); }},
+      {0x80, 0, false, &modelOperation<&BrivoModel::opConfigStart>},
+      {0x81, 0, true, &modelOperation<&BrivoModel::opConfigClear>},
+      {0x82, 0, false, &modelOperation<&BrivoModel::opConfigSave>},
+      {0x90, 240, true, &modelOperation<&BrivoModel::opCreateArray>},
+      {0x91, 40, true, &modelOperation<&BrivoModel::opCreateLogicalDrive>},
+      {0x92, 1076, true, &modelOperation<&BrivoModel::opWriteMapping>},
+      {0x93, 16, true, &modelOperation<&BrivoModel::opAddSpare>},
+      {0x97, 0, true, &modelOperation<&BrivoModel::opSetting>},
+      {0x98, 0, true, &modelOperation<&BrivoModel::opHostPortSettings>},
+      {0x99, 0, true, &modelOperation<&BrivoModel::opSetting>},
+      {0x9A, 0, true, &modelOperation<&BrivoModel::opSetting>},
+      {0x9B, 0, true, &modelOperation<&BrivoModel::opSetting>},
+      {0x9C, 0, true, &modelOperation<&BrivoModel::opChangeArray>},
+      {0x9D, 0, true, &modelOperation<&BrivoModel::opChangeAvailability>},
+      {0xA2, 0, true, &modelOperation<&BrivoModel::opSetting>},
+      {0xA3, 64, true, &modelOperation<&BrivoModel::opConfigName>},
+      {0xA5, 8, true, &modelOperation<&BrivoModel::opGrowLogicalDrive>},
+      {0xA6, 0, false, &modelOperation<&BrivoModel::opInitialize>},
+      {0xA7, 32, true, &modelOperation<&BrivoModel::opRenameArray>},
+      {0xA8, 32, true, &modelOperation<&BrivoModel::opRenameLogicalDrive>},
+      {0xA9, 4, true, &modelOperation<&BrivoModel::opSetHostLun>},
+      {0xAA, 0, true, &modelOperation<&BrivoModel::opControllerLun>},
+      {0xAB, 136, true, &modelOperation<&BrivoModel::opExpandArray>},
+      {0xAC, 0, false, &modelOperation<&BrivoModel::opCancelInitialization>},
+      {0xB1, 0, true, &modelOperation<&BrivoModel::opDeleteLogicalDrive>},
+      {0xB2, 0, true, &modelOperation<&BrivoModel::opDeleteArray>},
+      {0xB3, 0, true, &modelOperation<&BrivoModel::opRemoveSpare>},
+      {0xB7, 0, true, &modelOperation<&BrivoModel::opSetting>},
+      {0xB8, 0, true, &modelOperation<&BrivoModel::opSetting>},
+      {0xB9, 0, true, &modelOperation<&BrivoModel::opSetting>},
+      {0xBA, 0, true, &modelOperation<&BrivoModel::opSetting>},
+      {0xBE, 0, true, &modelOperation<&BrivoModel::opSetting>},
+      {0xC1, 0, false, &modelOperation<&BrivoModel::opClearEventLog>},
+      {0xC2, 0, false, &modelOperation<&BrivoModel::opIdentify>},
+      {0xC3, 0, false, &modelOperation<&BrivoModel::opReset>},
+      {0xC4, 0, false, &modelOperation<&BrivoModel::opShutdown>},
+      {0xC5, 8, false, &modelOperation<&BrivoModel::opSetTime>},
+      {0xC6, 16, false, &modelOperation<&BrivoModel::opSelectDriveFirmware>},
+      {0xCA, 16, false, &modelOperation<&BrivoModel::opRebuild>},
+      {0xCB, 0, false, &modelOperation<&BrivoModel::opClearStatistics>},
+      {0xCC, 0, false, &modelOperation<&BrivoModel::opClearStatistics>},
+      {0xCD, 0, false, &modelOperation<&BrivoModel::opCancelRebuild>},
+      {0xCE, 0, false, &modelOperation<&BrivoModel::opStartParity>},
+      {0xCF, 0, false, &modelOperation<&BrivoModel::opCancelParity>},
+      {0xD0, 0, false, &modelOperation<&BrivoModel::opBypassDrive>},
+      {0xD1, 0, false, &modelOperation<&BrivoModel::opEnableDrive>},
+      {0xD3, 0, false, &modelOperation<&BrivoModel::opPrepareDiagnostics>},
+      {0xD7, 0, false, &modelOperation<&BrivoModel::opAlarm>},
+      {0xD8, 0, false, &modelOperation<&BrivoModel::opAlarm>},
+      {0xD9, 0, false, &modelOperation<&BrivoModel::opAlarm>},
   };
   if (command.bufferId == brivo::kOpSendSesPage) return sendSesPage(pair, command, data);
   const Entry* entry = nullptr;
@@ -331,22 +338,31 @@ ModelResult BrivoModel::writeCommand(PairState& pair, const BufferCommand& comma
   }
   std::span<const uint8_t> block = data.subspan(brivo::kSignatureLength);
   if (block.size() < entry->block) return illegal(brivo::kAscParameterLength);
-  if (entry->bracket && !edit_) return illegal(brivo::kAscSequenceError);
+  if (entry->bracket && config_.change() == nullptr) return illegal(brivo::kAscSequenceError);
   Op op{pair, command, block};
-  return (this->*entry->handler)(op);
+  return entry->handler(*this, op);
+}
+
+BrivoSnapshotList::Context BrivoModel::snapshotContext(PairState& pair) {
+  return {
+      config_.live(),
+      {now(), options_.snapshotFillPerHour, options_.jobSeconds},
+      options_.snapshotGeneration,
+      [this, &pair](uint8_t code, const std::vector<uint8_t>& reason) { logPairEvent(pair, code, reason); }};
 }
 
 std::string BrivoModel::describe(const PairState& pair) const {
   (void)pair;
   int arrays = 0;
   int drives = 0;
-  for (const brivo::ArrayRecord& a : live_->arrays) arrays += a.valid == brivo::kOn ? 1 : 0;
-  for (const brivo::LogicalDriveRecord& d : live_->logicalDrives) drives += d.valid == brivo::kOn ? 1 : 0;
+  for (const brivo::ArrayRecord& a : config_.live().arrays) arrays += a.valid == brivo::kOn ? 1 : 0;
+  for (const brivo::LogicalDriveRecord& d : config_.live().logicalDrives)
+    drives += d.valid == brivo::kOn ? 1 : 0;
   char text[200];
   std::snprintf(text, sizeof(text),
                 "brivo model: %d arrays, %d logical drives, %u spares, %zu jobs, events A %d B %d, change %s",
-                arrays, drives, static_cast<unsigned>(live_->header.hotSpareCount), jobs_.size(),
-                logs_[0].count(), logs_[1].count(), edit_ ? "open" : "closed");
+                arrays, drives, static_cast<unsigned>(config_.live().header.hotSpareCount), jobs_.size(),
+                logs_.of(0).count(), logs_.of(1).count(), config_.change() != nullptr ? "open" : "closed");
   return text;
 }
 

@@ -7,6 +7,14 @@
 // would: configuration changes, jobs, drive and controller failures, battery, sensor thresholds,
 // enclosure elements seen through SES.
 //
+// The model composes parts that each own their state, the code that works on it alone and the
+// table of its saved keys: the configuration (brivo_configuration.h), the jobs (brivo_job_list.h),
+// the event logs (brivo_event_logs.h), the snapshots with their operations
+// (brivo_snapshot_list.h) and the controllers' and drives' run state (brivo_controller_state.h).
+// The model itself dispatches READ BUFFER and WRITE BUFFER, keeps the clock and the options, and
+// carries out the operations that span parts (an array's creation queues a job and an event,
+// a drive failure ends a rebuild), in the brivo_*.cc file of their concern.
+//
 // Fault injection reaches it two ways: onChange after a ctl command, and a health scan at every
 // entry that compares the PairState (and the enclosure's status page) with what was already
 // logged, so a state file replayed without notifications logs nothing twice.
@@ -39,6 +47,12 @@
 #include <vector>
 
 #include "modules/brivo/protocol.h"
+#include "sim/brivo_configuration.h"
+#include "sim/brivo_controller_state.h"
+#include "sim/brivo_event_logs.h"
+#include "sim/brivo_job_list.h"
+#include "sim/brivo_preset.h"
+#include "sim/brivo_snapshot_list.h"
 #include "sim/controller_model.h"
 
 namespace sim {
@@ -58,58 +72,6 @@ struct BrivoOptions {
   uint8_t hostPortPacking = 0;  // 1: the controllers report and accept host port packing
 };
 
-// One controller's circular event log.
-class EventRing {
- public:
-  void append(const brivo::EventEntry& entry);
-  void clear() { count_ = 0; }
-  int count() const { return count_; }
-  uint16_t newest() const { return newest_; }
-  // Entry i counted from the oldest (REQUIRES: i < count()).
-  const brivo::EventEntry& at(int i) const;
-  // The READ BUFFER 0x46/0x47 image, with the controller's clock in the header.
-  void build(const brivo::EventTime& now, std::vector<uint8_t>* out) const;
-  // Persistence: "newest,count,started" and the entries oldest first as hexadecimal chunks.
-  std::string meta() const;
-  bool setMeta(const std::string& text);
-  std::vector<std::string> chunks() const;
-  bool setChunk(int index, const std::string& hex);
-
-  static constexpr int kChunkEntries = 512;
-
- private:
-  std::array<brivo::EventEntry, brivo::kEventLogEntries> ring_{};  // at sequence index
-  uint16_t newest_ = 0;
-  int count_ = 0;
-  bool started_ = false;  // newest_ names a real entry
-};
-
-struct BrivoJob {
-  uint8_t kind = brivo::kJobNone;  // kJobInit ... kJobExpansion
-  int array = 0;
-  int member = 0;     // rebuild: the member
-  uint8_t mode = 0;   // parity check mode; expansion: drives added
-  int64_t start = 0;  // model seconds
-  int64_t duration = 1;
-  int64_t pausedAt = 0;  // 0: running
-  int64_t pausedTotal = 0;
-};
-
-struct BrivoSnapshot {
-  uint16_t area = 0;
-  uint8_t warning = 80;
-  bool present = false;
-  int64_t time = 0;           // model seconds when taken
-  int fillBase = 0;           // percent at `time` (set by the snapfill key)
-  int64_t snapbackStart = 0;  // 0: none
-  uint8_t reportedFlags = 0;  // warning/overrun flags already logged
-};
-
-// Whether a record from outside (a restored block, a state file) can be used without reading past
-// its arrays: valid byte 0 or kOn, at most 16 members, 1-32 segments on arrays 0-63.
-bool arrayRecordSane(const brivo::ArrayRecord& array);
-bool driveRecordSane(const brivo::LogicalDriveRecord& drive);
-
 class BrivoModel : public ControllerPairModel {
  public:
   BrivoModel();
@@ -126,62 +88,55 @@ class BrivoModel : public ControllerPairModel {
 
   // The parameters of one mode-1 write (a controller operation): the operation's parameters
   // travel in CDB bytes 3-5, where the offset of a data transfer would be (protocol.h), and its
-  // parameter block follows the command signature. What each byte means depends on the
-  // operation; a 16-bit parameter (a LUN, a drive number) spans two bytes, big-endian.
+  // parameter block follows the command signature. The accessors name each parameter by what it
+  // is; several read the same bytes, as operations differ in what they put there. A 16-bit
+  // parameter spans two bytes, big-endian.
   struct Op {
     PairState& pair;
     const BufferCommand& command;
     std::span<const uint8_t> block;
-    uint8_t cdbByte3() const { return command.cdb[3]; }
-    uint8_t cdbByte4() const { return command.cdb[4]; }
-    uint8_t cdbByte5() const { return command.cdb[5]; }
-    // CDB bytes 3-4 as one big-endian value.
-    uint16_t cdbWord3() const { return static_cast<uint16_t>(command.cdb[3] << 8 | command.cdb[4]); }
-    // CDB bytes 4-5 as one big-endian value.
-    uint16_t cdbWord4() const { return static_cast<uint16_t>(command.cdb[4] << 8 | command.cdb[5]); }
+
+    // Byte 3.
+    uint8_t selector() const { return byte(3); }        // controllers or host ports addressed
+    uint8_t arrayNumber() const { return byte(3); }     // 0x9C, 0xA6, 0xA7, 0xAC
+    uint8_t spareNumber() const { return byte(3); }     // 0xB3
+    uint8_t settingValue() const { return byte(3); }    // the on/off and percent settings
+    uint8_t portSettings() const { return byte(3); }    // 0x98: rate << 4 | packing | connection
+    uint8_t identifyTarget() const { return byte(3); }  // 0xC2: a drive loop or the enclosure
+    uint8_t parityReserved() const { return byte(3); }  // 0xCE: must be kOff
+    // Bytes 3-4.
+    uint16_t logicalDrive() const { return word(3); }     // 0x9D, 0xA5, 0xA8, 0xB1
+    uint16_t wideArrayNumber() const { return word(3); }  // 0xB2
+    uint16_t controllerLun() const { return word(3); }    // 0xAA
+    // Byte 4.
+    uint8_t driveId() const { return byte(4); }      // 0xC2 (a drive), 0xD0, 0xD1
+    uint8_t action() const { return byte(4); }       // 0xA6: kInit...; 0xC4: 1 graceful
+    uint8_t parityArray() const { return byte(4); }  // 0xCE
+    uint8_t cacheFlags() const { return byte(4); }   // 0x9C
+    uint8_t portMask() const { return byte(4); }     // 0x98
+    uint8_t enclosureId() const { return byte(4); }  // 0xC2 (the enclosure): must be 0
+    // Bytes 4-5.
+    uint16_t statisticsDrive() const { return word(4); }  // 0xCB, 0xCC; 0xFFFF all
+    // Byte 5.
+    uint8_t cacheSizes() const { return byte(5); }       // 0x9C: write-back << 4 | read-ahead
+    uint8_t availability() const { return byte(5); }     // 0x9D
+    uint8_t hardId() const { return byte(5); }           // 0x98
+    uint8_t identifySeconds() const { return byte(5); }  // 0xC2
+    uint8_t parityMode() const { return byte(5); }       // 0xCE
+
+   private:
+    uint8_t byte(int i) const { return command.cdb[i]; }
+    uint16_t word(int i) const { return static_cast<uint16_t>(command.cdb[i] << 8 | command.cdb[i + 1]); }
   };
-  using Handler = ModelResult (BrivoModel::*)(Op&);
 
  private:
-  struct ControllerRun {
-    bool shutDown = false;
-    std::chrono::steady_clock::time_point resetUntil{};
-    bool resetting = false;
-    int64_t powerOnBase = 0;  // model seconds at power-on
-    bool batteryDisabled = false;
-    uint8_t hostPort[2] = {brivo::kOn, brivo::kOn};
-    uint8_t driveLoop[2] = {brivo::kOn, brivo::kOn};
-    uint32_t firmwareLevel = 0;
-  };
-  struct DriveRun {
-    bool bypassed = false;
-    bool firmwareSelected = false;
-    bool predicted = false;
-    std::string revision;  // empty: the pair's configured one
-  };
-  // Conditions already logged, so each change is logged once.
-  struct Reported {
-    bool controllerFailed[2] = {false, false};
-    bool batteryFailed[2] = {false, false};
-    bool batteryLow[2] = {false, false};
-    bool batteryDisabled[2] = {false, false};
-    uint8_t temperatureOver[2] = {0, 0};  // bit per sensor
-    uint16_t voltageOut[2] = {0, 0};      // bit per voltage index
-    std::vector<bool> driveFailed;
-    std::vector<uint8_t> sesPage;  // enclosure status page as last compared
-  };
-  // Work to do when the open change is saved.
-  struct Pending {
-    enum Kind { kEvent, kStartInit, kStartExpansion } kind = kEvent;
-    uint8_t code = 0;
-    std::vector<uint8_t> reason;
-    int array = 0;
-    int count = 0;
-  };
-  struct Statistics {
-    int64_t allCleared[2][2] = {{0, 0}, {0, 0}};  // [controller][port]
-    std::map<int, int64_t> driveCleared[2][2];    // logical drive (512 = totals)
-  };
+  // The entries of the operation table: an operation of the model itself, or a lambda that hands
+  // the operation to a part.
+  using Handler = ModelResult (*)(BrivoModel&, Op&);
+  template <ModelResult (BrivoModel::*Operation)(Op&)>
+  static ModelResult modelOperation(BrivoModel& model, Op& op) {
+    return (model.*Operation)(op);
+  }
 
   // ---- brivo_model.cc: entry, dispatch, time ----
   int64_t now() const;
@@ -191,19 +146,16 @@ class BrivoModel : public ControllerPairModel {
   // The whole buffer a READ BUFFER names, in *full (mode 2 reads of the configuration leave it
   // empty: readBuffer serves the live block itself).
   ModelResult readDataBuffer(PairState& pair, const BufferCommand& command, std::vector<uint8_t>* full);
-  ModelResult readCommandBuffer(const BufferCommand& command, std::vector<uint8_t>* full);
+  ModelResult readCommandBuffer(PairState& pair, const BufferCommand& command, std::vector<uint8_t>* full);
   ModelResult writeCommand(PairState& pair, const BufferCommand& command, std::span<const uint8_t> data);
   void parseOptions(const PairConfig& config);
 
-  // ---- brivo_events.cc: logs and the health scan ----
+  // ---- brivo_events.cc: logging and the health scan ----
   brivo::EventTime controllerClock(const PairState& pair, int c) const;
-  void logEvent(PairState& pair, int c, uint8_t code, std::initializer_list<uint8_t> reason,
-                uint8_t eventClass = brivo::kClassNormal);
   void logEvent(PairState& pair, int c, uint8_t code, const std::vector<uint8_t>& reason,
                 uint8_t eventClass = brivo::kClassNormal);
   void logPairEvent(PairState& pair, uint8_t code, const std::vector<uint8_t>& reason,
                     uint8_t eventClass = brivo::kClassNormal);
-  void drainInjectedEvents(PairState& pair);
   void scanHealth(PairState& pair);
   void scanController(PairState& pair, int c);
   void scanSensors(PairState& pair, int c);
@@ -211,8 +163,6 @@ class BrivoModel : public ControllerPairModel {
   uint8_t controllerTypeCode() const;
 
   // ---- brivo_config.cc: the bracket, settings, spares, mapping, clear, restore ----
-  brivo::ConfigurationBlock& working() { return *edit_; }
-  void queueEvent(uint8_t code, std::vector<uint8_t> reason);
   ModelResult opConfigStart(Op& op);
   ModelResult opConfigSave(Op& op);
   void dropReplaced(PairState& pair, const std::vector<Pending>& work);
@@ -225,7 +175,6 @@ class BrivoModel : public ControllerPairModel {
   ModelResult opRemoveSpare(Op& op);
   ModelResult opWriteMapping(Op& op);
   ModelResult restoreChunk(PairState& pair, const BufferCommand& command, std::span<const uint8_t> data);
-  bool validRestore(const brivo::ConfigurationBlock& block) const;
   void applyRestore(PairState& pair, std::unique_ptr<brivo::ConfigurationBlock> block);
   void newConfiguration(const PairState& pair);
 
@@ -259,8 +208,6 @@ class BrivoModel : public ControllerPairModel {
   ModelResult opCancelRebuild(Op& op);
   ModelResult opStartParity(Op& op);
   ModelResult opCancelParity(Op& op);
-  BrivoJob* jobOf(int array);
-  int jobPercent(const BrivoJob& job) const;
   void startJob(PairState& pair, uint8_t kind, int array, int member, uint8_t mode);
   void finishJobs(PairState& pair);
   void completeJob(PairState& pair, const BrivoJob& job);
@@ -269,7 +216,7 @@ class BrivoModel : public ControllerPairModel {
   void memberLost(PairState& pair, int drive, uint8_t status);
   void autoRebuild(PairState& pair);
   bool startRebuild(PairState& pair, int array, int member, int drive);
-  void pruneJobs(PairState& pair);
+  void pruneJobs();
 
   // ---- brivo_controller.cc: controller operations ----
   ModelResult opClearEventLog(Op& op);
@@ -289,18 +236,9 @@ class BrivoModel : public ControllerPairModel {
   void expireIdentify(PairState& pair);
   void powerCycle(PairState& pair, int c);
 
-  // ---- brivo_state.cc: saved keys, by group; each returns kKeyUnknown, kKeyBad or kKeyOk ----
-  enum KeyResult { kKeyUnknown, kKeyBad, kKeyOk };
-  void saveConfiguration(std::vector<std::pair<std::string, std::string>>* out) const;
-  void saveRuntime(std::vector<std::pair<std::string, std::string>>* out) const;
-  KeyResult loadConfigurationKey(const std::string& key, const std::string& value);
-  KeyResult loadJobKey(const std::string& key, const std::string& value);
-  KeyResult loadControllerKey(const std::string& key, const std::string& value);
-  KeyResult loadDriveKey(const std::string& key, const std::string& value);
-  KeyResult loadReportedKey(const std::string& key, const std::string& value);
-  KeyResult loadStatisticsKey(const std::string& key, const std::string& value);
-  KeyResult loadSnapshotKey(const std::string& key, const std::string& value);
-  KeyResult loadFailOpKey(const std::string& key, const std::string& value);
+  // ---- brivo_state.cc: the parts' saved keys and the run-time keys of ctl ----
+  FieldClock fieldClock() const { return {now()}; }
+  bool loadRunTimeKey(const std::string& key, const std::string& value);
 
   // ---- brivo_info.cc: buffers describing the pair ----
   void buildControllerInfo(const PairState& pair, std::vector<uint8_t>* out) const;
@@ -315,52 +253,24 @@ class BrivoModel : public ControllerPairModel {
   ModelResult readStatistics(const BufferCommand& command, std::vector<uint8_t>* out) const;
   ModelResult opClearStatistics(Op& op);
 
-  // ---- brivo_snapshots.cc ----
-  ModelResult opSnapshotArea(Op& op);
-  ModelResult opTakeSnapshot(Op& op);
-  ModelResult opTakeSnapshotSet(Op& op);
-  ModelResult opDeleteSnapshot(Op& op);
-  ModelResult opSnapback(Op& op);
-  ModelResult readSnapshots(const BufferCommand& command, std::vector<uint8_t>* out) const;
-  void readSnapshotLists(uint8_t id, std::vector<uint8_t>* out) const;
-  brivo::SnapshotEntry snapshotEntry(uint16_t source, const BrivoSnapshot& snap) const;
-  brivo::SnapshotArea snapshotArea(uint16_t source, const BrivoSnapshot& snap) const;
-  int snapshotUsed(const BrivoSnapshot& snap) const;
-  uint8_t snapshotFlags(const BrivoSnapshot& snap) const;
-  void advanceSnapshots(PairState& pair);
-  void pruneSnapshots(PairState& pair);
+  // ---- the snapshots' operations are brivo_snapshot_list.cc's, with this view of the model ----
+  BrivoSnapshotList::Context snapshotContext(PairState& pair);
 
   // ---- brivo_preset.cc: arrays, logical drives and spares named by the configuration ----
-  static bool hasPreset(const PairConfig& config);
-  // Builds the preset on a working copy and makes it the saved configuration (all or nothing).
+  // Builds the preset the pair's configuration asks for (brivo_preset.h) and makes it the saved
+  // configuration; a bad line leaves the pair as it was.
   void applyPreset(PairState& pair);
+  bool buildPreset(PairState& pair, const PresetPlan& plan, std::string* error);
   ModelResult presetOperation(PairState& pair, uint8_t id, std::span<const uint8_t> block);
-  bool presetArrays(PairState& pair, std::vector<int>* running, std::string* error);
-  bool presetLogicalDrives(PairState& pair, std::string* error);
-  bool presetSpares(PairState& pair, std::string* error);
 
   BrivoOptions options_;
-  std::unique_ptr<brivo::ConfigurationBlock> live_;  // the saved configuration
-  std::unique_ptr<brivo::ConfigurationBlock> edit_;  // the open change, null when none
-  std::vector<Pending> pending_;                     // done when edit_ is saved
-  EventRing logs_[2];
-  std::vector<BrivoJob> jobs_;
-  ControllerRun run_[2];
-  std::vector<DriveRun> drives_;
-  Reported reported_;
-  Statistics statistics_;
-  std::map<uint16_t, BrivoSnapshot> snapshots_;  // by source logical drive
-  uint8_t alarm_ = brivo::kAlarmEnabled;
-  int64_t shift_ = 0;  // seconds added to the host clock ("advance")
-  uint16_t nextReference_ = 1;
-  std::vector<uint8_t> restore_;  // configuration block being restored
-  uint32_t restoreNext_ = 0;
-  std::vector<uint8_t> firmware_[3];  // images being loaded, by buffer ID
-  std::string diagnostics_;           // prepared dump, empty when none
-  std::chrono::steady_clock::time_point enclosureIdentifyUntil_{};
-  std::vector<std::chrono::steady_clock::time_point> driveIdentifyUntil_;
-  std::vector<uint8_t> scratch_;
+  BrivoConfiguration config_;
+  BrivoEventLogs logs_;
+  BrivoJobList jobs_;
+  BrivoSnapshotList snapshots_;
+  BrivoControllerState controllers_;
   std::map<uint8_t, SenseCode> failOps_;  // armed one-shot refusals by WRITE BUFFER buffer ID (run-time only)
+  std::vector<uint8_t> scratch_;
 };
 
 }  // namespace sim

@@ -1,14 +1,16 @@
 // The brivo model's preset configuration: arrays, logical drives and hot spares that a pair's
 // configuration section asks for, so that a simulated pair can start up already in service (the
-// demo, tests that need a populated pair). See brivo_model.h for the keys.
+// demo, tests that need a populated pair). See brivo_preset.h and, for the keys, brivo_model.h.
 //
-// The preset is built with the same operations a host would send (create array, create logical
+// The plan is built with the same operations a host would send (create array, create logical
 // drive, host LUN, add spare) on a working copy, so it obeys every rule those operations check.
-// It is all or nothing: one bad key prints its reason and the pair starts with an empty
+// It is all or nothing: one bad line prints its reason and the pair starts with an empty
 // configuration. A preset logs no events: it stands for a configuration that existed before the
 // controllers were powered on. Arrays are initialised unless "init" says otherwise.
 //
 // Thread safety: none; called from attach, which the simulated world serializes.
+#include "sim/brivo_preset.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -84,43 +86,260 @@ void putWwn(uint64_t wwn, uint8_t* out) {
   for (int k = 0; k < 8; ++k) out[k] = static_cast<uint8_t>(wwn >> (56 - 8 * k));
 }
 
+template <typename T>
+std::span<const uint8_t> blockOf(const T& value) {
+  return {reinterpret_cast<const uint8_t*>(&value), sizeof(T)};
+}
+
+// The preset kinds: key prefix and the highest number.
+struct PresetKind {
+  const char* prefix;
+  int last;
+};
+constexpr PresetKind kPresetKinds[] = {{"array.", brivo::kMaxArrays - 1},
+                                       {"logical.", brivo::kMaxLogicalDrives - 1},
+                                       {"spare.", brivo::kMaxSpares - 1}};
+
+// Reads the lines of one kind in number order; read returns false with *error set.
+template <typename Read>
+bool eachLine(const PairConfig& config, const PresetKind& kind, Read read) {
+  for (int n = 0; n <= kind.last; ++n) {
+    auto it = config.modelOptions.find(kind.prefix + std::to_string(n));
+    if (it == config.modelOptions.end()) continue;
+    if (!read(n, "model." + it->first + " = " + it->second, it->second)) return false;
+  }
+  return true;
+}
+
+class Planner {
+ public:
+  Planner(const std::vector<PairDrive>& drives, PresetPlan* plan, std::string* error)
+      : drives_(drives), driveCount_(static_cast<int>(drives.size())), plan_(plan), error_(error) {}
+
+  bool array(int n, const std::string& line, const std::string& value) {
+    std::map<std::string, std::string> words;
+    std::string bad;
+    if (!presetWords(value, {"raid", "drives", "name", "chunk", "groups", "init"}, &words, &bad))
+      return refuse(line, "unknown or repeated \"" + bad + "\"");
+    PresetArray a;
+    a.number = n;
+    a.line = line;
+    brivo::CreateArrayBlock& block = a.block;
+    std::vector<int> drives;
+    int chunk = 64;
+    int groups = 0;
+    const std::string init = words.count("init") != 0 ? words["init"] : "done";
+    if (!raidLevelOf(words["raid"], &block.raidLevel))
+      return refuse(line, "raid must be 0, 1, 3, 5, 6, 10 or 50");
+    if (!driveListOf(words["drives"], driveCount_, &drives) || drives.size() > brivo::kMaxMembers)
+      return refuse(line,
+                    "drives must list 1 to 16 of the pair's drives 0-" + std::to_string(driveCount_ - 1));
+    if (words["name"].size() > sizeof(block.name))
+      return refuse(line, "the name is longer than 32 characters");
+    if (words.count("chunk") != 0 &&
+        (!parseInRange(words["chunk"], 64, 256, &chunk) || (chunk & (chunk - 1)) != 0))
+      return refuse(line, "chunk must be 64, 128 or 256");
+    if (words.count("groups") != 0 && !parseInRange(words["groups"], 2, 8, &groups))
+      return refuse(line, "groups must be 2 to 8");
+    if (init != "done" && init != "running" && init != "none")
+      return refuse(line, "init must be done, running or none");
+    if (n != static_cast<int>(plan_->arrays.size()))
+      return refuse(line, "arrays are numbered from 0 without gaps (this one would be array " +
+                              std::to_string(plan_->arrays.size()) + ")");
+    for (int d : drives) {
+      if (!claim(d, line)) return false;
+    }
+    a.init = init == "done"      ? PresetArray::kDone
+             : init == "running" ? PresetArray::kRunning
+                                 : PresetArray::kNone;
+    block.driveCount = static_cast<uint8_t>(drives.size());
+    block.chunkSizeKb = static_cast<uint16_t>(chunk);
+    for (size_t i = 0; i < drives.size(); ++i) putWwn(drives_[drives[i]].wwn, block.driveWwn[i]);
+    block.parityDrives = static_cast<uint8_t>(block.raidLevel == brivo::kRaid6 ? 2 : groups);
+    block.cacheFlags = brivo::kCacheWriteBack | brivo::kCacheMirror;
+    block.cacheFlush = 0xFF;
+    block.writeBackMb = 16;
+    block.initialize = brivo::kOff;
+    block.unusedPercent = 0xFF;
+    std::memcpy(block.name, words["name"].data(), words["name"].size());
+    plan_->arrays.push_back(a);
+    return true;
+  }
+
+  bool logicalDrive(int n, const std::string& line, const std::string& value) {
+    std::map<std::string, std::string> words;
+    std::string bad;
+    if (!presetWords(value, {"array", "size", "name", "lun"}, &words, &bad))
+      return refuse(line, "unknown or repeated \"" + bad + "\"");
+    PresetLogicalDrive d;
+    d.number = n;
+    d.line = line;
+    d.name = words["name"];
+    if (!parseInRange(words["array"], 0, brivo::kMaxArrays - 1, &d.array) ||
+        d.array >= static_cast<int>(plan_->arrays.size()))
+      return refuse(line, "array must name one of the preset arrays");
+    if (d.name.size() > sizeof(brivo::LogicalDriveRecord::name) ||
+        (words.count("lun") != 0 && !parseInRange(words["lun"], 0, brivo::kMaxHostLuns - 1, &d.lun)))
+      return refuse(line, "the name is longer than 32 characters or lun is not 0-511");
+    if (words["size"] != "rest" && !parseInRange(words["size"], 1, 0xFFFF, &d.sizeGb))
+      return refuse(line, "size must be 1-65535 (GiB) or rest");
+    if (n != static_cast<int>(plan_->logicalDrives.size()))
+      return refuse(line, "logical drives are numbered from 0 without gaps");
+    for (const PresetLogicalDrive& other : plan_->logicalDrives) {
+      if (d.lun >= 0 && other.lun == d.lun)
+        return refuse(line, "host LUN " + std::to_string(d.lun) + " is taken");
+    }
+    plan_->logicalDrives.push_back(d);
+    return true;
+  }
+
+  bool spare(int n, const std::string& line, const std::string& value) {
+    std::map<std::string, std::string> words;
+    std::string bad;
+    if (!presetWords(value, {"drive", "array"}, &words, &bad))
+      return refuse(line, "unknown or repeated \"" + bad + "\"");
+    PresetSpare s;
+    s.number = n;
+    s.line = line;
+    if (!parseInRange(words["drive"], 0, driveCount_ - 1, &s.drive) ||
+        (words.count("array") != 0 && (!parseInRange(words["array"], 0, brivo::kMaxArrays - 1, &s.array) ||
+                                       s.array >= static_cast<int>(plan_->arrays.size()))))
+      return refuse(line, "drive must be one of the pair's drives, array one of the preset arrays");
+    if (!claim(s.drive, line)) return false;
+    plan_->spares.push_back(s);
+    return true;
+  }
+
+ private:
+  bool refuse(const std::string& line, const std::string& why) {
+    *error_ = line + ": " + why;
+    return false;
+  }
+  // A drive serves one array or spare line.
+  bool claim(int drive, const std::string& line) {
+    auto [it, fresh] = owners_.emplace(drive, line);
+    if (fresh) return true;
+    return refuse(line, "drive " + std::to_string(drive) + " is already used by " +
+                            it->second.substr(0, it->second.find(" = ")));
+  }
+
+  const std::vector<PairDrive>& drives_;
+  const int driveCount_;
+  PresetPlan* plan_;
+  std::string* error_;
+  std::map<int, std::string> owners_;  // drive -> the line that took it
+};
+
 }  // namespace
 
-bool BrivoModel::hasPreset(const PairConfig& config) {
+bool planPreset(const PairConfig& config, const std::vector<PairDrive>& drives, PresetPlan* plan,
+                std::string* error) {
+  *plan = PresetPlan{};
+  // A preset key that names no slot would otherwise be ignored without a word.
   for (const auto& [key, value] : config.modelOptions) {
-    if (key.rfind("array.", 0) == 0 || key.rfind("logical.", 0) == 0 || key.rfind("spare.", 0) == 0)
-      return true;
+    for (const PresetKind& kind : kPresetKinds) {
+      std::string prefix = kind.prefix;
+      int n = 0;
+      if (key.rfind(prefix, 0) == 0 && !parseInRange(key.substr(prefix.size()), 0, kind.last, &n)) {
+        *error = "model." + key + " = " + value + ": the number after " + prefix + " must be 0-" +
+                 std::to_string(kind.last);
+        return false;
+      }
+    }
   }
-  return false;
+  Planner planner(drives, plan, error);
+  return eachLine(config, kPresetKinds[0],
+                  [&](int n, const std::string& line, const std::string& v) {
+                    return planner.array(n, line, v);
+                  }) &&
+         eachLine(config, kPresetKinds[1],
+                  [&](int n, const std::string& line, const std::string& v) {
+                    return planner.logicalDrive(n, line, v);
+                  }) &&
+         eachLine(config, kPresetKinds[2], [&](int n, const std::string& line, const std::string& v) {
+           return planner.spare(n, line, v);
+         });
 }
 
 void BrivoModel::applyPreset(PairState& pair) {
-  const PairConfig& config = *pair.config;
-  if (!hasPreset(config)) return;
-  edit_ = std::make_unique<brivo::ConfigurationBlock>(*live_);
-  pending_.clear();
-  std::vector<int> running;  // arrays that start with an initialisation
+  PresetPlan plan;
   std::string error;
-  bool ok =
-      presetArrays(pair, &running, &error) && presetLogicalDrives(pair, &error) && presetSpares(pair, &error);
-  pending_.clear();  // a preset logs nothing
-  if (!ok) {
-    std::fprintf(stderr, "raidsim: pair %s: %s; the pair starts without arrays\n", config.name.c_str(),
-                 error.c_str());
-    edit_.reset();
+  if (planPreset(*pair.config, pair.drives, &plan, &error) &&
+      (plan.empty() || buildPreset(pair, plan, &error)))
     return;
+  std::fprintf(stderr, "raidsim: pair %s: %s; the pair starts without arrays\n", pair.config->name.c_str(),
+               error.c_str());
+}
+
+bool BrivoModel::buildPreset(PairState& pair, const PresetPlan& plan, std::string* error) {
+  const uint16_t reference = config_.referenceMark();
+  auto refuse = [&](const std::string& line, const std::string& why) {
+    *error = line + ": " + why;
+    config_.dropChange();
+    config_.rewindReference(reference);  // the drives that took numbers are gone
+    return false;
+  };
+  config_.beginChange();
+  brivo::ConfigurationBlock& cfg = config_.working();
+  std::vector<int> running;  // arrays that start with an initialisation
+  for (const PresetArray& a : plan.arrays) {
+    ModelResult result = presetOperation(pair, brivo::kOpCreateArray, blockOf(a.block));
+    if (result.sense.key != 0)
+      return refuse(
+          a.line, "the controller refuses this array (a failed drive, or a layout the level does not allow)");
+    if (cfg.arrays[a.number].valid != brivo::kOn)
+      return refuse(a.line, "arrays are numbered from 0 without gaps");
+    if (a.init == PresetArray::kDone) cfg.arrays[a.number].initialized = brivo::kOn;
+    if (a.init == PresetArray::kRunning && a.block.raidLevel != brivo::kRaid0) running.push_back(a.number);
+    refresh(pair, cfg);
   }
-  edit_->header.changeCount = 1;
-  live_ = std::move(edit_);
+  for (const PresetLogicalDrive& d : plan.logicalDrives) {
+    // The first free region of the array: its index among all free regions is what 0x91 takes.
+    auto regions = std::make_unique<brivo::RegionInformation>();
+    buildRegions(cfg, true, regions.get());
+    int region = -1;
+    for (int r = 0; r < regions->count && region < 0; ++r) {
+      if (regions->entries[r].array == d.array) region = r;
+    }
+    const uint32_t room = region < 0 ? 0 : regions->entries[region].sizeGb;
+    int size = d.sizeGb != 0 ? d.sizeGb : static_cast<int>(std::min<uint32_t>(room, 0xFFFF));
+    if (region < 0 || size == 0 || static_cast<uint32_t>(size) > room)
+      return refuse(d.line,
+                    "array " + std::to_string(d.array) + " has " + std::to_string(room) + " GiB free");
+    brivo::CreateLogicalDriveBlock block{};
+    block.sizeGb = static_cast<uint16_t>(size);
+    block.region = static_cast<uint16_t>(region);
+    block.availability = 0x0F;  // all four host ports
+    std::memcpy(block.name, d.name.data(), d.name.size());
+    ModelResult result = presetOperation(pair, brivo::kOpCreateLogicalDrive, blockOf(block));
+    if (result.sense.key != 0 || cfg.logicalDrives[d.number].valid != brivo::kOn)
+      return refuse(d.line, "logical drives are numbered from 0 without gaps");
+    if (d.lun >= 0) {
+      brivo::SetHostLunBlock lunBlock{static_cast<uint16_t>(d.number), static_cast<uint16_t>(d.lun)};
+      if (presetOperation(pair, brivo::kOpSetHostLun, blockOf(lunBlock)).sense.key != 0)
+        return refuse(d.line, "host LUN " + std::to_string(d.lun) + " is taken");
+    }
+  }
+  for (const PresetSpare& s : plan.spares) {
+    brivo::HotSpareBlock block{};
+    putWwn(pair.drives[s.drive].wwn, block.wwn);
+    block.array = static_cast<uint8_t>(s.array);
+    if (presetOperation(pair, brivo::kOpAddHotSpare, blockOf(block)).sense.key != 0)
+      return refuse(s.line, "the drive is failed or the array does not take it");
+  }
+  auto block = std::make_unique<brivo::ConfigurationBlock>(cfg);
+  block->header.changeCount = 1;
+  config_.replace(std::move(block));  // a preset logs nothing: what the change queued goes
   for (int array : running) {
     BrivoJob job;
     job.kind = brivo::kJobInit;
     job.array = array;
     job.start = now();
     job.duration = options_.jobSeconds;
-    jobs_.push_back(job);
+    jobs_.add(job);
   }
-  refresh(pair, *live_);
+  refresh(pair, config_.live());
+  return true;
 }
 
 ModelResult BrivoModel::presetOperation(PairState& pair, uint8_t id, std::span<const uint8_t> block) {
@@ -143,169 +362,6 @@ ModelResult BrivoModel::presetOperation(PairState& pair, uint8_t id, std::span<c
     default:
       return opAddSpare(op);
   }
-}
-
-bool BrivoModel::presetArrays(PairState& pair, std::vector<int>* running, std::string* error) {
-  const auto& options = pair.config->modelOptions;
-  const int driveCount = static_cast<int>(pair.drives.size());
-  for (int n = 0; n < brivo::kMaxArrays; ++n) {
-    auto it = options.find("array." + std::to_string(n));
-    if (it == options.end()) continue;
-    const std::string where = "model.array." + std::to_string(n) + " = " + it->second;
-    std::map<std::string, std::string> words;
-    std::string bad;
-    if (!presetWords(it->second, {"raid", "drives", "name", "chunk", "groups", "init"}, &words, &bad)) {
-      *error = where + ": unknown or repeated \"" + bad + "\"";
-      return false;
-    }
-    brivo::CreateArrayBlock block{};
-    std::vector<int> drives;
-    int chunk = 64;
-    int groups = 0;
-    const std::string init = words.count("init") != 0 ? words["init"] : "done";
-    if (!raidLevelOf(words["raid"], &block.raidLevel)) {
-      *error = where + ": raid must be 0, 1, 3, 5, 6, 10 or 50";
-    } else if (!driveListOf(words["drives"], driveCount, &drives) || drives.size() > brivo::kMaxMembers) {
-      *error = where + ": drives must list 1 to 16 of the pair's drives 0-" + std::to_string(driveCount - 1);
-    } else if (words["name"].size() > sizeof(block.name)) {
-      *error = where + ": the name is longer than 32 characters";
-    } else if (words.count("chunk") != 0 &&
-               (!parseInRange(words["chunk"], 64, 256, &chunk) || (chunk & (chunk - 1)) != 0)) {
-      *error = where + ": chunk must be 64, 128 or 256";
-    } else if (words.count("groups") != 0 && !parseInRange(words["groups"], 2, 8, &groups)) {
-      *error = where + ": groups must be 2 to 8";
-    } else if (init != "done" && init != "running" && init != "none") {
-      *error = where + ": init must be done, running or none";
-    }
-    if (!error->empty()) return false;
-    block.driveCount = static_cast<uint8_t>(drives.size());
-    block.chunkSizeKb = static_cast<uint16_t>(chunk);
-    for (size_t i = 0; i < drives.size(); ++i) putWwn(pair.drives[drives[i]].wwn, block.driveWwn[i]);
-    block.parityDrives = static_cast<uint8_t>(block.raidLevel == brivo::kRaid6 ? 2 : groups);
-    block.cacheFlags = brivo::kCacheWriteBack | brivo::kCacheMirror;
-    block.cacheFlush = 0xFF;
-    block.writeBackMb = 16;
-    block.initialize = brivo::kOff;
-    block.unusedPercent = 0xFF;
-    std::memcpy(block.name, words["name"].data(), words["name"].size());
-    const int before = edit_->header.arrayCount;
-    ModelResult result = presetOperation(pair, brivo::kOpCreateArray,
-                                         {reinterpret_cast<const uint8_t*>(&block), sizeof(block)});
-    if (result.sense.key != 0) {
-      *error = where +
-               ": the controller refuses this array (drives in use, failed, or a layout the level "
-               "does not allow)";
-      return false;
-    }
-    if (edit_->arrays[n].valid != brivo::kOn) {
-      *error = where + ": arrays are numbered from 0 without gaps (this one became array " +
-               std::to_string(before) + ")";
-      return false;
-    }
-    if (init == "done") edit_->arrays[n].initialized = brivo::kOn;
-    if (init == "running" && block.raidLevel != brivo::kRaid0) running->push_back(n);
-    refresh(pair, *edit_);
-  }
-  return true;
-}
-
-bool BrivoModel::presetLogicalDrives(PairState& pair, std::string* error) {
-  const auto& options = pair.config->modelOptions;
-  for (int d = 0; d < brivo::kMaxLogicalDrives; ++d) {
-    auto it = options.find("logical." + std::to_string(d));
-    if (it == options.end()) continue;
-    const std::string where = "model.logical." + std::to_string(d) + " = " + it->second;
-    std::map<std::string, std::string> words;
-    std::string bad;
-    if (!presetWords(it->second, {"array", "size", "name", "lun"}, &words, &bad)) {
-      *error = where + ": unknown or repeated \"" + bad + "\"";
-      return false;
-    }
-    int array = 0;
-    int lun = -1;
-    if (!parseInRange(words["array"], 0, brivo::kMaxArrays - 1, &array) ||
-        edit_->arrays[array].valid != brivo::kOn) {
-      *error = where + ": array must name one of the preset arrays";
-      return false;
-    }
-    if (words["name"].size() > sizeof(brivo::LogicalDriveRecord::name) ||
-        (words.count("lun") != 0 && !parseInRange(words["lun"], 0, brivo::kMaxHostLuns - 1, &lun))) {
-      *error = where + ": the name is longer than 32 characters or lun is not 0-511";
-      return false;
-    }
-    // The first free region of the array: its index among all free regions is what 0x91 takes.
-    auto regions = std::make_unique<brivo::RegionInformation>();
-    buildRegions(*edit_, true, regions.get());
-    int region = -1;
-    for (int r = 0; r < regions->count && region < 0; ++r) {
-      if (regions->entries[r].array == array) region = r;
-    }
-    int size = 0;
-    const uint32_t room = region < 0 ? 0 : regions->entries[region].sizeGb;
-    if (words["size"] == "rest") {
-      size = static_cast<int>(std::min<uint32_t>(room, 0xFFFF));
-    } else if (!parseInRange(words["size"], 1, 0xFFFF, &size)) {
-      *error = where + ": size must be 1-65535 (GiB) or rest";
-      return false;
-    }
-    if (region < 0 || size == 0 || static_cast<uint32_t>(size) > room) {
-      *error = where + ": array " + std::to_string(array) + " has " + std::to_string(room) + " GiB free";
-      return false;
-    }
-    brivo::CreateLogicalDriveBlock block{};
-    block.sizeGb = static_cast<uint16_t>(size);
-    block.region = static_cast<uint16_t>(region);
-    block.availability = 0x0F;  // all four host ports
-    std::memcpy(block.name, words["name"].data(), words["name"].size());
-    ModelResult result = presetOperation(pair, brivo::kOpCreateLogicalDrive,
-                                         {reinterpret_cast<const uint8_t*>(&block), sizeof(block)});
-    if (result.sense.key != 0 || edit_->logicalDrives[d].valid != brivo::kOn) {
-      *error = where + ": logical drives are numbered from 0 without gaps";
-      return false;
-    }
-    if (lun >= 0) {
-      brivo::SetHostLunBlock lunBlock{static_cast<uint16_t>(d), static_cast<uint16_t>(lun)};
-      result = presetOperation(pair, brivo::kOpSetHostLun,
-                               {reinterpret_cast<const uint8_t*>(&lunBlock), sizeof(lunBlock)});
-      if (result.sense.key != 0) {
-        *error = where + ": host LUN " + std::to_string(lun) + " is taken";
-        return false;
-      }
-    }
-  }
-  return true;
-}
-
-bool BrivoModel::presetSpares(PairState& pair, std::string* error) {
-  const auto& options = pair.config->modelOptions;
-  for (int s = 0; s < brivo::kMaxSpares; ++s) {
-    auto it = options.find("spare." + std::to_string(s));
-    if (it == options.end()) continue;
-    const std::string where = "model.spare." + std::to_string(s) + " = " + it->second;
-    std::map<std::string, std::string> words;
-    std::string bad;
-    if (!presetWords(it->second, {"drive", "array"}, &words, &bad)) {
-      *error = where + ": unknown or repeated \"" + bad + "\"";
-      return false;
-    }
-    int drive = 0;
-    int array = brivo::kSpareGlobal;
-    if (!parseInRange(words["drive"], 0, static_cast<int>(pair.drives.size()) - 1, &drive) ||
-        (words.count("array") != 0 && !parseInRange(words["array"], 0, brivo::kMaxArrays - 1, &array))) {
-      *error = where + ": drive must be one of the pair's drives, array an array number";
-      return false;
-    }
-    brivo::HotSpareBlock block{};
-    putWwn(pair.drives[drive].wwn, block.wwn);
-    block.array = static_cast<uint8_t>(array);
-    ModelResult result = presetOperation(pair, brivo::kOpAddHotSpare,
-                                         {reinterpret_cast<const uint8_t*>(&block), sizeof(block)});
-    if (result.sense.key != 0) {
-      *error = where + ": the drive is in use or failed, or the array does not exist";
-      return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace sim

@@ -31,17 +31,17 @@ ModelResult BrivoModel::readStatistics(const BufferCommand& command, std::vector
   int64_t rate = 0;
   if (index == kTotals) {
     for (int d = 0; d < brivo::kMaxLogicalDrives; ++d)
-      rate += live_->logicalDrives[d].valid == brivo::kOn ? driveRate(d) : 0;
-  } else if (live_->logicalDrives[index].valid == brivo::kOn) {
+      rate += config_.live().logicalDrives[d].valid == brivo::kOn ? driveRate(d) : 0;
+  } else if (config_.live().logicalDrives[index].valid == brivo::kOn) {
     rate = driveRate(index);
   }
   int64_t seconds = 0;  // port-seconds of traffic since each port's counters were cleared
   for (int p = 0; p < 2; ++p) {
     if (selector != brivo::kPortBoth && selector != p + 1) continue;
-    int64_t cleared = statistics_.allCleared[c][p];
-    auto it = statistics_.driveCleared[c][p].find(index);
-    if (it != statistics_.driveCleared[c][p].end()) cleared = std::max(cleared, it->second);
-    seconds += std::max<int64_t>(0, now() - std::max(cleared, run_[c].powerOnBase));
+    int64_t cleared = controllers_.statistics().allCleared[c][p];
+    auto it = controllers_.statistics().driveCleared[c][p].find(index);
+    if (it != controllers_.statistics().driveCleared[c][p].end()) cleared = std::max(cleared, it->second);
+    seconds += std::max<int64_t>(0, now() - std::max(cleared, controllers_.run(c).powerOnBase));
   }
   out->assign(sizeof(brivo::StatisticsBuffer), 0);
   auto* stats = reinterpret_cast<brivo::StatisticsBuffer*>(out->data());
@@ -67,17 +67,17 @@ ModelResult BrivoModel::readStatistics(const BufferCommand& command, std::vector
 
 ModelResult BrivoModel::opClearStatistics(Op& op) {
   int c = op.command.bufferId == brivo::kOpClearStatisticsA ? 0 : 1;
-  uint8_t selector = op.cdbByte3();
-  int drive = op.cdbWord4();
+  uint8_t selector = op.selector();
+  int drive = op.statisticsDrive();
   if (selector > brivo::kPort1 || (drive != brivo::kAllLogicalDrives && drive >= brivo::kMaxLogicalDrives))
     return illegal(brivo::kAscInvalidCdbField);
   for (int p = 0; p < 2; ++p) {
     if (selector != brivo::kPortBoth && selector != p + 1) continue;
     if (drive == brivo::kAllLogicalDrives) {
-      statistics_.allCleared[c][p] = now();
-      statistics_.driveCleared[c][p].clear();
+      controllers_.statistics().allCleared[c][p] = now();
+      controllers_.statistics().driveCleared[c][p].clear();
     } else {
-      statistics_.driveCleared[c][p][drive] = now();
+      controllers_.statistics().driveCleared[c][p][drive] = now();
     }
   }
   logEvent(op.pair, c, brivo::kEvMaintenance,
