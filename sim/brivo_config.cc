@@ -7,6 +7,7 @@
 // controller itself changes meanwhile (a failed member, a rebuild) is applied to both copies.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "sim/brivo_model.h"
 
@@ -69,17 +70,9 @@ void BrivoModel::dropReplaced(PairState& pair, const std::vector<Pending>& work)
     if (cleared || p.code == brivo::kEvArrayDeleted)
       jobs_.removeIf([&](const BrivoJob& j) { return cleared || j.array == p.reason[0]; });
     if (!cleared && (p.code != brivo::kEvDriveDeleted || p.reason.size() < 2)) continue;
-    uint16_t drive = cleared ? 0 : static_cast<uint16_t>(p.reason[0] | p.reason[1] << 8);
-    for (auto it = snapshots_.all().begin(); it != snapshots_.all().end();) {
-      if (!cleared && it->first != drive && it->second.area != drive) {
-        ++it;
-        continue;
-      }
-      logPairEvent(pair, brivo::kEvSnapshot,
-                   {brivo::kSnapshotAreaReleased, static_cast<uint8_t>(it->first),
-                    static_cast<uint8_t>(it->first >> 8)});
-      it = snapshots_.all().erase(it);
-    }
+    std::optional<uint16_t> drive;  // none: every area goes
+    if (!cleared) drive = static_cast<uint16_t>(p.reason[0] | p.reason[1] << 8);
+    snapshots_.release(drive, snapshotContext(pair));
   }
 }
 

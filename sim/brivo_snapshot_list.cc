@@ -177,6 +177,17 @@ void BrivoSnapshotList::prune(const Context& ctx) {
   }
 }
 
+void BrivoSnapshotList::release(std::optional<uint16_t> drive, const Context& ctx) {
+  for (auto it = snapshots_.begin(); it != snapshots_.end();) {
+    if (drive && it->first != *drive && it->second.area != *drive) {
+      ++it;
+      continue;
+    }
+    ctx.log(brivo::kEvSnapshot, sourceReason(brivo::kSnapshotAreaReleased, it->first));
+    it = snapshots_.erase(it);
+  }
+}
+
 // ---- Operations ----
 
 ModelResult BrivoSnapshotList::changeArea(uint8_t id, std::span<const uint8_t> data, const Context& ctx) {

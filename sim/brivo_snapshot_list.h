@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -60,9 +61,11 @@ class BrivoSnapshotList {
   void advance(const Context& ctx);
   // Areas whose source or area drive is gone are released.
   void prune(const Context& ctx);
+  // Releases the areas of a logical drive (as source or as area) that a saved change deleted, or
+  // all areas (none: the configuration was cleared), even when the number went to a new drive.
+  void release(std::optional<uint16_t> drive, const Context& ctx);
 
   const std::map<uint16_t, BrivoSnapshot>& all() const { return snapshots_; }
-  std::map<uint16_t, BrivoSnapshot>& all() { return snapshots_; }
   BrivoSnapshot* find(uint16_t source);
   // Whether a logical drive is a source or an area already.
   bool uses(uint16_t drive) const;
