@@ -10,13 +10,27 @@ namespace {
 // Per thread: a failure is reported by the thread that met it, and other threads' calls must
 // not overwrite its cause meanwhile.
 thread_local std::string gLastError;
+thread_local bool gHasThreadPrefix = false;
+thread_local std::string gThreadPrefix;
 }  // namespace
 
 std::string sharedMemoryError() { return gLastError; }
 
 void setSharedMemoryError(std::string text) { gLastError = std::move(text); }
 
+ScopedSharedObjectPrefix::ScopedSharedObjectPrefix(std::string prefix)
+    : previous_(std::move(gThreadPrefix)), hadPrevious_(gHasThreadPrefix) {
+  gThreadPrefix = std::move(prefix);
+  gHasThreadPrefix = true;
+}
+
+ScopedSharedObjectPrefix::~ScopedSharedObjectPrefix() {
+  gThreadPrefix = std::move(previous_);
+  gHasThreadPrefix = hadPrevious_;
+}
+
 std::string sharedObjectPrefix() {
+  if (gHasThreadPrefix) return gThreadPrefix.empty() ? std::string("kestrova.") : gThreadPrefix;
   const char* prefix = std::getenv("KESTROVA_SHM_PREFIX");
   return prefix == nullptr || prefix[0] == '\0' ? std::string("kestrova.") : std::string(prefix);
 }

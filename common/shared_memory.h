@@ -82,8 +82,26 @@ void setSharedMemoryError(std::string text);
 // The platform object name of section `name` ("/<prefix><number>"), for messages and tests.
 // Empty when the prefix from the environment is unusable (then every call above fails).
 std::string sharedMemoryObjectName(uint32_t name);
-// The prefix in use: KESTROVA_SHM_PREFIX or "kestrova.".
+// The prefix in use: this thread's ScopedSharedObjectPrefix, else KESTROVA_SHM_PREFIX, else
+// "kestrova.".
 std::string sharedObjectPrefix();
+
+// While it lives, the calling thread names its shared objects (sections, semaphores, the status
+// area) with `prefix` instead of the environment's. For a program that talks to several servers
+// from several threads at once: the environment is one per process, and a prefix changed by one
+// thread between two opens of another thread's round trip would split that round trip between
+// two servers. Nests; the previous prefix comes back at the end of the scope.
+class ScopedSharedObjectPrefix {
+ public:
+  explicit ScopedSharedObjectPrefix(std::string prefix);
+  ~ScopedSharedObjectPrefix();
+  ScopedSharedObjectPrefix(const ScopedSharedObjectPrefix&) = delete;
+  ScopedSharedObjectPrefix& operator=(const ScopedSharedObjectPrefix&) = delete;
+
+ private:
+  std::string previous_;
+  bool hadPrevious_;
+};
 
 // Owner for C++ code: closes the record when it goes out of scope.
 class SharedMemoryOwner {

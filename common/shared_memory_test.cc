@@ -132,6 +132,41 @@ TEST_F(SharedMemoryTest, UnusablePrefixFailsEveryCall) {
   EXPECT_EQ(sharedMemoryObjectName(9190), "/kestrova.9190");
 }
 
+TEST_F(SharedMemoryTest, ThreadPrefixNamesOnlyThatThreadsObjectsAndNests) {
+  const std::string other = prefix_ + "other.";
+  std::string seenInside;
+  std::string seenAfter;
+  std::string seenNested;
+  std::string seenBeside;
+  SharedMemoryOwner created;
+  std::thread worker([&] {
+    {
+      ScopedSharedObjectPrefix scope(other);
+      seenInside = sharedMemoryObjectName(9191);
+      ASSERT_EQ(createSharedMemory(16, created.address(), 9191), 0);
+      {
+        ScopedSharedObjectPrefix inner(prefix_ + "inner.");
+        seenNested = sharedMemoryObjectName(9191);
+      }
+      seenAfter = sharedMemoryObjectName(9191);
+    }
+    seenBeside = sharedMemoryObjectName(9191);
+  });
+  worker.join();
+  EXPECT_EQ(seenInside, "/" + other + "9191");
+  EXPECT_EQ(seenNested, "/" + prefix_ + "inner.9191");
+  EXPECT_EQ(seenAfter, "/" + other + "9191");
+  EXPECT_EQ(seenBeside, "/" + prefix_ + "9191");  // back to the environment's
+  // This thread never had a prefix of its own: the section is not under its name...
+  EXPECT_EQ(sharedMemoryObjectName(9191), "/" + prefix_ + "9191");
+  SharedMemoryRecord* record = nullptr;
+  EXPECT_EQ(openSharedMemory(&record, 9191), 1);
+  // ...until it takes the worker's prefix too.
+  ScopedSharedObjectPrefix scope(other);
+  SharedMemoryOwner opened;
+  EXPECT_EQ(openSharedMemory(opened.address(), 9191), 0);
+}
+
 TEST_F(SharedMemoryTest, GroupFromEnvironmentAndUnknownGroupRefused) {
   const gid_t group = getegid() == 0 ? 1 : getegid();  // any other group as root
   setenv("KESTROVA_SHM_GROUP", std::to_string(group).c_str(), 1);

@@ -34,6 +34,7 @@
 
 #include "common/cgi_client.h"
 #include "common/scsi/scsi_sim.h"
+#include "common/shared_memory.h"
 #include "common/variable_table.h"
 #include "tests/server_process.h"
 #include "tests/support/wait_until.h"
@@ -299,7 +300,9 @@ class NetServer {
     addVariable(&table, "module", "server");
     addVariable(&table, "RemoteAddress", "127.0.0.1");
     for (const auto& [key, value] : pairs) addVariable(&table, key.c_str(), value.c_str());
-    setenv("KESTROVA_SHM_PREFIX", process_->shmPrefix().c_str(), 1);
+    // Per thread, not through the environment: the tests ask several servers from several
+    // threads at once.
+    const ScopedSharedObjectPrefix prefix(process_->shmPrefix());
     CgiClientOptions options;
     options.replyTimeoutMs = 10000;
     const int result = cgiRoundTrip(table, reply, options);
