@@ -17,6 +17,7 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <vector>
 
 #include "frontend/front_end_test_support.h"
 #include "qcli/request_builder.h"
@@ -238,6 +239,30 @@ TEST_F(HttpModeTest, ASlowClientHoldsNoSlot) {
   const auto requests = server_.requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].at("v"), "quick");
+}
+
+TEST_F(HttpModeTest, ConcurrentKeepAliveClientsEachGetTheirOwnAnswers) {
+  // The event threads answer requests themselves: a mix-up between the exchanges of one thread,
+  // or a connection answered twice, shows as a foreign or missing value.
+  constexpr int kClients = 8;
+  constexpr int kRequests = 25;
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.emplace_back([&, c] {
+      httplib::Client client("127.0.0.1", http_->boundPort());
+      client.set_keep_alive(true);
+      client.set_basic_auth("admin", "pinecone");
+      for (int i = 0; i < kRequests; ++i) {
+        const std::string value = std::to_string(c) + "-" + std::to_string(i);
+        auto answer = client.Get("/cgi-bin/cgiloader.cgi?v=" + value);
+        if (!answer || answer->status != 200 || answer->body != "<p>" + value + "</p>") wrong.fetch_add(1);
+      }
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(server_.requests().size(), static_cast<size_t>(kClients * kRequests));
 }
 
 TEST_F(HttpModeTest, ExportsAreDownloads) {
