@@ -21,10 +21,11 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <vector>
 
 #include "frontend/status_pages.h"
-#include "frontend/tls_settings.h"
 #include "frontend/timer_thread.h"
+#include "frontend/tls_settings.h"
 #include "frontend/work_queue.h"
 
 namespace {
@@ -109,6 +110,7 @@ struct HttpFrontEnd::Connections {
     Clock::time_point deadline;
     bool watched = true;  // false while the request is with the front end (login, work)
     bool cut = false;
+    Exchange* held = nullptr;  // suspended for this exchange until a job resumes it
   };
   std::mutex mu;
   std::map<MHD_Connection*, Entry> open;  // guarded by mu
@@ -134,6 +136,31 @@ struct HttpFrontEnd::Connections {
   void closed(MHD_Connection* connection) {
     std::lock_guard<std::mutex> lock(mu);
     open.erase(connection);
+  }
+  // The connection is suspended while a job works for exchange.
+  void hold(MHD_Connection* connection, Exchange* exchange) {
+    std::lock_guard<std::mutex> lock(mu);
+    auto found = open.find(connection);
+    if (found != open.end()) found->second.held = exchange;
+  }
+  // The job is done with the connection: it goes back to the event loop.
+  void release(MHD_Connection* connection) {
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      auto found = open.find(connection);
+      if (found != open.end()) found->second.held = nullptr;
+    }
+    MHD_resume_connection(connection);
+  }
+  // The exchanges whose connections are still suspended, forgotten here.
+  std::vector<Exchange*> takeHeld() {
+    std::lock_guard<std::mutex> lock(mu);
+    std::vector<Exchange*> held;
+    for (auto& [connection, entry] : open) {
+      if (entry.held != nullptr) held.push_back(entry.held);
+      entry.held = nullptr;
+    }
+    return held;
   }
   void sweep(Clock::time_point now) {
     std::lock_guard<std::mutex> lock(mu);
@@ -279,7 +306,17 @@ HttpFrontEnd::~HttpFrontEnd() {
   // The jobs that could still resume a connection go first, then the daemon with its threads.
   timer_.reset();
   work_.reset();
-  if (daemon_ != nullptr) MHD_stop_daemon(daemon_);
+  if (daemon_ != nullptr) {
+    // A login still waiting out its delay, or a request still queued, had its job dropped just
+    // now; libmicrohttpd aborts the process when it is stopped with a connection suspended. They
+    // are answered as stopping instead.
+    for (Exchange* exchange : connections_->takeHeld()) {
+      exchange->answer =
+          messageAnswer(AnswerKind::kPage, 503, "The web front end is stopping", "Try again later.");
+      MHD_resume_connection(exchange->connection);
+    }
+    MHD_stop_daemon(daemon_);
+  }
   core_->setReporter(nullptr);
   core_->setRequestMetrics(nullptr);
 }
@@ -316,8 +353,8 @@ bool HttpFrontEnd::bind() {
   };
   // The logger first: libmicrohttpd reports the options before it through its own logger.
   daemon_ = MHD_start_daemon(
-      flags, 0, nullptr, nullptr, &Callbacks::request, this, MHD_OPTION_EXTERNAL_LOGGER, &Callbacks::log, this,
-      MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&address), MHD_OPTION_LISTEN_BACKLOG_SIZE,
+      flags, 0, nullptr, nullptr, &Callbacks::request, this, MHD_OPTION_EXTERNAL_LOGGER, &Callbacks::log,
+      this, MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&address), MHD_OPTION_LISTEN_BACKLOG_SIZE,
       options_.listenBacklog, MHD_OPTION_CONNECTION_LIMIT, options_.maxConnections,
       MHD_OPTION_PER_IP_CONNECTION_LIMIT, options_.maxPerAddress, MHD_OPTION_CONNECTION_TIMEOUT,
       static_cast<unsigned>(options_.idleTimeoutSeconds), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
@@ -396,11 +433,12 @@ bool HttpFrontEnd::onHead(Exchange* exchange, const char* url, const char* metho
 void HttpFrontEnd::startLogin(Exchange* exchange) {
   exchange->stage = Exchange::Stage::kLogin;
   connections_->unwatch(exchange->connection);
+  connections_->hold(exchange->connection, exchange);
   MHD_suspend_connection(exchange->connection);
   auto check = [this, exchange] {
     if (auto refused = core_->login(exchange->request, &exchange->identity))
       exchange->answer = std::move(*refused);
-    MHD_resume_connection(exchange->connection);
+    connections_->release(exchange->connection);
   };
   const Clock::time_point when = core_->throttle().admit(plainAddress(exchange->request.remoteAddress));
   if (when <= Clock::now()) {
@@ -433,15 +471,16 @@ bool HttpFrontEnd::onBody(Exchange* exchange, const char* data, size_t* size) {
 void HttpFrontEnd::startWork(Exchange* exchange) {
   exchange->stage = Exchange::Stage::kWorking;
   connections_->unwatch(exchange->connection);
+  connections_->hold(exchange->connection, exchange);
   MHD_suspend_connection(exchange->connection);
   const bool posted = work_->post([this, exchange] {
     exchange->answer = core_->answerAfterLogin(exchange->request, exchange->identity);
-    MHD_resume_connection(exchange->connection);
+    connections_->release(exchange->connection);
   });
   if (!posted) {
     exchange->answer =
         messageAnswer(AnswerKind::kPage, 503, "The web front end is stopping", "Try again later.");
-    MHD_resume_connection(exchange->connection);
+    connections_->release(exchange->connection);
   }
 }
 

@@ -19,35 +19,47 @@ namespace {
 
 constexpr size_t kMaxCachedTemplates = 512;
 
-// Template texts (comments removed) by real path, kept while the file is the same one: same
-// device, inode, size and change time. Every page request renders a template, and most render
-// the same few; reading and stripping them each time cost more than the rendering.
+// Templates by real path, kept while the file is the same one: same device, inode, size and
+// change time. Every page request renders a template, and most render the same few; reading,
+// stripping and parsing them each time cost more than the rendering. A page keeps its parsed
+// form too (parsing was most of a small page's cost); a partial keeps its text, which the
+// library parses at each inclusion.
 class TemplateTexts {
  public:
-  bool get(const std::filesystem::path& path, std::string* text) {
+  struct Template {
+    std::string text;  // comments removed
+    std::shared_ptr<const mustache::mustache> parsed;
+  };
+
+  // The template at path, read when it is new or changed. withParsed: parsed as well.
+  bool get(const std::filesystem::path& path, bool withParsed, Template* out) {
     FileVersion identity;
     if (!regularFileVersion(path, &identity)) return false;
     {
       std::lock_guard<std::mutex> lock(mu_);
       auto found = texts_.find(path.string());
-      if (found != texts_.end() && found->second.identity == identity) {
-        *text = found->second.text;
+      if (found != texts_.end() && found->second.identity == identity &&
+          (!withParsed || found->second.entry.parsed)) {
+        // A page needs only its parsed form; the text is copied for a partial alone.
+        out->parsed = found->second.entry.parsed;
+        if (!withParsed) out->text = found->second.entry.text;
         return true;
       }
     }
     std::string raw;
     if (!readWholeFile(path, kMaxTemplateBytes, &raw)) return false;
-    *text = withoutTemplateComments(raw);
+    out->text = withoutTemplateComments(raw);
+    out->parsed = withParsed ? std::make_shared<const mustache::mustache>(out->text) : nullptr;
     std::lock_guard<std::mutex> lock(mu_);
     if (texts_.size() >= kMaxCachedTemplates) texts_.clear();
-    texts_[path.string()] = Entry{identity, *text};
+    texts_[path.string()] = Entry{identity, *out};
     return true;
   }
 
  private:
   struct Entry {
     FileVersion identity;
-    std::string text;
+    Template entry;
   };
   std::mutex mu_;
   std::unordered_map<std::string, Entry> texts_;  // guarded by mu_
@@ -77,12 +89,13 @@ class PageContext : public mustache::basic_context<std::string> {
     auto found = partials_.find(name);
     if (found != partials_.end()) return found->second.get();
     std::filesystem::path path;
-    std::string text;
-    if (!guard_.resolveBeside(page_, name, &path) || !templateTexts().get(path, &text)) {
+    TemplateTexts::Template partial;
+    if (!guard_.resolveBeside(page_, name, &path) || !templateTexts().get(path, false, &partial)) {
       failure_ = "partial \"" + name + "\" not found";
       return nullptr;
     }
-    auto data = std::make_unique<mustache::data>(mustache::partial{[text = std::move(text)] { return text; }});
+    auto data = std::make_unique<mustache::data>(
+        mustache::partial{[text = std::move(partial.text)] { return text; }});
     return partials_.emplace(name, std::move(data)).first->second.get();
   }
 
@@ -146,12 +159,14 @@ bool readWholeFile(const std::filesystem::path& path, size_t limit, std::string*
 
 bool renderPage(const PathGuard& guard, const std::filesystem::path& templatePath, const ReplyNode& tree,
                 std::string* html, std::string* error) {
-  std::string text;
-  if (!templateTexts().get(templatePath, &text)) {
+  TemplateTexts::Template cached;
+  if (!templateTexts().get(templatePath, true, &cached)) {
     *error = "the template cannot be read";
     return false;
   }
-  mustache::mustache page(text);
+  // Rendering writes into the template object (its error message), so each page renders its own
+  // copy of the parsed form; the copy shares the section texts and costs a fraction of a parse.
+  mustache::mustache page(*cached.parsed);
   if (!page.is_valid()) {
     *error = page.error_message();
     return false;

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -196,6 +198,43 @@ TEST_F(PageTest, AnEditedTemplateOrPartialIsReadAgain) {
 TEST_F(PageTest, BrokenTemplatesReportTheirError) {
   const std::string error = render("{{#Open}}never closed", {}, false);
   EXPECT_FALSE(error.empty());
+  // The kept parsed form of the same file still fails, with the same reason.
+  PathGuard guard(root_);
+  std::string html, again;
+  EXPECT_FALSE(renderPage(guard, fs::canonical(root_ / "www/Server/html/page.htm"), buildReplyTree({}), &html,
+                          &again));
+  EXPECT_EQ(again, error);
+}
+
+// The parsed form of a page is kept and shared: each render must still see only its own values,
+// and a file kept as a partial's text must parse when it is shown as a page (and the other way).
+TEST_F(PageTest, KeptTemplatesServeManyRendersAndBothUses) {
+  writeBytes((root_ / "www/Server/html/head.htm").string(), "<h1>{{Title}}</h1>");
+  EXPECT_EQ(render("{{> head.htm}}{{V}}", {{"Title", "T"}, {"V", "v"}}), "<h1>T</h1>v");
+  PathGuard guard(root_);
+  const fs::path head = fs::canonical(root_ / "www/Server/html/head.htm");
+  std::string html, error;
+  ASSERT_TRUE(renderPage(guard, head, buildReplyTree({{"Title", "page"}}), &html, &error)) << error;
+  EXPECT_EQ(html, "<h1>page</h1>");
+  EXPECT_EQ(render("{{> head.htm}}", {{"Title", "again"}}), "<h1>again</h1>");
+
+  const fs::path page = fs::canonical(root_ / "www/Server/html/page.htm");
+  writeBytes(page.string(), "<p>{{V}}</p>{{#L}}{{x}}{{/L}}");
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 50; ++i) {
+        const std::string value = std::to_string(t) + "-" + std::to_string(i);
+        std::string out, why;
+        const bool ok =
+            renderPage(guard, page, buildReplyTree({{"V", value}, {"L", "1"}, {"L0x", value}}), &out, &why);
+        if (!ok || out != "<p>" + value + "</p>" + value) wrong.fetch_add(1);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace
