@@ -1,11 +1,16 @@
-// The device list file on Windows: "blnkscan" in the folder of %TEMP% (the account's own),
-// replaced whole with an owner-only access list (common/atomic_file.h), and read or appended to
-// only when the name is a plain file, never a link or junction planted in its place.
+// The device list file on Windows: "blnkscan" in the folder of %TEMP%, replaced whole with an
+// owner-only access list (common/atomic_file.h), and read or appended to only when the name is a
+// plain file, never a link or junction planted in its place, owned by this account, the
+// Administrators or LocalSystem. The service's %TEMP% (the system's Temp folder) lets every user
+// create files: a list planted there would name devices for the library to open.
 #include <windows.h>
+// after windows.h
+#include <aclapi.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <sstream>
+#include <vector>
 
 #include "baylink/blnk_debug.h"
 #include "baylink/blnk_device_list.h"
@@ -13,15 +18,42 @@
 
 namespace {
 
+bool trustedOwner(HANDLE file) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                      &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  bool trusted = IsWellKnownSid(owner, WinBuiltinAdministratorsSid) != FALSE ||
+                 IsWellKnownSid(owner, WinLocalSystemSid) != FALSE;
+  HANDLE token = nullptr;
+  if (!trusted && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) != FALSE) {
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> user(size);
+    if (size != 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size) != FALSE)
+      trusted = EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid) != FALSE;
+    CloseHandle(token);
+  }
+  LocalFree(descriptor);
+  return trusted;
+}
+
 // Opens path (which must exist) as a plain file; INVALID_HANDLE_VALUE otherwise.
 HANDLE openPlainFile(const std::string& path, DWORD access) {
-  HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  HANDLE file = CreateFileA(path.c_str(), access | READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) return file;
   BY_HANDLE_FILE_INFORMATION info{};
   if (GetFileInformationByHandle(file, &info) == FALSE ||
       (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
     blnkTrace("Device list %s is not a plain file - ignored", path.c_str());
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!trustedOwner(file)) {
+    blnkTrace("Device list %s belongs to another account - ignored", path.c_str());
     CloseHandle(file);
     return INVALID_HANDLE_VALUE;
   }
