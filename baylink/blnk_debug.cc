@@ -2,10 +2,7 @@
 // with a time stamp each, a size check every 500 messages, and the reset header.
 #include "baylink/blnk_debug.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -20,35 +17,17 @@ namespace {
 
 int messageCount = 0;  // messages since the last size check
 
-// Opens the debug file for appending (or truncating) without following a planted link.
-int openDebugFile(bool truncate) {
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (truncate ? O_TRUNC : O_APPEND);
-  return ::open(kBlnkDebugFile, flags, 0644);
-}
-
-void writeAll(int fd, const std::string& text) {
-  const char* p = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n <= 0) return;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-}
-
 // One "D: <time> : <piece>" line per 75 characters; an empty message still gives one line.
 void writePieces(const char* message) {
-  int fd = openDebugFile(false);
-  if (fd < 0) return;
   size_t length = std::strlen(message);
   size_t offset = 0;
+  std::string text;
   do {
     std::string piece(message + offset, std::min(kBlnkDebugPiece, length - offset));
-    writeAll(fd, std::string("D: ") + timeStamp() + " : " + piece + "\n");
+    text += std::string("D: ") + timeStamp() + " : " + piece + "\n";
     offset += piece.size();
   } while (offset < length);
-  ::close(fd);
+  blnkWriteDebugFile(text, false);
 }
 
 std::string formatText(const char* format, va_list args) {
@@ -80,17 +59,10 @@ extern "C" char* timeStamp(void) {
   return text;
 }
 
-extern "C" long getDebugFileSize(void) {
-  struct stat st {};
-  if (::stat(kBlnkDebugFile, &st) != 0) return 0;
-  return static_cast<long>(st.st_size);
-}
+extern "C" long getDebugFileSize(void) { return blnkDebugFileBytes(); }
 
 extern "C" void ResetDebug(void) {
-  int fd = openDebugFile(true);
-  if (fd < 0) return;
-  writeAll(fd, std::string("Debug Reset\nBuild Version: ") + getVersion() + "\n\n");
-  ::close(fd);
+  blnkWriteDebugFile(std::string("Debug Reset\nBuild Version: ") + getVersion() + "\n\n", true);
 }
 
 extern "C" int ShowDebug(const char* message) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "baylink/blnk_internal.h"
 
@@ -17,3 +18,10 @@ inline constexpr long kBlnkDebugLimit = 10485760;  // 10 MiB
 void blnkTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Writes a hex dump to the debug file when debugging is on.
 void blnkTraceDump(const unsigned char* data, int length);
+
+// The debug file itself (blnk_debug_file_posix.cc, blnk_debug_file_win.cc): appends text in one
+// write, or with truncate replaces the file's contents with it, never through a link planted
+// under the name. False when the file could not be opened or written.
+bool blnkWriteDebugFile(const std::string& text, bool truncate);
+// The debug file's size in bytes, 0 when it does not exist.
+long blnkDebugFileBytes();

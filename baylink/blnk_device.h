@@ -2,7 +2,9 @@
 // outcome (SCSI status, host and driver status, sense), before the library's retry rule and
 // result codes (blnk_scsi.cc) are applied.
 //
-// Back ends: the SCSI generic driver for "/dev/..." names (linux/blnk_sg_device.cc) and the
+// Back ends: the host's own (blnkOpenHostDevice): the SCSI generic driver for "/dev/..." names
+// (linux/blnk_sg_device.cc), the SCSI port interface for "\\.\PhysicalDriveN" and
+// "\\.\SCSIn:b:t" names on Windows (blnk_device_win.cc, through the common SCSI layer); and the
 // raidsim simulator for "sim:..." names (blnk_sim_device.cc). MegaRAID names never get a device:
 // their commands go through storelib (blnk_storelib.cc).
 //
@@ -41,8 +43,16 @@ class BlnkDevice {
                                int bufferLength) = 0;
 };
 
+// Opens a device of the host's own kind. listLine is the device list line that names it (its
+// address fields give bus, target and LUN on Windows); empty: the device list file is searched
+// for the first line of that name. Null when the name is not the host's or does not open.
+std::unique_ptr<BlnkDevice> blnkOpenHostDevice(const std::string& name, const std::string& listLine);
 // Opens a "/dev/..." node through the SCSI generic driver. Null (with the reason printed on
 // standard output) when it does not open or is not a SCSI generic device.
 std::unique_ptr<BlnkDevice> blnkOpenSgDevice(const std::string& name);
 // Opens a simulator device "sim:<socket>:<h>:<b>:<t>:<l>". Null for anything else.
 std::unique_ptr<BlnkDevice> blnkOpenSimDevice(const std::string& name);
+// A device whose commands go to name (and, for an adapter's name, to path, target and LUN)
+// through the process's SCSI transport (scsiSystem()).
+std::unique_ptr<BlnkDevice> blnkMakeTransportDevice(const std::string& name, uint8_t path, uint8_t target,
+                                                    uint8_t lun);

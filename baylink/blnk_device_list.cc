@@ -1,75 +1,15 @@
-// The device list file and the host's device names; see blnk_device_list.h.
+// The device list file and the host's device names; see blnk_device_list.h. The file's own
+// reading and writing and the host's native devices are the platform halves
+// (blnk_device_list_posix.cc, blnk_device_list_win.cc).
 #include "baylink/blnk_device_list.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cctype>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "baylink/blnk_debug.h"
-#include "baylink/blnk_host.h"
-#include "baylink/linux/blnk_safe_file.h"
 #include "common/scsi/scsi_sim.h"
 #include "common/scsi/scsi_transport.h"
 
 namespace {
-
-// Opens the list for reading or appending; -1 unless it is our own plain file that no one else
-// may write (a planted file could name any node for us to open).
-int openTrusted(const std::string& path, int flags) {
-  int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return -1;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 022) != 0) {
-    blnkTrace("Device list %s is not a private file of this user - ignored", path.c_str());
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-std::string joinLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line.substr(0, kBlnkListLineMax) + "\n";
-  return text;
-}
-
-void addGenericNodes(std::vector<std::string>* names) {
-  std::vector<std::string> nodes;
-  std::string dev = blnkHostPath("/dev");
-  if (DIR* dir = ::opendir(dev.c_str())) {
-    while (dirent* entry = ::readdir(dir)) {
-      const char* n = entry->d_name;
-      if (std::strncmp(n, "sg", 2) == 0 && std::isdigit(static_cast<unsigned char>(n[2])) != 0)
-        nodes.push_back(std::string("/dev/") + n);
-    }
-    ::closedir(dir);
-  }
-  std::sort(nodes.begin(), nodes.end());  // the order "ls -1" gives
-  names->insert(names->end(), nodes.begin(), nodes.end());
-}
-
-// Every partition-table entry whose line holds "sd" and a letter (whole disks and partitions).
-void addPartitionDisks(std::vector<std::string>* names) {
-  std::ifstream in(blnkHostPath("/proc/partitions"));
-  std::string line;
-  while (std::getline(in, line)) {
-    bool match = false;
-    for (size_t i = 0; i + 2 < line.size() && !match; ++i)
-      match = line[i] == 's' && line[i + 1] == 'd' && line[i + 2] >= 'a' && line[i + 2] <= 'z';
-    if (!match) continue;
-    std::istringstream fields(line);
-    std::string major, minor, blocks, name;
-    if (fields >> major >> minor >> blocks >> name) names->push_back("/dev/" + name);
-  }
-}
 
 void addSimulatorDevices(std::vector<std::string>* names) {
   for (const std::string& socket : scsiSimulators()) {
@@ -88,7 +28,7 @@ void addSimulatorDevices(std::vector<std::string>* names) {
 
 std::string blnkDeviceListPath() {
   const char* env = std::getenv("BAYLINK_DEVICE_LIST");
-  return env != nullptr && *env != '\0' ? env : kBlnkDeviceListDefault;
+  return env != nullptr && *env != '\0' ? env : blnkDefaultDeviceListPath();
 }
 
 std::string blnkFirstToken(const std::string& line) {
@@ -98,41 +38,14 @@ std::string blnkFirstToken(const std::string& line) {
   return line.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-bool blnkReadDeviceList(std::vector<std::string>* lines) {
-  lines->clear();
-  int fd = openTrusted(blnkDeviceListPath(), O_RDONLY);
-  if (fd < 0) return false;
+std::string blnkJoinListLines(const std::vector<std::string>& lines) {
   std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = ::read(fd, buffer, sizeof(buffer))) > 0;) text.append(buffer, static_cast<size_t>(n));
-  ::close(fd);
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) lines->push_back(line.substr(0, kBlnkListLineMax));
-  return true;
-}
-
-bool blnkWriteDeviceList(const std::vector<std::string>& lines) {
-  std::string path = blnkDeviceListPath();
-  std::string why;
-  if (blnkReplaceFile(path, joinLines(lines), 0600, &why) == 0) return true;
-  blnkTrace("Cannot write the device list %s: %s", path.c_str(), why.c_str());
-  return false;
-}
-
-bool blnkAppendDeviceList(const std::string& path, const std::vector<std::string>& lines) {
-  int fd = openTrusted(path, O_WRONLY | O_APPEND);
-  if (fd < 0) return false;
-  std::string text = joinLines(lines);
-  bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  ::close(fd);
-  return ok;
+  for (const std::string& line : lines) text += line.substr(0, kBlnkListLineMax) + "\n";
+  return text;
 }
 
 std::vector<std::string> blnkListHostDevices() {
-  std::vector<std::string> names;
-  addGenericNodes(&names);
-  addPartitionDisks(&names);
+  std::vector<std::string> names = blnkListNativeDevices();
   addSimulatorDevices(&names);
   return names;
 }

@@ -45,3 +45,7 @@ BlnkHostOps& blnkHostOps();
 void blnkSetHostForTesting(std::string root, std::unique_ptr<BlnkHostOps> ops);
 // The real operations (linux/blnk_host_ops.cc).
 std::unique_ptr<BlnkHostOps> blnkMakeSystemHostOps();
+
+// The host's node name without its domain (everything from the first "."). False when the
+// system does not tell it.
+bool blnkShortNodeName(std::string* name);

@@ -126,7 +126,7 @@ extern "C" char* getSESDevices(void) {
   for (const std::string& line : lines) {
     if (count >= BLNK_DEVICE_LINES - 1) break;  // the last entry stays empty to end the table
     std::string name = blnkFirstToken(line);
-    if (name.empty() || SCSI_OpenDevice(name.c_str()) == 0) continue;
+    if (name.empty() || blnkOpenListedDevice(line) == 0) continue;
     BlnkDeviceCloser closer;
     std::string text = describeDevice(name, &scan);
     std::snprintf(table[count++], BLNK_DEVICE_LINE_BYTES, "%s", text.c_str());

@@ -54,25 +54,38 @@ int attemptResult(const BlnkRawOutcome& outcome, int category) {
   return key != 0 ? key : -1;
 }
 
-}  // namespace
+// The set of WeHaveFoundITLAlready.
+std::set<std::tuple<int, int, int>>& foundItl() {
+  static std::set<std::tuple<int, int, int>>* seen = new std::set<std::tuple<int, int, int>>();
+  return *seen;
+}
 
-const std::string& blnkOpenMegaRaidName() { return slot().megaRaid; }
-
-BlnkDeviceCloser::~BlnkDeviceCloser() { SCSI_CloseDevice(); }
-
-extern "C" int SCSI_OpenDevice(const char* name) {
+int openDevice(const std::string& device, const std::string& listLine) {
   Slot& s = slot();
-  if (name == nullptr) return 0;
-  std::string device = name;
   if (device.rfind(kBlnkMegaRaidPrefix, 0) == 0) {
     s.device.reset();
     s.megaRaid = device;
     return 1;
   }
   s.megaRaid = kBlnkMegaRaidClosed;
-  s.device = device.rfind("sim:", 0) == 0 ? blnkOpenSimDevice(device) : blnkOpenSgDevice(device);
+  s.device = device.rfind("sim:", 0) == 0 ? blnkOpenSimDevice(device) : blnkOpenHostDevice(device, listLine);
   return s.device ? 1 : 0;
 }
+
+}  // namespace
+
+int blnkOpenListedDevice(const std::string& line) {
+  const std::string name = blnkFirstToken(line);
+  return name.empty() ? 0 : openDevice(name, line);
+}
+
+void blnkForgetFoundItl() { foundItl().clear(); }
+
+const std::string& blnkOpenMegaRaidName() { return slot().megaRaid; }
+
+BlnkDeviceCloser::~BlnkDeviceCloser() { SCSI_CloseDevice(); }
+
+extern "C" int SCSI_OpenDevice(const char* name) { return name != nullptr ? openDevice(name, "") : 0; }
 
 extern "C" void SCSI_CloseDevice(void) {
   Slot& s = slot();
@@ -130,7 +143,9 @@ extern "C" int OpenDevForCommunication(const char* name, int sesOnly) {
   for (const std::string& line : lines) {
     // The whole name must match: simulator names share long prefixes.
     if (blnkFirstToken(line) != name) continue;
-    if (SCSI_OpenDevice(name) == 0) continue;
+    // The line, not only the name: on Windows it holds the address of an adapter's device, and
+    // one adapter name can list several LUNs.
+    if (blnkOpenListedDevice(line) == 0) continue;
     if (sesOnly == 0) return 0;
     iReadSESFromDrive(0x01, page.data(), BLNK_PAGE_BYTES);
     if (page[0] == 0x01) return 0;
@@ -162,7 +177,7 @@ extern "C" int SCSIReadCap(unsigned long long* result) {
 }
 
 extern "C" int WeHaveFoundITLAlready(int bus, int target, int lun, int type) {
-  static std::set<std::tuple<int, int, int>>* seen = new std::set<std::tuple<int, int, int>>();
+  std::set<std::tuple<int, int, int>>* seen = &foundItl();
   constexpr size_t kMaxTriples = 1000;
   switch (type) {
     case 2:

@@ -8,6 +8,12 @@
 
 inline constexpr const char kBlnkMegaRaidClosed[] = "closed";
 
+// Opens the device a device list line names (its first token), with the line's address fields:
+// 1 opened, 0 failed. As SCSI_OpenDevice otherwise.
+int blnkOpenListedDevice(const std::string& line);
+// Empties the list of WeHaveFoundITLAlready: each scan starts with none found, or a rescan would
+// leave out every adapter device the previous scan had listed.
+void blnkForgetFoundItl();
 // Name of the open MegaRAID device, "closed" when none is open.
 const std::string& blnkOpenMegaRaidName();
 // Closes the slot when it goes out of scope: every device operation closes what it opened.

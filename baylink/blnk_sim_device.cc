@@ -1,6 +1,7 @@
-// The simulator back end: "sim:<socket>:<h>:<b>:<t>:<l>" devices of a raidsim daemon, reached
-// through the SCSI layer's simulator transport, with its outcomes mapped onto the raw outcome of
-// the SCSI generic driver so that the same retry rule and result codes apply.
+// Devices reached through the common SCSI layer: the simulator's "sim:<socket>:<h>:<b>:<t>:<l>"
+// devices of a raidsim daemon, and on Windows the SCSI port interface's drives and adapters. The
+// layer's outcomes are mapped onto the raw outcome of the SCSI generic driver so that the same
+// retry rule and result codes apply.
 #include <cstring>
 
 #include "baylink/blnk_device.h"
@@ -9,15 +10,19 @@
 
 namespace {
 
-class SimDevice : public BlnkDevice {
+class TransportDevice : public BlnkDevice {
  public:
-  explicit SimDevice(std::string name) : name_(std::move(name)) {}
+  TransportDevice(std::string name, uint8_t path, uint8_t target, uint8_t lun)
+      : name_(std::move(name)), path_(path), target_(target), lun_(lun) {}
 
   BlnkRawOutcome issue(int direction, const uint8_t* cdb, int cdbLength, uint8_t* buffer,
                        int bufferLength) override {
     BlnkRawOutcome outcome;
     ScsiCommand command;
     command.device = name_;
+    command.path = path_;
+    command.target = target_;
+    command.lun = lun_;
     command.cdb = cdb;
     command.cdbLength = static_cast<uint8_t>(cdbLength);
     bool noData = bufferLength <= 0 || buffer == nullptr || (direction != 1 && direction != 2);
@@ -51,6 +56,9 @@ class SimDevice : public BlnkDevice {
 
  private:
   std::string name_;
+  uint8_t path_;
+  uint8_t target_;
+  uint8_t lun_;
 };
 
 }  // namespace
@@ -58,5 +66,10 @@ class SimDevice : public BlnkDevice {
 std::unique_ptr<BlnkDevice> blnkOpenSimDevice(const std::string& name) {
   SimDeviceName parsed;
   if (!parseSimDeviceName(name, &parsed) || parsed.isAdapter) return nullptr;
-  return std::make_unique<SimDevice>(name);
+  return blnkMakeTransportDevice(name, 0, 0, 0);
+}
+
+std::unique_ptr<BlnkDevice> blnkMakeTransportDevice(const std::string& name, uint8_t path, uint8_t target,
+                                                    uint8_t lun) {
+  return std::make_unique<TransportDevice>(name, path, target, lun);
 }

@@ -1,8 +1,6 @@
 // storelib loading and the MegaRAID pass-through; see blnk_storelib.h.
 #include "baylink/blnk_storelib.h"
 
-#include <dlfcn.h>
-
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +12,6 @@ namespace {
 
 struct Loaded {
   std::string path;
-  void* handle = nullptr;
   storelib::ProcessLibCommandFn entry = nullptr;
   bool failed = false;  // the last attempt at path failed; not retried until the path changes
 };
@@ -35,14 +32,10 @@ storelib::ProcessLibCommandFn entry() {
   // A library loaded before stays mapped: storelib keeps state of its own and is never unloaded.
   if (path != l.path) l = Loaded{path};
   if (l.entry != nullptr || l.failed) return l.entry;
-  l.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (l.handle != nullptr)
-    l.entry = reinterpret_cast<storelib::ProcessLibCommandFn>(dlsym(l.handle, storelib::kEntryName));
+  std::string why;
+  l.entry = blnkLoadStorelibEntry(path, &why);
   if (l.entry == nullptr) {
-    const char* why = dlerror();
-    blnkTrace("storelib %s not usable: %s", path.c_str(), why != nullptr ? why : "no entry point");
-    if (l.handle != nullptr) dlclose(l.handle);
-    l.handle = nullptr;
+    blnkTrace("storelib %s not usable: %s", path.c_str(), why.c_str());
     l.failed = true;
   }
   return l.entry;

@@ -2,12 +2,10 @@
 // and delays.
 #include "baylink/blnk_util.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cctype>
+#include <chrono>
 #include <cstdio>
-#include <ctime>
+#include <thread>
 
 #include "baylink/blnk_debug.h"
 
@@ -50,14 +48,10 @@ extern "C" int ASCIIHexDebugDump(const unsigned char* data, int length) {
 
 extern "C" int ASCIIHexDebugDumpToPrintF(const unsigned char* data, int length) {
   int lines = blnkHexDumpLines(length);
-  int fd = ::open(kBlnkDebugFile, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) return 0;
   std::string text = "\n";
   for (int line = 0; line < lines; ++line) text += "D: " + blnkHexDumpLine(data, length, line) + "\n";
   // One write keeps the dump's lines together even when the file is shared.
-  ssize_t written = ::write(fd, text.data(), text.size());
-  ::close(fd);
-  return written == static_cast<ssize_t>(text.size()) ? lines : 0;
+  return blnkWriteDebugFile(text, false) ? lines : 0;
 }
 
 extern "C" uint16_t BytesToU16(const unsigned char* b) { return static_cast<uint16_t>((b[0] << 8) | b[1]); }
@@ -110,11 +104,7 @@ extern "C" const char* DecodeDevType(int type) {
 
 namespace {
 
-void sleepMs(long ms) {
-  timespec left{ms / 1000, (ms % 1000) * 1000000L};
-  while (nanosleep(&left, &left) != 0) {
-  }
-}
+void sleepMs(long ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 }  // namespace
 

@@ -13,7 +13,8 @@ namespace blnkwin {
 namespace {
 
 bool isAllowedNameChar(unsigned char c) {
-  return std::isalnum(c) != 0 || c == ' ' || c == '-' || c == '_' || c == '.' || c == '(' || c == ')' || c == '#';
+  return std::isalnum(c) != 0 || c == ' ' || c == '-' || c == '_' || c == '.' || c == '(' || c == ')' ||
+         c == '#';
 }
 
 // Checks the connection name; the reason in *why.
@@ -33,7 +34,33 @@ bool checkAddress(const std::string& address, bool noneAllowed, const char* what
   return false;
 }
 
-std::string nameArgument(const std::string& connection) { return "name=\"" + connection + "\""; }
+// The argument as netsh receives it; the command line puts the quotes around a name with blanks
+// (commandLine), which is the form netsh documents: name="Local Area Connection".
+std::string nameArgument(const std::string& connection) { return "name=" + connection; }
+
+bool needsQuotes(std::string_view argument) {
+  return argument.empty() || argument.find_first_of(" \t\n\v\"") != std::string_view::npos;
+}
+
+// One argument in the quoting the C runtime's and CommandLineToArgvW's parse undo: inside quotes
+// a run of backslashes is doubled when a quote follows it (and at the end, before the closing
+// quote), and a quote is escaped with a backslash.
+void appendQuoted(std::string_view text, std::string* line) {
+  *line += '"';
+  size_t backslashes = 0;
+  for (char c : text) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"') backslashes = backslashes * 2 + 1;
+    line->append(backslashes, '\\');
+    backslashes = 0;
+    *line += c;
+  }
+  line->append(backslashes * 2, '\\');
+  *line += '"';
+}
 
 std::string trim(std::string_view text) {
   size_t start = 0;
@@ -46,7 +73,8 @@ std::string trim(std::string_view text) {
 // The dotted address at the start of a value ("192.0.2.7(Preferred)"), or empty.
 std::string leadingAddress(const std::string& value) {
   size_t end = 0;
-  while (end < value.size() && (std::isdigit(static_cast<unsigned char>(value[end])) != 0 || value[end] == '.'))
+  while (end < value.size() &&
+         (std::isdigit(static_cast<unsigned char>(value[end])) != 0 || value[end] == '.'))
     ++end;
   std::string address = value.substr(0, end);
   return blnkValidAddress(address.c_str()) ? address : std::string();
@@ -122,7 +150,8 @@ int run(BlnkHostOps& ops, const std::vector<std::string>& argv, std::string* out
 }  // namespace
 
 bool validConnectionName(std::string_view name) {
-  if (name.empty() || name.size() > kConnectionNameMax || name.front() == ' ' || name.back() == ' ') return false;
+  if (name.empty() || name.size() > kConnectionNameMax || name.front() == ' ' || name.back() == ' ')
+    return false;
   for (char c : name) {
     if (!isAllowedNameChar(static_cast<unsigned char>(c))) return false;
   }
@@ -131,27 +160,62 @@ bool validConnectionName(std::string_view name) {
 
 std::string commandLine(const std::vector<std::string>& argv) {
   std::string line;
-  for (const std::string& argument : argv) {
-    if (!line.empty()) line += ' ';
-    line += argument;
+  for (size_t i = 0; i < argv.size(); ++i) {
+    const std::string& argument = argv[i];
+    if (i != 0) line += ' ';
+    if (!needsQuotes(argument)) {
+      line += argument;
+    } else if (i == 0) {
+      // The program name is parsed without escapes: quotes around it, and none inside.
+      line += '"' + argument + '"';
+    } else {
+      // key=value with a plain key: the quotes go around the value, as netsh's own syntax has
+      // them; the parse gives the same argument as quotes around the whole.
+      const size_t equals = argument.find('=');
+      const bool plainKey =
+          equals != std::string::npos && equals > 0 &&
+          std::all_of(argument.begin(), argument.begin() + static_cast<long>(equals),
+                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+      if (plainKey) {
+        line.append(argument, 0, equals + 1);
+        appendQuoted(std::string_view(argument).substr(equals + 1), &line);
+      } else {
+        appendQuoted(argument, &line);
+      }
+    }
   }
   return line;
 }
 
-int adminCommand(const std::string& connection, bool enable, std::vector<std::string>* argv, std::string* why) {
+bool passableArguments(const std::vector<std::string>& argv) {
+  if (argv.empty() || argv[0].empty() || argv[0].find('"') != std::string::npos) return false;
+  for (const std::string& argument : argv) {
+    if (argument.find('\0') != std::string::npos) return false;
+  }
+  return true;
+}
+
+int adminCommand(const std::string& connection, bool enable, std::vector<std::string>* argv,
+                 std::string* why) {
   if (!checkName(connection, why)) return -1;
-  *argv = {"netsh", "interface", "set", "interface", nameArgument(connection),
+  *argv = {"netsh",
+           "interface",
+           "set",
+           "interface",
+           nameArgument(connection),
            enable ? "admin=ENABLED" : "admin=DISABLED"};
   return 0;
 }
 
-int staticAddressCommand(const std::string& connection, const std::string& address, const std::string& netmask,
-                         const std::string& gateway, std::vector<std::string>* argv, std::string* why) {
+int staticAddressCommand(const std::string& connection, const std::string& address,
+                         const std::string& netmask, const std::string& gateway,
+                         std::vector<std::string>* argv, std::string* why) {
   if (!checkName(connection, why) || !checkAddress(address, false, "the address", why) ||
       !checkAddress(netmask, false, "the netmask", why) || !checkAddress(gateway, true, "the gateway", why)) {
     return -1;
   }
-  std::vector<std::string> words = {"netsh", "interface", "ip", "set", "address", nameArgument(connection),
+  std::vector<std::string> words = {"netsh",         "interface",       "ip",
+                                    "set",           "address",         nameArgument(connection),
                                     "source=static", "addr=" + address, "mask=" + netmask};
   if (gateway == kBlnkNoAddress) {
     words.push_back("gateway=none");
@@ -169,13 +233,13 @@ int dhcpCommand(const std::string& connection, std::vector<std::string>* argv, s
   return 0;
 }
 
-int primaryDnsCommand(const std::string& connection, const std::string& address, std::vector<std::string>* argv,
-                      std::string* why) {
+int primaryDnsCommand(const std::string& connection, const std::string& address,
+                      std::vector<std::string>* argv, std::string* why) {
   if (!checkName(connection, why) || !checkAddress(address, true, "the name server", why)) return -1;
   // "x.x.x.x" removes the static name servers: netsh's own word for that is "none".
   const std::string value = address == kBlnkNoAddress ? "none" : address;
-  *argv = {"netsh", "interface", "ip", "set", "dns", nameArgument(connection), "source=static", "addr=" + value,
-           "register=PRIMARY"};
+  *argv = {"netsh",         "interface",       "ip", "set", "dns", nameArgument(connection), "source=static",
+           "addr=" + value, "register=PRIMARY"};
   return 0;
 }
 
@@ -186,13 +250,19 @@ int addDnsCommand(const std::string& connection, const std::string& address, int
     if (why != nullptr) *why = "name server place " + std::to_string(index) + " (2 or 3 only)";
     return -1;
   }
-  *argv = {"netsh", "interface", "ip", "add", "dns", nameArgument(connection), "addr=" + address,
+  *argv = {"netsh",
+           "interface",
+           "ip",
+           "add",
+           "dns",
+           nameArgument(connection),
+           "addr=" + address,
            "index=" + std::to_string(index)};
   return 0;
 }
 
-int deleteDnsCommand(const std::string& connection, const std::string& address, std::vector<std::string>* argv,
-                     std::string* why) {
+int deleteDnsCommand(const std::string& connection, const std::string& address,
+                     std::vector<std::string>* argv, std::string* why) {
   if (!checkName(connection, why) || !checkAddress(address, false, "the name server", why)) return -1;
   *argv = {"netsh", "interface", "ip", "delete", "dns", nameArgument(connection), "addr=" + address};
   return 0;

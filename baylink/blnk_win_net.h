@@ -41,23 +41,33 @@ struct Adapter {
 // not beginning or ending with a blank.
 bool validConnectionName(std::string_view name);
 
-// What Windows receives: the arguments joined by single blanks, as they stand (each argument is
-// built from checked tokens, so none needs quoting beyond the quotes netsh wants around a name).
+// The command line Windows receives for argv (CreateProcess takes one text, and the program
+// parses it back into arguments): arguments separated by blanks, an argument that is empty or
+// holds a blank, tab or quote in quotes by the rules of the C runtime and CommandLineToArgvW, so
+// that the program gets back exactly argv. For "key=value" the quotes surround the value
+// (name="Local Area Connection"). Nothing here is a shell's: & | > < ^ % pass as they are.
+// REQUIRES: passableArguments(argv).
 std::string commandLine(const std::vector<std::string>& argv);
+// False for what no command line can carry: no program, a program name with a quote, or an
+// argument with a NUL.
+bool passableArguments(const std::vector<std::string>& argv);
 
-// The commands. Each returns 0 with *argv set, or -1 with the reason in *why (argv untouched).
-// "x.x.x.x" as a gateway means none ("gateway=none").
-int adminCommand(const std::string& connection, bool enable, std::vector<std::string>* argv, std::string* why);
-int staticAddressCommand(const std::string& connection, const std::string& address, const std::string& netmask,
-                         const std::string& gateway, std::vector<std::string>* argv, std::string* why);
+// The commands, as the arguments netsh receives (name=Local Area Connection: the quotes are the
+// command line's, see commandLine). Each returns 0 with *argv set, or -1 with the reason in *why
+// (argv untouched). "x.x.x.x" as a gateway means none ("gateway=none").
+int adminCommand(const std::string& connection, bool enable, std::vector<std::string>* argv,
+                 std::string* why);
+int staticAddressCommand(const std::string& connection, const std::string& address,
+                         const std::string& netmask, const std::string& gateway,
+                         std::vector<std::string>* argv, std::string* why);
 int dhcpCommand(const std::string& connection, std::vector<std::string>* argv, std::string* why);
-int primaryDnsCommand(const std::string& connection, const std::string& address, std::vector<std::string>* argv,
-                      std::string* why);
+int primaryDnsCommand(const std::string& connection, const std::string& address,
+                      std::vector<std::string>* argv, std::string* why);
 // index 2 (secondary) or 3 (tertiary).
 int addDnsCommand(const std::string& connection, const std::string& address, int index,
                   std::vector<std::string>* argv, std::string* why);
-int deleteDnsCommand(const std::string& connection, const std::string& address, std::vector<std::string>* argv,
-                     std::string* why);
+int deleteDnsCommand(const std::string& connection, const std::string& address,
+                     std::vector<std::string>* argv, std::string* why);
 std::vector<std::string> ipconfigCommand();
 std::vector<std::string> interfaceListCommand();
 

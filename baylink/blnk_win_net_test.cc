@@ -10,74 +10,21 @@
 #include <string>
 #include <vector>
 
+#include "baylink/blnk_win_test_support.h"
+
 namespace {
 
 using blnkwin::Adapter;
 
-// Records every command line and answers from a table (by command line); unknown commands exit 0.
-class RecordingOps : public BlnkHostOps {
- public:
-  int run(const std::vector<std::string>& argv, std::string* output) override {
-    const std::string line = blnkwin::commandLine(argv);
-    lines.push_back(line);
-    if (output != nullptr) *output = outputs[line];
-    auto status = statuses.find(line);
-    return status == statuses.end() ? 0 : status->second;
-  }
-  int setHostName(const std::string&) override { return -1; }
-  int setClock(std::time_t) override { return -1; }
-  bool systemNames(std::string*, std::string*, std::string*) override { return false; }
-  int interfaceAddresses(const std::string&, BlnkInterfaceAddresses*) override { return 102; }
+using blnktest::RecordingOps;
 
-  std::vector<std::string> lines;
-  std::map<std::string, std::string> outputs;
-  std::map<std::string, int> statuses;
-};
-
-constexpr char kIpconfig[] =
-    "\r\nWindows IP Configuration\r\n\r\n"
-    "   Host Name . . . . . . . . . . . . : storage-01\r\n"
-    "   Primary Dns Suffix  . . . . . . . : \r\n\r\n"
-    "Ethernet adapter Local Area Connection:\r\n\r\n"
-    "   Connection-specific DNS Suffix  . : example.net\r\n"
-    "   Description . . . . . . . . . . . : Intel(R) PRO/1000 MT Network Connection\r\n"
-    "   Physical Address. . . . . . . . . : 00-0C-29-3A-4B-5C\r\n"
-    "   DHCP Enabled. . . . . . . . . . . : No\r\n"
-    "   IP Address. . . . . . . . . . . . : 192.0.2.10\r\n"
-    "   Subnet Mask . . . . . . . . . . . : 255.255.255.0\r\n"
-    "   Default Gateway . . . . . . . . . : 192.0.2.1\r\n"
-    "   DNS Servers . . . . . . . . . . . : 192.0.2.53\r\n"
-    "                                       198.51.100.53\r\n\r\n"
-    "Wireless LAN adapter Wi-Fi:\r\n\r\n"
-    "   Description . . . . . . . . . . . : Some Wireless Card\r\n"
-    "   IPv4 Address. . . . . . . . . . . : 203.0.113.9(Preferred)\r\n\r\n"
-    "Ethernet adapter Ethernet 2:\r\n\r\n"
-    "   Media State . . . . . . . . . . . : Media disconnected\r\n"
-    "   Description . . . . . . . . . . . : Broadcom NetXtreme Gigabit Ethernet\r\n"
-    "   Physical Address. . . . . . . . . : 00-10-18-AA-BB-CC\r\n"
-    "   DHCP Enabled. . . . . . . . . . . : Yes\r\n\r\n"
-    "Ethernet adapter Ethernet 3:\r\n\r\n"
-    "   Description . . . . . . . . . . . : Virtual Adapter\r\n"
-    "   Physical Address. . . . . . . . . : 00-15-5D-01-02-03\r\n"
-    "   DHCP Enabled. . . . . . . . . . . : Yes\r\n"
-    "   Link-local IPv6 Address . . . . . : fe80::1%12(Preferred)\r\n"
-    "   IPv4 Address. . . . . . . . . . . : 198.51.100.20(Preferred)\r\n"
-    "   Subnet Mask . . . . . . . . . . . : 255.255.254.0\r\n"
-    "   Default Gateway . . . . . . . . . : fe80::5%12\r\n"
-    "                                       198.51.100.1\r\n";
-
-constexpr char kInterfaces[] =
-    "\r\nIdx     Met         MTU          State                Name\r\n"
-    "---  ----------  ----------  ------------  ---------------------------\r\n"
-    "  1          50  4294967295  connected     Loopback Pseudo-Interface 1\r\n"
-    " 11          10        1500  connected     Local Area Connection\r\n"
-    " 12          20        1500  disconnected  Ethernet 2\r\n"
-    " 14          25        1500  disconnected  Ethernet 3\r\n";
+using blnktest::kInterfaces;
+using blnktest::kIpconfig;
 
 TEST(WinNetCommands, EveryOperationRunsItsNetshOrIpconfigCommandLine) {
   RecordingOps ops;
-  ops.outputs["ipconfig /all"] = kIpconfig;
-  ops.outputs["netsh interface ip show interface"] = kInterfaces;
+  ops.record->outputs["ipconfig /all"] = kIpconfig;
+  ops.record->outputs["netsh interface ip show interface"] = kInterfaces;
   std::vector<Adapter> adapters;
   ASSERT_EQ(blnkwin::discoverAdapters(ops, &adapters), 3);
   Adapter& lan = adapters[0];
@@ -103,9 +50,10 @@ TEST(WinNetCommands, EveryOperationRunsItsNetshOrIpconfigCommandLine) {
       "netsh interface ip delete dns name=\"Local Area Connection\" addr=198.51.100.53",
       "netsh interface ip add dns name=\"Local Area Connection\" addr=203.0.113.53 index=2",
       "netsh interface ip add dns name=\"Local Area Connection\" addr=203.0.113.54 index=3",
-      "netsh interface ip set dns name=\"Local Area Connection\" source=static addr=192.0.2.54 register=PRIMARY",
+      "netsh interface ip set dns name=\"Local Area Connection\" source=static addr=192.0.2.54 "
+      "register=PRIMARY",
   };
-  EXPECT_EQ(ops.lines, expected);
+  EXPECT_EQ(ops.record->lines, expected);
   EXPECT_EQ(lan.nameServers, std::vector<std::string>{"192.0.2.54"}) << "a new primary replaces the list";
 }
 
@@ -118,12 +66,13 @@ TEST(WinNetCommands, RemovingNameServersAndTheirOrder) {
   EXPECT_EQ(adapter.nameServers, (std::vector<std::string>{"192.0.2.53", "192.0.2.55"}));
   EXPECT_EQ(blnkwin::setNameServer(ops, &adapter, 1, "x.x.x.x"), 0);
   EXPECT_TRUE(adapter.nameServers.empty());
-  EXPECT_EQ(ops.lines, (std::vector<std::string>{
-                           "netsh interface ip delete dns name=\"Ethernet\" addr=192.0.2.54",
-                           "netsh interface ip set dns name=\"Ethernet\" source=static addr=none register=PRIMARY"}));
+  EXPECT_EQ(ops.record->lines,
+            (std::vector<std::string>{
+                "netsh interface ip delete dns name=Ethernet addr=192.0.2.54",
+                "netsh interface ip set dns name=Ethernet source=static addr=none register=PRIMARY"}));
   EXPECT_EQ(blnkwin::setNameServer(ops, &adapter, 4, "192.0.2.1"), -1);
   EXPECT_EQ(blnkwin::setNameServer(ops, &adapter, 0, "192.0.2.1"), -1);
-  EXPECT_EQ(ops.lines.size(), 2u);
+  EXPECT_EQ(ops.record->lines.size(), 2u);
 }
 
 TEST(WinNetCommands, HostileInterfaceNamesAreRefusedBeforeAnyCommandLine) {
@@ -175,7 +124,7 @@ TEST(WinNetCommands, HostileInterfaceNamesAreRefusedBeforeAnyCommandLine) {
     EXPECT_EQ(blnkwin::setNameServer(ops, &adapter, 2, "192.0.2.9"), -1);
     EXPECT_EQ(adapter.nameServers.size(), 2u);
   }
-  EXPECT_TRUE(ops.lines.empty()) << ops.lines.front();
+  EXPECT_TRUE(ops.record->lines.empty()) << ops.record->lines.front();
   std::string why;
   std::vector<std::string> argv;
   blnkwin::adminCommand(std::string(blnkwin::kConnectionNameMax + 1, 'e'), true, &argv, &why);
@@ -187,9 +136,23 @@ TEST(WinNetCommands, HostileInterfaceNamesAreRefusedBeforeAnyCommandLine) {
 
 TEST(WinNetCommands, HostileAddressesAreRefusedBeforeAnyCommandLine) {
   const std::vector<std::string> hostile = {
-      "", "192.0.2.1 addr=198.51.100.1", "192.0.2.1\"", "192.0.2.1&calc", "192.0.2.1|x", "256.0.0.1",
-      "192.0.2", "192.0.2.1.5", "1921.0.2.1", "192.0.2.-1", " 192.0.2.1", "192.0.2.1\n", "none", "dhcp",
-      "x.x.x.x.x", "%SystemRoot%", std::string(300, '1'),
+      "",
+      "192.0.2.1 addr=198.51.100.1",
+      "192.0.2.1\"",
+      "192.0.2.1&calc",
+      "192.0.2.1|x",
+      "256.0.0.1",
+      "192.0.2",
+      "192.0.2.1.5",
+      "1921.0.2.1",
+      "192.0.2.-1",
+      " 192.0.2.1",
+      "192.0.2.1\n",
+      "none",
+      "dhcp",
+      "x.x.x.x.x",
+      "%SystemRoot%",
+      std::string(300, '1'),
   };
   RecordingOps ops;
   Adapter adapter;
@@ -210,7 +173,8 @@ TEST(WinNetCommands, HostileAddressesAreRefusedBeforeAnyCommandLine) {
     EXPECT_EQ(blnkwin::deleteDnsCommand("Ethernet", value, &argv, &why), -1);
     EXPECT_TRUE(argv.empty());
     EXPECT_EQ(blnkwin::setStaticAddress(ops, adapter, value, "255.0.0.0", "x.x.x.x"), -1);
-    for (int which = 1; which <= 3; ++which) EXPECT_EQ(blnkwin::setNameServer(ops, &adapter, which, value), -1);
+    for (int which = 1; which <= 3; ++which)
+      EXPECT_EQ(blnkwin::setNameServer(ops, &adapter, which, value), -1);
   }
   // "x.x.x.x" (none) is a gateway or a removal, never an address or a netmask.
   std::vector<std::string> argv;
@@ -218,7 +182,7 @@ TEST(WinNetCommands, HostileAddressesAreRefusedBeforeAnyCommandLine) {
   EXPECT_EQ(blnkwin::staticAddressCommand("Ethernet", "192.0.2.1", "x.x.x.x", "x.x.x.x", &argv, nullptr), -1);
   EXPECT_EQ(blnkwin::addDnsCommand("Ethernet", "x.x.x.x", 2, &argv, nullptr), -1);
   EXPECT_EQ(blnkwin::addDnsCommand("Ethernet", "192.0.2.1", 1, &argv, nullptr), -1);
-  EXPECT_TRUE(ops.lines.empty()) << ops.lines.front();
+  EXPECT_TRUE(ops.record->lines.empty()) << ops.record->lines.front();
   EXPECT_EQ(adapter.nameServers, std::vector<std::string>{"192.0.2.53"});
 }
 
@@ -227,17 +191,43 @@ TEST(WinNetCommands, FailedAndUnstartableCommandsAreReportedAndChangeNothing) {
   Adapter adapter;
   adapter.connection = "Ethernet";
   adapter.nameServers = {"192.0.2.53", "192.0.2.54"};
-  ops.statuses["netsh interface set interface name=\"Ethernet\" admin=DISABLED"] = 1;
-  ops.statuses["netsh interface ip set address name=\"Ethernet\" source=dhcp"] = -1;
-  ops.statuses["netsh interface ip delete dns name=\"Ethernet\" addr=192.0.2.54"] = 1;
+  ops.record->statuses["netsh interface set interface name=Ethernet admin=DISABLED"] = 1;
+  ops.record->statuses["netsh interface ip set address name=Ethernet source=dhcp"] = -1;
+  ops.record->statuses["netsh interface ip delete dns name=Ethernet addr=192.0.2.54"] = 1;
   EXPECT_EQ(blnkwin::setAdmin(ops, adapter, false), -1);
   EXPECT_EQ(blnkwin::setDhcp(ops, adapter), 103);
   EXPECT_EQ(blnkwin::setNameServer(ops, &adapter, 2, "192.0.2.99"), -1);
   EXPECT_EQ(adapter.nameServers, (std::vector<std::string>{"192.0.2.53", "192.0.2.54"}));
-  EXPECT_EQ(ops.lines.size(), 3u) << "no add after a failed delete";
-  ops.statuses["ipconfig /all"] = -1;
+  EXPECT_EQ(ops.record->lines.size(), 3u) << "no add after a failed delete";
+  ops.record->statuses["ipconfig /all"] = -1;
   std::vector<Adapter> adapters;
   EXPECT_EQ(blnkwin::discoverAdapters(ops, &adapters), 103);
+}
+
+// What CreateProcess receives: quotes only where the parse needs them, backslashes doubled only
+// before a quote, quotes around the value of key=value, and no shell character touched. The
+// Windows build proves the parse gives the arguments back (blnk_run_win_test).
+TEST(WinNetCommandLine, QuotingFollowsTheWindowsParseRules) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"netsh", "interface", "set", "interface", "name=Local Area Connection", "admin=ENABLED"},
+       "netsh interface set interface name=\"Local Area Connection\" admin=ENABLED"},
+      {{"netsh", "name=Ethernet"}, "netsh name=Ethernet"},
+      {{"C:\\Program Files\\x.exe", "a b", ""}, "\"C:\\Program Files\\x.exe\" \"a b\" \"\""},
+      {{"p", "say \"hi\""}, "p \"say \\\"hi\\\"\""},
+      {{"p", "C:\\dir\\", "C:\\dir with blank\\"}, "p C:\\dir\\ \"C:\\dir with blank\\\\\""},
+      {{"p", "a\\\"b c"}, "p \"a\\\\\\\"b c\""},
+      {{"p", "a&b|c>d<e^f%g%"}, "p a&b|c>d<e^f%g%"},
+      {{"p", "x=\"q\" y", "-k=v w"}, "p x=\"\\\"q\\\" y\" \"-k=v w\""},
+      {{"p", "tab\there"}, "p \"tab\there\""},
+  };
+  for (const auto& [argv, expected] : cases) {
+    ASSERT_TRUE(blnkwin::passableArguments(argv)) << expected;
+    EXPECT_EQ(blnkwin::commandLine(argv), expected);
+  }
+  EXPECT_FALSE(blnkwin::passableArguments({}));
+  EXPECT_FALSE(blnkwin::passableArguments({""}));
+  EXPECT_FALSE(blnkwin::passableArguments({"a\"b"}));
+  EXPECT_FALSE(blnkwin::passableArguments({"p", std::string("a\0b", 3)}));
 }
 
 TEST(WinNetParse, IpconfigSectionsAndInterfaceStates) {
@@ -299,10 +289,11 @@ TEST(WinNetParse, MalformedAndHostileListingsKeepPlaceholders) {
   RecordingOps ops;
   EXPECT_EQ(blnkwin::setAdmin(ops, adapters[0], false), -1);
   EXPECT_EQ(blnkwin::setDhcp(ops, adapters[2]), -1);
-  EXPECT_TRUE(ops.lines.empty());
+  EXPECT_TRUE(ops.record->lines.empty());
 
   std::string many;
-  for (size_t i = 0; i < blnkwin::kAdaptersMax + 10; ++i) many += "Ethernet adapter Ethernet " + std::to_string(i) + ":\n";
+  for (size_t i = 0; i < blnkwin::kAdaptersMax + 10; ++i)
+    many += "Ethernet adapter Ethernet " + std::to_string(i) + ":\n";
   EXPECT_EQ(blnkwin::parseIpconfig(many).size(), blnkwin::kAdaptersMax);
   EXPECT_TRUE(blnkwin::parseIpconfig("").empty());
   EXPECT_TRUE(blnkwin::parseIpconfig(std::string(100000, ':')).empty());

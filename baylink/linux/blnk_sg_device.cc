@@ -126,3 +126,8 @@ std::unique_ptr<BlnkDevice> blnkOpenSgDevice(const std::string& name) {
   if (fd < 0) return nullptr;
   return std::make_unique<SgDevice>(fd);
 }
+
+std::unique_ptr<BlnkDevice> blnkOpenHostDevice(const std::string& name, const std::string& listLine) {
+  (void)listLine;  // a node's address is its own
+  return blnkOpenSgDevice(name);
+}

@@ -9,27 +9,10 @@
 #include "baylink/linux/blnk_safe_file.h"
 
 void blnkSysLog(BlnkLogLevel level, const char* format, ...) {
-  const char* prefix = "\n Message:";
-  switch (level) {
-    case kBlnkLogErr:
-      prefix = "\n LOG_ERR: ";
-      break;
-    case kBlnkLogWarning:
-      prefix = "\n LOG_WARNING: ";
-      break;
-    case kBlnkLogInfo:
-      prefix = "\n LOG_INFO:";
-      break;
-    case kBlnkLogDebug:
-      prefix = "\n LOG_DEBUG:";
-      break;
-    case kBlnkLogOther:
-      break;
-  }
   char text[1024];
   va_list args;
   va_start(args, format);
   std::vsnprintf(text, sizeof(text), format, args);
   va_end(args);
-  blnkAppendPrivate(blnkHostPath("/tmp/sys_info_log"), std::string(prefix) + text);
+  blnkAppendPrivate(blnkHostPath("/tmp/sys_info_log"), std::string(blnkLogPrefix(level)) + text);
 }

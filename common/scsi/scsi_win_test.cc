@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "common/scsi/scsi_win_test_support.h"
+
 namespace {
 
 // A fake driver: names that open, the answers of each control code per name.
@@ -93,29 +95,16 @@ struct FakeDriver {
   }
 };
 
-// A bus-info block: one bus, the given units chained in order.
+// A bus-info block: one bus, the given units chained in order, each a disk (or, unclaimed, a
+// processor) of vendor KESTROVA.
 std::vector<uint8_t> busInfoWith(uint8_t initiator, const std::vector<SCSI_INQUIRY_DATA>& units) {
-  const size_t busBase = offsetof(SCSI_ADAPTER_BUS_INFO, BusData);
-  const size_t header = offsetof(SCSI_INQUIRY_DATA, InquiryData);
-  const size_t first = busBase + sizeof(SCSI_BUS_DATA);
-  const size_t unitSize = header + 36;
-  std::vector<uint8_t> block(first + units.size() * unitSize, 0);
-  block[0] = 1;
-  SCSI_BUS_DATA bus{};
-  bus.NumberOfLogicalUnits = static_cast<UCHAR>(units.size());
-  bus.InitiatorBusId = initiator;
-  bus.InquiryDataOffset = units.empty() ? 0 : static_cast<ULONG>(first);
-  std::memcpy(block.data() + busBase, &bus, sizeof(bus));
+  std::vector<FakeBusUnit> fake(units.size());
   for (size_t i = 0; i < units.size(); ++i) {
-    SCSI_INQUIRY_DATA unit = units[i];
-    unit.InquiryDataLength = 36;
-    unit.NextInquiryDataOffset = i + 1 < units.size() ? static_cast<ULONG>(first + (i + 1) * unitSize) : 0;
-    std::memcpy(block.data() + first + i * unitSize, &unit, header);
-    uint8_t* inquiry = block.data() + first + i * unitSize + header;
-    inquiry[0] = unit.DeviceClaimed ? 0x00 : 0x03;
-    std::memcpy(inquiry + 8, "KESTROVA", 8);
+    fake[i].address = units[i];
+    fake[i].inquiry[0] = units[i].DeviceClaimed ? 0x00 : 0x03;
+    std::memcpy(fake[i].inquiry.data() + 8, "KESTROVA", 8);
   }
-  return block;
+  return fakeBusInfo(initiator, fake);
 }
 
 SCSI_INQUIRY_DATA unit(UCHAR path, UCHAR target, UCHAR lun, bool claimed) {

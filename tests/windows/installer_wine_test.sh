@@ -65,6 +65,9 @@ done
 if [ -e "$build/mods/Brivo/Brivo.dll" ]; then
   [ -e "$tree/mods/Brivo/Brivo.dll" ] || fail "not installed: mods/Brivo/Brivo.dll"
 fi
+if [ -e "$build/bin/baylink.dll" ]; then
+  [ -e "$tree/baylink.dll" ] || fail "not installed: baylink.dll"
+fi
 cmp -s "$tree/db/IP.db" "$work/IP.db.before" || fail "the setting already there was replaced"
 cmp -s "$tree/db/server.ini" "$source/data/db/server.ini" || fail "the missing setting was not copied"
 # The service's server runs from the installed tree: it writes its event log there.
@@ -83,7 +86,7 @@ echo "[$SECONDS s] uninstalling"
 "$wine" "$target\\Uninstall.exe" /S > "$work/uninstall.txt" 2>&1
 waitFor '[ ! -e "$tree/Uninstall.exe" ] && [ ! -e "$tree/server.exe" ]' 120 || fail "the uninstaller left its programs"
 waitFor '! serviceState | grep -q "SERVICE_NAME"' 60 || fail "the service is still registered:"$'\n'"$(serviceState)"
-for file in qcli.exe www html temp Information defaults doc; do
+for file in qcli.exe baylink.dll www html temp Information defaults doc; do
   [ -e "$tree/$file" ] && fail "not removed: $file"
 done
 for file in db/IP.db db/server.ini db/password.web db/ServerLog.log mods/Brivo/BrivoSettings.ini; do
