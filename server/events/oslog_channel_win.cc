@@ -19,8 +19,9 @@
 namespace {
 
 constexpr char kDefaultSoftwareName[] = "Kestrova";
-// Customer bit of an event identifier: the identifiers are ours, not Microsoft's.
-constexpr DWORD kCustomerBit = 0x00020000;
+// Facility 2 of an event identifier (bits 16-27; it is not the customer bit, 0x20000000): the
+// value a message file for these identifiers is written against.
+constexpr DWORD kFacilityBits = 0x00020000;
 
 std::mutex gOsLogMutex;
 OsLogSink* gSink = nullptr;  // guarded by gOsLogMutex
@@ -55,7 +56,7 @@ int reportEvent(const std::string& source, int type, uint32_t eventId, const cha
   HANDLE log = RegisterEventSourceA(nullptr, source.c_str());
   if (log == nullptr) return 1;
   const char* strings[2] = {device, message};
-  const DWORD identifier = severityBits(type) | kCustomerBit | (eventId & 0xFFFF);
+  const DWORD identifier = severityBits(type) | kFacilityBits | (eventId & 0xFFFF);
   const BOOL reported = ReportEventA(log, static_cast<WORD>(type), 0, identifier, nullptr, 2, 0, strings, nullptr);
   const BOOL closed = DeregisterEventSource(log);
   return reported && closed ? 0 : 1;
