@@ -133,17 +133,12 @@ in_compile_commands() {
   grep -qF "\"file\": \"$root/$2\"" "$1/compile_commands.json"
 }
 
-# tidy_in BUILD PRESET [EXTRA_ARG...] -- FILE... : configures PRESET (its compile commands pick up
-# files added since the last configure) and checks the files it can parse. A header is checked on
-# its own, with the command clang-tidy borrows from the nearest source file.
+# tidy_in BUILD PRESET FILE... : configures PRESET (its compile commands pick up files added since
+# the last configure) and checks the files it can parse. A header is checked on its own, with the
+# command clang-tidy borrows from the nearest source file.
 tidy_in() {
   local build_dir=$1 preset=$2 args=() files=() f
   shift 2
-  while [ "$1" != -- ]; do
-    args+=("$1")
-    shift
-  done
-  shift
   [ $# -eq 0 ] && return 0
   cmake --preset "$preset" -DKESTROVA_WERROR=ON >/dev/null || return 1
   for f in "$@"; do
@@ -160,7 +155,7 @@ tidy_in() {
   done
   [ ${#files[@]} -eq 0 ] && return 0
   if [ "$preset" = windows ]; then
-    mapfile -t -O "${#args[@]}" args < <(windows_tidy_args)
+    mapfile -t args < <(windows_tidy_args)
   fi
   echo "== tidy: ${#files[@]} file(s) with the $preset preset's compile commands"
   tidy_check "$build_dir" "${args[@]}" -- "${files[@]}"
@@ -195,8 +190,8 @@ run_tidy() {
     esac
   done
   start=$SECONDS
-  tidy_in "$build" default -- "${linux[@]}" || status=1
-  tidy_in "$build_windows" windows -- "${windows[@]}" || status=1
+  tidy_in "$build" default "${linux[@]}" || status=1
+  tidy_in "$build_windows" windows "${windows[@]}" || status=1
   if [ $status -ne 0 ]; then
     echo "check: clang-tidy findings above (.clang-tidy; every finding is an error)"
     return 1
