@@ -21,9 +21,9 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_source_tree.h"
 #include "common/cgi_client.h"
 #include "common/variable_table.h"
-#include "bench/bench_source_tree.h"
 
 namespace {
 
@@ -154,6 +154,7 @@ void BM_ConcurrentFrontEnds(benchmark::State& state) {
   for (auto _ : state) {
     const auto start = Clock::now();
     std::vector<std::thread> threads;
+    threads.reserve(kFrontEnds);
     for (int t = 0; t < kFrontEnds; ++t) {
       threads.emplace_back([&, t] {
         TableOwner request = BenchServer::pingRequest();

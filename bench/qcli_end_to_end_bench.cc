@@ -30,8 +30,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/scsi/scsi_sim.h"
 #include "bench/bench_source_tree.h"
+#include "common/scsi/scsi_sim.h"
 
 namespace {
 
@@ -54,6 +54,7 @@ pid_t startQuiet(const fs::path& program, const std::vector<std::string>& args, 
   std::vector<std::string> text{program.string()};
   text.insert(text.end(), args.begin(), args.end());
   std::vector<char*> argv;
+  argv.reserve(text.size() + 1);
   for (std::string& a : text) argv.push_back(a.data());
   argv.push_back(nullptr);
   const pid_t pid = fork();
@@ -85,6 +86,7 @@ std::string runQcli(const fs::path& folder, const std::vector<std::string>& args
   std::vector<std::string> text{(buildDir() / "bin/qcli").string()};
   text.insert(text.end(), args.begin(), args.end());
   std::vector<char*> argv;
+  argv.reserve(text.size() + 1);
   for (std::string& a : text) argv.push_back(a.data());
   argv.push_back(nullptr);
   const pid_t pid = fork();
@@ -163,9 +165,9 @@ class DemoStack {
         "Device2Name = beta\nDevice2Wwn = 20000004CF8A9F10\n";
     std::ofstream(client_ / "qcliConfig.db") << settings << "DefaultPort = " << port << "\n";
     if (!startSecureLoader(shm)) return false;
-    std::ofstream(client_ / "https.db") << settings << "DefaultPort = " << securePort_
-                                        << "\nDefaultTls = yes\nDefaultCaFile = " << (folder_ / "cert.pem").string()
-                                        << "\n";
+    std::ofstream(client_ / "https.db")
+        << settings << "DefaultPort = " << securePort_
+        << "\nDefaultTls = yes\nDefaultCaFile = " << (folder_ / "cert.pem").string() << "\n";
     return server_ > 0 && loader_ > 0 && waitUntilAnswering() &&
            runQcli(client_, {"--cfgfile", "https.db", "array", "display"}).find("--- Array Total=") !=
                std::string::npos;
@@ -192,10 +194,11 @@ class DemoStack {
         key + "' -out '" + cert + "' >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) return false;
     securePort_ = freeLoopbackPort();
-    secureLoader_ = startQuiet(buildDir() / "bin/cgiloader",
-                               {"--root", folder_.string(), "--listen", "127.0.0.1:" + std::to_string(securePort_),
-                                "--tls-cert", cert, "--tls-key", key},
-                               folder_, {{"KESTROVA_SHM_PREFIX", shm}});
+    secureLoader_ =
+        startQuiet(buildDir() / "bin/cgiloader",
+                   {"--root", folder_.string(), "--listen", "127.0.0.1:" + std::to_string(securePort_),
+                    "--tls-cert", cert, "--tls-key", key},
+                   folder_, {{"KESTROVA_SHM_PREFIX", shm}});
     return secureLoader_ > 0;
   }
 

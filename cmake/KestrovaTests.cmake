@@ -6,6 +6,10 @@
 # Platform test files (*_posix_test.cc, *_linux_test.cc, *_win_test.cc) follow their back end.
 # SLOW names test programs whose cases take tens of seconds or load both cores (floods, login
 # delays): label "slow", run alone so other tests' load cannot spoil their timing.
+# The other test programs outside tests/ (whose system tests start the built server, front end and
+# simulator as whole processes) are unit tests: label "unit", built by the target unit_tests for
+# the sanitizer passes over them (scripts/nightly.sh). One label per test: test discovery splits a
+# list value into separate arguments.
 function(kestrova_add_unit_tests dir)
   cmake_parse_arguments(ARG "" "" "LIBS;LINUX_ONLY;SLOW" ${ARGN})
   if(NOT KESTROVA_BUILD_TESTS)
@@ -25,17 +29,31 @@ function(kestrova_add_unit_tests dir)
       kestrova_add_wine_test(${name})
       continue()
     endif()
-    set(slow_properties)
     if(name IN_LIST ARG_SLOW)
-      set(slow_properties LABELS slow RUN_SERIAL TRUE)
+      set(label_properties LABELS slow RUN_SERIAL TRUE)
+    elseif(CMAKE_CURRENT_SOURCE_DIR MATCHES "^${PROJECT_SOURCE_DIR}/tests(/|$)")
+      set(label_properties)
+    else()
+      set(label_properties LABELS unit)
+      set_property(GLOBAL APPEND PROPERTY KESTROVA_UNIT_TEST_PROGRAMS ${name})
     endif()
     # Two properties rather than one ENVIRONMENT list: test discovery splits a list value into
     # separate arguments, which would drop the second variable.
     gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR} DISCOVERY_TIMEOUT 60
                          PROPERTIES ENVIRONMENT "KESTROVA_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
                                     ENVIRONMENT_MODIFICATION "KESTROVA_BUILD_DIR=set:${CMAKE_BINARY_DIR}"
-                                    ${slow_properties})
+                                    ${label_properties})
   endforeach()
+endfunction()
+
+# The target unit_tests: every test program labelled "unit" with what its tests start, and nothing
+# else (no system test, browser or package). Called once every folder is read.
+function(kestrova_add_unit_tests_target)
+  get_property(programs GLOBAL PROPERTY KESTROVA_UNIT_TEST_PROGRAMS)
+  add_custom_target(unit_tests)
+  if(programs)
+    add_dependencies(unit_tests ${programs})
+  endif()
 endfunction()
 
 # Drops from the list the platform files of the other platform: *_win.cc on Linux, *_posix.cc and

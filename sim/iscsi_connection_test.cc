@@ -23,7 +23,9 @@ constexpr char kTarget[] = "iqn.2024-01.org.kestrova.raidsim:test.host0";
 class FakeLuns : public LunBackend {
  public:
   FakeLuns() { entry_.name = kTarget; }
-  const TargetEntry* findTarget(std::string_view name) const override { return name == kTarget ? &entry_ : nullptr; }
+  const TargetEntry* findTarget(std::string_view name) const override {
+    return name == kTarget ? &entry_ : nullptr;
+  }
   std::vector<std::string> targetNames() const override { return {kTarget}; }
   bool hasLun(std::string_view, uint64_t lun) const override { return lun < 2; }
   TaskReply execute(const TaskRequest& request) override {
@@ -76,7 +78,8 @@ class IscsiConnectionTest : public ::testing::Test {
   void send(const Pdu& pdu) {
     std::vector<uint8_t> bytes = encodeIscsiPdu(pdu);
     int error = 0;
-    ASSERT_EQ(writeAllBytes(initiator_.get(), bytes.data(), bytes.size(), deadlineAfterMs(5000), &error), SimIo::kOk);
+    ASSERT_EQ(writeAllBytes(initiator_.get(), bytes.data(), bytes.size(), deadlineAfterMs(5000), &error),
+              SimIo::kOk);
   }
   // The next PDU from the target, or false when none comes within ms (or the target closed).
   bool receive(Pdu* pdu, int ms = 5000) {
@@ -93,6 +96,11 @@ class IscsiConnectionTest : public ::testing::Test {
       if (n <= 0) return false;
       inbox_.insert(inbox_.end(), buffer, buffer + n);
     }
+  }
+  // The connection's log so far; it may still be writing (a close is logged after the socket shuts).
+  std::string logText() {
+    std::lock_guard<std::mutex> lock(logMu_);
+    return log_;
   }
   bool closedByTarget(int ms = 5000) {
     Pdu ignored;
@@ -147,7 +155,7 @@ class IscsiConnectionTest : public ::testing::Test {
   uint32_t cmdSn_ = 100;
   uint32_t maxCmdSn_ = 0;
   std::mutex logMu_;
-  std::string log_;
+  std::string log_;  // guarded by logMu_: the connection's thread writes it until it ends
 };
 
 TEST_F(IscsiConnectionTest, DataInFollowsSegmentAndBurstLimitsAndCarriesTheStatus) {
@@ -166,7 +174,7 @@ TEST_F(IscsiConnectionTest, DataInFollowsSegmentAndBurstLimitsAndCarriesTheStatu
   for (uint32_t sn = 0;; ++sn) {
     ASSERT_TRUE(receive(&in));
     ASSERT_EQ(in.opcode(), kDataIn);
-    EXPECT_EQ(in.u32(36), sn);  // DataSN
+    EXPECT_EQ(in.u32(36), sn);          // DataSN
     EXPECT_EQ(in.u32(40), got.size());  // buffer offset
     EXPECT_LE(in.data.size(), 512u);
     got.insert(got.end(), in.data.begin(), in.data.end());
@@ -186,7 +194,10 @@ TEST_F(IscsiConnectionTest, DataInFollowsSegmentAndBurstLimitsAndCarriesTheStatu
 }
 
 TEST_F(IscsiConnectionTest, DataOutTakesImmediateDataThenAnswersR2Ts) {
-  login({{"InitialR2T", "Yes"}, {"ImmediateData", "Yes"}, {"FirstBurstLength", "512"}, {"MaxBurstLength", "1024"},
+  login({{"InitialR2T", "Yes"},
+         {"ImmediateData", "Yes"},
+         {"FirstBurstLength", "512"},
+         {"MaxBurstLength", "1024"},
          {"MaxOutstandingR2T", "1"}});
   std::vector<uint8_t> payload(3000);
   for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 13);
@@ -297,9 +308,9 @@ TEST_F(IscsiConnectionTest, CommandsBeyondTheWindowAreDroppedAndTheWindowOpensAs
   ASSERT_TRUE(receive(&in));
   ASSERT_EQ(in.opcode(), kScsiResponse);
   EXPECT_EQ(in.u32(16), 0x21u);
-  EXPECT_EQ(in.u32(28), cmdSn_);           // ExpCmdSN moved on
-  EXPECT_EQ(in.u32(32), window + 1);       // the finished task gave its slot back
-  EXPECT_NE(log_.find("outside the window"), std::string::npos);
+  EXPECT_EQ(in.u32(28), cmdSn_);      // ExpCmdSN moved on
+  EXPECT_EQ(in.u32(32), window + 1);  // the finished task gave its slot back
+  EXPECT_NE(logText().find("outside the window"), std::string::npos);
 }
 
 TEST_F(IscsiConnectionTest, HostilePdusAreRejectedOrEndTheConnection) {
@@ -370,7 +381,7 @@ TEST_F(IscsiConnectionTest, LogoutAnswersAndCloses) {
 TEST_F(IscsiConnectionTest, AnythingButLoginFirstClosesTheConnection) {
   send(nop(1));
   EXPECT_TRUE(closedByTarget());
-  EXPECT_NE(log_.find("before login"), std::string::npos);
+  EXPECT_NE(logText().find("before login"), std::string::npos);
 }
 
 }  // namespace
