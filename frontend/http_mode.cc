@@ -22,9 +22,10 @@
 #include <map>
 #include <optional>
 
+#include "common/thread_annotations.h"
 #include "frontend/status_pages.h"
-#include "frontend/tls_settings.h"
 #include "frontend/timer_thread.h"
+#include "frontend/tls_settings.h"
 #include "frontend/work_queue.h"
 
 namespace {
@@ -110,33 +111,33 @@ struct HttpFrontEnd::Connections {
     bool watched = true;  // false while the request is with the front end (login, work)
     bool cut = false;
   };
-  std::mutex mu;
-  std::map<MHD_Connection*, Entry> open;  // guarded by mu
+  Mutex mu;
+  std::map<MHD_Connection*, Entry> open GUARDED_BY(mu);
 
   void opened(MHD_Connection* connection, MHD_socket socket, Clock::time_point deadline) {
-    std::lock_guard<std::mutex> lock(mu);
+    MutexLock lock(mu);
     open[connection] = Entry{socket, deadline, true, false};
   }
   void watch(MHD_Connection* connection, Clock::time_point deadline) {
-    std::lock_guard<std::mutex> lock(mu);
+    MutexLock lock(mu);
     auto found = open.find(connection);
     if (found == open.end()) return;
     found->second.deadline = deadline;
     found->second.watched = true;
   }
   void unwatch(MHD_Connection* connection) {
-    std::lock_guard<std::mutex> lock(mu);
+    MutexLock lock(mu);
     auto found = open.find(connection);
     if (found != open.end()) found->second.watched = false;
   }
   // Called by libmicrohttpd before it closes the socket: the entry goes under the same lock as
   // the sweep, so a socket is never cut after it was closed (and its number reused).
   void closed(MHD_Connection* connection) {
-    std::lock_guard<std::mutex> lock(mu);
+    MutexLock lock(mu);
     open.erase(connection);
   }
   void sweep(Clock::time_point now) {
-    std::lock_guard<std::mutex> lock(mu);
+    MutexLock lock(mu);
     for (auto& [connection, entry] : open) {
       if (!entry.watched || entry.cut || now < entry.deadline) continue;
       entry.cut = true;
@@ -347,14 +348,14 @@ void HttpFrontEnd::run() {
 #ifndef _WIN32
   signal(SIGPIPE, SIG_IGN);
 #endif
-  std::unique_lock<std::mutex> lock(mu_);
-  stopChanged_.wait(lock, [this] { return stopRequested_; });
+  MutexLock lock(mu_);
+  stopChanged_.wait(lock.native(), [this]() REQUIRES(mu_) { return stopRequested_; });
   stopped_ = true;
 }
 
 void HttpFrontEnd::stop() {
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     stopRequested_ = true;
   }
   stopChanged_.notify_all();

@@ -7,9 +7,9 @@
 #include <kainjow/mustache.hpp>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <unordered_map>
 
+#include "common/thread_annotations.h"
 #include "frontend/file_version.h"
 #include "frontend/reply_context.h"
 
@@ -28,7 +28,7 @@ class TemplateTexts {
     FileVersion identity;
     if (!regularFileVersion(path, &identity)) return false;
     {
-      std::lock_guard<std::mutex> lock(mu_);
+      MutexLock lock(mu_);
       auto found = texts_.find(path.string());
       if (found != texts_.end() && found->second.identity == identity) {
         *text = found->second.text;
@@ -38,7 +38,7 @@ class TemplateTexts {
     std::string raw;
     if (!readWholeFile(path, kMaxTemplateBytes, &raw)) return false;
     *text = withoutTemplateComments(raw);
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (texts_.size() >= kMaxCachedTemplates) texts_.clear();
     texts_[path.string()] = Entry{identity, *text};
     return true;
@@ -49,8 +49,8 @@ class TemplateTexts {
     FileVersion identity;
     std::string text;
   };
-  std::mutex mu_;
-  std::unordered_map<std::string, Entry> texts_;  // guarded by mu_
+  Mutex mu_;
+  std::unordered_map<std::string, Entry> texts_ GUARDED_BY(mu_);
 };
 
 TemplateTexts& templateTexts() {
