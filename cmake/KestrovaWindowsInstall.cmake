@@ -20,6 +20,11 @@ if(TARGET baylink)
   install(TARGETS baylink RUNTIME DESTINATION . COMPONENT Runtime)
 endif()
 
+# The event log's message file, registered below for the event source the server reports under.
+if(TARGET MessageFile)
+  install(TARGETS MessageFile RUNTIME DESTINATION db COMPONENT Runtime)
+endif()
+
 # The NSIS commands below hold quotes and backslashes: written to CPack as they are.
 set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_GENERATOR NSIS)
@@ -58,10 +63,14 @@ foreach(file db\\password.web db\\email.ini db\\snmp.ini)
          "  nsExec::ExecToLog '\"$SYSDIR\\icacls.exe\" \"$INSTDIR\\${file}\" /inheritance:r /grant:r *S-1-5-18:F *S-1-5-32-544:F'\n"
          "  Pop $0\n")
 endforeach()
+# The event source of the "oslog" channel: the server's default software name.
+set(event_source_key "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Kestrova")
 set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "
   CreateDirectory '$INSTDIR\\db'
   CreateDirectory '$INSTDIR\\mods\\Brivo'
 ${copy_defaults}${restrict_secrets}
+  WriteRegExpandStr HKLM '${event_source_key}' 'EventMessageFile' '$INSTDIR\\db\\MessageFile.dll'
+  WriteRegDWORD HKLM '${event_source_key}' 'TypesSupported' 7
   ExecWait '\"$INSTDIR\\server.exe\" -install' $0
   DetailPrint 'server.exe -install: $0'
   ExecWait '\"$INSTDIR\\server.exe\" -start' $0
@@ -70,6 +79,7 @@ ${copy_defaults}${restrict_secrets}
 set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "
   ExecWait '\"$INSTDIR\\server.exe\" -remove' $0
   DetailPrint 'server.exe -remove: $0'
+  DeleteRegKey HKLM '${event_source_key}'
   RMDir /r '$INSTDIR\\temp'
   RMDir /r '$INSTDIR\\Information'
 ")

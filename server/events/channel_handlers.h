@@ -28,6 +28,12 @@ class OsLogSink {
 // Borrowed until replaced; null restores syslog(3). Not to be changed while the channel runs.
 void setOsLogSink(OsLogSink* sink);
 
+#ifdef _WIN32
+// The event log's identifier of an event of this type (osLogPriority's event type) and event ID:
+// severity bits | facility 2 | the ID's low 16 bits. db\MessageFile.dll has a text for every one.
+uint32_t osLogEventIdentifier(int type, uint32_t eventId);
+#endif
+
 // "email", "snmp" and "syslog": the notifiers.
 int sendEmailNotification(EventRecord* record);
 // For records still queued when the "email" thread ends: frees the record unsent and ends the

@@ -1,8 +1,8 @@
 // The "oslog" channel on Windows: hands each event to the Windows event log (ReportEventA) under
 // the server's software name as the event source, when the server setting "UseOsEventLog" asks
 // for it. The event identifier carries the severity bits, so the message file registered for
-// the source (db\MessageFile.dll) can give each identifier its text; without one the event
-// viewer still shows the two insertion strings, device and message.
+// the source (db\MessageFile.dll, which the installer registers) gives each identifier its text,
+// "device: message"; without it the event viewer still shows the two insertion strings.
 //
 // Thread safety: runs on the "oslog" channel thread; the sink is guarded by a lock.
 #include <windows.h>
@@ -52,17 +52,23 @@ DWORD severityBits(int type) {
 }
 
 // 0, or 1 when the source can't be opened, the report fails or the source can't be closed.
-int reportEvent(const std::string& source, int type, uint32_t eventId, const char* device, const char* message) {
+int reportEvent(const std::string& source, int type, uint32_t eventId, const char* device,
+                const char* message) {
   HANDLE log = RegisterEventSourceA(nullptr, source.c_str());
   if (log == nullptr) return 1;
   const char* strings[2] = {device, message};
-  const DWORD identifier = severityBits(type) | kFacilityBits | (eventId & 0xFFFF);
-  const BOOL reported = ReportEventA(log, static_cast<WORD>(type), 0, identifier, nullptr, 2, 0, strings, nullptr);
+  const DWORD identifier = osLogEventIdentifier(type, eventId);
+  const BOOL reported =
+      ReportEventA(log, static_cast<WORD>(type), 0, identifier, nullptr, 2, 0, strings, nullptr);
   const BOOL closed = DeregisterEventSource(log);
   return reported && closed ? 0 : 1;
 }
 
 }  // namespace
+
+uint32_t osLogEventIdentifier(int type, uint32_t eventId) {
+  return severityBits(type) | kFacilityBits | (eventId & 0xFFFF);
+}
 
 void setOsLogSink(OsLogSink* sink) {
   std::lock_guard<std::mutex> lock(gOsLogMutex);

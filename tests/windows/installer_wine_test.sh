@@ -1,9 +1,10 @@
 #!/bin/bash
 # The NSIS installer under Wine: built with CPack, it installs silently into a folder of its own,
 # keeps a setting that is already there and copies the others, registers and starts the service
-# (whose server really runs); installing again over it (an upgrade) leaves one running service and
-# the settings; the uninstaller stops and removes the service, the programs, pages and working
-# folders, and leaves the settings and the event log.
+# (whose server really runs) and registers the event log's message file; installing again over it
+# (an upgrade) leaves one running service and the settings; the uninstaller stops and removes the
+# service, the event source, the programs, pages and working folders, and leaves the settings and
+# the event log.
 # Usage: installer_wine_test.sh BUILD_DIR SOURCE_DIR   (WINEPREFIX and WINEDEBUG set by CTest)
 set -u
 build=$1
@@ -12,6 +13,10 @@ wine=${KESTROVA_WINE:-wine64}
 service=Kestrova
 source "$(dirname "$0")/wine_test_helpers.sh"
 serviceState() { "$wine" sc query "$service" 2>/dev/null | tr -d '\r'; }
+# The event source's registration (the message file of the event log's "oslog" channel).
+eventSource() {
+  "$wine" reg query 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Kestrova' 2>/dev/null | tr -d '\r'
+}
 
 work=$(mktemp -d "$build/installer-wine-XXXXXX")
 cleanup() {
@@ -68,6 +73,11 @@ fi
 if [ -e "$build/bin/baylink.dll" ]; then
   [ -e "$tree/baylink.dll" ] || fail "not installed: baylink.dll"
 fi
+if [ -e "$build/bin/db/MessageFile.dll" ]; then
+  [ -e "$tree/db/MessageFile.dll" ] || fail "not installed: db/MessageFile.dll"
+  eventSource | grep -q 'EventMessageFile.*\\db\\MessageFile.dll' ||
+    fail "the event log's message file is not registered:"$'\n'"$(eventSource)"
+fi
 cmp -s "$tree/db/IP.db" "$work/IP.db.before" || fail "the setting already there was replaced"
 cmp -s "$tree/db/server.ini" "$source/data/db/server.ini" || fail "the missing setting was not copied"
 # The service's server runs from the installed tree: it writes its event log there.
@@ -86,7 +96,8 @@ echo "[$SECONDS s] uninstalling"
 "$wine" "$target\\Uninstall.exe" /S > "$work/uninstall.txt" 2>&1
 waitFor '[ ! -e "$tree/Uninstall.exe" ] && [ ! -e "$tree/server.exe" ]' 120 || fail "the uninstaller left its programs"
 waitFor '! serviceState | grep -q "SERVICE_NAME"' 60 || fail "the service is still registered:"$'\n'"$(serviceState)"
-for file in qcli.exe baylink.dll www html temp Information defaults doc; do
+[ -z "$(eventSource)" ] || fail "the event source is still registered:"$'\n'"$(eventSource)"
+for file in qcli.exe baylink.dll db/MessageFile.dll www html temp Information defaults doc; do
   [ -e "$tree/$file" ] && fail "not removed: $file"
 done
 for file in db/IP.db db/server.ini db/password.web db/ServerLog.log mods/Brivo/BrivoSettings.ini; do
