@@ -13,10 +13,11 @@ wine=${KESTROVA_WINE:-wine64}
 service=Kestrova
 source "$(dirname "$0")/wine_test_helpers.sh"
 serviceState() { "$wine" sc query "$service" 2>/dev/null | tr -d '\r'; }
-# The event source's registration (the message file of the event log's "oslog" channel).
-eventSource() {
-  "$wine" reg query 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Kestrova' 2>/dev/null | tr -d '\r'
-}
+# The event source's registration (the message file of the event log's "oslog" channel). reg
+# prints its "not found" on standard output: only its exit status tells.
+eventSourceKey='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Kestrova'
+eventSource() { "$wine" reg query "$eventSourceKey" 2>/dev/null | tr -d '\r'; }
+eventSourceRegistered() { "$wine" reg query "$eventSourceKey" >/dev/null 2>&1; }
 
 work=$(mktemp -d "$build/installer-wine-XXXXXX")
 cleanup() {
@@ -96,7 +97,7 @@ echo "[$SECONDS s] uninstalling"
 "$wine" "$target\\Uninstall.exe" /S > "$work/uninstall.txt" 2>&1
 waitFor '[ ! -e "$tree/Uninstall.exe" ] && [ ! -e "$tree/server.exe" ]' 120 || fail "the uninstaller left its programs"
 waitFor '! serviceState | grep -q "SERVICE_NAME"' 60 || fail "the service is still registered:"$'\n'"$(serviceState)"
-[ -z "$(eventSource)" ] || fail "the event source is still registered:"$'\n'"$(eventSource)"
+eventSourceRegistered && fail "the event source is still registered:"$'\n'"$(eventSource)"
 for file in qcli.exe baylink.dll db/MessageFile.dll www html temp Information defaults doc; do
   [ -e "$tree/$file" ] && fail "not removed: $file"
 done
