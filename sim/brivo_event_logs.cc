@@ -5,21 +5,15 @@
 #include <cstring>
 #include <ctime>
 
+#include "modules/brivo/controller_time.h"
+
 namespace sim {
 
 brivo::EventTime eventTime(int64_t seconds) {
   std::time_t t = static_cast<std::time_t>(seconds);
   std::tm tm{};
   localtime_r(&t, &tm);
-  brivo::EventTime time{};
-  time.year = static_cast<uint16_t>(tm.tm_year + 1900);
-  time.month = static_cast<uint8_t>(tm.tm_mon + 1);
-  time.day = static_cast<uint8_t>(tm.tm_mday);
-  time.weekday = static_cast<uint8_t>(tm.tm_wday);
-  time.hour = static_cast<uint8_t>(tm.tm_hour);
-  time.minute = static_cast<uint8_t>(tm.tm_min);
-  time.second = static_cast<uint8_t>(tm.tm_sec);
-  return time;
+  return brivo::controllerTimeOf(tm);
 }
 
 // ---- EventRing ----

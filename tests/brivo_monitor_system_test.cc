@@ -36,6 +36,7 @@
 #include "common/cgi_client.h"
 #include "common/scsi/scsi_sim.h"
 #include "common/variable_table.h"
+#include "modules/brivo/controller_time.h"
 #include "modules/brivo/protocol.h"
 #include "tests/raidsim_process.h"
 #include "tests/server_process.h"
@@ -132,15 +133,7 @@ class Simulator : public RaidsimProcess {
 brivo::EventTime eventTime(std::time_t seconds) {
   std::tm tm{};
   localtime_r(&seconds, &tm);
-  brivo::EventTime t{};
-  t.year = static_cast<uint16_t>(tm.tm_year + 1900);
-  t.month = static_cast<uint8_t>(tm.tm_mon + 1);
-  t.day = static_cast<uint8_t>(tm.tm_mday);
-  t.weekday = static_cast<uint8_t>(tm.tm_wday);
-  t.hour = static_cast<uint8_t>(tm.tm_hour);
-  t.minute = static_cast<uint8_t>(tm.tm_min);
-  t.second = static_cast<uint8_t>(tm.tm_sec);
-  return t;
+  return brivo::controllerTimeOf(tm);
 }
 
 // Event 0x52 "Logical drive %d is online." for drive number `drive`, at time t.
@@ -188,7 +181,7 @@ SimLog readSimLog(const Simulator& sim, const std::string& pair, char side) {
   std::istringstream in(readFile(file));
   for (std::string line; std::getline(in, line);) {
     if (line.rfind(key + " ", 0) == 0) {
-      std::sscanf(line.c_str() + key.size() + 1, "%u", &log.newest);
+      log.newest = static_cast<unsigned>(std::strtoul(line.c_str() + key.size() + 1, nullptr, 10));
     } else if (line.rfind(key + ".", 0) == 0) {
       const auto chunk = entriesOfHex(line.substr(line.find(' ', key.size()) + 1));
       log.entries.insert(log.entries.end(), chunk.begin(), chunk.end());
@@ -280,7 +273,8 @@ class BrivoMonitorSystem : public ::testing::Test {
   // Waits until `cycles` more monitor cycles have started after the output seen so far.
   static bool waitCycles(ServerProcess& server, size_t cycles, std::chrono::milliseconds limit = 20s) {
     const size_t now = countOf(server.output(), kCycleStart);
-    return waitUntil([&] { return countOf(server.output(), kCycleStart) >= now + cycles; }, limit, kCheckEvery);
+    return waitUntil([&] { return countOf(server.output(), kCycleStart) >= now + cycles; }, limit,
+                     kCheckEvery);
   }
 
   fs::path build_;
@@ -353,12 +347,14 @@ TEST_F(BrivoMonitorSystem, PollsRecordsCountsJudgesAndSyncsAfterARestart) {
   sim_.ctl("set battery beta A 79");
   const std::string batteryWarning = "Brivo20000004CF8A9F10: Setting to Warning, controller A battery";
   const std::string batteryError = "Brivo20000004CF8A9F10: Setting to Error, controller A battery";
-  EXPECT_TRUE(waitUntil([&] { return server->output().find(batteryWarning) != std::string::npos; }, 15s, kCheckEvery))
+  EXPECT_TRUE(
+      waitUntil([&] { return server->output().find(batteryWarning) != std::string::npos; }, 15s, kCheckEvery))
       << server->output().substr(server->output().size() > 6000 ? server->output().size() - 6000 : 0);
   EXPECT_EQ(server->output().find(batteryError), std::string::npos);
   sim_.ctl("model beta poweron.A 90000");
   sim_.ctl("event beta A 0x52 data=6300");  // asks for a status update
-  EXPECT_TRUE(waitUntil([&] { return server->output().find(batteryError) != std::string::npos; }, 15s, kCheckEvery));
+  EXPECT_TRUE(
+      waitUntil([&] { return server->output().find(batteryError) != std::string::npos; }, 15s, kCheckEvery));
   sim_.ctl("set battery beta A 100");
 
   // A 2007-02-29 entry invalidates gamma's A log, entries before it included; B is still read.

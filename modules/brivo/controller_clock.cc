@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "modules/brivo/cli/cli_selectors.h"
+#include "modules/brivo/controller_time.h"
 #include "modules/brivo/events/event_time.h"
 
 namespace brivo {
@@ -25,15 +26,7 @@ EventTime hostClock() {
   const time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  EventTime t{};
-  t.year = static_cast<uint16_t>(local.tm_year + 1900);
-  t.month = static_cast<uint8_t>(local.tm_mon + 1);
-  t.day = static_cast<uint8_t>(local.tm_mday);
-  t.weekday = static_cast<uint8_t>(local.tm_wday);
-  t.hour = static_cast<uint8_t>(local.tm_hour);
-  t.minute = static_cast<uint8_t>(local.tm_min);
-  t.second = static_cast<uint8_t>(local.tm_sec);
-  return t;
+  return controllerTimeOf(local);
 }
 
 bool clockOffsetSeconds(const EventTime& clock, long long* seconds) {
@@ -47,10 +40,11 @@ bool parseChosenClock(const char* date, const char* time, EventTime* out) {
   if (date == nullptr || time == nullptr) return false;
   const size_t dateLength = std::strlen(date);
   const size_t timeLength = std::strlen(time);
-  if (dateLength != 10 || date[4] != '-' || date[7] != '-' || !digitsAt(date, 0, 4) || !digitsAt(date, 5, 2) ||
-      !digitsAt(date, 8, 2))
+  if (dateLength != 10 || date[4] != '-' || date[7] != '-' || !digitsAt(date, 0, 4) ||
+      !digitsAt(date, 5, 2) || !digitsAt(date, 8, 2))
     return false;
-  if ((timeLength != 5 && timeLength != 8) || time[2] != ':' || !digitsAt(time, 0, 2) || !digitsAt(time, 3, 2))
+  if ((timeLength != 5 && timeLength != 8) || time[2] != ':' || !digitsAt(time, 0, 2) ||
+      !digitsAt(time, 3, 2))
     return false;
   if (timeLength == 8 && (time[5] != ':' || !digitsAt(time, 6, 2))) return false;
   char compact[15];

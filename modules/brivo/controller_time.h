@@ -16,6 +16,7 @@
 #pragma once
 
 #include <chrono>
+#include <ctime>
 #include <optional>
 
 #include "modules/brivo/protocol.h"
@@ -24,6 +25,20 @@ namespace brivo {
 
 inline constexpr std::chrono::year kFirstControllerYear{2001};
 inline constexpr std::chrono::year kLastControllerYear{2135};
+
+// The time block of a broken-down time (localtime_r's), weekday included: how a host's clock
+// becomes a controller's.
+inline EventTime controllerTimeOf(const std::tm& local) {
+  EventTime t{};
+  t.year = static_cast<uint16_t>(local.tm_year + 1900);
+  t.month = static_cast<uint8_t>(local.tm_mon + 1);
+  t.day = static_cast<uint8_t>(local.tm_mday);
+  t.weekday = static_cast<uint8_t>(local.tm_wday);
+  t.hour = static_cast<uint8_t>(local.tm_hour);
+  t.minute = static_cast<uint8_t>(local.tm_min);
+  t.second = static_cast<uint8_t>(local.tm_sec);
+  return t;
+}
 
 // The calendar date of a time block (check ok(): the block may name no real date).
 constexpr std::chrono::year_month_day controllerDate(const EventTime& time) {
@@ -61,10 +76,10 @@ constexpr std::optional<EventTime> makeControllerTime(std::chrono::year_month_da
 constexpr std::optional<EventTime> makeControllerTime(int year, int month, int day, int hour, int minute,
                                                       int second) {
   if (year < 0 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
-  return makeControllerTime(std::chrono::year_month_day{std::chrono::year{year},
-                                                        std::chrono::month{static_cast<unsigned>(month)},
-                                                        std::chrono::day{static_cast<unsigned>(day)}},
-                            hour, minute, second);
+  return makeControllerTime(
+      std::chrono::year_month_day{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
+                                  std::chrono::day{static_cast<unsigned>(day)}},
+      hour, minute, second);
 }
 
 }  // namespace brivo

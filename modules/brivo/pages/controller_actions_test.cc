@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "modules/brivo/controller_clock.h"
+#include "modules/brivo/controller_time.h"
 #include "modules/brivo/pages/page_methods.h"
 #include "modules/brivo/pages/pages_test_support.h"
 
@@ -97,7 +98,6 @@ TEST_F(ControllerActionsTest, TimeBlockAndSelector) {
   EXPECT_FALSE(reply["HTMLPath"].empty());
 }
 
-
 // The page's two ways beside the numeric fields: the host's clock now, and a chosen date and
 // time, which must be a real one before anything is sent.
 TEST_F(ControllerActionsTest, TimeFromTheHostOrAChosenDateAndTime) {
@@ -124,13 +124,19 @@ TEST_F(ControllerActionsTest, TimeFromTheHostOrAChosenDateAndTime) {
   EXPECT_EQ(chosen.second, 0);
   EXPECT_EQ(ops[1].cdb[3], 3);
   fake_->clearSent();
-  for (auto fields : std::vector<std::pair<const char*, const char*>>{
-           {"2031-02-29", "08:00:00"}, {"2031-13-01", "08:00"}, {"1999-12-31", "23:59"}, {"2031-01-01", "24:00"},
-           {"2031-1-1", "08:00"}, {"31-01-01", "08:00"}, {"2031-01-01", "8:00"}, {"2031-01-01", "08:00:60"},
-           {"", ""}, {"2031-01-01T08:00", "08:00"}}) {
-    auto reply = run(setControllerTimeMethod, requestFor({{"TimeSource", "chosen"},
-                                                          {"ChosenDate", fields.first},
-                                                          {"ChosenTime", fields.second}}));
+  for (auto fields : std::vector<std::pair<const char*, const char*>>{{"2031-02-29", "08:00:00"},
+                                                                      {"2031-13-01", "08:00"},
+                                                                      {"1999-12-31", "23:59"},
+                                                                      {"2031-01-01", "24:00"},
+                                                                      {"2031-1-1", "08:00"},
+                                                                      {"31-01-01", "08:00"},
+                                                                      {"2031-01-01", "8:00"},
+                                                                      {"2031-01-01", "08:00:60"},
+                                                                      {"", ""},
+                                                                      {"2031-01-01T08:00", "08:00"}}) {
+    auto reply = run(
+        setControllerTimeMethod,
+        requestFor({{"TimeSource", "chosen"}, {"ChosenDate", fields.first}, {"ChosenTime", fields.second}}));
     EXPECT_EQ(reply["MessageIsSuccess"], "false") << fields.first << " " << fields.second;
   }
   auto missing = run(setControllerTimeMethod, requestFor({{"TimeSource", "chosen"}}));
@@ -143,14 +149,7 @@ TEST_F(ControllerActionsTest, ThePageShowsBothClocksBesideTheHosts) {
   const time_t ahead = std::time(nullptr) + 600;
   std::tm local{};
   localtime_r(&ahead, &local);
-  EventTime clock{};
-  clock.year = static_cast<uint16_t>(local.tm_year + 1900);
-  clock.month = static_cast<uint8_t>(local.tm_mon + 1);
-  clock.day = static_cast<uint8_t>(local.tm_mday);
-  clock.weekday = static_cast<uint8_t>(local.tm_wday);
-  clock.hour = static_cast<uint8_t>(local.tm_hour);
-  clock.minute = static_cast<uint8_t>(local.tm_min);
-  clock.second = static_cast<uint8_t>(local.tm_sec);
+  const EventTime clock = controllerTimeOf(local);
   pair_.info.controllers[0].clock = clock;
   pair_.info.controllers[1].clock = EventTime{};
   auto keys = run(getControllerInformationMethod, requestFor({}));
