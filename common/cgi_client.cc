@@ -6,7 +6,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <new>
 #include <string>
 #include <thread>
@@ -14,6 +13,7 @@
 #include "common/cgi_protocol.h"
 #include "common/named_semaphore.h"
 #include "common/shared_memory.h"
+#include "common/thread_annotations.h"
 
 namespace {
 
@@ -58,10 +58,12 @@ struct CgiClientSlot::Connection {
   SharedMemoryOwner status;
   bool pollOnly = false;
   std::unique_ptr<NamedSemaphore> wake;
-  std::mutex lock;
-  std::unique_ptr<NamedSemaphore> taken[kRequestSlots];  // guarded by lock until opened
-  std::unique_ptr<NamedSemaphore> reply[kRequestSlots];  // guarded by lock until opened
-  bool slotOpened[kRequestSlots] = {};                   // guarded by lock
+  Mutex lock;
+  // Written under the lock when the slot is opened, then only read (openSlot comes first, and
+  // its lock orders the write before every read).
+  std::unique_ptr<NamedSemaphore> taken[kRequestSlots];
+  std::unique_ptr<NamedSemaphore> reply[kRequestSlots];
+  bool slotOpened[kRequestSlots] GUARDED_BY(lock) = {};
 
   uint8_t* view() const { return static_cast<uint8_t*>(status.get()->view); }
   uint8_t* stateByte(int slot) const { return view() + slot; }
@@ -72,7 +74,7 @@ struct CgiClientSlot::Connection {
   // Opens the slot's semaphores once; later calls find them (or their absence) as left.
   void openSlot(int slot) {
     if (pollOnly) return;
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (slotOpened[slot]) return;
     taken[slot] = NamedSemaphore::open(kTakenSemaphoreBase + slot);
     reply[slot] = NamedSemaphore::open(kReplySemaphoreBase + slot);
@@ -89,8 +91,8 @@ namespace {
 
 // The connections kept between round trips, by the status area they map.
 struct ConnectionCache {
-  std::mutex lock;
-  std::map<std::string, std::shared_ptr<CgiClientSlot::Connection>> byKey;  // guarded by lock
+  Mutex lock;
+  std::map<std::string, std::shared_ptr<CgiClientSlot::Connection>> byKey GUARDED_BY(lock);
 };
 
 ConnectionCache& connectionCache() {
@@ -155,7 +157,7 @@ int CgiClientSlot::connect() {
                           (options_.pollOnly ? "|poll|" : "|wake|") + options_.statusAreaNameFile;
   ConnectionCache& cache = connectionCache();
   {
-    std::lock_guard<std::mutex> guard(cache.lock);
+    MutexLock guard(cache.lock);
     auto found = cache.byKey.find(key);
     // A kept area (or wake-up semaphore) whose name was removed meanwhile (a server that ended,
     // another that started and made its own) is given up for the one under the name now.
@@ -176,7 +178,7 @@ int CgiClientSlot::connect() {
   }
   if (connection->status.get()->size < static_cast<size_t>(kRequestSlots)) return kCgiServerNotRunning;
   if (!options_.pollOnly) connection->wake = NamedSemaphore::open(kWakeSemaphore);
-  std::lock_guard<std::mutex> guard(cache.lock);
+  MutexLock guard(cache.lock);
   auto [slot, inserted] = cache.byKey.emplace(key, connection);
   connection_ = inserted ? connection : slot->second;
   return kCgiOk;
@@ -189,7 +191,7 @@ int reconnectAfterStop(std::shared_ptr<CgiClientSlot::Connection>* connection,
                        const std::function<int()>& connect) {
   ConnectionCache& cache = connectionCache();
   {
-    std::lock_guard<std::mutex> guard(cache.lock);
+    MutexLock guard(cache.lock);
     for (auto it = cache.byKey.begin(); it != cache.byKey.end(); ++it) {
       if (it->second == *connection) {
         cache.byKey.erase(it);

@@ -12,12 +12,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
-#include <mutex>
 #include <string>
 #include <system_error>
 
 #include "common/debug_options.h"
 #include "common/private_file.h"
+#include "common/thread_annotations.h"
 
 namespace {
 
@@ -44,8 +44,8 @@ struct DebugState {
   std::string fileName;
 };
 
-std::mutex gDebugLock;
-DebugState gDebug;                      // guarded by gDebugLock
+Mutex gDebugLock;
+DebugState gDebug GUARDED_BY(gDebugLock);
 std::atomic<uint32_t> gEnabledCode{0};  // copy of gDebug.code for the unlocked fast path
 thread_local bool tInsideDebugPrint = false;
 
@@ -53,8 +53,8 @@ bool hasAllParts(uint32_t code) {
   return (code & kLevelMask) != 0 && (code & kModuleMask) != 0 && (code & kSubsystemMask) != 0;
 }
 
-// Closes the debug file if one is open and clears everything. REQUIRES: gDebugLock held.
-void resetLocked() {
+// Closes the debug file if one is open and clears everything.
+void resetLocked() REQUIRES(gDebugLock) {
   if (gDebug.toFile && gDebug.stream != nullptr) std::fclose(gDebug.stream);
   gDebug = DebugState{};
   gEnabledCode.store(0, std::memory_order_relaxed);
@@ -78,7 +78,7 @@ void applyOptions(const DebugOptions& options) {
   if (options.code == 0) return;
   bool toFile = false;
   FILE* stream = openOutput(options, &toFile);
-  std::lock_guard<std::mutex> lock(gDebugLock);
+  MutexLock lock(gDebugLock);
   gDebug.code = options.code;
   gDebug.stream = stream;
   gDebug.toFile = toFile;
@@ -88,8 +88,8 @@ void applyOptions(const DebugOptions& options) {
   gEnabledCode.store(options.code, std::memory_order_relaxed);
 }
 
-// Time and tag prefixes of one line. REQUIRES: gDebugLock held and gDebug.stream not null.
-int writePrefixesLocked(uint32_t code) {
+// Time and tag prefixes of one line. REQUIRES: gDebug.stream not null.
+int writePrefixesLocked(uint32_t code) REQUIRES(gDebugLock) {
   int written = 0;
   if (gDebug.timeActive) {
     time_t now = time(nullptr);
@@ -138,7 +138,7 @@ const char* debugTagName(uint32_t code) {
 
 void initDebugNoExit(int argc, const char* const* argv, bool* exitRequested) {
   {
-    std::lock_guard<std::mutex> lock(gDebugLock);
+    MutexLock lock(gDebugLock);
     resetLocked();
   }
   DebugOptions options = (argc <= 1 || argv == nullptr) ? readDebugSettingsFile(kDebugSettingsPath)
@@ -158,7 +158,7 @@ void initDebug(int argc, const char* const* argv) {
 int debugPrint(uint32_t code, const char* format, ...) {
   uint32_t enabled = gEnabledCode.load(std::memory_order_relaxed);
   if (enabled == 0 || format == nullptr || !hasAllParts(enabled & code) || tInsideDebugPrint) return 0;
-  std::lock_guard<std::mutex> lock(gDebugLock);
+  MutexLock lock(gDebugLock);
   if (gDebug.stream == nullptr || !hasAllParts(gDebug.code & code)) return 0;
   tInsideDebugPrint = true;
   int written = writePrefixesLocked(code);
@@ -173,19 +173,19 @@ int debugPrint(uint32_t code, const char* format, ...) {
 }
 
 void flushDebug() {
-  std::lock_guard<std::mutex> lock(gDebugLock);
+  MutexLock lock(gDebugLock);
   if (gDebug.code != 0 && gDebug.stream != nullptr) std::fflush(gDebug.stream);
 }
 
 void setDebugPrefixes(bool on) {
-  std::lock_guard<std::mutex> lock(gDebugLock);
+  MutexLock lock(gDebugLock);
   if (gDebug.code == 0 || (!gDebug.timeRequested && !gDebug.tagRequested)) return;
   gDebug.timeActive = on && gDebug.timeRequested;
   gDebug.tagActive = on && gDebug.tagRequested;
 }
 
 void closeDebug() {
-  std::lock_guard<std::mutex> lock(gDebugLock);
+  MutexLock lock(gDebugLock);
   if (gDebug.toFile && gDebug.stream != nullptr) std::fclose(gDebug.stream);
   gDebug.stream = nullptr;
 }
@@ -194,7 +194,7 @@ int copyDebugFile(const char* destination) {
   if (destination == nullptr) return 1;
   std::string source;
   {
-    std::lock_guard<std::mutex> lock(gDebugLock);
+    MutexLock lock(gDebugLock);
     if (!gDebug.toFile) return 1;
     if (gDebug.stream != nullptr) std::fflush(gDebug.stream);
     source = gDebug.fileName;
@@ -207,11 +207,11 @@ int copyDebugFile(const char* destination) {
 uint32_t debugEnabledCode() { return gEnabledCode.load(std::memory_order_relaxed); }
 
 bool debugToFile() {
-  std::lock_guard<std::mutex> lock(gDebugLock);
+  MutexLock lock(gDebugLock);
   return gDebug.toFile;
 }
 
 const char* debugFileName() {
-  std::lock_guard<std::mutex> lock(gDebugLock);
+  MutexLock lock(gDebugLock);
   return gDebug.fileName.c_str();
 }

@@ -13,13 +13,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 #include "common/debug.h"
+#include "common/thread_annotations.h"
 
 namespace {
 
@@ -54,16 +54,16 @@ struct Slot {
 
 // One per process, never destroyed: detached threads may still touch it while the process exits.
 struct ThreadTable {
-  std::mutex masterLock;                         // serialises starting and stopping the grand master
-  std::thread masterThread;                      // guarded by masterLock
-  std::shared_ptr<ThreadControl> masterControl;  // guarded by masterLock
+  Mutex masterLock ACQUIRED_BEFORE(lock);  // serialises starting and stopping the grand master
+  std::thread masterThread GUARDED_BY(masterLock);
+  std::shared_ptr<ThreadControl> masterControl GUARDED_BY(masterLock);
 
-  std::mutex lock;               // the table lock
-  Slot slots[kThreadSlots];      // guarded by lock
-  int slotsSeen = 0;             // guarded by lock
-  ThreadHandle grandMaster = 0;  // guarded by lock
+  Mutex lock ACQUIRED_BEFORE(wakeLock);  // the table lock
+  Slot slots[kThreadSlots] GUARDED_BY(lock);
+  int slotsSeen GUARDED_BY(lock) = 0;
+  ThreadHandle grandMaster GUARDED_BY(lock) = 0;
 
-  std::mutex wakeLock;
+  Mutex wakeLock;
   std::condition_variable wakeCv;      // stop, resume
   std::condition_variable finishedCv;  // a routine returned
   std::atomic<uint64_t> stopEpoch{0};  // raised under wakeLock
@@ -90,7 +90,7 @@ bool stopRequested(const ThreadControl& c) {
 void requestStop(ThreadControl& c) {
   ThreadTable& t = table();
   {
-    std::lock_guard<std::mutex> g(t.wakeLock);
+    MutexLock g(t.wakeLock);
     c.stop.store(true);
   }
   t.wakeCv.notify_all();
@@ -105,7 +105,7 @@ void runManaged(ThreadRoutine routine, uintptr_t context, std::shared_ptr<Thread
   ThreadTable& t = table();
   if (counted) t.live.fetch_sub(1);
   {
-    std::lock_guard<std::mutex> g(t.wakeLock);
+    MutexLock g(t.wakeLock);
     control->finished.store(true);
   }
   t.finishedCv.notify_all();
@@ -140,7 +140,7 @@ std::shared_ptr<ThreadControl> newControl(uint32_t options) {
 
 bool masterWanted(ThreadHandle self) {
   ThreadTable& t = table();
-  std::lock_guard<std::mutex> g(t.lock);
+  MutexLock g(t.lock);
   return t.grandMaster == self;
 }
 
@@ -154,13 +154,12 @@ void grandMasterLoop(uintptr_t) {
 
 void setGrandMaster(ThreadHandle handle) {
   ThreadTable& t = table();
-  std::lock_guard<std::mutex> g(t.lock);
+  MutexLock g(t.lock);
   t.grandMaster = handle;
 }
 
-// REQUIRES: masterLock held. A reaper that ended by itself (it never should) is replaced.
-bool grandMasterRunning() {
-  ThreadTable& t = table();
+// A reaper that ended by itself (it never should) is replaced.
+bool grandMasterRunning(ThreadTable& t) REQUIRES(t.masterLock) {
   if (!t.masterControl) return false;
   if (!t.masterControl->finished.load()) return true;
   t.masterThread.join();
@@ -171,8 +170,8 @@ bool grandMasterRunning() {
 
 void ensureGrandMaster() {
   ThreadTable& t = table();
-  std::lock_guard<std::mutex> m(t.masterLock);
-  if (grandMasterRunning()) return;
+  MutexLock m(t.masterLock);
+  if (grandMasterRunning(t)) return;
   std::shared_ptr<ThreadControl> control = newControl(kThreadKeep);
   if (!control) return;
   // Published before the thread runs: the reaper loops only while the table names it.
@@ -191,10 +190,10 @@ void ensureGrandMaster() {
 // Tells the grand master to stop and waits briefly for it; one that does not end is abandoned.
 void stopGrandMaster() {
   ThreadTable& t = table();
-  std::lock_guard<std::mutex> m(t.masterLock);
+  MutexLock m(t.masterLock);
   if (!t.masterControl) return;
   {
-    std::lock_guard<std::mutex> g(t.lock);
+    MutexLock g(t.lock);
     t.grandMaster = 0;
     debugPrint(kThreadDebug, "ending grand master thread\n");
   }
@@ -203,9 +202,10 @@ void stopGrandMaster() {
   bool ended = false;
   {
     ThreadControl& master = *t.masterControl;
-    std::unique_lock<std::mutex> lk(t.wakeLock);
+    MutexLock lk(t.wakeLock);
     for (int check = 0; check < kMasterChecks && !ended; ++check) {
-      ended = t.finishedCv.wait_for(lk, kMasterCheckWait, [&master] { return master.finished.load(); });
+      ended =
+          t.finishedCv.wait_for(lk.native(), kMasterCheckWait, [&master] { return master.finished.load(); });
     }
   }
   if (ended) {
@@ -221,7 +221,7 @@ void stopGrandMaster() {
 // One attempt to put the thread into a free slot; grows slots seen when none is free.
 bool tryRecord(std::shared_ptr<ThreadControl>& control, std::thread& thread, const char* tag) {
   ThreadTable& t = table();
-  std::lock_guard<std::mutex> g(t.lock);
+  MutexLock g(t.lock);
   for (int i = 0; i < t.slotsSeen; ++i) {
     Slot& s = t.slots[i];
     if (s.handle != 0) continue;
@@ -266,7 +266,7 @@ struct Pending {
 std::vector<Pending> requestStopOfUnkept() {
   ThreadTable& t = table();
   std::vector<Pending> pending;
-  std::lock_guard<std::mutex> g(t.lock);
+  MutexLock g(t.lock);
   debugPrint(kThreadDebug, "thread: List locked, terminateAllThreads\n");
   for (int i = 0; i < t.slotsSeen; ++i) {
     Slot& s = t.slots[i];
@@ -283,8 +283,8 @@ std::vector<Pending> requestStopOfUnkept() {
 void awaitFinished(const std::vector<Pending>& pending) {
   ThreadTable& t = table();
   const auto deadline = std::chrono::steady_clock::now() + kStopWait;
-  std::unique_lock<std::mutex> lk(t.wakeLock);
-  t.finishedCv.wait_until(lk, deadline, [&pending] {
+  MutexLock lk(t.wakeLock);
+  t.finishedCv.wait_until(lk.native(), deadline, [&pending] {
     for (const Pending& p : pending) {
       if (p.control.get() != tlsCurrent && !p.control->finished.load()) return false;
     }
@@ -295,7 +295,7 @@ void awaitFinished(const std::vector<Pending>& pending) {
 // Takes the pending threads out of their slots (unless a reap freed them meanwhile).
 void releaseSlots(std::vector<Pending>& pending) {
   ThreadTable& t = table();
-  std::lock_guard<std::mutex> g(t.lock);
+  MutexLock g(t.lock);
   for (Pending& p : pending) {
     Slot& s = t.slots[p.index];
     if (s.handle != p.handle) continue;
@@ -336,7 +336,7 @@ void reapThreads() {
   ThreadTable& t = table();
   std::vector<std::thread> ended;
   {
-    std::lock_guard<std::mutex> g(t.lock);
+    MutexLock g(t.lock);
     for (int i = 0; i < t.slotsSeen; ++i) {
       Slot& s = t.slots[i];
       if (s.handle == 0 || !s.control->finished.load()) continue;
@@ -356,7 +356,7 @@ void terminateAllThreads() {
   std::vector<Pending> pending = requestStopOfUnkept();
   {
     // Threads started before this point but not recorded (table full) are asked to stop too.
-    std::lock_guard<std::mutex> g(t.wakeLock);
+    MutexLock g(t.wakeLock);
     t.stopEpoch.fetch_add(1);
   }
   t.wakeCv.notify_all();
@@ -378,8 +378,8 @@ void terminateAllThreads() {
 
 void suspendAllThreads() {
   ThreadTable& t = table();
-  std::lock_guard<std::mutex> g(t.lock);
-  std::lock_guard<std::mutex> w(t.wakeLock);
+  MutexLock g(t.lock);
+  MutexLock w(t.wakeLock);
   for (int i = 0; i < t.slotsSeen; ++i) {
     Slot& s = t.slots[i];
     if (s.handle != 0 && s.control.get() != tlsCurrent) ++s.control->suspendCount;
@@ -389,8 +389,8 @@ void suspendAllThreads() {
 void resumeAllThreads() {
   ThreadTable& t = table();
   {
-    std::lock_guard<std::mutex> g(t.lock);
-    std::lock_guard<std::mutex> w(t.wakeLock);
+    MutexLock g(t.lock);
+    MutexLock w(t.wakeLock);
     for (int i = 0; i < t.slotsSeen; ++i) {
       Slot& s = t.slots[i];
       if (s.handle != 0) s.control->suspendCount = 0;
@@ -414,15 +414,15 @@ bool threadSleep(int milliseconds) {
   }
   ThreadTable& t = table();
   const auto deadline = std::chrono::steady_clock::now() + duration;
-  std::unique_lock<std::mutex> lk(t.wakeLock);
+  MutexLock lk(t.wakeLock);
   for (;;) {
     if (stopRequested(*self)) return false;
     if (self->suspendCount > 0) {
-      t.wakeCv.wait(lk);
+      t.wakeCv.wait(lk.native());
       continue;
     }
     if (std::chrono::steady_clock::now() >= deadline) return true;
-    t.wakeCv.wait_until(lk, deadline);
+    t.wakeCv.wait_until(lk.native(), deadline);
   }
 }
 
@@ -431,7 +431,7 @@ bool threadStopRequested() { return tlsCurrent != nullptr && stopRequested(*tlsC
 std::vector<ThreadListing> listThreads() {
   ThreadTable& t = table();
   std::vector<ThreadListing> out;
-  std::lock_guard<std::mutex> g(t.lock);
+  MutexLock g(t.lock);
   for (int i = 0; i < t.slotsSeen; ++i) {
     const Slot& s = t.slots[i];
     if (s.handle == 0) continue;
@@ -442,13 +442,14 @@ std::vector<ThreadListing> listThreads() {
 
 int threadSlotsSeen() {
   ThreadTable& t = table();
-  std::lock_guard<std::mutex> g(t.lock);
+  MutexLock g(t.lock);
   return t.slotsSeen;
 }
 
 int liveThreadCount() { return table().live.load(); }
 
-void releaseThreadManagerStorage() {
+// Outside the analysis: it runs when no other thread may touch the table, so it takes no lock.
+void releaseThreadManagerStorage() NO_THREAD_SAFETY_ANALYSIS {
   ThreadTable* t = gTable;
   gTable = nullptr;
   if (t == nullptr) return;

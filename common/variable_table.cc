@@ -13,7 +13,8 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
+
+#include "common/thread_annotations.h"
 
 const char* const kEndOfHashtableMarker =
     "=-\\=-\\=-\\=-\\=-\\=-\\=-\\=-\\=-\\=-\\=-\\=-\\=ENDOFHASHTABLE-/=-/=-/=-/=-/=-/=-/=-/=-/=-/=-/=-/=-/";
@@ -26,9 +27,9 @@ constexpr int kDumpValueCut = 512;
 constexpr int kTextLineBuffer = 500;
 
 // Guards the links and the contents of every table of this binary.
-std::mutex gTableLock;
+Mutex gTableLock;
 
-using Guard = std::lock_guard<std::mutex>;
+using Guard = MutexLock;
 
 // A key prepared once per lookup: its length and its last four bytes as one word, so that most
 // entries are rejected without touching their text beyond the tail.
@@ -57,16 +58,14 @@ bool entryMatches(const VariableEntry* entry, const SearchKey& k) {
 }
 
 // Address of the link that points at the newest entry of the key, or null.
-// REQUIRES: gTableLock held.
-VariableEntry** findLinkLocked(VariableEntry** head, const SearchKey& k) {
+VariableEntry** findLinkLocked(VariableEntry** head, const SearchKey& k) REQUIRES(gTableLock) {
   for (VariableEntry** link = head; *link != nullptr; link = &(*link)->next) {
     if (entryMatches(*link, k)) return link;
   }
   return nullptr;
 }
 
-// REQUIRES: gTableLock held.
-const VariableEntry* findEntryLocked(VariableTable table, const SearchKey& k) {
+const VariableEntry* findEntryLocked(VariableTable table, const SearchKey& k) REQUIRES(gTableLock) {
   for (const VariableEntry* e = table; e != nullptr; e = e->next) {
     if (entryMatches(e, k)) return e;
   }
@@ -268,14 +267,14 @@ void appendVariableTable(VariableTable* first, VariableTable second) {
 
 namespace {
 
-size_t countLocked(VariableTable table) {
+size_t countLocked(VariableTable table) REQUIRES(gTableLock) {
   size_t n = 0;
   for (const VariableEntry* e = table; e != nullptr; e = e->next) ++n;
   return n;
 }
 
-// Number of entries of table with the same key and value as pair. REQUIRES: gTableLock held.
-size_t countPairLocked(VariableTable table, const VariableEntry* pair) {
+// Number of entries of table with the same key and value as pair.
+size_t countPairLocked(VariableTable table, const VariableEntry* pair) REQUIRES(gTableLock) {
   SearchKey k{pair->key, pair->keyLength, pair->keyLength >= 4 ? tailWord(pair->key, pair->keyLength) : 0};
   size_t n = 0;
   for (const VariableEntry* e = table; e != nullptr; e = e->next) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/scsi/sim_connection_pool.h"
+#include "common/thread_annotations.h"
 
 namespace {
 
@@ -77,12 +78,12 @@ SimScsiTransport::SimScsiTransport(std::vector<std::string> sockets) : sockets_(
 SimScsiTransport::~SimScsiTransport() = default;
 
 void SimScsiTransport::setSockets(std::vector<std::string> sockets) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   sockets_ = std::move(sockets);
 }
 
 std::vector<std::string> SimScsiTransport::sockets() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return sockets_;
 }
 
@@ -104,13 +105,13 @@ std::vector<ScsiAdapter> SimScsiTransport::listAdapters() {
   for (size_t i = 0; i < found.size(); ++i) {
     adapters.push_back(ScsiAdapter{static_cast<int>(i), simAdapterName(found[i].socket, found[i].host.host)});
   }
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   adapters_ = std::move(found);
   return adapters;
 }
 
 bool SimScsiTransport::readBusTable(int port, std::vector<ScsiBusEntry>* entries) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (port < 0 || static_cast<size_t>(port) >= adapters_.size()) return false;
   const Adapter& adapter = adapters_[port];
   entries->clear();
@@ -128,7 +129,7 @@ bool SimScsiTransport::readBusTable(int port, std::vector<ScsiBusEntry>* entries
 }
 
 std::vector<ScsiDeviceName> SimScsiTransport::listDeviceNames() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   std::vector<ScsiDeviceName> names;
   for (size_t port = 0; port < adapters_.size(); ++port) {
     const Adapter& adapter = adapters_[port];
@@ -152,7 +153,7 @@ int SimScsiTransport::findPort(const std::string& socket, int host) const {
 bool SimScsiTransport::deviceAddress(std::string_view name, ScsiAddress* address) {
   SimDeviceName parsed;
   if (!parseSimDeviceName(name, &parsed) || parsed.isAdapter) return false;
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   int port = findPort(parsed.socket, parsed.host);
   if (port < 0) return false;
   *address = ScsiAddress{port, parsed.bus, parsed.target, parsed.lun};
@@ -162,7 +163,7 @@ bool SimScsiTransport::deviceAddress(std::string_view name, ScsiAddress* address
 ScsiLimitStatus SimScsiTransport::maxPhysicalPages(std::string_view name, uint32_t* pages) {
   SimDeviceName parsed;
   if (!parseSimDeviceName(name, &parsed)) return ScsiLimitStatus::kNotOpened;
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   int port = findPort(parsed.socket, parsed.host);
   if (port < 0) return ScsiLimitStatus::kNotOpened;
   const simwire::ListHost& host = adapters_[port].host;

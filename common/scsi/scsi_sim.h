@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "common/scsi/scsi_transport.h"
+#include "common/thread_annotations.h"
 #include "sim/sim_protocol.h"
 
 struct SimDeviceName {
@@ -62,11 +63,11 @@ class SimScsiTransport : public ScsiTransport {
     simwire::ListHost host;
     std::vector<simwire::ListDevice> devices;
   };
-  int findPort(const std::string& socket, int host) const;
+  int findPort(const std::string& socket, int host) const REQUIRES(mu_);
 
-  mutable std::mutex mu_;
-  std::vector<std::string> sockets_;  // guarded by mu_
-  std::vector<Adapter> adapters_;     // guarded by mu_; filled by listAdapters
+  mutable Mutex mu_;
+  std::vector<std::string> sockets_ GUARDED_BY(mu_);
+  std::vector<Adapter> adapters_ GUARDED_BY(mu_);  // filled by listAdapters
 };
 
 // Time-out of the enumeration and control requests.

@@ -3,9 +3,9 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <mutex>
 
 #include "common/scsi/scsi_sim.h"
+#include "common/thread_annotations.h"
 
 ScsiResult validateScsiCommand(const ScsiCommand& command) {
   ScsiResult result;
@@ -34,7 +34,7 @@ class CombinedTransport : public ScsiTransport {
 
   std::vector<ScsiAdapter> listAdapters() override {
     std::vector<ScsiAdapter> all;
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     for (size_t i = 0; i < backEnds_.size(); ++i) {
       std::vector<ScsiAdapter> adapters = backEnds_[i].second->listAdapters();
       bases_[i] = static_cast<int>(all.size());
@@ -108,7 +108,7 @@ class CombinedTransport : public ScsiTransport {
   }
 
   ScsiTransport* byPort(int port, int* local) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     for (size_t i = 0; i < backEnds_.size(); ++i) {
       if (port >= bases_[i] && port < bases_[i] + counts_[i]) {
         *local = port - bases_[i];
@@ -119,14 +119,14 @@ class CombinedTransport : public ScsiTransport {
   }
 
   int base(size_t index) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     return bases_[index];
   }
 
   const std::vector<std::pair<std::string, std::unique_ptr<ScsiTransport>>> backEnds_;
-  std::mutex mu_;
-  std::vector<int> bases_;   // guarded by mu_: first port of each back end
-  std::vector<int> counts_;  // guarded by mu_
+  Mutex mu_;
+  std::vector<int> bases_ GUARDED_BY(mu_);  // first port of each back end
+  std::vector<int> counts_ GUARDED_BY(mu_);
 };
 
 // Holds the process-wide transport. Commands take a reference-counted copy, so replacing the
@@ -134,7 +134,7 @@ class CombinedTransport : public ScsiTransport {
 class ScsiSystemHolder : public ScsiTransport {
  public:
   std::shared_ptr<ScsiTransport> current() {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (!transport_) {
       auto sim = std::make_unique<SimScsiTransport>(mergedSockets());
       sim_ = sim.get();
@@ -147,18 +147,18 @@ class ScsiSystemHolder : public ScsiTransport {
   }
 
   void setSettingsSockets(const std::vector<std::string>& sockets) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     settingsSockets_ = sockets;
     if (sim_ != nullptr) sim_->setSockets(mergedSockets());
   }
 
   std::vector<std::string> sockets() {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     return mergedSockets();
   }
 
   void replace(std::unique_ptr<ScsiTransport> transport) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     sim_ = nullptr;
     transport_ = std::move(transport);
   }
@@ -178,8 +178,7 @@ class ScsiSystemHolder : public ScsiTransport {
   ScsiResult execute(const ScsiCommand& command) override { return current()->execute(command); }
 
  private:
-  // REQUIRES: mu_ held.
-  std::vector<std::string> mergedSockets() const {
+  std::vector<std::string> mergedSockets() const REQUIRES(mu_) {
     std::vector<std::string> merged;
     const char* env = std::getenv("KESTROVA_SCSI_SIM");
     std::vector<std::string> all = settingsSockets_;
@@ -193,10 +192,10 @@ class ScsiSystemHolder : public ScsiTransport {
     return merged;
   }
 
-  std::mutex mu_;
-  std::shared_ptr<ScsiTransport> transport_;  // guarded by mu_
-  SimScsiTransport* sim_ = nullptr;           // guarded by mu_; owned by transport_
-  std::vector<std::string> settingsSockets_;  // guarded by mu_
+  Mutex mu_;
+  std::shared_ptr<ScsiTransport> transport_ GUARDED_BY(mu_);
+  SimScsiTransport* sim_ GUARDED_BY(mu_) = nullptr;  // owned by transport_
+  std::vector<std::string> settingsSockets_ GUARDED_BY(mu_);
 };
 
 ScsiSystemHolder* gHolder = nullptr;

@@ -10,9 +10,9 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 #include "common/scsi/scsi_win.h"
+#include "common/thread_annotations.h"
 
 namespace {
 
@@ -108,7 +108,7 @@ class WinTransport : public ScsiTransport {
       adapters.push_back(ScsiAdapter{static_cast<int>(numbers.size()), adapterPath(n)});
       numbers.push_back(n);
     }
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     numbers_ = std::move(numbers);
     return adapters;
   }
@@ -240,20 +240,20 @@ class WinTransport : public ScsiTransport {
 
  private:
   int adapterNumber(int port) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (port < 0 || static_cast<size_t>(port) >= numbers_.size()) return -1;
     return numbers_[port];
   }
 
   int portOfNumber(int number) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     auto it = std::find(numbers_.begin(), numbers_.end(), number);
     return it == numbers_.end() ? -1 : static_cast<int>(it - numbers_.begin());
   }
 
   const WinScsiOps ops_;
-  std::mutex mu_;
-  std::vector<int> numbers_;  // guarded by mu_: adapter number n of each port
+  Mutex mu_;
+  std::vector<int> numbers_ GUARDED_BY(mu_);  // adapter number n of each port
 };
 
 template <typename T>

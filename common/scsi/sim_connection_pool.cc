@@ -4,7 +4,8 @@
 #include <atomic>
 #include <cerrno>
 #include <map>
-#include <mutex>
+
+#include "common/thread_annotations.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ class ConnectionPool {
  public:
   // An idle connection to socket, or an invalid fd when none is kept.
   UniqueFd take(const std::string& socket) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     auto it = idle_.find(socket);
     while (it != idle_.end() && !it->second.empty()) {
       UniqueFd fd = std::move(it->second.back());
@@ -25,19 +26,19 @@ class ConnectionPool {
   }
 
   void give(const std::string& socket, UniqueFd fd) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     std::vector<UniqueFd>& list = idle_[socket];
     if (list.size() < kMaxIdlePerSocket) list.push_back(std::move(fd));
   }
 
   void clear() {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     idle_.clear();
   }
 
  private:
-  std::mutex mu_;
-  std::map<std::string, std::vector<UniqueFd>> idle_;  // guarded by mu_
+  Mutex mu_;
+  std::map<std::string, std::vector<UniqueFd>> idle_ GUARDED_BY(mu_);
 };
 
 ConnectionPool* gPool = nullptr;
