@@ -7,6 +7,7 @@
 
 #include "common/apr1.h"
 #include "common/default_login.h"
+#include "common/thread_annotations.h"
 #include "frontend/base64.h"
 #include "frontend/file_version.h"
 
@@ -56,7 +57,7 @@ bool PasswordCheck::remembered(std::string_view authorization, std::string* user
   FileVersion version;
   Entries entries;
   if (authorization.empty() || !refresh(&version, &entries)) return false;
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (!(version_ == version) || known_.count(std::string(authorization)) == 0) return false;
   std::string password;
   return parseBasicCredentials(authorization, user, &password);
@@ -73,14 +74,14 @@ bool PasswordCheck::defaultLoginInUse() {
   Entries entries;
   if (!refresh(&version, &entries)) return false;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (version_ == version && defaultLogin_.has_value()) return *defaultLogin_;
   }
   bool inUse = false;
   for (const auto& [entryUser, hash] : entries) {
     if (entryUser == kDefaultLoginUser && apr1Verify(kDefaultLoginPassword, hash)) inUse = true;
   }
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (version_ == version) defaultLogin_ = inUse;
   return inUse;
 }
@@ -88,7 +89,7 @@ bool PasswordCheck::defaultLoginInUse() {
 bool PasswordCheck::refresh(FileVersion* version, Entries* entries) {
   FileVersion now;
   if (!regularFileVersion(path_, &now)) return false;
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (!loaded_ || !(now == version_)) {
     defaultLogin_.reset();
     if (static_cast<uint64_t>(now.size) > kMaxPasswordFileBytes) return false;
@@ -126,7 +127,7 @@ AuthOutcome PasswordCheck::check(std::string_view authorization, std::string* us
   if (!parseBasicCredentials(authorization, &name, &password)) return AuthOutcome::kRefused;
   const std::string key(authorization);
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (version_ == version && known_.count(key) != 0) {
       *user = name;
       return AuthOutcome::kAccepted;
@@ -144,7 +145,7 @@ AuthOutcome PasswordCheck::check(std::string_view authorization, std::string* us
   const bool accepted = apr1Verify(password, *stored) && stored != &kStandInHash;
   if (!accepted) return AuthOutcome::kRefused;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (version_ == version) {
       if (known_.size() >= kMaxRememberedLogins) known_.clear();
       known_.insert(key);

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "frontend/file_version.h"
 
 // Splits the value of an Authorization header ("Basic <base64 of user:password>", scheme name
@@ -56,10 +57,10 @@ class PasswordCheck {
   bool refresh(FileVersion* version, Entries* entries);
 
   const std::filesystem::path path_;
-  std::mutex mu_;
-  std::optional<bool> defaultLogin_;       // for version_; guarded by mu_
-  FileVersion version_;                    // guarded by mu_
-  Entries entries_;                        // guarded by mu_
-  bool loaded_ = false;                    // guarded by mu_
-  std::unordered_set<std::string> known_;  // accepted header values, guarded by mu_
+  Mutex mu_;
+  std::optional<bool> defaultLogin_ GUARDED_BY(mu_);  // for version_
+  FileVersion version_ GUARDED_BY(mu_);
+  Entries entries_ GUARDED_BY(mu_);
+  bool loaded_ GUARDED_BY(mu_) = false;
+  std::unordered_set<std::string> known_ GUARDED_BY(mu_);  // accepted header values
 };

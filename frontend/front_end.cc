@@ -9,13 +9,14 @@
 
 #include "common/cgi_client.h"
 #include "common/cgi_protocol.h"
+#include "common/thread_annotations.h"
 #include "frontend/form_fields.h"
 #include "frontend/metrics_page.h"
 #include "frontend/multipart.h"
 #include "frontend/page_security.h"
 #include "frontend/reply_answer.h"
-#include "frontend/result_store.h"
 #include "frontend/request_table.h"
+#include "frontend/result_store.h"
 #include "frontend/static_files.h"
 #include "frontend/upload_store.h"
 
@@ -230,7 +231,7 @@ FrontResponse FrontEnd::refusal(const FrontRequest& request, const GuardVerdict&
 
 void FrontEnd::report(const std::string& address, FieldList fields, bool limited) {
   if (limited) {
-    std::lock_guard<std::mutex> lock(reportMu_);
+    MutexLock lock(reportMu_);
     const auto now = std::chrono::steady_clock::now();
     auto found = lastReport_.find(address);
     if (found != lastReport_.end() && now - found->second < kReportInterval) return;

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "common/variable_table.h"
 #include "frontend/basic_auth.h"
 #include "frontend/front_request.h"
@@ -135,6 +136,6 @@ class FrontEnd {
   const RequestMetrics* metrics_ = nullptr;
   std::unique_ptr<ResultStore> results_;
   Reporter reporter_;
-  std::mutex reportMu_;
-  std::map<std::string, std::chrono::steady_clock::time_point> lastReport_;  // guarded by reportMu_
+  Mutex reportMu_;
+  std::map<std::string, std::chrono::steady_clock::time_point> lastReport_ GUARDED_BY(reportMu_);
 };

@@ -23,6 +23,7 @@
 #include <optional>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "frontend/status_pages.h"
 #include "frontend/timer_thread.h"
 #include "frontend/tls_settings.h"
@@ -112,29 +113,29 @@ struct HttpFrontEnd::Connections {
     bool cut = false;
     Exchange* held = nullptr;  // suspended for this exchange until a job resumes it
   };
-  std::mutex mu;
-  std::map<MHD_Connection*, Entry> open;  // guarded by mu
+  Mutex mu;
+  std::map<MHD_Connection*, Entry> open GUARDED_BY(mu);
 
   void opened(MHD_Connection* connection, MHD_socket socket, Clock::time_point deadline) {
-    std::lock_guard<std::mutex> lock(mu);
+    MutexLock lock(mu);
     open[connection] = Entry{socket, deadline, true, false};
   }
   void watch(MHD_Connection* connection, Clock::time_point deadline) {
-    std::lock_guard<std::mutex> lock(mu);
+    MutexLock lock(mu);
     auto found = open.find(connection);
     if (found == open.end()) return;
     found->second.deadline = deadline;
     found->second.watched = true;
   }
   void unwatch(MHD_Connection* connection) {
-    std::lock_guard<std::mutex> lock(mu);
+    MutexLock lock(mu);
     auto found = open.find(connection);
     if (found != open.end()) found->second.watched = false;
   }
   // Called by libmicrohttpd before it closes the socket: the entry goes under the same lock as
   // the sweep, so a socket is never cut after it was closed (and its number reused).
   void closed(MHD_Connection* connection) {
-    std::lock_guard<std::mutex> lock(mu);
+    MutexLock lock(mu);
     open.erase(connection);
   }
   // The connection is suspended while a job works for exchange.
@@ -163,7 +164,7 @@ struct HttpFrontEnd::Connections {
     return held;
   }
   void sweep(Clock::time_point now) {
-    std::lock_guard<std::mutex> lock(mu);
+    MutexLock lock(mu);
     for (auto& [connection, entry] : open) {
       if (!entry.watched || entry.cut || now < entry.deadline) continue;
       entry.cut = true;
@@ -384,14 +385,14 @@ void HttpFrontEnd::run() {
 #ifndef _WIN32
   signal(SIGPIPE, SIG_IGN);
 #endif
-  std::unique_lock<std::mutex> lock(mu_);
-  stopChanged_.wait(lock, [this] { return stopRequested_; });
+  MutexLock lock(mu_);
+  stopChanged_.wait(lock.native(), [this]() REQUIRES(mu_) { return stopRequested_; });
   stopped_ = true;
 }
 
 void HttpFrontEnd::stop() {
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     stopRequested_ = true;
   }
   stopChanged_.notify_all();

@@ -24,6 +24,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/thread_annotations.h"
 #include "frontend/front_end.h"
 #include "frontend/request_metrics.h"
 
@@ -103,8 +104,8 @@ class HttpFrontEnd {
   std::unique_ptr<class TimerThread> timer_;
   struct MHD_Daemon* daemon_ = nullptr;
   int port_ = -1;
-  std::mutex mu_;
+  Mutex mu_;
   std::condition_variable stopChanged_;
-  bool stopRequested_ = false;  // guarded by mu_
+  bool stopRequested_ GUARDED_BY(mu_) = false;
   std::atomic<bool> stopped_{false};
 };

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "common/thread_annotations.h"
+
 LoginThrottle::LoginThrottle(LoginThrottleSettings settings, Now now)
     : settings_(settings), now_(now ? std::move(now) : Now(Clock::now)) {}
 
@@ -23,7 +25,7 @@ void LoginThrottle::forgetOld(Clock::time_point now) {
 }
 
 LoginThrottle::Clock::time_point LoginThrottle::admit(const std::string& address) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   const Clock::time_point now = now_();
   auto found = entries_.find(address);
   if (found == entries_.end()) {
@@ -59,7 +61,7 @@ LoginReport LoginThrottle::reportOf(const std::string& address, Entry* entry, Cl
 
 std::optional<LoginReport> LoginThrottle::record(const std::string& address, const std::string& user,
                                                  bool accepted) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   const Clock::time_point now = now_();
   auto found = entries_.find(address);
   if (found == entries_.end()) return std::nullopt;
@@ -80,7 +82,7 @@ std::optional<LoginReport> LoginThrottle::record(const std::string& address, con
 }
 
 std::vector<LoginReport> LoginThrottle::due() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   const Clock::time_point now = now_();
   std::vector<LoginReport> reports;
   for (auto& [address, entry] : entries_) {

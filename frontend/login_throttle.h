@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "common/thread_annotations.h"
+
 struct LoginThrottleSettings {
   unsigned freeFailures = 5;  // failures before tries are delayed
   std::chrono::milliseconds firstDelay{1000};
@@ -65,11 +67,11 @@ class LoginThrottle {
     std::set<std::string> users;
   };
   std::chrono::milliseconds delayAfter(unsigned failures) const;
-  void forgetOld(Clock::time_point now);  // REQUIRES: mu_ held
+  void forgetOld(Clock::time_point now) REQUIRES(mu_);
   LoginReport reportOf(const std::string& address, Entry* entry, Clock::time_point now);
 
   const LoginThrottleSettings settings_;
   const Now now_;
-  std::mutex mu_;
-  std::map<std::string, Entry> entries_;  // guarded by mu_
+  Mutex mu_;
+  std::map<std::string, Entry> entries_ GUARDED_BY(mu_);
 };

@@ -7,9 +7,9 @@
 #include <kainjow/mustache.hpp>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <unordered_map>
 
+#include "common/thread_annotations.h"
 #include "frontend/file_version.h"
 #include "frontend/reply_context.h"
 
@@ -36,7 +36,7 @@ class TemplateTexts {
     FileVersion identity;
     if (!regularFileVersion(path, &identity)) return false;
     {
-      std::lock_guard<std::mutex> lock(mu_);
+      MutexLock lock(mu_);
       auto found = texts_.find(path.string());
       if (found != texts_.end() && found->second.identity == identity &&
           (!withParsed || found->second.entry.parsed)) {
@@ -50,7 +50,7 @@ class TemplateTexts {
     if (!readWholeFile(path, kMaxTemplateBytes, &raw)) return false;
     out->text = withoutTemplateComments(raw);
     out->parsed = withParsed ? std::make_shared<const mustache::mustache>(out->text) : nullptr;
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (texts_.size() >= kMaxCachedTemplates) texts_.clear();
     texts_[path.string()] = Entry{identity, *out};
     return true;
@@ -61,8 +61,8 @@ class TemplateTexts {
     FileVersion identity;
     Template entry;
   };
-  std::mutex mu_;
-  std::unordered_map<std::string, Entry> texts_;  // guarded by mu_
+  Mutex mu_;
+  std::unordered_map<std::string, Entry> texts_ GUARDED_BY(mu_);
 };
 
 TemplateTexts& templateTexts() {

@@ -3,6 +3,7 @@
 
 #include <system_error>
 
+#include "common/thread_annotations.h"
 #include "frontend/file_version.h"
 
 namespace fs = std::filesystem;
@@ -59,7 +60,7 @@ bool PathGuard::resolveFile(const fs::path& joined, fs::path* out) const {
   FileVersion reached;
   if (!regularFileVersion(normal, &reached)) return false;
   {
-    std::lock_guard<std::mutex> lock(resolutions_->mu);
+    MutexLock lock(resolutions_->mu);
     auto found = resolutions_->byPath.find(normal.string());
     if (found != resolutions_->byPath.end() && found->second.device == reached.device &&
         found->second.file == reached.file) {
@@ -76,7 +77,7 @@ bool PathGuard::resolveFile(const fs::path& joined, fs::path* out) const {
   // Remembered only when the path still reaches the file just checked (not one swapped in
   // between the two looks).
   if (real.device == reached.device && real.file == reached.file) {
-    std::lock_guard<std::mutex> lock(resolutions_->mu);
+    MutexLock lock(resolutions_->mu);
     if (resolutions_->byPath.size() >= kMaxResolutions) resolutions_->byPath.clear();
     resolutions_->byPath[normal.string()] = Resolved{canonical, real.device, real.file};
   }

@@ -20,6 +20,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "common/thread_annotations.h"
+
 enum class PathArea {
   kTemplates,  // www/ and html/
   kExports,    // the whole tree except the password file
@@ -64,8 +66,8 @@ class PathGuard {
     uint64_t file;
   };
   struct Resolutions {
-    std::mutex mu;
-    std::unordered_map<std::string, Resolved> byPath;  // guarded by mu
+    Mutex mu;
+    std::unordered_map<std::string, Resolved> byPath GUARDED_BY(mu);
   };
 
   std::filesystem::path root_;

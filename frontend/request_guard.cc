@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/thread_annotations.h"
 #include "frontend/own_names.h"
 
 namespace {
@@ -92,7 +93,7 @@ HostAllowList::HostAllowList(std::vector<std::string> configured, NameSource sou
 void HostAllowList::refresh() {
   auto names = std::make_shared<std::vector<std::string>>();
   for (const std::string& name : source_()) names->push_back(hostPartOf(name));
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   own_ = std::move(names);
 }
 
@@ -103,7 +104,7 @@ bool HostAllowList::allows(std::string_view hostHeader) const {
   if (std::find(configured_.begin(), configured_.end(), host) != configured_.end()) return true;
   std::shared_ptr<const std::vector<std::string>> own;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     own = own_;
   }
   return own != nullptr && std::find(own->begin(), own->end(), host) != own->end();

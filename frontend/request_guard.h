@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "frontend/front_request.h"
 
 class HostAllowList {
@@ -42,8 +43,8 @@ class HostAllowList {
  private:
   NameSource source_;
   std::vector<std::string> configured_;
-  mutable std::mutex mu_;
-  std::shared_ptr<const std::vector<std::string>> own_;  // guarded by mu_
+  mutable Mutex mu_;
+  std::shared_ptr<const std::vector<std::string>> own_ GUARDED_BY(mu_);
 };
 
 // The host part of a Host value: lower case, without port, brackets, IPv6 zone or final dot.

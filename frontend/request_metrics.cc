@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/metrics_text.h"
+#include "common/thread_annotations.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ int RequestMetrics::kindIndex(std::string_view kind) {
 void RequestMetrics::record(std::string_view kind, int status, double seconds) {
   const int index = kindIndex(kind);
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     ++counts_[{index, status}];
   }
   if (seconds < 0) return;
@@ -47,7 +48,7 @@ void RequestMetrics::appendText(std::string* out) const {
       "# HELP kestrova_http_requests_total Requests the web front end answered, by kind and HTTP status.\n";
   *out += "# TYPE kestrova_http_requests_total counter\n";
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     for (const auto& [key, count] : counts_) {
       *out += metricSampleName("kestrova_http_requests_total",
                                {{"kind", kKindNames[key.first]}, {"code", std::to_string(key.second)}});

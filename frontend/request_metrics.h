@@ -18,6 +18,8 @@
 #include <string_view>
 #include <utility>
 
+#include "common/thread_annotations.h"
+
 class RequestMetrics {
  public:
   static constexpr int kKinds = 5;
@@ -44,7 +46,7 @@ class RequestMetrics {
   };
   static int kindIndex(std::string_view kind);
 
-  mutable std::mutex mu_;
-  std::map<std::pair<int, int>, uint64_t> counts_;  // guarded by mu_: (kind, status) -> requests
+  mutable Mutex mu_;
+  std::map<std::pair<int, int>, uint64_t> counts_ GUARDED_BY(mu_);  // (kind, status) -> requests
   std::array<Histogram, kKinds> latency_;
 };

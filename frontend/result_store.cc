@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/system_random.h"
+#include "common/thread_annotations.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ std::string ResultStore::keep(const std::string& user, const FrontResponse& page
   if (size > maxBytes_ || maxEntries_ == 0) return std::string();
   std::string token = freshToken();
   if (token.empty()) return token;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const Clock::time_point now = now_();
   dropExpired(now);
   while (!order_.empty() && (entries_.size() >= maxEntries_ || bytes_ + size > maxBytes_)) dropOldest();
@@ -76,7 +77,7 @@ std::string ResultStore::keep(const std::string& user, const FrontResponse& page
 
 std::optional<FrontResponse> ResultStore::find(const std::string& user, std::string_view token) const {
   if (!isToken(token)) return std::nullopt;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const auto found = entries_.find(std::string(token));
   if (found == entries_.end() || found->second.user != user || found->second.expires <= now_())
     return std::nullopt;

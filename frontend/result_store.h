@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/thread_annotations.h"
 #include "frontend/front_request.h"
 
 class ResultStore {
@@ -45,18 +46,17 @@ class ResultStore {
     FrontResponse page;
     Clock::time_point expires;
   };
-  // REQUIRES: mutex_ held.
-  void dropOldest();
-  void dropExpired(Clock::time_point now);
+  void dropOldest() REQUIRES(mutex_);
+  void dropExpired(Clock::time_point now) REQUIRES(mutex_);
 
   const std::chrono::seconds keep_;
   const size_t maxEntries_;
   const size_t maxBytes_;
   Clock::time_point (*now_)() = &Clock::now;
-  mutable std::mutex mutex_;
-  std::map<std::string, Entry> entries_;  // GUARDED_BY(mutex_)
-  std::deque<std::string> order_;         // GUARDED_BY(mutex_), oldest first
-  size_t bytes_ = 0;                      // GUARDED_BY(mutex_)
+  mutable Mutex mutex_;
+  std::map<std::string, Entry> entries_ GUARDED_BY(mutex_);
+  std::deque<std::string> order_ GUARDED_BY(mutex_);  // oldest first
+  size_t bytes_ GUARDED_BY(mutex_) = 0;
 };
 
 // The query field that names a kept page.

@@ -1,11 +1,13 @@
 // The timer thread; see timer_thread.h.
 #include "frontend/timer_thread.h"
 
+#include "common/thread_annotations.h"
+
 TimerThread::TimerThread() : thread_([this] { run(); }) {}
 
 TimerThread::~TimerThread() {
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     stopping_ = true;
   }
   changed_.notify_all();
@@ -14,7 +16,7 @@ TimerThread::~TimerThread() {
 
 void TimerThread::at(Clock::time_point when, std::function<void()> job) {
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (stopping_) return;
     jobs_.emplace(when, Job{std::move(job), std::chrono::milliseconds(0)});
   }
@@ -23,7 +25,7 @@ void TimerThread::at(Clock::time_point when, std::function<void()> job) {
 
 void TimerThread::every(std::chrono::milliseconds period, std::function<void()> job) {
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (stopping_) return;
     jobs_.emplace(Clock::now() + period, Job{std::move(job), period});
   }
@@ -31,15 +33,15 @@ void TimerThread::every(std::chrono::milliseconds period, std::function<void()> 
 }
 
 void TimerThread::run() {
-  std::unique_lock<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   while (!stopping_) {
     if (jobs_.empty()) {
-      changed_.wait(lock);
+      changed_.wait(lock.native());
       continue;
     }
     const auto next = jobs_.begin()->first;
     if (Clock::now() < next) {
-      changed_.wait_until(lock, next);
+      changed_.wait_until(lock.native(), next);
       continue;
     }
     Job job = std::move(jobs_.begin()->second);

@@ -12,6 +12,8 @@
 #include <mutex>
 #include <thread>
 
+#include "common/thread_annotations.h"
+
 class TimerThread {
  public:
   using Clock = std::chrono::steady_clock;
@@ -29,13 +31,13 @@ class TimerThread {
  private:
   void run();
 
-  std::mutex mu_;
+  Mutex mu_;
   std::condition_variable changed_;
   struct Job {
     std::function<void()> run;
     std::chrono::milliseconds period{0};  // 0: once
   };
-  std::multimap<Clock::time_point, Job> jobs_;  // guarded by mu_
-  bool stopping_ = false;                       // guarded by mu_
+  std::multimap<Clock::time_point, Job> jobs_ GUARDED_BY(mu_);
+  bool stopping_ GUARDED_BY(mu_) = false;
   std::thread thread_;
 };

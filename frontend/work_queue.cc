@@ -1,13 +1,15 @@
 // The job pool; see work_queue.h.
 #include "frontend/work_queue.h"
 
+#include "common/thread_annotations.h"
+
 WorkQueue::WorkQueue(size_t threads) {
   for (size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { run(); });
 }
 
 WorkQueue::~WorkQueue() {
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     stopping_ = true;
     jobs_.clear();
   }
@@ -17,7 +19,7 @@ WorkQueue::~WorkQueue() {
 
 bool WorkQueue::post(std::function<void()> job, bool urgent) {
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     if (stopping_) return false;
     if (urgent) {
       jobs_.push_front(std::move(job));
@@ -30,7 +32,7 @@ bool WorkQueue::post(std::function<void()> job, bool urgent) {
 }
 
 size_t WorkQueue::waiting() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return jobs_.size();
 }
 
@@ -38,8 +40,8 @@ void WorkQueue::run() {
   for (;;) {
     std::function<void()> job;
     {
-      std::unique_lock<std::mutex> lock(mu_);
-      ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+      MutexLock lock(mu_);
+      ready_.wait(lock.native(), [this]() REQUIRES(mu_) { return stopping_ || !jobs_.empty(); });
       if (stopping_) return;
       job = std::move(jobs_.front());
       jobs_.pop_front();

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/thread_annotations.h"
+
 class WorkQueue {
  public:
   explicit WorkQueue(size_t threads);
@@ -28,9 +30,9 @@ class WorkQueue {
  private:
   void run();
 
-  std::mutex mu_;
+  Mutex mu_;
   std::condition_variable ready_;
-  std::deque<std::function<void()>> jobs_;  // guarded by mu_
-  bool stopping_ = false;                   // guarded by mu_
+  std::deque<std::function<void()>> jobs_ GUARDED_BY(mu_);
+  bool stopping_ GUARDED_BY(mu_) = false;
   std::vector<std::thread> threads_;
 };

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "qcli/test_peer_stream.h"
 
 namespace qcli::testing {
@@ -92,7 +93,7 @@ class TestHttpPeer {
   }
 
   std::vector<std::string> requests() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return requests_;
   }
 
@@ -111,7 +112,7 @@ class TestHttpPeer {
       std::unique_ptr<PeerStream> stream = openPeerStream(fd, tls_);
       std::string request = readRequest(*stream);
       {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         requests_.push_back(request);
       }
       if (served < replies_.size()) stream->write(replies_[served]);
@@ -146,8 +147,8 @@ class TestHttpPeer {
   int port_ = 0;
   std::thread thread_;
   std::atomic<bool> stopping_{false};
-  std::mutex mutex_;
-  std::vector<std::string> requests_;  // guarded by mutex_
+  Mutex mutex_;
+  std::vector<std::string> requests_ GUARDED_BY(mutex_);
 };
 
 }  // namespace qcli::testing

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "common/thread_annotations.h"
+
 namespace brivo {
 
 class AdmissionGate {
@@ -49,11 +51,11 @@ class AdmissionGate {
   bool stopped() const { return !running_->load(std::memory_order_acquire); }
 
   const std::atomic<bool>* running_;
-  mutable std::mutex mu_;
+  mutable Mutex mu_;
   std::condition_variable changed_;
-  uint32_t ticket_ = 0;   // guarded by mu_: next ticket to hand out
-  uint32_t serving_ = 0;  // guarded by mu_: ticket now allowed in
-  int32_t readers_ = 0;   // guarded by mu_: readers inside
+  uint32_t ticket_ GUARDED_BY(mu_) = 0;   // next ticket to hand out
+  uint32_t serving_ GUARDED_BY(mu_) = 0;  // ticket now allowed in
+  int32_t readers_ GUARDED_BY(mu_) = 0;   // readers inside
 };
 
 enum class GateMode { kRead, kWrite };

@@ -10,15 +10,21 @@
 // Thread safety: the monitor thread and request threads read and write a state concurrently;
 // the fields that both sides change (failure count, valid flags, bookmarks) are accessed through
 // the atomic helpers below. Enclosure slots belong to the monitor's pass (under the admission
-// gate as a reader) and to pages that read them under the same gate.
+// gate as a reader) and to pages that read them under the same gate, both under enclosureLock().
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
 #include "common/device_list.h"
+#include "common/thread_annotations.h"
 
 namespace brivo {
+
+namespace monitor {
+// The lock of every state's enclosure slots (enclosure_watch.h).
+Mutex& enclosureLock();
+}  // namespace monitor
 
 inline constexpr int kEnclosureSlots = 16;
 inline constexpr char kBrivoNamePrefix[] = "Brivo";
@@ -47,7 +53,8 @@ struct BrivoDeviceState {
   uint8_t controllerInfo;    // family byte of the controller record (bit 7: newer family)
   uint8_t controllerType;    // controller type code (controller_identity.h)
   uint8_t interfaceWord[4];  // controller record bytes 214-217
-  BrivoEnclosureSlot* enclosures[kEnclosureSlots];  // owned; null = empty slot
+  // Owned; null = empty slot.
+  BrivoEnclosureSlot* enclosures[kEnclosureSlots] GUARDED_BY(monitor::enclosureLock());
   int32_t enclosureRefresh;                         // 1: re-discover the enclosures (initially 1)
   int32_t lastModStatus;                            // module status seen last by the monitor (claim changes)
   uint32_t lastSolutionStatus;                      // status of the pair's solution at the last update

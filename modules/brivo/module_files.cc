@@ -6,6 +6,7 @@
 
 #include "common/property_file.h"
 #include "common/string_tables.h"
+#include "common/thread_annotations.h"
 
 namespace brivo {
 
@@ -35,7 +36,7 @@ ModuleFiles::~ModuleFiles() {
 }
 
 void ModuleFiles::load() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   for (size_t i = 0; i < std::size(kTableFiles); ++i) {
     freeVariableTable(&tables_[i]);
     tables_[i] = readPropertyFile(kTableFiles[i].path);
@@ -48,7 +49,7 @@ int ModuleFiles::saveAndUnload() {
   int failures = 0;
   bool wasLoaded = false;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     wasLoaded = loaded_;
   }
   // Tables that were never read are never written: that would empty the files on disk.
@@ -57,7 +58,7 @@ int ModuleFiles::saveAndUnload() {
       if (save(table) != 0) ++failures;
     }
   }
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   for (VariableTable& table : tables_) freeVariableTable(&table);
   if (wasLoaded) clearStringTables();
   loaded_ = false;
@@ -65,25 +66,25 @@ int ModuleFiles::saveAndUnload() {
 }
 
 std::string ModuleFiles::value(PropertyTable table, const char* key) const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   const char* found = key != nullptr ? getVariable(tables_[indexOf(table)], key) : nullptr;
   return found != nullptr ? found : kMissing;
 }
 
 bool ModuleFiles::has(PropertyTable table, const char* key) const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return key != nullptr && getVariable(tables_[indexOf(table)], key) != nullptr;
 }
 
 void ModuleFiles::setValue(PropertyTable table, const char* key, const char* value) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   replaceVariable(&tables_[indexOf(table)], key, value);
 }
 
 int ModuleFiles::save(PropertyTable table) const {
   const TableFile& file = kTableFiles[indexOf(table)];
   if (file.header == nullptr) return -1;
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (!loaded_) return -1;
   // An empty table still gives a file with its header, so a cleared list stays cleared.
   if (writePropertyFile(file.path, file.header, tables_[indexOf(table)]) != 0) {
@@ -94,7 +95,7 @@ int ModuleFiles::save(PropertyTable table) const {
 }
 
 VariableTable ModuleFiles::copy(PropertyTable table) const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return copyVariableTable(tables_[indexOf(table)]);
 }
 

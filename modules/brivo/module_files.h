@@ -21,6 +21,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/thread_annotations.h"
 #include "common/variable_table.h"
 
 namespace brivo {
@@ -89,9 +90,9 @@ class ModuleFiles {
   static const char* pathOf(StringTable table);
 
  private:
-  mutable std::mutex mu_;
-  VariableTable tables_[static_cast<int>(PropertyTable::kCount)] = {};  // guarded by mu_
-  bool loaded_ = false;                                                 // guarded by mu_
+  mutable Mutex mu_;
+  VariableTable tables_[static_cast<int>(PropertyTable::kCount)] GUARDED_BY(mu_) = {};
+  bool loaded_ GUARDED_BY(mu_) = false;
 };
 
 }  // namespace brivo

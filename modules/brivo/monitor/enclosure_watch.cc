@@ -56,8 +56,9 @@ uint8_t* copyOut(const std::vector<uint8_t>& bytes, uint32_t* length) {
   return copy;
 }
 
-// Replaces one page of a slot. REQUIRES: enclosureLock held.
-void replacePage(uint8_t** page, uint32_t* length, const std::vector<uint8_t>& bytes) {
+// Replaces one page of a slot.
+void replacePage(uint8_t** page, uint32_t* length, const std::vector<uint8_t>& bytes)
+    REQUIRES(enclosureLock()) {
   std::free(*page);
   *page = copyOut(bytes, length);
 }
@@ -103,7 +104,7 @@ bool hasSlots(const BrivoDeviceState* state) {
 }
 
 void dropSlots(BrivoDeviceState* state) {
-  std::lock_guard<std::mutex> lock(enclosureLock());
+  MutexLock lock(enclosureLock());
   freeEnclosureSlots(state);
 }
 
@@ -137,7 +138,7 @@ bool install(ModDeviceItem* item, BrivoDeviceState* state, const std::vector<Fet
   std::set<std::string> before, after;
   std::vector<std::string> missing;
   {
-    std::lock_guard<std::mutex> lock(enclosureLock());
+    MutexLock lock(enclosureLock());
     for (const BrivoEnclosureSlot* slot : state->enclosures) {
       if (slot != nullptr) before.insert(slotWwn(slot));
     }
@@ -209,7 +210,7 @@ bool compareSlots(DeviceRecord* device, BrivoDeviceState* state) {
     const bool stringsRead = readSesPage(device, state, slot->address, kStringPage, &strings) == kResultGood;
     if (stringsRead && sesStringPageChanged(pageOf(slot->stringPage, slot->stringLength), strings))
       changed = true;
-    std::lock_guard<std::mutex> lock(enclosureLock());
+    MutexLock lock(enclosureLock());
     replacePage(&slot->statusPage, &slot->statusLength, status);
     if (stringsRead) replacePage(&slot->stringPage, &slot->stringLength, strings);
   }
@@ -218,15 +219,15 @@ bool compareSlots(DeviceRecord* device, BrivoDeviceState* state) {
 
 }  // namespace
 
-std::mutex& enclosureLock() {
-  static std::mutex lock;
+Mutex& enclosureLock() {
+  static Mutex lock;
   return lock;
 }
 
 std::vector<EnclosurePages> enclosureSnapshot(const BrivoDeviceState* state) {
   std::vector<EnclosurePages> pages;
   if (state == nullptr) return pages;
-  std::lock_guard<std::mutex> lock(enclosureLock());
+  MutexLock lock(enclosureLock());
   for (int i = 0; i < kEnclosureSlots; ++i) {
     const BrivoEnclosureSlot* slot = state->enclosures[i];
     if (slot == nullptr) continue;

@@ -31,8 +31,6 @@ inline constexpr uint32_t kEventIdEnclosureMissing = 0xA02;
 // Bytes asked for each SES page.
 inline constexpr uint32_t kSesPageAllocation = 4096;
 
-std::mutex& enclosureLock();
-
 // Copies of the pages cached for a pair, slot by slot (empty when none or state is null).
 std::vector<EnclosurePages> enclosureSnapshot(const BrivoDeviceState* state);
 // Whether the controller logs SES events (as last read), and the number of enclosure changes seen.

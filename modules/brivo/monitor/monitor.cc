@@ -8,10 +8,10 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "common/thread_manager.h"
 #include "modules/brivo/admission_gate.h"
 #include "modules/brivo/controller_identity.h"
@@ -35,9 +35,9 @@ constexpr char kThreadTag[] = "BrivoAcceptDeviceList/monitorThread";
 
 // Whether the thread runs, so that a second acceptDeviceList starts no second one and shutdown
 // can wait for its end.
-std::mutex g_threadMutex;
+Mutex g_threadMutex;
 std::condition_variable g_threadEnded;
-bool g_threadLive = false;  // guarded by g_threadMutex
+bool g_threadLive GUARDED_BY(g_threadMutex) = false;
 
 // The names handled in one cycle, at most kMaxPairsPerCycle, compared without regard to case.
 class HandledNames {
@@ -80,7 +80,7 @@ void monitorThread(uintptr_t /*context*/) {
   }
   modulePrint(kDebugModuleLife, "mon: >> MONITORING ENDED <<\n");
   consolePrint("mon: >> MONITORING ENDED <<\n");
-  std::lock_guard<std::mutex> lock(g_threadMutex);
+  MutexLock lock(g_threadMutex);
   g_threadLive = false;
   g_threadEnded.notify_all();
 }
@@ -111,15 +111,16 @@ int monitorPeriodMs() {
 }
 
 bool startMonitor(DeviceRecord* list) {
-  std::lock_guard<std::mutex> lock(g_threadMutex);
+  MutexLock lock(g_threadMutex);
   if (g_threadLive) return true;
   g_threadLive = startThread(monitorThread, reinterpret_cast<uintptr_t>(list), 0, kThreadTag) != 0;
   return g_threadLive;
 }
 
 void stopMonitor() {
-  std::unique_lock<std::mutex> lock(g_threadMutex);
-  if (!g_threadEnded.wait_for(lock, kStopWait, [] { return !g_threadLive; })) {
+  MutexLock lock(g_threadMutex);
+  if (!g_threadEnded.wait_for(lock.native(), kStopWait,
+                              []() REQUIRES(g_threadMutex) { return !g_threadLive; })) {
     consolePrint("Brivo: the monitor thread did not end\n");
   }
 }
@@ -128,7 +129,7 @@ bool runPairPass(DeviceRecord* device, ModDeviceItem* item, BrivoDeviceState* st
   ModuleState& module = moduleState();
   if (isUnreadItem(item)) {
     {
-      std::lock_guard<std::mutex> lock(enclosureLock());
+      MutexLock lock(enclosureLock());
       freeEnclosureSlots(state);
     }
     // Identification replaces the name; the new pair needs a status of its own.

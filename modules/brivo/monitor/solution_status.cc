@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <string>
 
+#include "common/thread_annotations.h"
 #include "modules/brivo/controller_command.h"
 #include "modules/brivo/module_files.h"
 #include "modules/brivo/module_status.h"
@@ -128,8 +128,8 @@ SolutionReport readAndEvaluate(DeviceRecord* device, ModDeviceItem* item, BrivoD
 }
 
 // The last report of every pair, by upper-case name.
-std::mutex g_reportsMutex;
-std::map<std::string, SolutionReport> g_reports;  // guarded by g_reportsMutex
+Mutex g_reportsMutex;
+std::map<std::string, SolutionReport> g_reports GUARDED_BY(g_reportsMutex);
 
 std::string reportKey(const char* name) {
   std::string key = name != nullptr ? name : "";
@@ -138,7 +138,7 @@ std::string reportKey(const char* name) {
 }
 
 SolutionReport remembered(const char* name, SolutionReport report) {
-  std::lock_guard<std::mutex> lock(g_reportsMutex);
+  MutexLock lock(g_reportsMutex);
   g_reports[reportKey(name)] = report;
   return report;
 }
@@ -146,7 +146,7 @@ SolutionReport remembered(const char* name, SolutionReport report) {
 }  // namespace
 
 bool lastSolutionReport(const char* name, SolutionReport* out) {
-  std::lock_guard<std::mutex> lock(g_reportsMutex);
+  MutexLock lock(g_reportsMutex);
   const auto found = g_reports.find(reportKey(name));
   if (found == g_reports.end()) return false;
   *out = found->second;
