@@ -11,12 +11,14 @@
 #include <cstdint>
 #include <mutex>
 
+#include "common/thread_annotations.h"
+
 namespace lifecycle {
 
 struct State {
-  std::mutex lock;
-  bool runActive = false;  // a start-up pass began and its shutdown has not run yet
-  std::mutex stopLock;
+  Mutex lock;
+  bool runActive GUARDED_BY(lock) = false;  // a start-up pass began and its shutdown has not run yet
+  Mutex stopLock;
   std::condition_variable stopCv;
   std::atomic<bool> exitRequested{false};  // a signal asked for the process to end
 };
@@ -24,8 +26,8 @@ struct State {
 // Never destroyed: detached threads may still use it while the process exits.
 State& state();
 
-// The shutdown steps. REQUIRES: state().lock held and state().runActive.
-void shutdownLocked();
+// The shutdown steps. s is state(). REQUIRES: s.runActive.
+void shutdownLocked(State& s) REQUIRES(s.lock);
 
 // Sets the stop word and wakes the main loop.
 void setStopWord();

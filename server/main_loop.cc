@@ -16,6 +16,7 @@
 #include "common/property_file.h"
 #include "common/scsi/device_scan.h"
 #include "common/string_tables.h"
+#include "common/thread_annotations.h"
 #include "common/thread_manager.h"
 #include "server/components.h"
 #include "server/events/dispatcher.h"
@@ -32,8 +33,8 @@ constexpr uint32_t kEventServerStarted = 0x101;
 constexpr uint32_t kEventRescanStarted = 0x103;
 constexpr auto kStopPollStep = std::chrono::milliseconds(2000);
 
-std::mutex gTimingsLock;
-LifecycleTimings gTimings;  // guarded by gTimingsLock
+Mutex gTimingsLock;
+LifecycleTimings gTimings GUARDED_BY(gTimingsLock);
 
 // One settings table read at start-up, with the line printed when its file is missing or empty.
 struct SettingsFile {
@@ -84,10 +85,10 @@ void setServerNames() {
 
 // Step 13. Returns false when the CGI communicator could not be started; the server is then shut
 // down already.
-bool startRequestSide() {
+bool startRequestSide(lifecycle::State& state) REQUIRES(state.lock) {
   ServerComponents& components = serverComponents();
   if (!components.startRequestSide()) {
-    lifecycle::shutdownLocked();
+    lifecycle::shutdownLocked(state);
     logServerError("Unable to start the CGI Communicator.");
     return false;
   }
@@ -106,7 +107,7 @@ bool startRequestSide() {
 void startPass() {
   lifecycle::State& state = lifecycle::state();
   ServerControl& control = serverControl();
-  std::lock_guard<std::mutex> lock(state.lock);
+  MutexLock lock(state.lock);
   if (state.exitRequested.load()) {  // a signal came between two passes
     lifecycle::setStopWord();
     return;
@@ -125,7 +126,7 @@ void startPass() {
   serverComponents().loadModules();
   serverComponents().initNetwork();
   serverComponents().startUserTracking();
-  if (!startRequestSide()) return;
+  if (!startRequestSide(state)) return;
   lifecycle::raiseServerEvent("KestrovaEvent_ServerStarted", kEventServerStarted);
   notifyServiceReady();
 }
@@ -133,8 +134,8 @@ void startPass() {
 // Step 15: the main thread sleeps in steps while the server runs; setting the stop word wakes it.
 void waitForStopWord() {
   lifecycle::State& state = lifecycle::state();
-  std::unique_lock<std::mutex> lock(state.stopLock);
-  while (serverControl().stop.load() == 0) state.stopCv.wait_for(lock, kStopPollStep);
+  MutexLock lock(state.stopLock);
+  while (serverControl().stop.load() == 0) state.stopCv.wait_for(lock.native(), kStopPollStep);
 }
 
 }  // namespace
@@ -149,7 +150,7 @@ State& state() {
 void setStopWord() {
   State& s = state();
   {
-    std::lock_guard<std::mutex> lock(s.stopLock);
+    MutexLock lock(s.stopLock);
     serverControl().stop.store(1);
   }
   s.stopCv.notify_all();
@@ -181,7 +182,7 @@ int runServer(int argc, const char* const* argv) {
     debugPrint(kMainDebug, "main: Server is running\n");
     startPass();
     waitForStopWord();
-    { std::lock_guard<std::mutex> finished(state.lock); }  // the shutdown has returned
+    { MutexLock finished(state.lock); }  // the shutdown has returned
     if (control.restart.load() == 0 || state.exitRequested.load()) break;
     control.restart.store(0);
     control.restartTime.store(std::time(nullptr));
@@ -193,9 +194,9 @@ int runServer(int argc, const char* const* argv) {
 
 void shutdownServer() {
   lifecycle::State& state = lifecycle::state();
-  std::lock_guard<std::mutex> lock(state.lock);
+  MutexLock lock(state.lock);
   if (!state.runActive) return;
-  lifecycle::shutdownLocked();
+  lifecycle::shutdownLocked(state);
 }
 
 void shutdownServerForExit() {
@@ -244,11 +245,11 @@ void printModuleShutdownBanner(const char* moduleName, bool restarting) {
 }
 
 void setLifecycleTimings(const LifecycleTimings& timings) {
-  std::lock_guard<std::mutex> lock(gTimingsLock);
+  MutexLock lock(gTimingsLock);
   gTimings = timings;
 }
 
 LifecycleTimings lifecycleTimings() {
-  std::lock_guard<std::mutex> lock(gTimingsLock);
+  MutexLock lock(gTimingsLock);
   return gTimings;
 }

@@ -17,13 +17,13 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/scsi/device_scan.h"
 #include "common/test_folder.h"
+#include "common/thread_annotations.h"
 #include "common/thread_manager.h"
 #include "server/components.h"
 #include "server/server_state.h"
@@ -36,18 +36,18 @@ using test_support::waitUntil;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::mutex gCallsLock;
-std::vector<std::string> gCalls;  // guarded by gCallsLock
+Mutex gCallsLock;
+std::vector<std::string> gCalls GUARDED_BY(gCallsLock);
 std::atomic<int> gStartedPasses{0};
 std::atomic<int> gShutdownProcedures{0};
 
 void record(const std::string& call) {
-  std::lock_guard<std::mutex> lock(gCallsLock);
+  MutexLock lock(gCallsLock);
   gCalls.push_back(call);
 }
 
 std::vector<std::string> takeCalls() {
-  std::lock_guard<std::mutex> lock(gCallsLock);
+  MutexLock lock(gCallsLock);
   std::vector<std::string> calls;
   calls.swap(gCalls);
   return calls;

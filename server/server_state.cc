@@ -2,14 +2,15 @@
 #include "server/server_state.h"
 
 #include <cstring>
-#include <mutex>
 #include <string>
+
+#include "common/thread_annotations.h"
 
 namespace {
 
-std::mutex gNamesMutex;
-std::string gDeviceName;    // guarded by gNamesMutex
-std::string gSerialNumber;  // guarded by gNamesMutex
+Mutex gNamesMutex;
+std::string gDeviceName GUARDED_BY(gNamesMutex);
+std::string gSerialNumber GUARDED_BY(gNamesMutex);
 
 struct ServiceNames {
   char service[kServiceNameSize] = "Kestrova";
@@ -33,27 +34,27 @@ ServerSettings& serverSettings() {
 // The names are set only during start-up and shutdown while no reader runs, so handing out
 // c_str() is safe for the life of one server run.
 const char* serverDeviceName() {
-  std::lock_guard<std::mutex> lock(gNamesMutex);
+  MutexLock lock(gNamesMutex);
   return gDeviceName.c_str();
 }
 
 std::string serverDeviceNameCopy() {
-  std::lock_guard<std::mutex> lock(gNamesMutex);
+  MutexLock lock(gNamesMutex);
   return gDeviceName;
 }
 
 void setServerDeviceName(const char* name) {
-  std::lock_guard<std::mutex> lock(gNamesMutex);
+  MutexLock lock(gNamesMutex);
   gDeviceName = name ? name : "";
 }
 
 const char* serverSerialNumber() {
-  std::lock_guard<std::mutex> lock(gNamesMutex);
+  MutexLock lock(gNamesMutex);
   return gSerialNumber.c_str();
 }
 
 void setServerSerialNumber(const char* serial) {
-  std::lock_guard<std::mutex> lock(gNamesMutex);
+  MutexLock lock(gNamesMutex);
   gSerialNumber = serial ? serial : "";
 }
 

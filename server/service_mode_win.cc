@@ -1,19 +1,18 @@
 // The Windows service: the dispatcher, the service entry point with its status reports, the
 // control handler, and the record of service failures in the event log. The status reports of
 // service_notify.h live here too, since they need the status handle that the entry point gets.
-#include "server/service_mode.h"
-
 #include <windows.h>
 
 #include <atomic>
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "server/main_loop.h"
 #include "server/server_state.h"
+#include "server/service_mode.h"
 #include "server/service_notify.h"
 #include "server/service_unit.h"
 
@@ -22,10 +21,10 @@ namespace {
 constexpr DWORD kStartWaitHintMs = 3000;
 constexpr DWORD kStopWaitHintMs = 8000;
 
-std::mutex gStatusLock;
-SERVICE_STATUS_HANDLE gStatusHandle = nullptr;  // guarded by gStatusLock
-SERVICE_STATUS gStatus{};                       // guarded by gStatusLock
-DWORD gCheckPoint = 0;                          // guarded by gStatusLock
+Mutex gStatusLock;
+SERVICE_STATUS_HANDLE gStatusHandle GUARDED_BY(gStatusLock) = nullptr;
+SERVICE_STATUS gStatus GUARDED_BY(gStatusLock){};
+DWORD gCheckPoint GUARDED_BY(gStatusLock) = 0;
 std::atomic<DWORD> gLastError{NO_ERROR};
 std::atomic<bool> gStopRequested{false};
 
@@ -33,7 +32,7 @@ std::atomic<bool> gStopRequested{false};
 // shutdown are accepted only while running. Nothing is reported in debug mode or outside the
 // service manager.
 void reportStatus(DWORD state, DWORD exitCode, DWORD waitHint) {
-  std::lock_guard<std::mutex> lock(gStatusLock);
+  MutexLock lock(gStatusLock);
   if (gStatusHandle == nullptr || serverControl().debugMode.load() != 0) return;
   gStatus.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   gStatus.dwCurrentState = state;
@@ -46,7 +45,7 @@ void reportStatus(DWORD state, DWORD exitCode, DWORD waitHint) {
 }
 
 void reReportStatus() {
-  std::lock_guard<std::mutex> lock(gStatusLock);
+  MutexLock lock(gStatusLock);
   if (gStatusHandle != nullptr && serverControl().debugMode.load() == 0) SetServiceStatus(gStatusHandle, &gStatus);
 }
 
@@ -74,7 +73,7 @@ void WINAPI serviceMain(DWORD argc, LPSTR* argv) {
     return;
   }
   {
-    std::lock_guard<std::mutex> lock(gStatusLock);
+    MutexLock lock(gStatusLock);
     gStatusHandle = handle;
   }
   reportStatus(SERVICE_START_PENDING, NO_ERROR, kStartWaitHintMs);

@@ -6,6 +6,7 @@
 
 #include "common/debug.h"
 #include "common/string_tables.h"
+#include "common/thread_annotations.h"
 #include "common/thread_manager.h"
 #include "server/components.h"
 #include "server/events/dispatcher.h"
@@ -52,11 +53,11 @@ void freeSettingsTables() {
 
 }  // namespace
 
-void lifecycle::shutdownLocked() {
+void lifecycle::shutdownLocked(State& s) {
   ServerControl& control = serverControl();
   ServerComponents& components = serverComponents();
   const LifecycleTimings timings = lifecycleTimings();
-  const bool restarting = control.restart.load() != 0 && !state().exitRequested.load();
+  const bool restarting = control.restart.load() != 0 && !s.exitRequested.load();
   if (restarting) {
     notifyServiceRestarting();
   } else {
@@ -119,6 +120,6 @@ void lifecycle::shutdownLocked() {
     std::printf(" ********* ************ ***********\n");
   }
   std::fflush(stdout);
-  state().runActive = false;
+  s.runActive = false;
   setStopWord();
 }

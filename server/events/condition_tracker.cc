@@ -12,6 +12,7 @@
 #include "common/atomic_file.h"
 #include "common/property_file.h"
 #include "common/string_tables.h"
+#include "common/thread_annotations.h"
 #include "server/events/event_text.h"
 #include "server/events/json_fields.h"
 
@@ -22,12 +23,12 @@ using nlohmann::json;
 constexpr size_t kMaxLabels = 65535;
 constexpr char kReminderFallback[] = "Reminder: unresolved since %s: %s";
 
-std::mutex gLabelsMutex;
-std::vector<ConditionLabel> gLabels;                               // guarded by gLabelsMutex; number - 1
-std::map<std::pair<std::string, std::string>, uint16_t> gNumbers;  // guarded by gLabelsMutex
+Mutex gLabelsMutex;
+std::vector<ConditionLabel> gLabels GUARDED_BY(gLabelsMutex);  // number - 1
+std::map<std::pair<std::string, std::string>, uint16_t> gNumbers GUARDED_BY(gLabelsMutex);
 
 uint16_t labelNumber(const std::string& name, const std::string& subject) {
-  std::lock_guard<std::mutex> lock(gLabelsMutex);
+  MutexLock lock(gLabelsMutex);
   const auto found = gNumbers.find({name, subject});
   if (found != gNumbers.end()) return found->second;
   if (gLabels.size() >= kMaxLabels) return 0;
@@ -96,7 +97,7 @@ void stampRecord(EventRecord* record, const NoticeStamp& stamp) {
 }
 
 ConditionLabel conditionLabel(uint16_t number) {
-  std::lock_guard<std::mutex> lock(gLabelsMutex);
+  MutexLock lock(gLabelsMutex);
   if (number == 0 || number > gLabels.size()) return {};
   return gLabels[number - 1];
 }
@@ -107,7 +108,7 @@ std::string ConditionTracker::keyOf(const std::string& rule, const std::string& 
 }
 
 void ConditionTracker::setRules(std::vector<ConditionRule> rules, const std::string& statePath) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   rules_ = std::move(rules);
   if (!loaded_) {
     loaded_ = true;
@@ -129,7 +130,7 @@ void ConditionTracker::setRules(std::vector<ConditionRule> rules, const std::str
 }
 
 std::vector<NoticeStamp> ConditionTracker::classify(const EventRecord& record, time_t now) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::vector<NoticeStamp> stamps;
   if (rules_.empty() || record.device == nullptr || record.message == nullptr) return {NoticeStamp{}};
   bool repeat = false;
@@ -175,7 +176,7 @@ std::vector<NoticeStamp> ConditionTracker::classify(const EventRecord& record, t
 
 std::vector<EventRecord*> ConditionTracker::dueReminders(const std::string& channel, time_t interval,
                                                          time_t now) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::vector<EventRecord*> due;
   if (interval <= 0) return due;
   for (auto& [key, active] : active_) {
@@ -195,12 +196,12 @@ std::vector<EventRecord*> ConditionTracker::dueReminders(const std::string& chan
 }
 
 size_t ConditionTracker::activeCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return active_.size();
 }
 
 void ConditionTracker::reset() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   rules_.clear();
   active_.clear();
   statePath_.clear();

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "server/events/condition_rules.h"
 #include "server/events/event_record.h"
 
@@ -71,15 +72,15 @@ class ConditionTracker {
     time_t raisedAt = 0;
     std::map<std::string, time_t> reminded;  // by channel
   };
-  void saveLocked() const;
-  void loadLocked();
+  void saveLocked() const REQUIRES(mutex_);
+  void loadLocked() REQUIRES(mutex_);
   static std::string keyOf(const std::string& rule, const std::string& device, const std::string& subject);
 
-  mutable std::mutex mutex_;
-  std::vector<ConditionRule> rules_;      // guarded by mutex_
-  std::map<std::string, Active> active_;  // guarded by mutex_
-  std::string statePath_;                 // guarded by mutex_
-  bool loaded_ = false;                   // guarded by mutex_
+  mutable Mutex mutex_;
+  std::vector<ConditionRule> rules_ GUARDED_BY(mutex_);
+  std::map<std::string, Active> active_ GUARDED_BY(mutex_);
+  std::string statePath_ GUARDED_BY(mutex_);
+  bool loaded_ GUARDED_BY(mutex_) = false;
 };
 
 // The server's tracker.

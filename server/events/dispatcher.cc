@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <mutex>
 #include <new>
 #include <thread>
 
+#include "common/thread_annotations.h"
 #include "common/thread_manager.h"
 #include "common/variable_table.h"
 #include "server/events/channel_handlers.h"
@@ -43,6 +43,14 @@ bool syncingAllowed() {
   return allowed;
 }
 
+// Up to kPushTries tries; false when the queue refused each.
+bool pushCopy(EventQueue& queue, EventRecord* copy) {
+  for (int attempt = 0; attempt < kPushTries; ++attempt) {
+    if (queue.push(copy)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 struct NotificationDispatcher::Channel {
@@ -52,8 +60,8 @@ struct NotificationDispatcher::Channel {
   std::atomic<bool> ended{false};
   // With a stop handler: the thread's last drain and later deliveries take turns on this lock,
   // so that no record lands in the queue after the drain.
-  std::mutex endLock;
-  bool drained = false;  // guarded by endLock
+  Mutex endLock;
+  bool drained GUARDED_BY(endLock) = false;
   std::atomic<int> owners{2};  // the dispatcher's table and the thread; the last one frees
   int64_t nextReminderCheck = 0;  // the thread's own: seconds of the clock
 };
@@ -108,7 +116,7 @@ void NotificationDispatcher::channelThread(uintptr_t context) {
     }
   }
   if (channel->spec.stopHandler != nullptr) {
-    std::lock_guard<std::mutex> guard(channel->endLock);
+    MutexLock guard(channel->endLock);
     while (EventRecord* record = channel->queue->pop()) channel->spec.stopHandler(record);
     channel->drained = true;
   }
@@ -121,7 +129,7 @@ void NotificationDispatcher::releaseChannel(Channel* channel) {
 }
 
 bool NotificationDispatcher::start() {
-  std::unique_lock<std::shared_mutex> lock(mutex_);
+  WriterMutexLock lock(mutex_);
   bool allStarted = true;
   for (size_t i = 0; i < specs_.size(); ++i) {
     if (channels_[i] != nullptr) continue;
@@ -143,7 +151,7 @@ bool NotificationDispatcher::start() {
 void NotificationDispatcher::stop(int waitMs) {
   std::vector<Channel*> stopping;
   {
-    std::unique_lock<std::shared_mutex> lock(mutex_);
+    WriterMutexLock lock(mutex_);
     for (Channel*& channel : channels_) {
       if (channel == nullptr) continue;
       channel->stopRequested.store(true);
@@ -162,18 +170,13 @@ void NotificationDispatcher::stop(int waitMs) {
 }
 
 bool NotificationDispatcher::deliver(Channel* channel, EventRecord* copy) {
-  std::unique_lock<std::mutex> guard;
-  if (channel->spec.stopHandler != nullptr) {
-    guard = std::unique_lock<std::mutex>(channel->endLock);
-    if (channel->drained) {
-      channel->spec.stopHandler(copy);
-      return true;
-    }
+  if (channel->spec.stopHandler == nullptr) return pushCopy(*channel->queue, copy);
+  MutexLock guard(channel->endLock);
+  if (channel->drained) {
+    channel->spec.stopHandler(copy);
+    return true;
   }
-  for (int attempt = 0; attempt < kPushTries; ++attempt) {
-    if (channel->queue->push(copy)) return true;
-  }
-  return false;
+  return pushCopy(*channel->queue, copy);
 }
 
 bool NotificationDispatcher::deliverCopy(size_t index, const EventRecord* record, const NoticeStamp& stamp) {
@@ -190,7 +193,7 @@ int NotificationDispatcher::dispatch(const EventRecord* record) {
   if (record == nullptr || record->message == nullptr || record->device == nullptr) return 2;
   if (record->syncFlag != 0 && !syncingAllowed()) return 0;
   int result = 0;
-  std::shared_lock<std::shared_mutex> lock(mutex_);
+  ReaderMutexLock lock(mutex_);
   std::vector<NoticeStamp> stamps;
   bool classified = false;
   for (size_t i = 0; i < channels_.size(); ++i) {
@@ -214,7 +217,7 @@ int NotificationDispatcher::dispatch(const EventRecord* record) {
 
 int NotificationDispatcher::dispatchTo(const char* channelName, const EventRecord* record) {
   if (record == nullptr || record->message == nullptr || record->device == nullptr) return 2;
-  std::shared_lock<std::shared_mutex> lock(mutex_);
+  ReaderMutexLock lock(mutex_);
   for (size_t i = 0; i < channels_.size(); ++i) {
     if (channelName == nullptr || std::strcmp(specs_[i].name, channelName) != 0) continue;
     if (channels_[i] == nullptr) return 1;
@@ -249,7 +252,7 @@ const char* NotificationDispatcher::channelName(int index) const {
 }
 
 bool NotificationDispatcher::channelStarted(int index) const {
-  std::shared_lock<std::shared_mutex> lock(mutex_);
+  ReaderMutexLock lock(mutex_);
   return index >= 0 && index < channelCount() && channels_[index] != nullptr;
 }
 
@@ -258,7 +261,7 @@ uint64_t NotificationDispatcher::dropCount(int index) const {
 }
 
 size_t NotificationDispatcher::queuedCount(int index) const {
-  std::shared_lock<std::shared_mutex> lock(mutex_);
+  ReaderMutexLock lock(mutex_);
   if (index < 0 || index >= channelCount() || channels_[index] == nullptr) return 0;
   return channels_[index]->queue->size();
 }

@@ -16,9 +16,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <shared_mutex>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "server/events/condition_tracker.h"
 #include "server/events/event_record.h"
 
@@ -90,15 +90,15 @@ class NotificationDispatcher {
   // False when the queue refused it (the copy is then still the caller's).
   static bool deliver(Channel* channel, EventRecord* copy);
   // A stamped copy of record onto channel index; false (counted as a drop) when it could not.
-  // REQUIRES: mutex_ held (shared) and the channel started.
-  bool deliverCopy(size_t index, const EventRecord* record, const NoticeStamp& stamp);
+  // REQUIRES: the channel started.
+  bool deliverCopy(size_t index, const EventRecord* record, const NoticeStamp& stamp) REQUIRES_SHARED(mutex_);
   // On the channel's thread: hands it the reminders that are due.
   static void remindIfDue(Channel* channel);
 
   std::vector<NotificationChannelSpec> specs_;
   std::unique_ptr<std::atomic<uint64_t>[]> drops_;
-  mutable std::shared_mutex mutex_;  // exclusive for start and stop, shared for dispatching
-  std::vector<Channel*> channels_;   // guarded by mutex_; null while not started
+  mutable SharedMutex mutex_;                          // exclusive for start and stop, shared for dispatching
+  std::vector<Channel*> channels_ GUARDED_BY(mutex_);  // null while not started
 };
 
 // The server's dispatcher over defaultNotificationChannels().

@@ -3,6 +3,8 @@
 
 #include <new>
 
+#include "common/thread_annotations.h"
+
 std::unique_ptr<EventQueue> EventQueue::create(int slotsLog2, int maxSlotsLog2) {
   if (slotsLog2 < 0 || slotsLog2 > 30) return nullptr;
   if (maxSlotsLog2 < slotsLog2) maxSlotsLog2 = slotsLog2;
@@ -23,7 +25,7 @@ EventQueue::~EventQueue() {
 
 bool EventQueue::push(EventRecord* record) {
   if (record == nullptr) return false;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (read_ < 0) {
     read_ = 0;
     write_ = 0;
@@ -36,7 +38,7 @@ bool EventQueue::push(EventRecord* record) {
 }
 
 EventRecord* EventQueue::pop() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (read_ < 0) return nullptr;
   EventRecord* record = slots_[read_];
   read_ = (read_ + 1) & mask_;
@@ -61,13 +63,13 @@ bool EventQueue::growLocked() {
 }
 
 size_t EventQueue::size() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (read_ < 0) return 0;
   const uint32_t count = (write_ - static_cast<uint32_t>(read_)) & mask_;
   return count == 0 ? mask_ + 1 : count;
 }
 
 size_t EventQueue::capacity() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return mask_ + 1;
 }

@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 
+#include "common/thread_annotations.h"
 #include "server/events/event_record.h"
 
 class EventQueue {
@@ -40,12 +41,12 @@ class EventQueue {
 
  private:
   EventQueue(EventRecord** slots, uint32_t slotCount, uint32_t maxSlotCount);
-  bool growLocked();  // REQUIRES: mutex_ held and the ring full
+  bool growLocked() REQUIRES(mutex_);  // REQUIRES: the ring is full
 
-  mutable std::mutex mutex_;
-  EventRecord** slots_;  // guarded by mutex_
-  uint32_t mask_;        // guarded by mutex_; slot count - 1
+  mutable Mutex mutex_;
+  EventRecord** slots_ GUARDED_BY(mutex_);
+  uint32_t mask_ GUARDED_BY(mutex_);  // slot count - 1
   uint32_t maxSlotCount_;
-  int64_t read_ = -1;   // guarded by mutex_; -1 = empty
-  uint32_t write_ = 0;  // guarded by mutex_
+  int64_t read_ GUARDED_BY(mutex_) = -1;  // -1 = empty
+  uint32_t write_ GUARDED_BY(mutex_) = 0;
 };

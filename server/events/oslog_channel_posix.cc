@@ -7,9 +7,9 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 
+#include "common/thread_annotations.h"
 #include "common/variable_table.h"
 #include "server/events/channel_handlers.h"
 #include "server/events/notifier_stats.h"
@@ -19,9 +19,9 @@ namespace {
 
 constexpr char kDefaultSoftwareName[] = "Kestrova";
 
-std::mutex gOsLogMutex;
-std::string gIdentity;  // guarded by gOsLogMutex; openlog keeps a pointer to it
-OsLogSink* gSink = nullptr;  // guarded by gOsLogMutex
+Mutex gOsLogMutex;
+std::string gIdentity GUARDED_BY(gOsLogMutex);  // openlog keeps a pointer to it
+OsLogSink* gSink GUARDED_BY(gOsLogMutex) = nullptr;
 
 bool settingIsTrue(const char* key) {
   char* value = getVariableCopyShared(&serverSettings().server, key);
@@ -40,7 +40,7 @@ std::string softwareName() {
 }  // namespace
 
 void setOsLogSink(OsLogSink* sink) {
-  std::lock_guard<std::mutex> lock(gOsLogMutex);
+  MutexLock lock(gOsLogMutex);
   gSink = sink;
 }
 
@@ -63,7 +63,7 @@ int writeOsEventLog(EventRecord* record) {
     return 0;
   }
   {
-    std::lock_guard<std::mutex> lock(gOsLogMutex);
+    MutexLock lock(gOsLogMutex);
     gIdentity = softwareName();
     const int priority = osLogPriority(record->concernLevel);
     if (gSink != nullptr) {

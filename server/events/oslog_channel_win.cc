@@ -9,9 +9,9 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 
+#include "common/thread_annotations.h"
 #include "common/variable_table.h"
 #include "server/events/channel_handlers.h"
 #include "server/server_state.h"
@@ -23,8 +23,8 @@ constexpr char kDefaultSoftwareName[] = "Kestrova";
 // value a message file for these identifiers is written against.
 constexpr DWORD kFacilityBits = 0x00020000;
 
-std::mutex gOsLogMutex;
-OsLogSink* gSink = nullptr;  // guarded by gOsLogMutex
+Mutex gOsLogMutex;
+OsLogSink* gSink GUARDED_BY(gOsLogMutex) = nullptr;
 
 bool settingIsTrue(const char* key) {
   char* value = getVariableCopyShared(&serverSettings().server, key);
@@ -71,7 +71,7 @@ uint32_t osLogEventIdentifier(int type, uint32_t eventId) {
 }
 
 void setOsLogSink(OsLogSink* sink) {
-  std::lock_guard<std::mutex> lock(gOsLogMutex);
+  MutexLock lock(gOsLogMutex);
   gSink = sink;
 }
 
@@ -96,7 +96,7 @@ int writeOsEventLog(EventRecord* record) {
   }
   int result = 0;
   {
-    std::lock_guard<std::mutex> lock(gOsLogMutex);
+    MutexLock lock(gOsLogMutex);
     const std::string identity = softwareName();
     const int type = osLogPriority(record->concernLevel);
     if (gSink != nullptr) {

@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
-#include <mutex>
 #include <optional>
 #include <random>
 
 #include "common/property_file.h"
+#include "common/thread_annotations.h"
 
 namespace {
 
@@ -18,8 +18,8 @@ constexpr size_t kRandomOctets = 8;
 constexpr char kHeader[] =
     "\\\\\\This installation's SNMP engine: keep its ID, receivers are configured with it.";
 
-std::mutex gMutex;
-std::optional<SnmpEngine> gEngine;  // guarded by gMutex
+Mutex gMutex;
+std::optional<SnmpEngine> gEngine GUARDED_BY(gMutex);
 
 uint32_t steadySeconds() {
   return static_cast<uint32_t>(
@@ -72,7 +72,7 @@ SnmpEngine loadEngine(const char* path) {
 }  // namespace
 
 SnmpEngine snmpEngine(const char* path) {
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   if (!gEngine) gEngine = loadEngine(path);
   return *gEngine;
 }
@@ -97,6 +97,6 @@ std::string storedSnmpEngineId(const char* path) {
 }
 
 void resetSnmpEngine() {
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   gEngine.reset();
 }

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <mutex>
 
 #include "common/debug.h"
 #include "common/property_file.h"
+#include "common/thread_annotations.h"
 #include "common/variable_table.h"
 #include "server/events/channel_handlers.h"
 #include "server/events/notifier_settings.h"
@@ -32,9 +32,9 @@ constexpr int64_t kPruneIntervalMs = 1000;
 
 // The TCP and TLS receivers' streams, by receiver. Used by the channel thread; tests reach them
 // from their own thread while the channel is stopped.
-std::mutex gStreamsMutex;
-std::map<std::string, std::unique_ptr<SyslogStream>> gStreams;  // guarded by gStreamsMutex
-int64_t gLastPruneMs = 0;                                       // guarded by gStreamsMutex
+Mutex gStreamsMutex;
+std::map<std::string, std::unique_ptr<SyslogStream>> gStreams GUARDED_BY(gStreamsMutex);
+int64_t gLastPruneMs GUARDED_BY(gStreamsMutex) = 0;
 
 std::string streamKey(const SyslogReceiver& receiver) {
   return std::string(syslogTransportText(receiver.transport)) + "|" + receiver.server + "|" +
@@ -157,8 +157,8 @@ SyslogStreamTarget streamTarget(const SyslogReceiver& receiver, uint16_t port) {
   return target;
 }
 
-// Queues an event for a TCP or TLS receiver. REQUIRES: gStreamsMutex held.
-uint32_t submitToStream(const SyslogReceiver& receiver, const EventRecord& record) {
+// Queues an event for a TCP or TLS receiver.
+uint32_t submitToStream(const SyslogReceiver& receiver, const EventRecord& record) REQUIRES(gStreamsMutex) {
   uint16_t port = 0;
   if (!parsePortText(trimBlanks(receiver.port), &port)) return 1;
   std::unique_ptr<SyslogStream>& stream = gStreams[streamKey(receiver)];
@@ -167,7 +167,7 @@ uint32_t submitToStream(const SyslogReceiver& receiver, const EventRecord& recor
   return 0;
 }
 
-size_t backlogLocked() {
+size_t backlogLocked() REQUIRES(gStreamsMutex) {
   size_t waiting = 0;
   for (const auto& [key, stream] : gStreams) waiting += stream->waiting();
   return waiting;
@@ -223,7 +223,7 @@ uint32_t sendSyslogMessages(const SyslogReceivers& receivers, const EventRecord&
     } else if (test) {
       status = testSucceeded(sendSyslogTestMessage(receiver, record, 0).outcome) ? 0 : 1;
     } else {
-      std::lock_guard<std::mutex> lock(gStreamsMutex);
+      MutexLock lock(gStreamsMutex);
       status = submitToStream(receiver, record);
       setNotifierWaiting(kChannel, backlogLocked());
       if (status == 0) continue;  // counted by the stream when it goes out
@@ -257,7 +257,7 @@ int sendSyslogNotification(EventRecord* record) {
 }
 
 void syslogChannelIdle() {
-  std::lock_guard<std::mutex> lock(gStreamsMutex);
+  MutexLock lock(gStreamsMutex);
   if (gStreams.empty()) return;
   const int64_t now = syslogClockMs();
   if (now - gLastPruneMs >= kPruneIntervalMs) {
@@ -282,13 +282,13 @@ void syslogChannelIdle() {
 }
 
 void closeSyslogStreams() {
-  std::lock_guard<std::mutex> lock(gStreamsMutex);
+  MutexLock lock(gStreamsMutex);
   gStreams.clear();
   setNotifierWaiting(kChannel, 0);
 }
 
 size_t syslogStreamBacklog() {
-  std::lock_guard<std::mutex> lock(gStreamsMutex);
+  MutexLock lock(gStreamsMutex);
   return backlogLocked();
 }
 

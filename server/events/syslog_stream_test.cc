@@ -6,11 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "server/events/notifier_stats.h"
 #include "server/events/notifier_test_fixture.h"
 #include "server/events/syslog_rfc5424.h"
@@ -61,7 +61,7 @@ TEST(SyslogRfc5424Test, HostileTextsStayInTheirFields) {
 // unread bytes, as a receiver that dies under load does.
 class TcpSink {
  public:
-  explicit TcpSink(uint16_t port, bool reading = true) : port_(port), reading_(reading) {
+  explicit TcpSink(uint16_t port, bool reading = true) : reading_(reading) {
     listener_ = socket(AF_INET, SOCK_STREAM, 0);
     const int on = 1;
     setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -83,7 +83,7 @@ class TcpSink {
     close(listener_);
   }
   std::string bytes() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return bytes_;
   }
   // The octet-counted frames received so far.
@@ -119,21 +119,20 @@ class TcpSink {
         char buffer[4096];
         const ssize_t n = recv(connection, buffer, sizeof buffer, 0);
         if (n <= 0) break;
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         bytes_.append(buffer, static_cast<size_t>(n));
       }
       close(connection);
     }
   }
 
-  uint16_t port_;
   bool reading_;
   int listener_ = -1;
   bool ok_ = false;
   std::atomic<bool> stopping_{false};
   std::thread thread_;
-  std::mutex mutex_;
-  std::string bytes_;  // guarded by mutex_
+  Mutex mutex_;
+  std::string bytes_ GUARDED_BY(mutex_);
 };
 
 class SyslogStreamTest : public ::testing::Test {

@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 
 #include "common/debug.h"
 #include "common/property_file.h"
+#include "common/thread_annotations.h"
 #include "common/thread_manager.h"
 #include "server/events/channel_handlers.h"
 #include "server/events/condition_tracker.h"
@@ -52,11 +52,11 @@ struct ReceiverState {
   int retryDelayMs = 0;
 };
 
-std::mutex gMutex;
-std::map<std::string, ReceiverState> gStates;  // guarded by gMutex; by receiver identity
-uint64_t gLastSequence = 0;                    // guarded by gMutex
-int64_t gLastPruneMs = 0;                      // guarded by gMutex
-bool gFoldersChecked = false;                  // guarded by gMutex
+Mutex gMutex;
+std::map<std::string, ReceiverState> gStates GUARDED_BY(gMutex);  // by receiver identity
+uint64_t gLastSequence GUARDED_BY(gMutex) = 0;
+int64_t gLastPruneMs GUARDED_BY(gMutex) = 0;
+bool gFoldersChecked GUARDED_BY(gMutex) = false;
 
 std::string softwareName() {
   char* value = getVariableCopyShared(&serverSettings().server, "softwareName");
@@ -109,8 +109,8 @@ HttpAnswer post(const WebhookReceiver& receiver, const std::string& body, bool f
 }
 
 // The state of each usable receiver, its queue read from disk the first time; the states and
-// folders of receivers that are gone are removed. REQUIRES: gMutex held.
-void syncStates(const WebhookReceivers& receivers) {
+// folders of receivers that are gone are removed.
+void syncStates(const WebhookReceivers& receivers) REQUIRES(gMutex) {
   std::set<std::string> configured;
   for (const WebhookReceiver& receiver : receivers) {
     if (!receiver.usable) continue;
@@ -145,14 +145,14 @@ void syncStates(const WebhookReceivers& receivers) {
   }
 }
 
-size_t queuedLocked() {
+size_t queuedLocked() REQUIRES(gMutex) {
   size_t waiting = 0;
   for (const auto& [id, state] : gStates) waiting += state.spool->size();
   return waiting;
 }
 
-// Queues record for each receiver that wants it. REQUIRES: gMutex held.
-void queueRecord(const WebhookReceivers& receivers, const EventRecord& record) {
+// Queues record for each receiver that wants it.
+void queueRecord(const WebhookReceivers& receivers, const EventRecord& record) REQUIRES(gMutex) {
   WebhookNotice notice = webhookNoticeOf(record, hostName(), softwareName());
   for (const WebhookReceiver& receiver : receivers) {
     if (!webhookReceiverWants(receiver, record.concernLevel)) continue;
@@ -169,8 +169,7 @@ void queueRecord(const WebhookReceivers& receivers, const EventRecord& record) {
 }
 
 // Sends what waits for receiver while its pause is over and the turn's budget lasts.
-// REQUIRES: gMutex held.
-void sendQueue(const WebhookReceiver& receiver, ReceiverState& state, int64_t turnEndMs) {
+void sendQueue(const WebhookReceiver& receiver, ReceiverState& state, int64_t turnEndMs) REQUIRES(gMutex) {
   while (state.spool->size() != 0 && clockMs() >= state.nextAttemptMs && clockMs() < turnEndMs &&
          keepGoing()) {
     size_t discarded = 0;
@@ -210,8 +209,7 @@ void sendQueue(const WebhookReceiver& receiver, ReceiverState& state, int64_t tu
   }
 }
 
-// REQUIRES: gMutex held.
-void sendQueues(const WebhookReceivers& receivers) {
+void sendQueues(const WebhookReceivers& receivers) REQUIRES(gMutex) {
   const int64_t turnEnd = clockMs() + webhookTuning().sendBudgetMs.load();
   for (const WebhookReceiver& receiver : receivers) {
     const auto it = gStates.find(receiver.id);
@@ -234,8 +232,7 @@ bool tryReadWebhookReceivers(WebhookReceivers* receivers, int timeoutMs) {
 
 // Alertmanager ends an alert it hears nothing of for a day (the lifetime the payload gives); the
 // conditions that last are posted again every half day to the Alertmanager receivers.
-// REQUIRES: gMutex held.
-void refreshAlerts(const WebhookReceivers& receivers) {
+void refreshAlerts(const WebhookReceivers& receivers) REQUIRES(gMutex) {
   WebhookReceivers alertmanagers = receivers;
   bool any = false;
   for (WebhookReceiver& receiver : alertmanagers) {
@@ -262,7 +259,7 @@ int handle(EventRecord* record, bool send) {
     freeEventRecord(record);
     return 1;
   }
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   syncStates(receivers);
   queueRecord(receivers, *record);
   freeEventRecord(record);
@@ -287,8 +284,8 @@ int sendWebhookNotification(EventRecord* record) { return handle(record, true); 
 int queueWebhookNotification(EventRecord* record) { return handle(record, false); }
 
 void webhookChannelIdle() {
-  std::lock_guard<std::mutex> lock(gMutex);
-  static WebhookReceivers receivers;  // the last reading of the settings; guarded by gMutex
+  MutexLock lock(gMutex);
+  static WebhookReceivers receivers GUARDED_BY(gMutex);  // the last reading of the settings
   const int64_t now = clockMs();
   if (now - gLastPruneMs >= kPruneIntervalMs) {
     // One look at the settings, without waiting: a page that holds them delays this turn only.
@@ -304,7 +301,7 @@ void webhookChannelIdle() {
 }
 
 void resetWebhookSender() {
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   gStates.clear();
   gLastPruneMs = 0;
   gFoldersChecked = false;
@@ -312,7 +309,7 @@ void resetWebhookSender() {
 }
 
 size_t webhookQueuedNotices() {
-  std::lock_guard<std::mutex> lock(gMutex);
+  MutexLock lock(gMutex);
   return queuedLocked();
 }
 

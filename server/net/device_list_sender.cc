@@ -3,10 +3,10 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 #include "common/debug.h"
+#include "common/thread_annotations.h"
 #include "server/main_loop.h"
 #include "server/net/device_claims.h"
 #include "server/net/network_packet.h"
@@ -55,7 +55,7 @@ bool takeOver(const char* name) {
   if (name == nullptr || name[0] == '\0') return false;
   int matched = 0;
   {
-    std::lock_guard<std::mutex> lock(deviceClaimLock());
+    MutexLock lock(deviceClaimLock());
     matched = takeUnitsNamed(claimableDeviceList(), name);
   }
   if (matched == 0) return false;

@@ -9,12 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "common/debug.h"
 #include "common/property_file.h"
+#include "common/thread_annotations.h"
 #include "server/device_list_owner.h"
 #include "server/events/dispatcher.h"
 #include "server/net/network_key_store.h"
@@ -129,7 +129,7 @@ void listenForNetworkPackets(uintptr_t index) {
 void releaseSilentServers() {
   int marked = 0;
   {
-    std::lock_guard<std::mutex> listLock(serverListLock());
+    MutexLock listLock(serverListLock());
     const auto now = std::chrono::steady_clock::now();
     const NetworkTimings timings = networkTimings();
     // Long-silent servers leave the list, so that the list of a long-running server holds the
@@ -138,7 +138,7 @@ void releaseSilentServers() {
     countNetworkChanges(forgotten);
     marked = serverList().markSilentServers(now, std::chrono::milliseconds(timings.silenceMs));
     if (marked == 0) return;
-    std::lock_guard<std::mutex> claimLock(deviceClaimLock());
+    MutexLock claimLock(deviceClaimLock());
     if (DeviceRecord* list = claimableDeviceList()) releaseNotMineUnits(list);
   }
   countNetworkChanges(marked);
@@ -169,7 +169,7 @@ void checkInAmbassador(uintptr_t) {
     next += std::chrono::milliseconds(timings.checkInPeriodMs);
     if (!sleepUntil(next, timings.ambassadorStepMs)) break;
   }
-  std::lock_guard<std::mutex> lock(serverListLock());
+  MutexLock lock(serverListLock());
   serverList().clear();
 }
 
@@ -277,11 +277,11 @@ void initializeKestrovaNetwork() {
   const std::shared_ptr<NetworkSetup> setup = readSetup();
   setLocalAddresses(setup->localAddresses.data(), static_cast<int>(setup->localAddresses.size()));
   {
-    std::lock_guard<std::mutex> lock(deviceClaimLock());
+    MutexLock lock(deviceClaimLock());
     claimState() = ClaimState();
   }
   {
-    std::lock_guard<std::mutex> lock(serverListLock());
+    MutexLock lock(serverListLock());
     serverList().setCapacity(setup->config.maxServers);
   }
   resetReceiveState();
@@ -311,7 +311,7 @@ void stopKestrovaNetwork() {
   sendShutdownNotice();
   setPageRowsWriter(PageRows::kServerList, nullptr);
   {
-    std::lock_guard<std::mutex> lock(serverListLock());
+    MutexLock lock(serverListLock());
     serverList().clear();
   }
   setNetworkSetup(nullptr);
@@ -339,16 +339,16 @@ void withdrawDeviceListForNetwork() { publishClaimDeviceList(nullptr); }
 
 const DeviceRecord* deviceListSnapshot() {
   thread_local DeviceListCopy copy;
-  std::lock_guard<std::mutex> lock(deviceClaimLock());
+  MutexLock lock(deviceClaimLock());
   return copy.assign(publishedClaimDeviceList());
 }
 
 void addServerListRows(VariableTable* reply) {
-  std::lock_guard<std::mutex> lock(serverListLock());
+  MutexLock lock(serverListLock());
   serverList().addPageRows(reply);
 }
 
 size_t listedServerCount() {
-  std::lock_guard<std::mutex> lock(serverListLock());
+  MutexLock lock(serverListLock());
   return serverList().size();
 }

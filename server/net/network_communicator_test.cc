@@ -13,6 +13,7 @@
 
 #include <random>
 
+#include "common/thread_annotations.h"
 #include "server/net/device_list_sender.h"
 #include "server/net/network_test_fixture.h"
 #include "server/net/packet_drops.h"
@@ -88,7 +89,7 @@ TEST_F(NetworkTest, NewPeerIsListedOnceAndMakesEverybodySendTheirLists) {
   EXPECT_EQ(serverRows()["ServerLoop0Status"], "01") << "a duplicate carrying other data was processed";
   EXPECT_EQ(serverControl().networkChanges.load(), before + 2) << "two new addresses";
   {
-    std::lock_guard<std::mutex> lock(serverListLock());
+    MutexLock lock(serverListLock());
     EXPECT_EQ(serverList().addressesOf(kPeerIdentity).size(), 3u);
   }
   // A new packet number is processed.

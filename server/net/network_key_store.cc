@@ -4,10 +4,10 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <mutex>
 #include <string>
 
 #include "common/debug.h"
+#include "common/thread_annotations.h"
 #include "server/net/network_events.h"
 
 namespace {
@@ -27,10 +27,10 @@ struct FileStamp {
   }
 };
 
-std::mutex gLock;
-std::shared_ptr<const NetworkKeySet> gKeys = std::make_shared<NetworkKeySet>();  // guarded by gLock
-FileStamp gStamp;                                                                // guarded by gLock
-std::string gPath = kNetworkKeyPath;                                             // guarded by gLock
+Mutex gLock;
+std::shared_ptr<const NetworkKeySet> gKeys GUARDED_BY(gLock) = std::make_shared<NetworkKeySet>();
+FileStamp gStamp GUARDED_BY(gLock);
+std::string gPath GUARDED_BY(gLock) = kNetworkKeyPath;
 
 FileStamp stampOf(const std::string& path) {
   FileStamp stamp;
@@ -93,14 +93,14 @@ void announceKeys(const NetworkKeySet& keys) {
 }  // namespace
 
 std::shared_ptr<const NetworkKeySet> activeNetworkKeys() {
-  std::lock_guard<std::mutex> lock(gLock);
+  MutexLock lock(gLock);
   return gKeys;
 }
 
 KeyFileStatus loadNetworkKeys(bool atStart) {
   std::string path;
   {
-    std::lock_guard<std::mutex> lock(gLock);
+    MutexLock lock(gLock);
     path = gPath;
   }
   const FileStamp stamp = stampOf(path);
@@ -108,7 +108,7 @@ KeyFileStatus loadNetworkKeys(bool atStart) {
   const KeyFileStatus status = readNetworkKeyFile(path.c_str(), keys.get());
   std::shared_ptr<const NetworkKeySet> previous;
   {
-    std::lock_guard<std::mutex> lock(gLock);
+    MutexLock lock(gLock);
     previous = gKeys;
     gKeys = keys;
     gStamp = stamp;
@@ -132,7 +132,7 @@ bool reloadNetworkKeysIfChanged() {
   std::string path;
   FileStamp known;
   {
-    std::lock_guard<std::mutex> lock(gLock);
+    MutexLock lock(gLock);
     path = gPath;
     known = gStamp;
   }
@@ -142,17 +142,17 @@ bool reloadNetworkKeysIfChanged() {
 }
 
 void unloadNetworkKeys() {
-  std::lock_guard<std::mutex> lock(gLock);
+  MutexLock lock(gLock);
   gKeys = std::make_shared<NetworkKeySet>();
   gStamp = FileStamp();
 }
 
 void setNetworkKeyPath(const char* path) {
-  std::lock_guard<std::mutex> lock(gLock);
+  MutexLock lock(gLock);
   gPath = path != nullptr ? path : kNetworkKeyPath;
 }
 
 std::string networkKeyPath() {
-  std::lock_guard<std::mutex> lock(gLock);
+  MutexLock lock(gLock);
   return gPath;
 }

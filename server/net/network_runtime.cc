@@ -6,19 +6,20 @@
 #include <new>
 
 #include "common/scsi/device_scan.h"
+#include "common/thread_annotations.h"
 #include "server/server_state.h"
 
 namespace {
 
-std::mutex gSetupLock;
-std::shared_ptr<const NetworkSetup> gSetup;  // guarded by gSetupLock
+Mutex gSetupLock;
+std::shared_ptr<const NetworkSetup> gSetup GUARDED_BY(gSetupLock);
 std::atomic<bool> gActive{false};
 
-DeviceRecord* gClaimList = nullptr;  // guarded by deviceClaimLock()
+DeviceRecord* gClaimList GUARDED_BY(deviceClaimLock()) = nullptr;
 
-std::mutex gThreadLock;
+Mutex gThreadLock;
 std::condition_variable gThreadsEnded;
-int gLiveThreads = 0;  // guarded by gThreadLock
+int gLiveThreads GUARDED_BY(gThreadLock) = 0;
 
 struct CountedThread {
   ThreadRoutine routine;
@@ -26,7 +27,7 @@ struct CountedThread {
 };
 
 void threadEnded() {
-  std::lock_guard<std::mutex> lock(gThreadLock);
+  MutexLock lock(gThreadLock);
   if (--gLiveThreads == 0) gThreadsEnded.notify_all();
 }
 
@@ -39,13 +40,13 @@ void countedThread(uintptr_t context) {
 
 }  // namespace
 
-std::mutex& serverListLock() {
-  static std::mutex lock;
+Mutex& serverListLock() {
+  static Mutex lock;
   return lock;
 }
 
-std::mutex& deviceClaimLock() {
-  static std::mutex lock;
+Mutex& deviceClaimLock() {
+  static Mutex lock;
   return lock;
 }
 
@@ -60,7 +61,7 @@ ClaimState& claimState() {
 }
 
 void publishClaimDeviceList(DeviceRecord* list) {
-  std::lock_guard<std::mutex> lock(deviceClaimLock());
+  MutexLock lock(deviceClaimLock());
   gClaimList = list;
 }
 
@@ -73,12 +74,12 @@ DeviceRecord* claimableDeviceList() {
 }
 
 std::shared_ptr<const NetworkSetup> networkSetup() {
-  std::lock_guard<std::mutex> lock(gSetupLock);
+  MutexLock lock(gSetupLock);
   return gSetup;
 }
 
 void setNetworkSetup(std::shared_ptr<const NetworkSetup> setup) {
-  std::lock_guard<std::mutex> lock(gSetupLock);
+  MutexLock lock(gSetupLock);
   gSetup = std::move(setup);
 }
 
@@ -90,7 +91,7 @@ ThreadHandle startNetworkThread(ThreadRoutine routine, uintptr_t context, const 
   CountedThread* counted = new (std::nothrow) CountedThread{routine, context};
   if (counted == nullptr) return 0;
   {
-    std::lock_guard<std::mutex> lock(gThreadLock);
+    MutexLock lock(gThreadLock);
     ++gLiveThreads;
   }
   const ThreadHandle handle = startThread(countedThread, reinterpret_cast<uintptr_t>(counted), 0, tag);
@@ -102,12 +103,13 @@ ThreadHandle startNetworkThread(ThreadRoutine routine, uintptr_t context, const 
 }
 
 bool waitForNetworkThreads(int timeoutMs) {
-  std::unique_lock<std::mutex> lock(gThreadLock);
-  return gThreadsEnded.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return gLiveThreads == 0; });
+  MutexLock lock(gThreadLock);
+  return gThreadsEnded.wait_for(lock.native(), std::chrono::milliseconds(timeoutMs),
+                                []() REQUIRES(gThreadLock) { return gLiveThreads == 0; });
 }
 
 int liveNetworkThreads() {
-  std::lock_guard<std::mutex> lock(gThreadLock);
+  MutexLock lock(gThreadLock);
   return gLiveThreads;
 }
 

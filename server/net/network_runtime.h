@@ -13,33 +13,31 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "common/device_list.h"
+#include "common/thread_annotations.h"
 #include "common/thread_manager.h"
 #include "server/net/device_claims.h"
 #include "server/net/network_config.h"
 #include "server/net/server_list.h"
 
-std::mutex& serverListLock();
-std::mutex& deviceClaimLock();
+Mutex& serverListLock();
+Mutex& deviceClaimLock();
 
-// REQUIRES: serverListLock() held.
-ServerList& serverList();
-// REQUIRES: deviceClaimLock() held.
-ClaimState& claimState();
+ServerList& serverList() REQUIRES(serverListLock());
+ClaimState& claimState() REQUIRES(deviceClaimLock());
 
 // Sets the device list the claims apply to (null: none). Takes the device-claim lock, so that
 // once it returns no network thread walks an older list.
 void publishClaimDeviceList(DeviceRecord* list);
-// The published list, whatever the network's state. REQUIRES: deviceClaimLock() held.
-DeviceRecord* publishedClaimDeviceList();
+// The published list, whatever the network's state.
+DeviceRecord* publishedClaimDeviceList() REQUIRES(deviceClaimLock());
 // The published list when its units may be read and changed now: the network runs and no device
-// scan hands the list to the modules. Null otherwise. REQUIRES: deviceClaimLock() held; the
-// list is borrowed for as long as the lock is held.
-DeviceRecord* claimableDeviceList();
+// scan hands the list to the modules. Null otherwise. The list is borrowed for as long as the
+// lock is held.
+DeviceRecord* claimableDeviceList() REQUIRES(deviceClaimLock());
 
 // What the network start-up found out, fixed until the network stops.
 struct NetworkSetup {

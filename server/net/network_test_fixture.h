@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "common/test_folder.h"
+#include "common/thread_annotations.h"
 #include "common/thread_manager.h"
 #include "server/net/claim_test_list.h"
 #include "server/net/network_communicator.h"
@@ -79,7 +80,7 @@ class RecordingTransport : public PacketTransport {
   }
   // Copies of type sent so far (decoded again).
   std::vector<const SentCopy*> ofType(uint32_t type) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     std::vector<const SentCopy*> found;
     for (const auto& copy : copies_) {
       if (copy.packet->requestType == type) found.push_back(&copy);
@@ -99,11 +100,11 @@ class RecordingTransport : public PacketTransport {
       length -= kTrailerSize;
     }
     ASSERT_EQ(decodeNetworkPacket(datagram.data(), length, &packet), PacketDecodeResult::kOk);
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     copies_.push_back(SentCopy{multicast, target, port, local, std::move(packet), datagram});
   }
-  std::mutex mutex_;
-  std::deque<SentCopy> copies_;  // guarded by mutex_; a deque keeps the pointers handed out valid
+  Mutex mutex_;
+  std::deque<SentCopy> copies_ GUARDED_BY(mutex_);  // a deque keeps the pointers handed out valid
 };
 
 inline LocalAddressCandidates threeInterfaces() { return {{kOwn1, kOwn2, kOwn3}, {kOwn1, kOwn2, kOwn3}}; }
@@ -222,11 +223,11 @@ class NetworkTest : public ::testing::Test {
 
   // The unit's claim status and owner, read under the device-claim lock.
   std::pair<int32_t, uint32_t> claim(ClaimTestList& list, const std::string& name) {
-    std::lock_guard<std::mutex> lock(deviceClaimLock());
+    MutexLock lock(deviceClaimLock());
     return {list.unit(name).modStatus, list.unit(name).ownerAddress};
   }
   void setClaim(ClaimTestList& list, const std::string& name, int32_t status, uint32_t owner) {
-    std::lock_guard<std::mutex> lock(deviceClaimLock());
+    MutexLock lock(deviceClaimLock());
     list.set(name, status, owner);
   }
   // Lets the peer check in, so that it is a listed server.

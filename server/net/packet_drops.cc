@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 
+#include "common/thread_annotations.h"
 #include "server/net/network_events.h"
 #include "server/request/local_addresses.h"
 
@@ -94,7 +95,7 @@ void addPacketDropRows(VariableTable* reply) {
 }
 
 bool EventLimiter::allow(std::chrono::steady_clock::time_point now) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (raised_ && now - last_ < period_) return false;
   raised_ = true;
   last_ = now;
@@ -102,6 +103,6 @@ bool EventLimiter::allow(std::chrono::steady_clock::time_point now) {
 }
 
 void EventLimiter::reset() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   raised_ = false;
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "common/thread_annotations.h"
 #include "common/variable_table.h"
 
 enum class DropReason : int {
@@ -60,7 +61,7 @@ class EventLimiter {
 
  private:
   std::chrono::steady_clock::duration period_;
-  std::mutex mutex_;
-  bool raised_ = false;                         // guarded by mutex_
-  std::chrono::steady_clock::time_point last_;  // guarded by mutex_
+  Mutex mutex_;
+  bool raised_ GUARDED_BY(mutex_) = false;
+  std::chrono::steady_clock::time_point last_ GUARDED_BY(mutex_);
 };

@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
-#include <mutex>
 
 #include "common/debug.h"
 #include "common/scsi/device_scan.h"
+#include "common/thread_annotations.h"
 #include "server/net/device_claims.h"
 #include "server/net/network_runtime.h"
 #include "server/net/packet_sender.h"
@@ -133,7 +133,7 @@ bool handleCheckIn(std::unique_ptr<NetworkPacket> packet) {
   if (packet->dataLength < kCheckInDataSize || !networkRunning()) return true;
   CheckInOutcome outcome;
   {
-    std::lock_guard<std::mutex> lock(serverListLock());
+    MutexLock lock(serverListLock());
     outcome = serverList().recordCheckIn(packet->identity, packet->data.data(), packet->senderAddress,
                                          std::time(nullptr), std::chrono::steady_clock::now());
   }
@@ -174,12 +174,12 @@ void handleAcceptDeviceList(std::unique_ptr<NetworkPacket> packet) {
   received.identityComparison = compareIdentities(setup->identity.c_str(), packet->identity.c_str());
   received.now = std::time(nullptr);
   {
-    std::lock_guard<std::mutex> lock(serverListLock());
+    MutexLock lock(serverListLock());
     received.senderAddresses = serverList().addressesOf(packet->identity);
   }
   bool resend = false;
   {
-    std::lock_guard<std::mutex> lock(deviceClaimLock());
+    MutexLock lock(deviceClaimLock());
     DeviceRecord* list = claimableDeviceList();
     if (list == nullptr) {
       debugPrint(kNetDebug1, "net: accept: Scan system in progress... ignoring request. (pDevice=%X)\n", 0u);
@@ -202,7 +202,7 @@ void handleSendDeviceList(std::unique_ptr<NetworkPacket> packet) {
 void handleTakeDeviceControl(std::unique_ptr<NetworkPacket> packet) {
   // The unit name must be a whole text within the data.
   if (packet->dataLength == 0 || packet->data[packet->dataLength - 1] != 0) return;
-  std::lock_guard<std::mutex> lock(deviceClaimLock());
+  MutexLock lock(deviceClaimLock());
   DeviceRecord* list = claimableDeviceList();
   if (list != nullptr) yieldUnitsNamed(list, packet->dataText(), packet->senderAddress);
 }
@@ -218,7 +218,7 @@ void sendUnitList() {
   if (!setup || !networkRunning()) return;
   uint32_t request = 0;
   {
-    std::lock_guard<std::mutex> lock(deviceClaimLock());
+    MutexLock lock(deviceClaimLock());
     int omitted = 0;
     const std::string text = buildUnitListText(claimableDeviceList(), unitListCapacity(*setup), &omitted);
     if (omitted > 0) debugPrint(kNetDebug1, "net: sendDeviceList: %d units do not fit the packet\n", omitted);
@@ -252,7 +252,7 @@ void waitToClaimDevices(uint32_t request) {
       static_cast<int>(request));
   int claimed = 0;
   {
-    std::lock_guard<std::mutex> lock(deviceClaimLock());
+    MutexLock lock(deviceClaimLock());
     DeviceRecord* list = claimableDeviceList();
     if (list != nullptr) claimed = claimUnclaimedUnits(list);
   }

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <ctime>
 #include <memory>
-#include <mutex>
 
 #include "common/debug.h"
+#include "common/thread_annotations.h"
 #include "server/net/network_key_store.h"
 #include "server/net/packet_drops.h"
 #include "server/net/packet_handlers.h"
@@ -15,8 +15,8 @@
 
 namespace {
 
-std::mutex gBudgetLock;
-SourceBudget gBudget;  // guarded by gBudgetLock
+Mutex gBudgetLock;
+SourceBudget gBudget GUARDED_BY(gBudgetLock);
 
 SourceLimiter& sourceLimiter() {
   static SourceLimiter limiter;
@@ -66,7 +66,7 @@ enum class ListVerdict { kGoOn, kStopped, kUnknownSender, kDuplicate };
 
 // Steps 6 and 7 under the server-list lock.
 ListVerdict checkAgainstServerList(const NetworkPacket& packet, uint32_t source, int* changes) {
-  std::lock_guard<std::mutex> lock(serverListLock());
+  MutexLock lock(serverListLock());
   // Every packet is dropped here while the server isn't running.
   if (!networkRunning()) return ListVerdict::kStopped;
   if (needsCheckIn(packet.requestType) && !serverList().hasCheckedInFrom(packet.identity, source)) {
@@ -136,13 +136,13 @@ void processDatagram(const NetworkSetup& setup, const uint8_t* data, size_t leng
 }
 
 void resetReceiveState() {
-  std::lock_guard<std::mutex> lock(gBudgetLock);
+  MutexLock lock(gBudgetLock);
   sourceLimiter().reset(gBudget);
   trailerVerifier().clear();
 }
 
 void setSourceBudget(const SourceBudget& budget) {
-  std::lock_guard<std::mutex> lock(gBudgetLock);
+  MutexLock lock(gBudgetLock);
   gBudget = budget;
   sourceLimiter().reset(budget);
 }

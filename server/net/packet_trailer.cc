@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "common/thread_annotations.h"
 #include "server/net/network_packet.h"
 
 namespace {
@@ -77,7 +78,7 @@ TrailerCheck TrailerVerifier::verify(const uint8_t* datagram, size_t length, con
   const uint64_t sendTimeMs = readBigEndian64(trailer + kTimeOffset);
   const uint64_t window = static_cast<uint64_t>(windowMs_);
   if (sendTimeMs + window < nowMs || sendTimeMs > nowMs + window) return TrailerCheck::kStale;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   forgetOld(nowMs);
   if (!macs_.insert(mac).second) return TrailerCheck::kReplay;
   order_.push_back(Seen{mac, sendTimeMs});
@@ -98,13 +99,13 @@ void TrailerVerifier::forgetOld(uint64_t nowMs) {
 }
 
 void TrailerVerifier::clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   order_.clear();
   macs_.clear();
 }
 
 size_t TrailerVerifier::remembered() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return order_.size();
 }
 

@@ -25,6 +25,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "server/net/network_key.h"
 
 inline constexpr size_t kTrailerSize = 56;
@@ -68,13 +69,13 @@ class TrailerVerifier {
   struct MacHash {
     size_t operator()(const MacValue& mac) const;
   };
-  void forgetOld(uint64_t nowMs);  // REQUIRES: mutex_ held
+  void forgetOld(uint64_t nowMs) REQUIRES(mutex_);
 
   int64_t windowMs_;
   size_t capacity_;
-  std::mutex mutex_;
-  std::deque<Seen> order_;                      // guarded by mutex_; in order of acceptance
-  std::unordered_set<MacValue, MacHash> macs_;  // guarded by mutex_; the same MACs
+  Mutex mutex_;
+  std::deque<Seen> order_ GUARDED_BY(mutex_);                      // in order of acceptance
+  std::unordered_set<MacValue, MacHash> macs_ GUARDED_BY(mutex_);  // the same MACs
 };
 
 // Milliseconds since 1970 of the system clock.

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -14,6 +13,7 @@
 #include "common/default_login.h"
 #include "common/property_file.h"
 #include "common/string_tables.h"
+#include "common/thread_annotations.h"
 #include "common/thread_manager.h"
 #include "server/main_loop.h"
 #include "server/net/password_file.h"
@@ -37,12 +37,12 @@ void restartServerAfterChange() {
   waitAndThenRestartServer(0);
 }
 
-std::mutex gTimingsLock;
-PasswordChangeTimings gTimings;  // guarded by gTimingsLock
+Mutex gTimingsLock;
+PasswordChangeTimings gTimings GUARDED_BY(gTimingsLock);
 std::atomic<PasswordRestart> gRestart{restartServerAfterChange};
 
 PasswordChangeTimings timings() {
-  std::lock_guard<std::mutex> guard(gTimingsLock);
+  MutexLock guard(gTimingsLock);
   return gTimings;
 }
 
@@ -143,7 +143,7 @@ int verifyRequestPassword(VariableTable request, VariableTable* errorReply) {
 }
 
 void setPasswordChangeTimings(const PasswordChangeTimings& t) {
-  std::lock_guard<std::mutex> guard(gTimingsLock);
+  MutexLock guard(gTimingsLock);
   gTimings = t;
 }
 

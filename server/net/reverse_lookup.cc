@@ -15,10 +15,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
+#include "common/thread_annotations.h"
 #include "server/net/reverse_lookup.h"
 
 namespace {
@@ -26,10 +26,10 @@ namespace {
 // The answer of one look-up, shared by the waiting caller and the helper thread, so that either
 // may be the last to let go of it.
 struct Lookup {
-  std::mutex lock;
+  Mutex lock;
   std::condition_variable done;
-  bool finished = false;                // guarded by lock
-  std::optional<std::string> hostName;  // guarded by lock
+  bool finished GUARDED_BY(lock) = false;
+  std::optional<std::string> hostName GUARDED_BY(lock);
 };
 
 std::atomic<int> gPending{0};
@@ -54,7 +54,7 @@ std::optional<std::string> resolve(const std::string& address) {
 void runLookup(const std::shared_ptr<Lookup>& lookup, const std::string& address) {
   std::optional<std::string> name = resolve(address);
   {
-    std::lock_guard<std::mutex> guard(lookup->lock);
+    MutexLock guard(lookup->lock);
     lookup->hostName = std::move(name);
     lookup->finished = true;
   }
@@ -77,8 +77,9 @@ std::optional<std::string> reverseLookup(const std::string& address, int timeout
     gPending.fetch_sub(1);
     return std::nullopt;
   }
-  std::unique_lock<std::mutex> guard(lookup->lock);
-  if (!lookup->done.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return lookup->finished; })) {
+  MutexLock guard(lookup->lock);
+  if (!lookup->done.wait_for(guard.native(), std::chrono::milliseconds(timeoutMs),
+                             [&]() REQUIRES(lookup->lock) { return lookup->finished; })) {
     return std::nullopt;
   }
   return lookup->hostName;

@@ -3,8 +3,10 @@
 
 #include <algorithm>
 
+#include "common/thread_annotations.h"
+
 bool SourceLimiter::allow(uint32_t source, Clock::time_point now) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   auto found = buckets_.find(source);
   if (found == buckets_.end()) {
     if (buckets_.size() >= budget_.sources) makeRoom();
@@ -30,13 +32,13 @@ void SourceLimiter::makeRoom() {
 }
 
 void SourceLimiter::reset(const SourceBudget& budget) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   budget_ = budget;
   budget_.sources = std::max<size_t>(1, budget_.sources);
   buckets_.clear();
 }
 
 size_t SourceLimiter::trackedSources() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return buckets_.size();
 }

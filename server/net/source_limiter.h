@@ -16,6 +16,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "common/thread_annotations.h"
+
 struct SourceBudget {
   double burst = 100;     // datagrams a source may send at once
   double perSecond = 20;  // and then per second
@@ -39,9 +41,9 @@ class SourceLimiter {
     double tokens;
     Clock::time_point updated;
   };
-  void makeRoom();  // REQUIRES: mutex_ held
+  void makeRoom() REQUIRES(mutex_);
 
-  std::mutex mutex_;
-  SourceBudget budget_;                           // guarded by mutex_
-  std::unordered_map<uint32_t, Bucket> buckets_;  // guarded by mutex_
+  Mutex mutex_;
+  SourceBudget budget_ GUARDED_BY(mutex_);
+  std::unordered_map<uint32_t, Bucket> buckets_ GUARDED_BY(mutex_);
 };

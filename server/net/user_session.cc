@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "common/debug.h"
+#include "common/thread_annotations.h"
 #include "common/thread_manager.h"
 #include "server/net/password_change.h"
 #include "server/net/users.h"
@@ -19,9 +20,9 @@ namespace {
 constexpr const char kSessionThreadTag[] = "initializeKestrovaNetwork/handler_WaitForUserResponse";
 
 // The session thread's life, so that stop can wait for it without the thread manager.
-std::mutex gSessionLock;
+Mutex gSessionLock;
 std::condition_variable gSessionEnded;
-bool gSessionRunning = false;           // guarded by gSessionLock
+bool gSessionRunning GUARDED_BY(gSessionLock) = false;
 std::atomic<bool> gSessionStop{false};  // asks the thread to end before the server stops
 std::once_flag gAdmissionInstalled;
 
@@ -35,7 +36,7 @@ void sessionThread(uintptr_t) {
       if (!threadSleep(timings.sessionStepMs)) break;
     }
   }
-  std::lock_guard<std::mutex> guard(gSessionLock);
+  MutexLock guard(gSessionLock);
   gSessionRunning = false;
   gSessionEnded.notify_all();
 }
@@ -60,16 +61,17 @@ bool startUserTracking() {
   setPageRowsWriter(PageRows::kUserList, addUserListRows);
   {
     // A thread of an earlier start normally ended with that run; give a late one its last step.
-    std::unique_lock<std::mutex> guard(gSessionLock);
+    MutexLock guard(gSessionLock);
     gSessionStop.store(true);
-    gSessionEnded.wait_for(guard, std::chrono::milliseconds(2 * userTrackingTimings().sessionStepMs + 100),
-                           [] { return !gSessionRunning; });
+    gSessionEnded.wait_for(guard.native(),
+                           std::chrono::milliseconds(2 * userTrackingTimings().sessionStepMs + 100),
+                           []() REQUIRES(gSessionLock) { return !gSessionRunning; });
     gSessionStop.store(false);
     if (gSessionRunning) return true;  // still there: it goes on as this run's thread
     gSessionRunning = true;
   }
   if (startThread(sessionThread, 0, 0, kSessionThreadTag) == 0) {
-    std::lock_guard<std::mutex> guard(gSessionLock);
+    MutexLock guard(gSessionLock);
     gSessionRunning = false;
     return false;
   }
@@ -80,9 +82,9 @@ void stopUserTracking() {
   gSessionStop.store(true);
   const UserTrackingTimings timings = userTrackingTimings();
   {
-    std::unique_lock<std::mutex> guard(gSessionLock);
-    gSessionEnded.wait_for(guard, std::chrono::milliseconds(2 * timings.sessionStepMs + 100),
-                           [] { return !gSessionRunning; });
+    MutexLock guard(gSessionLock);
+    gSessionEnded.wait_for(guard.native(), std::chrono::milliseconds(2 * timings.sessionStepMs + 100),
+                           []() REQUIRES(gSessionLock) { return !gSessionRunning; });
   }
   setPageRowsWriter(PageRows::kLoggedInUsers, nullptr);
   setPageRowsWriter(PageRows::kUserList, nullptr);

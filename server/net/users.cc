@@ -4,9 +4,9 @@
 #include <atomic>
 #include <cstring>
 #include <list>
-#include <mutex>
 
 #include "common/debug.h"
+#include "common/thread_annotations.h"
 #include "server/events/event_text.h"
 #include "server/net/reverse_lookup.h"
 #include "server/net/user_events.h"
@@ -19,12 +19,12 @@ namespace {
 constexpr uint32_t kUserDebugCode = 0x1012;
 constexpr const char kLoopback[] = "127.0.0.1";
 
-std::mutex gUserListLock;
-std::list<LoggedInUser> gUsers;  // guarded by gUserListLock, in order of first appearance
-bool gOpen = false;              // guarded by gUserListLock
+Mutex gUserListLock;
+std::list<LoggedInUser> gUsers GUARDED_BY(gUserListLock);  // in order of first appearance
+bool gOpen GUARDED_BY(gUserListLock) = false;
 
-std::mutex gTimingsLock;
-UserTrackingTimings gTimings;  // guarded by gTimingsLock
+Mutex gTimingsLock;
+UserTrackingTimings gTimings GUARDED_BY(gTimingsLock);
 std::atomic<UserReverseLookup> gLookup{reverseLookup};
 
 std::optional<std::string> fieldOf(VariableTable request, const char* key) {
@@ -41,8 +41,8 @@ bool addressesMatch(const std::optional<std::string>& a, const std::optional<std
   return a.has_value() == b.has_value() && (!a || *a == *b);
 }
 
-// REQUIRES: gUserListLock held. Resets the matching entry's count; false when none matches.
-bool touchKnownUser(const LoggedInUser& candidate) {
+// Resets the matching entry's count; false when none matches.
+bool touchKnownUser(const LoggedInUser& candidate) REQUIRES(gUserListLock) {
   for (LoggedInUser& user : gUsers) {
     if (namesMatch(user.userName, candidate.userName) && addressesMatch(user.address, candidate.address)) {
       user.missedPings = 0;
@@ -104,23 +104,23 @@ void addRow(VariableTable* reply, const char* list, size_t index, const char* fi
 }  // namespace
 
 void setUserTrackingTimings(const UserTrackingTimings& timings) {
-  std::lock_guard<std::mutex> guard(gTimingsLock);
+  MutexLock guard(gTimingsLock);
   gTimings = timings;
 }
 
 UserTrackingTimings userTrackingTimings() {
-  std::lock_guard<std::mutex> guard(gTimingsLock);
+  MutexLock guard(gTimingsLock);
   return gTimings;
 }
 
 void openUserList() {
-  std::lock_guard<std::mutex> guard(gUserListLock);
+  MutexLock guard(gUserListLock);
   gUsers.clear();
   gOpen = true;
 }
 
 void closeUserList() {
-  std::lock_guard<std::mutex> guard(gUserListLock);
+  MutexLock guard(gUserListLock);
   gUsers.clear();
   gOpen = false;
 }
@@ -133,14 +133,14 @@ void trackUserRequest(VariableTable* request) {
   candidate.address = fieldOf(*request, "RemoteAddress");
   candidate.hostName = fieldOf(*request, "RemoteHost");
   {
-    std::lock_guard<std::mutex> guard(gUserListLock);
+    MutexLock guard(gUserListLock);
     if (!gOpen || touchKnownUser(candidate)) return;
   }
   // The look-up may take a while: it runs without the lock, and the list is searched again
   // afterwards in case another request of the same user added it meanwhile.
   if (!candidate.hostName) candidate.hostName = hostNameFor(candidate.address);
   {
-    std::lock_guard<std::mutex> guard(gUserListLock);
+    MutexLock guard(gUserListLock);
     if (!gOpen || touchKnownUser(candidate)) return;
     if (gUsers.size() >= kMaxLoggedInUsers) {
       debugPrint(kUserDebugCode, "net: user list full, request not recorded\n");
@@ -156,7 +156,7 @@ void trackUserRequest(VariableTable* request) {
 int expireSilentUsers() {
   std::list<LoggedInUser> loggedOut;
   {
-    std::lock_guard<std::mutex> guard(gUserListLock);
+    MutexLock guard(gUserListLock);
     for (auto it = gUsers.begin(); it != gUsers.end();) {
       auto next = std::next(it);
       if (++it->missedPings >= kMissedPingLimit) {
@@ -171,12 +171,12 @@ int expireSilentUsers() {
 }
 
 std::vector<LoggedInUser> loggedInUsers() {
-  std::lock_guard<std::mutex> guard(gUserListLock);
+  MutexLock guard(gUserListLock);
   return std::vector<LoggedInUser>(gUsers.begin(), gUsers.end());
 }
 
 void addLoggedInUserRows(VariableTable* reply) {
-  std::lock_guard<std::mutex> guard(gUserListLock);
+  MutexLock guard(gUserListLock);
   size_t i = 0;
   for (const LoggedInUser& user : gUsers) {
     addRow(reply, "UsersLoggedInLoop", i, "UserName", user.userName.value_or(""));
@@ -189,7 +189,7 @@ void addLoggedInUserRows(VariableTable* reply) {
 
 void addUserListRows(VariableTable* reply) {
   {
-    std::lock_guard<std::mutex> guard(gUserListLock);
+    MutexLock guard(gUserListLock);
     size_t i = 0;
     for (const LoggedInUser& user : gUsers) {
       addRow(reply, "UserLoop", i, "MissedCheckins", std::to_string(user.missedPings));

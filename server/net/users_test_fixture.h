@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "common/test_folder.h"
+#include "common/thread_annotations.h"
 #include "server/net/password_change.h"
 #include "server/net/password_file.h"
 #include "server/net/user_events.h"
@@ -51,7 +52,7 @@ class UsersFolderTest : public ::testing::Test {
                "KestrovaEvent_UserLogIn0 = in %s at %s\nKestrovaEvent_UserLogIn1 = in %s on %s at %s\n"
                "KestrovaEvent_UserLogOut0 = out %s at %s\nKestrovaEvent_UserLogOut1 = out %s on %s at %s\n");
     {
-      std::lock_guard<std::mutex> guard(eventsLock());
+      MutexLock guard(eventsLock());
       events().clear();
     }
     setUserEventRaiser(captureEvent);
@@ -74,24 +75,24 @@ class UsersFolderTest : public ::testing::Test {
   }
 
   static std::vector<CapturedEvent> capturedEvents() {
-    std::lock_guard<std::mutex> guard(eventsLock());
+    MutexLock guard(eventsLock());
     return events();
   }
 
   TestFolder folder_;
 
  private:
-  static std::mutex& eventsLock() {
-    static std::mutex lock;
+  static Mutex& eventsLock() {
+    static Mutex lock;
     return lock;
   }
-  static std::vector<CapturedEvent>& events() {
+  static std::vector<CapturedEvent>& events() REQUIRES(eventsLock()) {
     static std::vector<CapturedEvent> list;
     return list;
   }
   static int captureEvent(const char* device, const char* message, uint32_t level, uint32_t, uint32_t id,
                           uint8_t) {
-    std::lock_guard<std::mutex> guard(eventsLock());
+    MutexLock guard(eventsLock());
     events().push_back(
         CapturedEvent{device != nullptr ? device : "", message != nullptr ? message : "", level, id});
     return 0;

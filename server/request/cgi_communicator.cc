@@ -6,11 +6,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
 #include "common/cgi_protocol.h"
 #include "common/debug.h"
 #include "common/shared_memory.h"
+#include "common/thread_annotations.h"
 #include "common/thread_manager.h"
 #include "server/main_loop.h"
 #include "server/request/cgi_events.h"
@@ -25,8 +25,8 @@ constexpr uint32_t kCgiDebug = 0x200014;
 constexpr int kPollStepMs = 10;
 constexpr int kMaxTimingMs = 3600000;
 
-std::mutex gTimingsLock;
-CgiTimings gTimings;  // guarded by gTimingsLock
+Mutex gTimingsLock;
+CgiTimings gTimings GUARDED_BY(gTimingsLock);
 std::atomic<bool> gCommunicatorRunning{false};
 
 // Since when a slot has stood in a state that no thread watches (see expireUnwatched); only the
@@ -148,12 +148,12 @@ bool startRequestManager() {
 }  // namespace
 
 void setCgiTimings(const CgiTimings& timings) {
-  std::lock_guard<std::mutex> guard(gTimingsLock);
+  MutexLock guard(gTimingsLock);
   gTimings = timings;
 }
 
 CgiTimings cgiTimings() {
-  std::lock_guard<std::mutex> guard(gTimingsLock);
+  MutexLock guard(gTimingsLock);
   return gTimings;
 }
 

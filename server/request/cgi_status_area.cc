@@ -16,6 +16,7 @@
 #include "common/named_semaphore.h"
 #include "common/private_file.h"
 #include "common/shared_memory.h"
+#include "common/thread_annotations.h"
 #include "server/net/user_events.h"
 #include "server/request/cgi_events.h"
 
@@ -31,12 +32,12 @@ struct SlotBook {
 };
 
 struct RequestSide {
-  std::mutex lock;
-  SharedMemoryRecord* area = nullptr;     // guarded by lock
+  Mutex lock;
+  SharedMemoryRecord* area GUARDED_BY(lock) = nullptr;
   std::atomic<uint8_t*> states{nullptr};  // the area's view; written under lock
-  std::string privateName;                // the area's name when not the default; guarded by lock
-  int liveHandlers = 0;                   // guarded by lock
-  bool closePending = false;              // guarded by lock
+  std::string privateName GUARDED_BY(lock);  // the area's name when not the default
+  int liveHandlers GUARDED_BY(lock) = 0;
+  bool closePending GUARDED_BY(lock) = false;
   // Replaced only under lock while no handler runs; used without the lock by the communicator
   // and the handlers (their start and end order the accesses).
   std::unique_ptr<NamedSemaphore> wake;
@@ -62,9 +63,7 @@ std::unique_ptr<NamedSemaphore> semaphoreFor(uint32_t name, bool owner) {
   return semaphore ? std::move(semaphore) : NamedSemaphore::open(name);
 }
 
-// REQUIRES: lock held.
-void openSemaphoresLocked(bool owner) {
-  RequestSide& s = side();
+void openSemaphoresLocked(RequestSide& s, bool owner) REQUIRES(s.lock) {
   if (!s.wake) s.wake = semaphoreFor(kWakeSemaphore, owner);
   for (int i = 0; i < kRequestSlots; ++i) {
     if (!s.taken[i]) s.taken[i] = semaphoreFor(kTakenSemaphoreBase + i, owner);
@@ -155,9 +154,8 @@ void removeNamesAtExit() {
   s.lock.unlock();
 }
 
-// REQUIRES: lock held and no handler running.
-void closeLocked() {
-  RequestSide& s = side();
+// REQUIRES: no handler running.
+void closeLocked(RequestSide& s) REQUIRES(s.lock) {
   s.closePending = false;
   s.wake.reset();
   for (int i = 0; i < kRequestSlots; ++i) {
@@ -175,7 +173,7 @@ void closeLocked() {
 
 bool acquireStatusArea() {
   RequestSide& s = side();
-  std::lock_guard<std::mutex> guard(s.lock);
+  MutexLock guard(s.lock);
   s.closePending = false;
   if (s.area == nullptr) {
     s.area = createOrOpenArea(&s.privateName);
@@ -184,7 +182,7 @@ bool acquireStatusArea() {
     static const bool registered = std::atexit(removeNamesAtExit) == 0;
     (void)registered;
   }
-  openSemaphoresLocked(s.area->owner != 0);
+  openSemaphoresLocked(s, s.area->owner != 0);
   // The working folder's temp/ is emptied at every start: the name is written again each time.
   publishStatusAreaName(s.privateName);
   return true;
@@ -192,13 +190,13 @@ bool acquireStatusArea() {
 
 void releaseStatusArea() {
   RequestSide& s = side();
-  std::lock_guard<std::mutex> guard(s.lock);
+  MutexLock guard(s.lock);
   if (s.area == nullptr) return;
   if (s.liveHandlers > 0) {
     s.closePending = true;
     return;
   }
-  closeLocked();
+  closeLocked(s);
 }
 
 bool statusAreaMapped() { return side().states.load() != nullptr; }
@@ -210,14 +208,16 @@ uint8_t* slotStateByte(int slot) {
 
 char* slotRequestName(int slot) {
   RequestSide& s = side();
+  MutexLock guard(s.lock);  // the area's size: a release may close it meanwhile
   uint8_t* states = s.states.load();
-  return states != nullptr ? requestNameField(states, s.area->size, slot) : nullptr;
+  return states != nullptr && s.area != nullptr ? requestNameField(states, s.area->size, slot) : nullptr;
 }
 
 char* slotReplyName(int slot) {
   RequestSide& s = side();
+  MutexLock guard(s.lock);  // the area's size: a release may close it meanwhile
   uint8_t* states = s.states.load();
-  return states != nullptr ? replyNameField(states, s.area->size, slot) : nullptr;
+  return states != nullptr && s.area != nullptr ? replyNameField(states, s.area->size, slot) : nullptr;
 }
 
 void clearSlotNames(int slot) {
@@ -255,7 +255,7 @@ void postWakeSemaphore() {
 
 void handlerStarting(int slot) {
   RequestSide& s = side();
-  std::lock_guard<std::mutex> guard(s.lock);
+  MutexLock guard(s.lock);
   ++s.liveHandlers;
   if (validSlot(slot)) s.slots[slot].running.store(true);
 }
@@ -266,10 +266,10 @@ void setHandlerThread(int slot, ThreadHandle handle) {
 
 void handlerFinished(int slot) {
   RequestSide& s = side();
-  std::lock_guard<std::mutex> guard(s.lock);
+  MutexLock guard(s.lock);
   if (validSlot(slot)) s.slots[slot].running.store(false);
   if (s.wake) s.wake->post();
-  if (--s.liveHandlers == 0 && s.closePending) closeLocked();
+  if (--s.liveHandlers == 0 && s.closePending) closeLocked(s);
 }
 
 bool handlerRunning(int slot) { return validSlot(slot) && side().slots[slot].running.load(); }
@@ -280,7 +280,7 @@ void forgetHandlerThread(int slot) {
 
 void addStatusAreaRows(VariableTable* reply) {
   RequestSide& s = side();
-  std::lock_guard<std::mutex> guard(s.lock);
+  MutexLock guard(s.lock);
   char key[64];
   for (int i = 0; i < kRequestSlots; ++i) {
     std::snprintf(key, sizeof key, "CgiRequestLoop%dRequestStatus", i);

@@ -3,12 +3,12 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 
 #include "common/property_file.h"
 #include "common/string_tables.h"
+#include "common/thread_annotations.h"
 #include "server/net/user_events.h"
 #include "server/request/module_manager.h"
 #include "server/request/page_token.h"
@@ -24,13 +24,13 @@ constexpr size_t kMaxRememberedAddresses = 4096;
 constexpr uint32_t kWarning = 1;
 
 struct EventLimit {
-  std::mutex lock;
-  RefusalEventClock clock = nullptr;  // guarded by lock
+  Mutex lock;
+  RefusalEventClock clock GUARDED_BY(lock) = nullptr;
   struct Entry {
     Clock::time_point last;
     unsigned suppressed = 0;
   };
-  std::unordered_map<std::string, Entry> byAddress;  // guarded by lock
+  std::unordered_map<std::string, Entry> byAddress GUARDED_BY(lock);
 };
 
 EventLimit& eventLimit() {
@@ -42,7 +42,7 @@ EventLimit& eventLimit() {
 // back since the last one.
 bool mayRaise(const std::string& address, unsigned* suppressed) {
   EventLimit& limit = eventLimit();
-  std::lock_guard<std::mutex> lock(limit.lock);
+  MutexLock lock(limit.lock);
   const Clock::time_point now = limit.clock != nullptr ? limit.clock() : Clock::now();
   auto found = limit.byAddress.find(address);
   if (found != limit.byAddress.end() && now - found->second.last < kEventInterval) {
@@ -156,7 +156,7 @@ void addPageToken(VariableTable request, VariableTable* reply) {
 
 void setRefusalEventClock(RefusalEventClock clock) {
   EventLimit& limit = eventLimit();
-  std::lock_guard<std::mutex> lock(limit.lock);
+  MutexLock lock(limit.lock);
   limit.clock = clock;
   limit.byAddress.clear();
 }

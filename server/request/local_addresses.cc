@@ -2,18 +2,17 @@
 #include "server/request/local_addresses.h"
 
 #include <cstdio>
-#include <mutex>
 
+#include "common/thread_annotations.h"
 #include "server/request/host_addresses.h"
 
 namespace {
 
-std::mutex gLock;
-std::vector<uint32_t> gAddresses;  // guarded by gLock
-bool gKnown = false;               // guarded by gLock: gAddresses holds a list
+Mutex gLock;
+std::vector<uint32_t> gAddresses GUARDED_BY(gLock);
+bool gKnown GUARDED_BY(gLock) = false;  // gAddresses holds a list
 
-// REQUIRES: gLock held.
-void gatherIfUnknown() {
+void gatherIfUnknown() REQUIRES(gLock) {
   if (gKnown) return;
   gAddresses = hostIpv4Addresses(kMaxLocalAddresses);
   gKnown = true;
@@ -27,19 +26,19 @@ void setLocalAddresses(const uint32_t* addresses, int count) {
        ++i) {
     if (addresses[i] != 0) list.push_back(addresses[i]);
   }
-  std::lock_guard<std::mutex> lock(gLock);
+  MutexLock lock(gLock);
   gAddresses = std::move(list);
   gKnown = true;
 }
 
 void clearLocalAddresses() {
-  std::lock_guard<std::mutex> lock(gLock);
+  MutexLock lock(gLock);
   gAddresses.clear();
   gKnown = false;
 }
 
 std::vector<uint32_t> localAddresses() {
-  std::lock_guard<std::mutex> lock(gLock);
+  MutexLock lock(gLock);
   gatherIfUnknown();
   return gAddresses;
 }

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 
+#include "common/thread_annotations.h"
 #include "server/main_loop.h"
 #include "server/request/module_internal.h"
 #include "server/request/module_manager.h"
@@ -23,11 +23,11 @@ constexpr uint32_t kStatusFailureBit = 0x2;
 
 // The status lock and what it guards.
 struct StatusCache {
-  std::mutex lock;
-  bool computed = false;                         // guarded by lock
-  uint32_t value = 0;                            // guarded by lock
-  std::chrono::steady_clock::time_point when{};  // guarded by lock
-  ModuleStatusClock clock = nullptr;             // guarded by lock
+  Mutex lock;
+  bool computed GUARDED_BY(lock) = false;
+  uint32_t value GUARDED_BY(lock) = 0;
+  std::chrono::steady_clock::time_point when GUARDED_BY(lock){};
+  ModuleStatusClock clock GUARDED_BY(lock) = nullptr;
 };
 
 StatusCache& statusCache() {
@@ -135,7 +135,7 @@ uint32_t combineModuleStatus(uint32_t combined, uint32_t value) {
 
 uint32_t getGlobalStatus(bool force) {
   StatusCache& cache = statusCache();
-  std::lock_guard<std::mutex> lock(cache.lock);
+  MutexLock lock(cache.lock);
   const auto now = cache.clock != nullptr ? cache.clock() : std::chrono::steady_clock::now();
   if (!force && cache.computed && now - cache.when < kStatusCacheTime) return cache.value;
   uint32_t combined = 0;
@@ -167,12 +167,12 @@ void gatherModuleInformation() {
 
 void setModuleStatusClock(ModuleStatusClock clock) {
   StatusCache& cache = statusCache();
-  std::lock_guard<std::mutex> lock(cache.lock);
+  MutexLock lock(cache.lock);
   cache.clock = clock;
 }
 
 void resetModuleStatusCache() {
   StatusCache& cache = statusCache();
-  std::lock_guard<std::mutex> lock(cache.lock);
+  MutexLock lock(cache.lock);
   cache.computed = false;
 }

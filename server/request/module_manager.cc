@@ -11,11 +11,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "server/main_loop.h"
 #include "server/request/module_internal.h"
 #include "server/request/module_library.h"
@@ -32,9 +32,9 @@ std::atomic<ModuleRecord*> g_head{nullptr};
 
 // Whether module requests wait for the modules' start, with its lock and the waiters' wake-up.
 struct StartHold {
-  std::mutex lock;
+  Mutex lock;
   std::condition_variable released;
-  bool held = false;  // guarded by lock
+  bool held GUARDED_BY(lock) = false;
 };
 
 StartHold& startHold() {
@@ -191,14 +191,14 @@ void printModuleTable() {
 
 void holdModuleRequests() {
   StartHold& hold = startHold();
-  std::lock_guard<std::mutex> lock(hold.lock);
+  MutexLock lock(hold.lock);
   hold.held = true;
 }
 
 void releaseModuleRequests() {
   StartHold& hold = startHold();
   {
-    std::lock_guard<std::mutex> lock(hold.lock);
+    MutexLock lock(hold.lock);
     hold.held = false;
   }
   hold.released.notify_all();
@@ -206,8 +206,8 @@ void releaseModuleRequests() {
 
 bool waitForModuleStart(std::chrono::milliseconds limit) {
   StartHold& hold = startHold();
-  std::unique_lock<std::mutex> lock(hold.lock);
-  return hold.released.wait_for(lock, limit, [&hold] { return !hold.held; });
+  MutexLock lock(hold.lock);
+  return hold.released.wait_for(lock.native(), limit, [&hold]() REQUIRES(hold.lock) { return !hold.held; });
 }
 
 void startModules() {

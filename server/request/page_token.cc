@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 
 #include "common/atomic_file.h"
 #include "common/debug.h"
+#include "common/thread_annotations.h"
 #include "server/net/packet_mac.h"
 #include "server/net/password_file.h"
 
@@ -21,14 +21,14 @@ constexpr size_t kKeyBytes = 32;
 constexpr char kContext[] = "kestrova page token";
 
 struct TokenState {
-  std::mutex lock;
-  std::string keyFile = "db/pagetoken.key";      // guarded by lock
-  std::string passwordFile = "db/password.web";  // guarded by lock
-  std::string key;                               // raw bytes; empty until loaded, guarded by lock
+  Mutex lock;
+  std::string keyFile GUARDED_BY(lock) = "db/pagetoken.key";
+  std::string passwordFile GUARDED_BY(lock) = "db/password.web";
+  std::string key GUARDED_BY(lock);  // raw bytes; empty until loaded
   // The first line of the password file as last read, and the file version it came from.
-  std::string passwordLine;  // guarded by lock
+  std::string passwordLine GUARDED_BY(lock);
   struct stat passwordStat {};
-  bool passwordRead = false;  // guarded by lock
+  bool passwordRead GUARDED_BY(lock) = false;
 };
 
 TokenState& state() {
@@ -93,8 +93,8 @@ bool sameFileVersion(const struct stat& a, const struct stat& b) {
 #endif
 }
 
-// The key, read or made on first use. REQUIRES: s.lock held.
-const std::string& keyLocked(TokenState& s) {
+// The key, read or made on first use.
+const std::string& keyLocked(TokenState& s) REQUIRES(s.lock) {
   if (!s.key.empty()) return s.key;
   std::ifstream in(s.keyFile, std::ios::binary);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -113,8 +113,8 @@ const std::string& keyLocked(TokenState& s) {
   return s.key;
 }
 
-// The password file's line (user:hash), read again when the file changed. REQUIRES: s.lock held.
-const std::string& passwordLineLocked(TokenState& s) {
+// The password file's line (user:hash), read again when the file changed.
+const std::string& passwordLineLocked(TokenState& s) REQUIRES(s.lock) {
   struct stat now {};
   if (stat(s.passwordFile.c_str(), &now) != 0) {
     s.passwordRead = false;
@@ -135,7 +135,7 @@ const std::string& passwordLineLocked(TokenState& s) {
 
 std::string computeToken(std::string_view user) {
   TokenState& s = state();
-  std::lock_guard<std::mutex> lock(s.lock);
+  MutexLock lock(s.lock);
   const std::string& key = keyLocked(s);
   if (key.empty()) return std::string();
   const std::string& line = passwordLineLocked(s);
@@ -167,7 +167,7 @@ bool pageTokenMatches(std::string_view user, std::string_view token) {
 
 void setPageTokenPaths(const std::string& keyFile, const std::string& passwordFile) {
   TokenState& s = state();
-  std::lock_guard<std::mutex> lock(s.lock);
+  MutexLock lock(s.lock);
   s.keyFile = keyFile;
   s.passwordFile = passwordFile;
   s.key.clear();
