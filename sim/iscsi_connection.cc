@@ -11,6 +11,7 @@
 #include <chrono>
 
 #include "common/scsi/sim_socket.h"
+#include "common/thread_annotations.h"
 
 namespace iscsi {
 
@@ -47,7 +48,7 @@ void Connection::shutdown() {
   stopping_ = true;
   ::shutdown(fd_, SHUT_RDWR);
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     workerStop_ = true;
   }
   changed_.notify_all();
@@ -102,11 +103,11 @@ Connection::ReadStatus Connection::readPdu(Pdu* pdu, uint32_t maxData, uint32_t 
 
 bool Connection::send(Pdu pdu, bool carriesStatus) {
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     pdu.setU32(28, expCmdSn_);
     pdu.setU32(32, maxCmdSn_);
   }
-  std::lock_guard<std::mutex> lock(writeMu_);
+  MutexLock lock(writeMu_);
   uint8_t op = pdu.opcode();
   // Data-In without status leaves the StatSN field reserved; R2T shows the next StatSN.
   if (carriesStatus) {
@@ -141,7 +142,7 @@ void Connection::serve() {
   worker_ = std::thread([this] { workerLoop(); });
   fullFeature();
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     workerStop_ = true;
   }
   changed_.notify_all();
@@ -181,8 +182,11 @@ bool Connection::login() {
     return false;
   }
   params_ = negotiator.params();
-  std::lock_guard<std::mutex> lock(mu_);
-  statSn_ = params_.initialStatSn;
+  {
+    MutexLock write(writeMu_);
+    statSn_ = params_.initialStatSn;
+  }
+  MutexLock lock(mu_);
   expCmdSn_ = params_.initialCmdSn;
   maxCmdSn_ = params_.initialCmdSn + context_.limits.commandWindow - 1;
   return true;
@@ -229,7 +233,7 @@ bool Connection::dispatch(const Pdu& pdu) {
 
 bool Connection::acceptCmdSn(const Pdu& pdu) {
   uint32_t cmdSn = pdu.u32(24);
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (pdu.immediate()) return true;
   if (serialLess(cmdSn, expCmdSn_) || serialLess(maxCmdSn_, cmdSn)) {
     log("dropping " + std::string(opcodeName(pdu.opcode())) + " with CmdSN " + std::to_string(cmdSn) +
@@ -251,7 +255,7 @@ void Connection::onNopOut(const Pdu& pdu) {
   size_t echo = std::min<size_t>(pdu.data.size(), params_.theirMaxRecvData);
   out.data.assign(pdu.data.begin(), pdu.data.begin() + static_cast<std::ptrdiff_t>(echo));
   if (nonImmediate) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     ++maxCmdSn_;  // nothing stays queued for it
   }
   (void)send(std::move(out), true);
@@ -273,7 +277,7 @@ bool Connection::onTaskManagement(const Pdu& pdu) {
       if (ended == 0) {
         // A command that never arrived (its CmdSN still inside the window, before this request's)
         // counts as received and aborted; one that already finished does not exist any more.
-        std::lock_guard<std::mutex> lock(mu_);
+        MutexLock lock(mu_);
         bool inWindow = !serialLess(refCmdSn, expCmdSn_) && !serialLess(maxCmdSn_, refCmdSn) &&
                         serialLess(refCmdSn, pdu.u32(24));
         if (inWindow && refCmdSn == expCmdSn_) {
@@ -310,7 +314,7 @@ bool Connection::onTaskManagement(const Pdu& pdu) {
   out.bhs[2] = response;
   out.setU32(16, pdu.initiatorTaskTag());
   if (nonImmediate) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     ++maxCmdSn_;
   }
   bool sent = send(std::move(out), true);
@@ -322,7 +326,7 @@ void Connection::onText(const Pdu& pdu) {
   if (!acceptCmdSn(pdu)) return;
   auto credit = [&] {
     if (!nonImmediate) return;
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     ++maxCmdSn_;
   };
   Pdu out = makePdu(kTextResponse, 0);
@@ -381,7 +385,7 @@ void Connection::onText(const Pdu& pdu) {
     }
     // TargetName and TargetAddress repeat in a SendTargets answer, so no parse of our own text.
     textOut_ = encodeText(answer);
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     textTag_ = nextTransferTag_++;
     if (nextTransferTag_ == kReservedTag) nextTransferTag_ = 1;
   }
@@ -410,7 +414,7 @@ void Connection::onLogout(const Pdu& pdu) {
   out.bhs[2] = reason <= 1 ? 0 : 2;
   out.setU32(16, pdu.initiatorTaskTag());
   if (!pdu.immediate()) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     ++maxCmdSn_;
   }
   (void)send(std::move(out), true);

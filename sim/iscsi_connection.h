@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "sim/iscsi_login.h"
 #include "sim/iscsi_luns.h"
 #include "sim/iscsi_pdu.h"
@@ -105,13 +106,12 @@ class Connection {
   bool onTaskManagement(const Pdu& pdu);
   void onText(const Pdu& pdu);
   void onLogout(const Pdu& pdu);
-  // REQUIRES: mu_ held.
-  void issueR2ts(Task* task);
-  void queueIfReady(Task* task);
+  void issueR2ts(Task* task) REQUIRES(mu_);
+  void queueIfReady(Task* task) REQUIRES(mu_);
   void respondCheckCondition(const Task& task, uint8_t key, uint8_t asc);
   // Ends tasks matching the predicate; waits for a running one to finish. Returns how many.
   size_t abortTasks(const std::function<bool(const Task&)>& match);
-  void finishTask(uint32_t itt);
+  void finishTask(uint32_t itt) REQUIRES(mu_);
 
   // Worker thread.
   void workerLoop();
@@ -127,18 +127,18 @@ class Connection {
   std::vector<uint8_t> inbox_;
   size_t inboxStart_ = 0;
 
-  std::mutex writeMu_;  // one PDU at a time on the socket; StatSN order follows socket order
-  uint32_t statSn_ = 0;  // guarded by writeMu_
+  Mutex writeMu_;  // one PDU at a time on the socket; StatSN order follows socket order
+  uint32_t statSn_ GUARDED_BY(writeMu_) = 0;
 
-  std::mutex mu_;
+  Mutex mu_;
   std::condition_variable changed_;
-  uint32_t expCmdSn_ = 0;                         // guarded by mu_
-  uint32_t maxCmdSn_ = 0;                         // guarded by mu_
-  uint32_t nextTransferTag_ = 1;                  // guarded by mu_
-  std::map<uint32_t, std::unique_ptr<Task>> tasks_;  // guarded by mu_, by initiator task tag
-  std::deque<uint32_t> queue_;                    // guarded by mu_: tasks ready to run, in order
-  std::vector<uint32_t> droppedTags_;             // guarded by mu_: failed tasks whose data out is dropped
-  bool workerStop_ = false;                       // guarded by mu_
+  uint32_t expCmdSn_ GUARDED_BY(mu_) = 0;
+  uint32_t maxCmdSn_ GUARDED_BY(mu_) = 0;
+  uint32_t nextTransferTag_ GUARDED_BY(mu_) = 1;
+  std::map<uint32_t, std::unique_ptr<Task>> tasks_ GUARDED_BY(mu_);  // by initiator task tag
+  std::deque<uint32_t> queue_ GUARDED_BY(mu_);                       // tasks ready to run, in order
+  std::vector<uint32_t> droppedTags_ GUARDED_BY(mu_);                // failed tasks whose data out is dropped
+  bool workerStop_ GUARDED_BY(mu_) = false;
   std::vector<uint8_t> textPending_;              // reader thread only: text sent with the continue bit
   std::vector<uint8_t> textOut_;                  // reader thread only: answer left for continuation
   uint32_t textTag_ = kReservedTag;               // reader thread only

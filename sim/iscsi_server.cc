@@ -15,6 +15,8 @@
 #include <cstring>
 #include <random>
 
+#include "common/thread_annotations.h"
+
 namespace iscsi {
 
 namespace {
@@ -129,13 +131,16 @@ void Server::stop() {
   char byte = 1;
   (void)!::write(wakeWrite_.get(), &byte, 1);
   acceptThread_.join();
+  // The accept loop has ended: the list no longer grows. The nodes move whole, so the threads'
+  // pointers stay valid.
+  std::list<Client> ending;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     for (Client& c : clients_) c.connection->shutdown();
+    ending.swap(clients_);
   }
-  // The accept loop has ended: the list no longer grows.
-  for (Client& c : clients_) c.thread.join();
-  clients_.clear();
+  for (Client& c : ending) c.thread.join();
+  ending.clear();
   listener_.reset();
   wakeRead_.reset();
   wakeWrite_.reset();
@@ -152,7 +157,7 @@ void Server::acceptLoop() {
     if (fd < 0) continue;
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     clients_.emplace_back();
     Client* client = &clients_.back();
     client->fd.reset(fd);
@@ -166,7 +171,7 @@ void Server::acceptLoop() {
 }
 
 void Server::reapFinished() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   for (auto it = clients_.begin(); it != clients_.end();) {
     if (it->finished) {
       it->thread.join();
@@ -180,7 +185,7 @@ void Server::reapFinished() {
 void Server::endOlderSessions(Connection* current) {
   const SessionParams& mine = current->params();
   if (mine.discovery) return;
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   for (Client& c : clients_) {
     Connection* other = c.connection.get();
     if (other == current || c.finished || !other->loggedIn()) continue;

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "common/scsi/sim_socket.h"
+#include "common/thread_annotations.h"
 #include "sim/iscsi_connection.h"
 
 namespace iscsi {
@@ -63,8 +64,8 @@ class Server {
   std::thread acceptThread_;
   std::atomic<bool> stopping_{false};
   std::atomic<uint32_t> nextTsih_{1};
-  std::mutex mu_;
-  std::list<Client> clients_;  // guarded by mu_
+  Mutex mu_;
+  std::list<Client> clients_ GUARDED_BY(mu_);
 };
 
 // Splits "ADDRESS:PORT" or "[ADDRESS]:PORT". False when malformed.

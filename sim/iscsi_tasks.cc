@@ -3,6 +3,7 @@
 // status, and ending tasks for task management; see iscsi_connection.h.
 #include <algorithm>
 
+#include "common/thread_annotations.h"
 #include "sim/iscsi_connection.h"
 
 namespace iscsi {
@@ -16,7 +17,6 @@ constexpr uint8_t kStatusCheckCondition = 0x02;
 constexpr uint8_t kIllegalRequest = 0x05;
 constexpr uint8_t kAbortedCommand = 0x0B;
 constexpr uint8_t kAscDataPhaseError = 0x4B;
-constexpr uint8_t kAscInvalidFieldInCdb = 0x24;
 constexpr uint8_t kAscParameterListLength = 0x1A;
 
 std::vector<uint8_t> sense(uint8_t key, uint8_t asc) {
@@ -58,7 +58,7 @@ void Connection::onScsiCommand(const Pdu& pdu) {
   task->cdbLength = cdbLengthOf(task->cdb[0]);
   bool final = (pdu.flags() & kFinalBit) != 0;
 
-  std::unique_lock<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (tasks_.count(task->itt) != 0) {
     lock.unlock();
     reject(pdu, kRejectInvalidField, "initiator task tag already in use");
@@ -132,7 +132,7 @@ void Connection::queueIfReady(Task* task) {
 }
 
 bool Connection::onDataOut(const Pdu& pdu) {
-  std::unique_lock<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   auto it = tasks_.find(pdu.initiatorTaskTag());
   if (it == tasks_.end()) {
     bool dropped = std::find(droppedTags_.begin(), droppedTags_.end(), pdu.initiatorTaskTag()) != droppedTags_.end();
@@ -213,7 +213,7 @@ void Connection::finishTask(uint32_t itt) {
 }
 
 size_t Connection::abortTasks(const std::function<bool(const Task&)>& match) {
-  std::unique_lock<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   std::vector<uint32_t> ended;
   for (auto& [itt, task] : tasks_) {
     if (match(*task)) {
@@ -223,7 +223,7 @@ size_t Connection::abortTasks(const std::function<bool(const Task&)>& match) {
   }
   for (uint32_t itt : ended) {
     // A running task finishes on the worker, which drops its answer; wait for that.
-    changed_.wait(lock, [&] {
+    changed_.wait(lock.native(), [&]() REQUIRES(mu_) {
       auto it = tasks_.find(itt);
       return it == tasks_.end() || it->second->state != TaskState::kRunning;
     });
@@ -234,9 +234,9 @@ size_t Connection::abortTasks(const std::function<bool(const Task&)>& match) {
 }
 
 void Connection::workerLoop() {
-  std::unique_lock<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   for (;;) {
-    changed_.wait(lock, [&] { return workerStop_ || !queue_.empty(); });
+    changed_.wait(lock.native(), [&]() REQUIRES(mu_) { return workerStop_ || !queue_.empty(); });
     if (workerStop_) return;
     uint32_t itt = queue_.front();
     queue_.pop_front();

@@ -2,6 +2,7 @@
 // command table in sim/README.md.
 #include <ctime>
 
+#include "common/thread_annotations.h"
 #include "modules/brivo/controller_time.h"
 #include "sim/ses_enclosure.h"
 #include "sim/sim_disk.h"
@@ -79,7 +80,7 @@ ControlResult SimWorld::control(const std::string& command) {
   std::string stateFile;
   ControlResult result;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     bool changesState = false;
     result = runControl(words, &changesState);
     if (result.code == 0 && changesState && !stateFile_.empty()) stateFile = stateFile_;

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "common/scsi/sim_address.h"
+#include "common/thread_annotations.h"
 
 namespace sim {
 
@@ -128,14 +129,16 @@ void SimServer::stop() {
   char byte = 1;
   (void)!::write(wakeWrite_.get(), &byte, 1);
   acceptThread_.join();
+  // No new connection can appear now: the accept loop has ended. The nodes move whole, so the
+  // threads' pointers stay valid.
+  std::list<Connection> ending;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     for (Connection& c : connections_) ::shutdown(c.fd, SHUT_RDWR);
+    ending.swap(connections_);
   }
-  // No new connection can appear now: the accept loop has ended.
-  for (Connection& c : connections_) c.thread.join();
-  for (Connection& c : connections_) ::close(c.fd);
-  connections_.clear();
+  for (Connection& c : ending) c.thread.join();
+  for (Connection& c : ending) ::close(c.fd);
   const bool hadSocket = listener_.valid();
   listener_.reset();
   tcpListener_.reset();
@@ -165,7 +168,7 @@ void SimServer::acceptLoop() {
 
 void SimServer::accepted(int fd) {
   if (fd < 0) return;
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   connections_.emplace_back();
   Connection* connection = &connections_.back();
   connection->fd = fd;
@@ -173,7 +176,7 @@ void SimServer::accepted(int fd) {
 }
 
 void SimServer::reapFinished() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   for (auto it = connections_.begin(); it != connections_.end();) {
     if (it->finished) {
       it->thread.join();

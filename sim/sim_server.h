@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "common/scsi/sim_socket.h"
+#include "common/thread_annotations.h"
 #include "sim/sim_world.h"
 
 namespace sim {
@@ -67,8 +68,8 @@ class SimServer {
   UniqueFd wakeWrite_;
   std::thread acceptThread_;
   std::atomic<bool> stopping_{false};
-  std::mutex mu_;
-  std::list<Connection> connections_;  // guarded by mu_
+  Mutex mu_;
+  std::list<Connection> connections_ GUARDED_BY(mu_);
 };
 
 }  // namespace sim

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "common/atomic_file.h"
+#include "common/thread_annotations.h"
 #include "sim/ses_enclosure.h"
 #include "sim/sim_disk.h"
 #include "sim/sim_text.h"
@@ -139,12 +140,12 @@ ControlResult SimWorld::controlLoad(const std::vector<std::string>& words) {
 }
 
 void SimWorld::setStateFile(std::string path) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   stateFile_ = std::move(path);
 }
 
 ControlResult SimWorld::loadStateFile() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (stateFile_.empty()) return ControlResult{0, "no state file"};
   std::ifstream probe(stateFile_);
   if (!probe) return ControlResult{0, "no saved state in " + stateFile_};
@@ -152,7 +153,7 @@ ControlResult SimWorld::loadStateFile() {
 }
 
 ControlResult SimWorld::saveStateFile() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (stateFile_.empty()) return ControlResult{0, "no state file"};
   return writeState(stateFile_);
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "common/thread_annotations.h"
 #include "sim/pair_models.h"
 #include "sim/ses_enclosure.h"
 #include "sim/sim_disk.h"
@@ -26,7 +27,7 @@ SimReply timedOut() {
 }  // namespace
 
 SimWorld::SimWorld(SimConfig config) : config_(std::move(config)) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   build();
 }
 
@@ -71,7 +72,7 @@ void SimWorld::build() {
 }
 
 simwire::ListReply SimWorld::list() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   simwire::ListReply reply;
   for (const HostConfig& h : config_.hosts) {
     reply.hosts.push_back(simwire::ListHost{static_cast<uint16_t>(h.host),
@@ -117,7 +118,7 @@ bool SimWorld::selectorValid(const std::string& selector) const {
     if (side != "A" && side != "B") return false;
   }
   return std::any_of(routes_.begin(), routes_.end(),
-                     [&](const Route& r) { return selectorMatches(selector, r); });
+                     [&](const Route& r) REQUIRES(mu_) { return selectorMatches(selector, r); });
 }
 
 SimWorld::FaultRule& SimWorld::ruleFor(const std::string& selector) {
@@ -129,13 +130,14 @@ SimWorld::FaultRule& SimWorld::ruleFor(const std::string& selector) {
 }
 
 bool SimWorld::sleepFor(int ms) {
-  std::unique_lock<std::mutex> lock(mu_);
-  return !wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_; });
+  MutexLock lock(mu_);
+  return !wake_.wait_for(lock.native(), std::chrono::milliseconds(ms),
+                         [this]() REQUIRES(mu_) { return stopping_; });
 }
 
 void SimWorld::stop() {
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     stopping_ = true;
   }
   wake_.notify_all();
@@ -148,7 +150,7 @@ SimReply SimWorld::execute(const simwire::ExecuteRequest& request) {
   bool injectedSense = false;
   SenseCode sense;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     const Route* route = findRoute(address);
     if (route == nullptr) return noAnswer();  // nothing at that address: selection times out
     for (FaultRule& rule : faults_) {
@@ -171,7 +173,7 @@ SimReply SimWorld::execute(const simwire::ExecuteRequest& request) {
   }
   if (injectedNoAnswer) return noAnswer();
   if (injectedSense) return checkCondition(sense);
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   const Route* route = findRoute(address);  // the world may have been rebuilt meanwhile
   if (route == nullptr || !route->target->answers(route->pathTag)) return noAnswer();
   SimCommand command;

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "sim/controller_pair.h"
 #include "sim/sim_config.h"
 #include "sim/sim_protocol.h"
@@ -61,50 +62,52 @@ class SimWorld {
     int latencyMs = 0;
   };
 
-  // REQUIRES: mu_ held (all below).
-  void build();
-  const Route* findRoute(const SimAddress& address) const;
-  bool selectorMatches(const std::string& selector, const Route& route) const;
-  bool selectorValid(const std::string& selector) const;
-  FaultRule& ruleFor(const std::string& selector);
-  ControllerPair* findPair(const std::string& name) const;
-  SesEnclosure* findEnclosure(const std::string& name) const;
-  SimDisk* findDisk(const std::string& name) const;
-  ControlResult runControl(const std::vector<std::string>& words, bool* changesState);
-  ControlResult controlFail(const std::vector<std::string>& words, bool failed);
-  ControlResult controlPairFail(ControllerPair* pair, const std::vector<std::string>& words, bool failed);
-  ControlResult controlSet(const std::vector<std::string>& words);
-  ControlResult controlSetPair(ControllerPair* pair, const std::vector<std::string>& words);
-  ControlResult controlSetEnclosure(SesEnclosure* enclosure, const std::vector<std::string>& words);
-  ControlResult controlInject(const std::vector<std::string>& words);
-  ControlResult controlEvent(const std::vector<std::string>& words);
-  ControlResult controlModel(const std::vector<std::string>& words);
-  ControlResult controlSave(const std::vector<std::string>& words);
-  ControlResult controlLoad(const std::vector<std::string>& words);
-  ControlResult controlFirmware(const std::vector<std::string>& words);
-  void notifyModel(ControllerPair* pair, const PairChange& change);
-  std::string describe() const;
-  std::string listText() const;
-  std::vector<std::string> stateLines() const;
-  ControlResult writeState(const std::string& path) const;
-  ControlResult readState(const std::string& path);
+  // All below run with the world locked.
+  void build() REQUIRES(mu_);
+  const Route* findRoute(const SimAddress& address) const REQUIRES(mu_);
+  bool selectorMatches(const std::string& selector, const Route& route) const REQUIRES(mu_);
+  bool selectorValid(const std::string& selector) const REQUIRES(mu_);
+  FaultRule& ruleFor(const std::string& selector) REQUIRES(mu_);
+  ControllerPair* findPair(const std::string& name) const REQUIRES(mu_);
+  SesEnclosure* findEnclosure(const std::string& name) const REQUIRES(mu_);
+  SimDisk* findDisk(const std::string& name) const REQUIRES(mu_);
+  ControlResult runControl(const std::vector<std::string>& words, bool* changesState) REQUIRES(mu_);
+  ControlResult controlFail(const std::vector<std::string>& words, bool failed) REQUIRES(mu_);
+  ControlResult controlPairFail(ControllerPair* pair, const std::vector<std::string>& words, bool failed)
+      REQUIRES(mu_);
+  ControlResult controlSet(const std::vector<std::string>& words) REQUIRES(mu_);
+  ControlResult controlSetPair(ControllerPair* pair, const std::vector<std::string>& words) REQUIRES(mu_);
+  ControlResult controlSetEnclosure(SesEnclosure* enclosure, const std::vector<std::string>& words)
+      REQUIRES(mu_);
+  ControlResult controlInject(const std::vector<std::string>& words) REQUIRES(mu_);
+  ControlResult controlEvent(const std::vector<std::string>& words) REQUIRES(mu_);
+  ControlResult controlModel(const std::vector<std::string>& words) REQUIRES(mu_);
+  ControlResult controlSave(const std::vector<std::string>& words) REQUIRES(mu_);
+  ControlResult controlLoad(const std::vector<std::string>& words) REQUIRES(mu_);
+  ControlResult controlFirmware(const std::vector<std::string>& words) REQUIRES(mu_);
+  void notifyModel(ControllerPair* pair, const PairChange& change) REQUIRES(mu_);
+  std::string describe() const REQUIRES(mu_);
+  std::string listText() const REQUIRES(mu_);
+  std::vector<std::string> stateLines() const REQUIRES(mu_);
+  ControlResult writeState(const std::string& path) const REQUIRES(mu_);
+  ControlResult readState(const std::string& path) REQUIRES(mu_);
   // Sleeps up to ms unless stopped; false when stopped.
   bool sleepFor(int ms);
 
   const SimConfig config_;
-  std::mutex mu_;
+  Mutex mu_;
   std::condition_variable wake_;
-  bool stopping_ = false;                            // guarded by mu_
-  bool replaying_ = false;                           // guarded by mu_: loading state, models are not notified
-  std::string stateFile_;                            // guarded by mu_
-  std::vector<std::unique_ptr<SimTarget>> targets_;  // guarded by mu_
-  std::vector<ControllerPair*> pairs_;               // guarded by mu_
-  std::vector<SesEnclosure*> enclosures_;            // guarded by mu_
-  std::vector<SimDisk*> disks_;                      // guarded by mu_
-  std::vector<Route> routes_;                        // guarded by mu_, sorted by address
-  std::vector<FaultRule> faults_;                    // guarded by mu_
-  // The MegaRAID controllers (reached only by the "megaraid" control commands); guarded by mu_.
-  std::vector<std::unique_ptr<MegaRaidController>> megaraids_;
+  bool stopping_ GUARDED_BY(mu_) = false;
+  bool replaying_ GUARDED_BY(mu_) = false;  // loading state, models are not notified
+  std::string stateFile_ GUARDED_BY(mu_);
+  std::vector<std::unique_ptr<SimTarget>> targets_ GUARDED_BY(mu_);
+  std::vector<ControllerPair*> pairs_ GUARDED_BY(mu_);
+  std::vector<SesEnclosure*> enclosures_ GUARDED_BY(mu_);
+  std::vector<SimDisk*> disks_ GUARDED_BY(mu_);
+  std::vector<Route> routes_ GUARDED_BY(mu_);  // sorted by address
+  std::vector<FaultRule> faults_ GUARDED_BY(mu_);
+  // The MegaRAID controllers (reached only by the "megaraid" control commands).
+  std::vector<std::unique_ptr<MegaRaidController>> megaraids_ GUARDED_BY(mu_);
 };
 
 }  // namespace sim

@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "tests/server_process.h"
 
 inline std::filesystem::path builtProgram(const char* name) {
@@ -116,12 +117,13 @@ class ChildProgram {
   bool started() const { return pid_ > 0; }
   pid_t pid() const { return pid_; }
   bool waitForText(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, limit, [&] { return output_.find(text) != std::string::npos || ended_; });
+    MutexLock lock(mutex_);
+    changed_.wait_for(lock.native(), limit,
+                      [&]() REQUIRES(mutex_) { return output_.find(text) != std::string::npos || ended_; });
     return output_.find(text) != std::string::npos;
   }
   std::string output() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return output_;
   }
 
@@ -131,22 +133,22 @@ class ChildProgram {
     for (;;) {
       const ssize_t got = read(fd, buffer, sizeof buffer);
       if (got <= 0) break;
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       output_.append(buffer, static_cast<size_t>(got));
       changed_.notify_all();
     }
     close(fd);
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     ended_ = true;
     changed_.notify_all();
   }
 
   pid_t pid_ = -1;
   std::thread reader_;
-  std::mutex mutex_;
+  Mutex mutex_;
   std::condition_variable changed_;
-  std::string output_;  // guarded by mutex_
-  bool ended_ = false;  // guarded by mutex_
+  std::string output_ GUARDED_BY(mutex_);
+  bool ended_ GUARDED_BY(mutex_) = false;
 };
 
 // A loopback port that was free a moment ago (bound and released).

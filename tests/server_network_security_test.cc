@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "server/net/network_packet.h"
 #include "server/net/packet_trailer.h"
 #include "tests/network_lab.h"
@@ -110,7 +111,7 @@ class Attacker {
 
   // The newest captured datagram of request type from source, if any.
   bool newest(uint32_t type, const std::string& source, Captured* found) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (auto it = captured_.rbegin(); it != captured_.rend(); ++it) {
       if (it->source == hostOrder(source) && it->bytes.size() > 16 &&
           readBigEndian32(it->bytes.data() + 12) == type) {
@@ -165,7 +166,7 @@ class Attacker {
       const ssize_t got =
           recvfrom(listen_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
       if (got <= 0) continue;
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       captured_.push_back({std::vector<uint8_t>(buffer.begin(), buffer.begin() + got),
                            ntohl(from.sin_addr.s_addr), std::chrono::steady_clock::now()});
     }
@@ -177,8 +178,8 @@ class Attacker {
   std::map<std::string, int> senders_;
   std::atomic<bool> capturing_{false};
   std::thread reader_;
-  std::mutex mutex_;
-  std::vector<Captured> captured_;  // guarded by mutex_
+  Mutex mutex_;
+  std::vector<Captured> captured_ GUARDED_BY(mutex_);
 };
 
 // A packet as a server of identity at address would build it.

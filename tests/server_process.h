@@ -26,6 +26,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/thread_annotations.h"
+
 inline std::string builtServerPath() {
   const char* buildDir = std::getenv("KESTROVA_BUILD_DIR");
   return buildDir == nullptr ? std::string() : std::string(buildDir) + "/bin/server";
@@ -120,8 +122,9 @@ class ServerProcess {
 
   // True once text has appeared in the output; false when the time is up or the output ended.
   bool waitForText(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, limit, [&] { return output_.find(text) != std::string::npos || ended_; });
+    MutexLock lock(mutex_);
+    changed_.wait_for(lock.native(), limit,
+                      [&]() REQUIRES(mutex_) { return output_.find(text) != std::string::npos || ended_; });
     return output_.find(text) != std::string::npos;
   }
 
@@ -139,7 +142,7 @@ class ServerProcess {
   }
 
   std::string output() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return output_;
   }
 
@@ -151,12 +154,12 @@ class ServerProcess {
     for (;;) {
       const ssize_t got = read(fd, buffer, sizeof buffer);
       if (got <= 0) break;
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       output_.append(buffer, static_cast<size_t>(got));
       changed_.notify_all();
     }
     close(fd);
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     ended_ = true;
     changed_.notify_all();
   }
@@ -165,8 +168,8 @@ class ServerProcess {
   int status_ = kNotCollected;
   std::string shmPrefix_;
   std::thread reader_;
-  std::mutex mutex_;
+  Mutex mutex_;
   std::condition_variable changed_;
-  std::string output_;  // guarded by mutex_
-  bool ended_ = false;  // guarded by mutex_
+  std::string output_ GUARDED_BY(mutex_);
+  bool ended_ GUARDED_BY(mutex_) = false;
 };

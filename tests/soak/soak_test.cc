@@ -37,7 +37,6 @@
 #include <iterator>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <regex>
@@ -49,6 +48,7 @@
 #include <vector>
 
 #include "common/scsi/scsi_sim.h"
+#include "common/thread_annotations.h"
 #include "server/events/event_log_format.h"
 #include "tests/frontend_web_instance.h"
 #include "tests/server_process.h"
@@ -354,7 +354,7 @@ class SoakTest : public ::testing::Test {
       // A browser waits before it asks again, as the page's refresh says.
       const bool wait = record.outcome == Outcome::kRestartPage || record.outcome == Outcome::kBusy;
       {
-        std::lock_guard<std::mutex> lock(recordsLock_);
+        MutexLock lock(recordsLock_);
         records_.push_back(std::move(record));
       }
       if (wait) std::this_thread::sleep_for(500ms);
@@ -458,13 +458,13 @@ class SoakTest : public ::testing::Test {
 
   std::string ctl(const std::string& command) {
     if (command.rfind("event ", 0) != 0) {
-      std::lock_guard<std::mutex> lock(faultLock_);
+      MutexLock lock(faultLock_);
       faultLog_.push_back(at(Clock::now()) + command);
     }
     std::string reply;
     const int code = simControl(socket_, command, &reply, 10000);
     if (code != 0) {
-      std::lock_guard<std::mutex> lock(faultLock_);
+      MutexLock lock(faultLock_);
       faultErrors_.push_back(command + ": " + reply);
     }
     return reply;
@@ -481,7 +481,7 @@ class SoakTest : public ::testing::Test {
       std::snprintf(data, sizeof data, "%02X%02X", next & 0xFF, next >> 8);
       ctl("event " + controller + " 0x52 data=" + data);
     }
-    std::lock_guard<std::mutex> lock(faultLock_);
+    MutexLock lock(faultLock_);
     faultLog_.push_back(at(Clock::now()) + "burst " + controller + " " + std::to_string(first) + "-" +
                         std::to_string(next - 1) + " (ended)");
   }
@@ -633,13 +633,13 @@ class SoakTest : public ::testing::Test {
   std::atomic<bool> stopClients_{false};
   std::atomic<bool> pauseClients_{false};
   std::atomic<int> idle_{0};
-  std::mutex recordsLock_;
-  std::vector<RequestRecord> records_;  // guarded by recordsLock_
+  Mutex recordsLock_;
+  std::vector<RequestRecord> records_ GUARDED_BY(recordsLock_);
 
   std::atomic<bool> stopFaults_{false};
-  std::mutex faultLock_;
-  std::vector<std::string> faultErrors_;  // guarded by faultLock_
-  std::vector<std::string> faultLog_;     // guarded by faultLock_
+  Mutex faultLock_;
+  std::vector<std::string> faultErrors_ GUARDED_BY(faultLock_);
+  std::vector<std::string> faultLog_ GUARDED_BY(faultLock_);
   const Clock::time_point began_ = Clock::now();
   int nextTag_[2][2] = {{kFirstTag, kFirstTag}, {kFirstTag, kFirstTag}};  // the fault thread's
   int faultCounts_[3] = {};                                               // the fault thread's
@@ -697,20 +697,23 @@ TEST_F(SoakTest, ServesRecordsAndHoldsItsResourcesUnderLoadFaultsAndRestarts) {
   // Every request answered, or the restart page while a restart was under way.
   std::map<Outcome, size_t> outcomes;
   std::vector<std::string> failures;
-  for (const RequestRecord& r : records_) {
-    Outcome outcome = r.outcome;
-    if (outcome == Outcome::kRestartPage) {
-      const bool during = std::any_of(restarts.begin(), restarts.end(), [&](const auto& window) {
-        return r.start <= window.second + 2s && r.end >= window.first - 2s;
-      });
-      if (!during) {
-        outcome = Outcome::kFailed;
-        failures.push_back(at(r.start) + "restart page outside a restart: " + r.what);
+  {
+    MutexLock records(recordsLock_);  // the clients have ended
+    for (const RequestRecord& r : records_) {
+      Outcome outcome = r.outcome;
+      if (outcome == Outcome::kRestartPage) {
+        const bool during = std::any_of(restarts.begin(), restarts.end(), [&](const auto& window) {
+          return r.start <= window.second + 2s && r.end >= window.first - 2s;
+        });
+        if (!during) {
+          outcome = Outcome::kFailed;
+          failures.push_back(at(r.start) + "restart page outside a restart: " + r.what);
+        }
+      } else if (outcome == Outcome::kFailed) {
+        failures.push_back(at(r.start) + r.what);
       }
-    } else if (outcome == Outcome::kFailed) {
-      failures.push_back(at(r.start) + r.what);
+      ++outcomes[outcome];
     }
-    ++outcomes[outcome];
   }
   std::printf("requests: %zu answered, %zu restart pages, %zu busy pages, %zu failed over %zu restarts\n",
               outcomes[Outcome::kAnswered], outcomes[Outcome::kRestartPage], outcomes[Outcome::kBusy],
@@ -719,7 +722,7 @@ TEST_F(SoakTest, ServesRecordsAndHoldsItsResourcesUnderLoadFaultsAndRestarts) {
               faultCounts_[2]);
   const auto printHistory = [&] {
     for (const auto& w : restarts) std::printf("restart: %s.. %s\n", at(w.first).c_str(), at(w.second).c_str());
-    std::lock_guard<std::mutex> lock(faultLock_);
+    MutexLock lock(faultLock_);
     for (const std::string& f : faultLog_) std::printf("fault: %s\n", f.c_str());
   };
   for (size_t i = 0; i < failures.size() && i < 20; ++i) std::printf("failed: %s\n", failures[i].c_str());
@@ -728,7 +731,7 @@ TEST_F(SoakTest, ServesRecordsAndHoldsItsResourcesUnderLoadFaultsAndRestarts) {
   EXPECT_GT(outcomes[Outcome::kAnswered], static_cast<size_t>(kClients * minutes_)) << "the clients hardly ran";
   EXPECT_GE(restarts.size(), static_cast<size_t>(minutes_ * 60 / (restartSeconds_ + 60)));
   {
-    std::lock_guard<std::mutex> lock(faultLock_);
+    MutexLock lock(faultLock_);
     EXPECT_TRUE(faultErrors_.empty()) << "raidsim refused: " << faultErrors_.front();
   }
 
