@@ -64,7 +64,6 @@ constexpr const char kHbaHelp[] =
     "Index of a detected HBA (host port of a host), as mapping display lists it.";
 constexpr const char kMapIndexHelp[] =
     "Index of an existing mapping as mapping display lists it, or the host port's WWNN-WWPN.";
-constexpr const char kStateHelp[] = "Values are enabled and disabled.";
 
 constexpr ModifierEntry kConfirm =
     flag("-q", kModConfirm, kGroupConfirm, "Suppresses the confirmation question.");
