@@ -161,7 +161,10 @@ TEST_F(EnclosureActions, PagesCachedFromTheMonitorAreUsedWhenTheEnclosureDoesNot
 TEST_F(EnclosureActions, RemindSelectsTheAlarmAloneWithItsRemindRequest) {
   cachePages();
   ses.status[offsetOf(0, 1)] = 0x81;  // stale SELECT-like bit on a slot of the cached page
-  state_->enclosures[0]->statusPage[offsetOf(0, 1)] = 0x81;
+  {
+    MutexLock lock(brivo::monitor::enclosureLock());
+    state_->enclosures[0]->statusPage[offsetOf(0, 1)] = 0x81;
+  }
   auto reply = run(remindAlarmMethod, requestFor({{"EnclosureNumber", "0"}}));
   EXPECT_EQ(reply["MessageIsSuccess"], "true") << reply["MessageDetails"];
   const auto ops = writes();

@@ -47,6 +47,7 @@ class EnclosurePagesTest : public testing::PageTest {
     s->address = 0x7D;
     s->configPage = copyOf(config, &s->configLength);
     s->statusPage = copyOf(status, &s->statusLength);
+    MutexLock lock(brivo::monitor::enclosureLock());
     state_->enclosures[slot] = s;
   }
 };
@@ -122,6 +123,7 @@ TEST_F(EnclosurePagesTest, MuteSendsTheEditedPageOnEachLoopUntilOneAddressTakesI
     EXPECT_EQ(op.block[7], 7) << "generation kept";
   }
   EXPECT_EQ(reply["MessageSummary"], "The command \"Mute alarm\" completed successfully.");
+  MutexLock lock(brivo::monitor::enclosureLock());
   EXPECT_EQ(state_->enclosures[1]->statusPage[31], 0x0F) << "the monitor's cache stays as read";
 }
 

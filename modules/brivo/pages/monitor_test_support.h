@@ -83,6 +83,7 @@ inline void cacheEnclosurePages(BrivoDeviceState* state, const SesImage& image, 
   s->statusPage = static_cast<uint8_t*>(std::malloc(image.status.size()));
   std::memcpy(s->statusPage, image.status.data(), image.status.size());
   s->statusLength = static_cast<uint32_t>(image.status.size());
+  MutexLock lock(brivo::monitor::enclosureLock());
   state->enclosures[slot] = s;
 }
 
