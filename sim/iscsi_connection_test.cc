@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "common/scsi/sim_socket.h"
+#include "common/thread_annotations.h"
 
 namespace iscsi {
 namespace {
@@ -60,7 +61,7 @@ class IscsiConnectionTest : public ::testing::Test {
     context_.nextTsih = [] { return uint16_t{9}; };
     context_.random = [](size_t n) { return std::vector<uint8_t>(n, 0x42); };
     context_.log = [this](const std::string& line) {
-      std::lock_guard<std::mutex> lock(logMu_);
+      MutexLock lock(logMu_);
       log_ += line + "\n";
     };
     context_.loginTimeoutMs = 5000;
@@ -99,7 +100,7 @@ class IscsiConnectionTest : public ::testing::Test {
   }
   // The connection's log so far; it may still be writing (a close is logged after the socket shuts).
   std::string logText() {
-    std::lock_guard<std::mutex> lock(logMu_);
+    MutexLock lock(logMu_);
     return log_;
   }
   bool closedByTarget(int ms = 5000) {
@@ -154,8 +155,9 @@ class IscsiConnectionTest : public ::testing::Test {
   std::vector<uint8_t> inbox_;
   uint32_t cmdSn_ = 100;
   uint32_t maxCmdSn_ = 0;
-  std::mutex logMu_;
-  std::string log_;  // guarded by logMu_: the connection's thread writes it until it ends
+  Mutex logMu_;
+  // The connection's thread writes it until it ends.
+  std::string log_ GUARDED_BY(logMu_);
 };
 
 TEST_F(IscsiConnectionTest, DataInFollowsSegmentAndBurstLimitsAndCarriesTheStatus) {
