@@ -140,14 +140,14 @@ struct HttpFrontEnd::Connections {
   }
   // The connection is suspended while a job works for exchange.
   void hold(MHD_Connection* connection, Exchange* exchange) {
-    std::lock_guard<std::mutex> lock(mu);
+    MutexLock lock(mu);
     auto found = open.find(connection);
     if (found != open.end()) found->second.held = exchange;
   }
   // The job is done with the connection: it goes back to the event loop.
   void release(MHD_Connection* connection) {
     {
-      std::lock_guard<std::mutex> lock(mu);
+      MutexLock lock(mu);
       auto found = open.find(connection);
       if (found != open.end()) found->second.held = nullptr;
     }
@@ -155,7 +155,7 @@ struct HttpFrontEnd::Connections {
   }
   // The exchanges whose connections are still suspended, forgotten here.
   std::vector<Exchange*> takeHeld() {
-    std::lock_guard<std::mutex> lock(mu);
+    MutexLock lock(mu);
     std::vector<Exchange*> held;
     for (auto& [connection, entry] : open) {
       if (entry.held != nullptr) held.push_back(entry.held);
