@@ -44,6 +44,16 @@ struct SharedMemoryRecord {
 [[nodiscard]] int createSharedMemoryNamed(size_t size, SharedMemoryRecord** record, const std::string& name);
 [[nodiscard]] int openSharedMemoryNamed(SharedMemoryRecord** record, const std::string& name);
 
+// For areas written once and read once, as the request and reply areas are: creates section
+// `name` holding a copy of size bytes of data (the same failures as createSharedMemoryNamed); the
+// record keeps the section until it is closed but may have no view (POSIX writes the bytes
+// through the descriptor instead of mapping them).
+[[nodiscard]] int createSharedMemoryFilled(const void* data, size_t size, SharedMemoryRecord** record,
+                                           const std::string& name);
+// Copies the whole existing section `name` into *bytes and keeps nothing open (the same failures
+// and trust rule as openSharedMemoryNamed). Returns 0, or 1.
+[[nodiscard]] int readSharedMemoryNamed(const std::string& name, std::string* bytes);
+
 inline constexpr size_t kPrivateSectionNameDigits = 24;
 // A fresh private name for the sections of number base: "<base>.<24 random hex digits>".
 std::string privateSectionName(uint32_t base);

@@ -77,6 +77,74 @@ std::string objectNameOf(const std::string& name) {
   return object.empty() ? object : object + name.substr(digits.size());
 }
 
+// Creates the object of a section name text (exclusively, with the group's rights). Returns its
+// descriptor, or -1 (the cause recorded).
+int createObject(const std::string& name, std::string* object, uint32_t* number) {
+  *object = objectNameOf(name);
+  if (object->empty()) {
+    noObjectName(name);
+    return -1;
+  }
+  *number = static_cast<uint32_t>(std::stoul(name.substr(0, name.find('.'))));
+  const int fd = shm_open(object->c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, kObjectMode);
+  if (fd < 0) {
+    printFailure("create", *object);
+    return -1;
+  }
+  // The umask may have taken the group's write bit; the front end's group needs it.
+  if (!grantObjectAccess(fd)) {
+    printFailure("prepare", *object);
+    close(fd);
+    shm_unlink(object->c_str());
+    return -1;
+  }
+  return fd;
+}
+
+// Gives up an object createObject made.
+void dropCreated(int fd, const std::string& object) {
+  close(fd);
+  shm_unlink(object.c_str());
+}
+
+// Opens the existing object of a section name text when it is to be trusted. Returns its
+// descriptor and its size, or -1 (the cause recorded).
+int openTrusted(const std::string& name, int access, std::string* object, uint32_t* number, size_t* size) {
+  *object = objectNameOf(name);
+  if (object->empty()) {
+    noObjectName(name);
+    return -1;
+  }
+  const int fd = shm_open(object->c_str(), access | O_CLOEXEC | O_NOFOLLOW, 0);
+  if (fd < 0) {
+    if (errno != ENOENT) {
+      printFailure("open", *object);
+    } else {
+      // Not printed: a missing name is the usual answer while a server starts or stops.
+      setSharedMemoryError("open " + *object + ": " + std::strerror(ENOENT));
+    }
+    return -1;
+  }
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || info.st_size < 0) {
+    printFailure("fstat", *object);
+    close(fd);
+    return -1;
+  }
+  if (!isTrustedObject(info)) {
+    char text[96];
+    std::snprintf(text, sizeof text, " belongs to user %u (mode %o): not used",
+                  static_cast<unsigned>(info.st_uid), static_cast<unsigned>(info.st_mode & 07777));
+    setSharedMemoryError(*object + text);
+    debugPrint(kSharedMemoryDebug, "smem: %s%s\n", object->c_str(), text);
+    close(fd);
+    return -1;
+  }
+  *number = static_cast<uint32_t>(std::stoul(name.substr(0, name.find('.'))));
+  *size = static_cast<size_t>(info.st_size);
+  return fd;
+}
+
 }  // namespace
 
 std::string sharedMemoryObjectName(uint32_t name) { return sharedObjectName("", name); }
@@ -118,30 +186,51 @@ int createSharedMemory(size_t size, SharedMemoryRecord** record, uint32_t name) 
 int createSharedMemoryNamed(size_t size, SharedMemoryRecord** record, const std::string& name) {
   if (record == nullptr) return 1;
   *record = nullptr;
-  const std::string object = objectNameOf(name);
-  if (object.empty()) {
-    noObjectName(name);
-    return 1;
-  }
-  const uint32_t number = static_cast<uint32_t>(std::stoul(name.substr(0, name.find('.'))));
-  const int fd = shm_open(object.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, kObjectMode);
-  if (fd < 0) {
-    printFailure("create", object);
-    return 1;
-  }
-  // The umask may have taken the group's write bit; the front end's group needs it.
-  if (!grantObjectAccess(fd) || ftruncate(fd, static_cast<off_t>(size)) != 0) {
+  std::string object;
+  uint32_t number = 0;
+  const int fd = createObject(name, &object, &number);
+  if (fd < 0) return 1;
+  if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
     printFailure("prepare", object);
-    close(fd);
-    shm_unlink(object.c_str());
+    dropCreated(fd, object);
     return 1;
   }
   *record = mapSection(fd, size, number, 1, object);
   if (*record == nullptr) {
-    close(fd);
-    shm_unlink(object.c_str());
+    dropCreated(fd, object);
     return 1;
   }
+  return 0;
+}
+
+int createSharedMemoryFilled(const void* data, size_t size, SharedMemoryRecord** record,
+                             const std::string& name) {
+  if (record == nullptr) return 1;
+  *record = nullptr;
+  if (data == nullptr && size > 0) return 1;
+  std::string object;
+  uint32_t number = 0;
+  const int fd = createObject(name, &object, &number);
+  if (fd < 0) return 1;
+  // Written through the descriptor: a mapping would cost its set-up and, at the unmapping, a
+  // flush of every processor's address translations that this process's threads ran on.
+  const char* bytes = static_cast<const char*>(data);
+  for (size_t done = 0; done < size;) {
+    const ssize_t wrote = pwrite(fd, bytes + done, size - done, static_cast<off_t>(done));
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      printFailure("write", object);
+      dropCreated(fd, object);
+      return 1;
+    }
+    done += static_cast<size_t>(wrote);
+  }
+  *record = mapSection(fd, 0, number, 1, object);
+  if (*record == nullptr) {
+    dropCreated(fd, object);
+    return 1;
+  }
+  (*record)->size = size;
   return 0;
 }
 
@@ -152,42 +241,44 @@ int openSharedMemory(SharedMemoryRecord** record, uint32_t name) {
 int openSharedMemoryNamed(SharedMemoryRecord** record, const std::string& name) {
   if (record == nullptr) return 1;
   *record = nullptr;
-  const std::string object = objectNameOf(name);
-  if (object.empty()) {
-    noObjectName(name);
-    return 1;
-  }
-  const int fd = shm_open(object.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0);
-  if (fd < 0) {
-    if (errno != ENOENT) {
-      printFailure("open", object);
-    } else {
-      // Not printed: a missing name is the usual answer while a server starts or stops.
-      setSharedMemoryError("open " + object + ": " + std::strerror(ENOENT));
-    }
-    return 1;
-  }
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || info.st_size < 0) {
-    printFailure("fstat", object);
-    close(fd);
-    return 1;
-  }
-  if (!isTrustedObject(info)) {
-    char text[96];
-    std::snprintf(text, sizeof text, " belongs to user %u (mode %o): not used", static_cast<unsigned>(info.st_uid),
-                  static_cast<unsigned>(info.st_mode & 07777));
-    setSharedMemoryError(object + text);
-    debugPrint(kSharedMemoryDebug, "smem: %s%s\n", object.c_str(), text);
-    close(fd);
-    return 1;
-  }
-  const uint32_t number = static_cast<uint32_t>(std::stoul(name.substr(0, name.find('.'))));
-  *record = mapSection(fd, static_cast<size_t>(info.st_size), number, 0, object);
+  std::string object;
+  uint32_t number = 0;
+  size_t size = 0;
+  const int fd = openTrusted(name, O_RDWR, &object, &number, &size);
+  if (fd < 0) return 1;
+  *record = mapSection(fd, size, number, 0, object);
   if (*record == nullptr) {
     close(fd);
     return 1;
   }
+  return 0;
+}
+
+int readSharedMemoryNamed(const std::string& name, std::string* bytes) {
+  if (bytes == nullptr) return 1;
+  bytes->clear();
+  std::string object;
+  uint32_t number = 0;
+  size_t size = 0;
+  const int fd = openTrusted(name, O_RDONLY, &object, &number, &size);
+  if (fd < 0) return 1;
+  // Read through the descriptor, for the reason createSharedMemoryFilled writes through it.
+  std::string read(size, '\0');
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t got = pread(fd, read.data() + done, size - done, static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      printFailure("read", object);
+      close(fd);
+      return 1;
+    }
+    if (got == 0) break;  // the section shrank meanwhile: what it holds now
+    done += static_cast<size_t>(got);
+  }
+  close(fd);
+  read.resize(done);
+  *bytes = std::move(read);
   return 0;
 }
 

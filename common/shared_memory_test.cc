@@ -1,6 +1,7 @@
 // Tests of the named shared memory and the named semaphores: the object names under the prefix,
-// the access rights, create-existing failing, opening with the real size, removal by the owner
-// only, the claim, and the wake-up semantics of the semaphores.
+// the access rights, create-existing failing, opening with the real size, the sections written
+// and read whole, removal by the owner only, the claim, and the wake-up semantics of the
+// semaphores.
 #include "common/shared_memory.h"
 
 #include <fcntl.h>
@@ -104,6 +105,42 @@ TEST_F(SharedMemoryTest, OpenUsesTheRealSizeAndCopiesStayInBounds) {
   created.reset();
   EXPECT_EQ(openSharedMemory(&missing, 9391), 1);
   EXPECT_EQ(missing, nullptr);
+}
+
+// The areas written once and read once: the exact bytes under the usual rights, read whole, the
+// name kept until the creator closes; an existing name is not overwritten.
+TEST_F(SharedMemoryTest, FilledSectionHoldsExactlyItsBytesAndIsReadWhole) {
+  const mode_t old = umask(027);
+  const char bytes[] = {'k', 0, 'v', 0, 0};
+  SharedMemoryOwner filled;
+  ASSERT_EQ(createSharedMemoryFilled(bytes, sizeof bytes, filled.address(), "9392"), 0);
+  umask(old);
+  EXPECT_EQ(filled.get()->size, sizeof bytes);
+  EXPECT_EQ(filled.get()->owner, 1);
+  struct stat info {};
+  ASSERT_EQ(stat(devShmPath(9392).c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0660u);
+  EXPECT_EQ(info.st_size, static_cast<off_t>(sizeof bytes));
+  std::string read;
+  ASSERT_EQ(readSharedMemoryNamed("9392", &read), 0);
+  EXPECT_EQ(read, std::string(bytes, sizeof bytes));
+  SharedMemoryOwner mapped;  // the front end maps what was written
+  ASSERT_EQ(openSharedMemory(mapped.address(), 9392), 0);
+  ASSERT_EQ(mapped.get()->size, sizeof bytes);
+  EXPECT_EQ(std::memcmp(mapped.get()->view, bytes, sizeof bytes), 0);
+
+  SharedMemoryRecord* again = reinterpret_cast<SharedMemoryRecord*>(0x1);
+  EXPECT_EQ(createSharedMemoryFilled("other", 5, &again, "9392"), 1);
+  EXPECT_EQ(again, nullptr);
+  ASSERT_EQ(readSharedMemoryNamed("9392", &read), 0);
+  EXPECT_EQ(read, std::string(bytes, sizeof bytes)) << "the failed create left the bytes alone";
+
+  filled.reset();
+  EXPECT_NE(access(devShmPath(9392).c_str(), F_OK), 0) << "the creator removes the name";
+  EXPECT_EQ(readSharedMemoryNamed("9392", &read), 1);
+  EXPECT_TRUE(read.empty());
+  EXPECT_EQ(sharedMemoryError(), "open /" + prefix_ + "9392: " + std::strerror(ENOENT));
+  EXPECT_EQ(readSharedMemoryNamed("not a section", &read), 1);
 }
 
 TEST_F(SharedMemoryTest, EmptySectionOpensWithoutView) {
@@ -274,6 +311,10 @@ TEST_F(SharedMemoryTest, AnObjectOfAnotherUserIsNeverOpenedAndIsReportedAsForeig
       << sharedMemoryError();
   EXPECT_NE(sharedMemoryError().find("(mode 666): not used"), std::string::npos) << sharedMemoryError();
   EXPECT_EQ(createSharedMemory(16, &record, 9391), 1);
+  std::string bytes;
+  EXPECT_EQ(readSharedMemoryNamed("9391", &bytes), 1);
+  EXPECT_NE(sharedMemoryError().find("(mode 666): not used"), std::string::npos) << sharedMemoryError();
+  EXPECT_EQ(createSharedMemoryFilled("x", 1, &record, "9391"), 1);
   unsigned owner = 0;
   EXPECT_TRUE(foreignSharedMemory("9391", &owner));
   if (geteuid() == 0) {

@@ -8,6 +8,7 @@
 // bcrypt.h after windows.h, which it needs.
 #include <bcrypt.h>
 
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -183,6 +184,27 @@ int openSharedMemoryNamed(SharedMemoryRecord** record, const std::string& text) 
     return 1;
   }
   *record = section;
+  return 0;
+}
+
+// A file mapping is filled and read through a view only.
+int createSharedMemoryFilled(const void* data, size_t size, SharedMemoryRecord** record,
+                             const std::string& name) {
+  if (record == nullptr) return 1;
+  *record = nullptr;
+  if (data == nullptr && size > 0) return 1;
+  if (createSharedMemoryNamed(size, record, name) != 0) return 1;
+  if (size > 0) std::memcpy((*record)->view, data, size);
+  return 0;
+}
+
+int readSharedMemoryNamed(const std::string& name, std::string* bytes) {
+  if (bytes == nullptr) return 1;
+  bytes->clear();
+  SharedMemoryRecord* record = nullptr;
+  if (openSharedMemoryNamed(&record, name) != 0) return 1;
+  if (record->view != nullptr) bytes->assign(static_cast<const char*>(record->view), record->size);
+  closeSharedMemory(record);
   return 0;
 }
 

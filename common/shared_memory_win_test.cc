@@ -87,6 +87,23 @@ TEST_F(WinSharedMemoryTest, CreateOpenAndSizesAsCreated) {
   EXPECT_EQ(openSharedMemory(&missing, 9191), 1);
 }
 
+TEST_F(WinSharedMemoryTest, FilledSectionIsReadBackWhole) {
+  const char bytes[] = {'k', 0, 'v', 0, 0};
+  SharedMemoryOwner filled;
+  ASSERT_EQ(createSharedMemoryFilled(bytes, sizeof bytes, filled.address(), "9393"), 0);
+  EXPECT_EQ(filled.get()->owner, 1);
+  std::string read;
+  ASSERT_EQ(readSharedMemoryNamed("9393", &read), 0);
+  // As with openSharedMemory: the section's own size, or the whole pages of its view.
+  ASSERT_GE(read.size(), sizeof bytes);
+  EXPECT_EQ(read.substr(0, sizeof bytes), std::string(bytes, sizeof bytes));
+  SharedMemoryRecord* again = nullptr;
+  EXPECT_EQ(createSharedMemoryFilled("other", 5, &again, "9393"), 1) << "a name that exists is a failure";
+  filled.reset();
+  EXPECT_EQ(readSharedMemoryNamed("9393", &read), 1);
+  EXPECT_TRUE(read.empty());
+}
+
 TEST_F(WinSharedMemoryTest, NameGoesWithTheLastHandle) {
   {
     SharedMemoryOwner created;

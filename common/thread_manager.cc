@@ -428,6 +428,8 @@ bool threadSleep(int milliseconds) {
 
 bool threadStopRequested() { return tlsCurrent != nullptr && stopRequested(*tlsCurrent); }
 
+ThreadHandle currentThreadHandle() { return tlsCurrent != nullptr ? tlsCurrent->handle : 0; }
+
 std::vector<ThreadListing> listThreads() {
   ThreadTable& t = table();
   std::vector<ThreadListing> out;

@@ -56,6 +56,8 @@ void closeThreadManager();
 bool threadSleep(int milliseconds);
 // True when a stop was requested for the calling thread.
 bool threadStopRequested();
+// The calling thread's handle; 0 for a thread the manager did not start.
+ThreadHandle currentThreadHandle();
 
 struct ThreadListing {
   int index;

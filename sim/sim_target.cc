@@ -46,27 +46,34 @@ SimReply SimTarget::vpdPage(uint8_t page, const SimIdentity& id) const {
   std::vector<uint8_t> data(4, 0);
   data[0] = id.peripheralType & 0x1F;
   data[1] = page;
+  // The pages answered here are put together apart and copied behind the header in one piece:
+  // GCC 12 at -O2 takes an insert into the 4-byte header vector for a copy out of its bounds.
+  std::vector<uint8_t> body;
   switch (page) {
     case 0x00: {
-      data.insert(data.end(), {0x00, 0x80, 0x83});
-      std::vector<uint8_t> more = extraVpdPageCodes();
-      data.insert(data.end(), more.begin(), more.end());
+      const std::vector<uint8_t> more = extraVpdPageCodes();
+      body = {0x00, 0x80, 0x83};
+      body.resize(3 + more.size());
+      std::copy(more.begin(), more.end(), body.begin() + 3);
       break;
     }
     case 0x80:
-      data.insert(data.end(), id.serial.begin(), id.serial.end());
+      body.assign(id.serial.begin(), id.serial.end());
       break;
     case 0x83: {
       // One designator: logical unit, NAA, binary, the 8-byte WWN.
       uint8_t designator[12] = {0x01, 0x03, 0x00, 0x08};
       putBe64(designator + 4, id.wwn);
-      data.insert(data.end(), designator, designator + sizeof(designator));
+      body.assign(designator, designator + sizeof(designator));
       break;
     }
     default:
       if (!extraVpdPage(page, &data)) return illegalRequest();
       break;
   }
+  const size_t bodyAt = data.size();
+  data.resize(bodyAt + body.size());
+  std::copy(body.begin(), body.end(), data.begin() + static_cast<std::ptrdiff_t>(bodyAt));
   putBe16(&data[2], static_cast<uint32_t>(data.size() - 4));
   return goodReply(std::move(data));
 }

@@ -4,8 +4,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <new>
 
 #include "common/cgi_protocol.h"
 #include "common/debug.h"
@@ -36,13 +40,101 @@ struct UnwatchedSince {
   Clock::time_point since;
 };
 
-void handlerThread(uintptr_t context) {
-  const int slot = *reinterpret_cast<const uint8_t*>(context);
-  handleCGIRequest(reinterpret_cast<void*>(context));
-  cgi::handlerFinished(slot);
+// The handler threads of one communicator pass: a pool that grows on demand, never beyond one
+// thread per request in flight (so at most one per slot), whose idle threads end after the idle
+// time. A thread is started only when every idle thread is already spoken for, so a slow request
+// (a save, an export of up to 40 s) never holds up another slot's request. Starts are few: a
+// thread per request cost more than most requests, and a start that must grow the thread table
+// holds the communicator, and with it every slot, for 200 ms (thread_manager.h); a thread kept
+// per slot made every slot's first request pay that after each start of the server. Threads
+// serve only the pass they started in: a request still under way when its pass ends finishes
+// there, and its thread ends with it.
+//
+// Thread safety: the lock guards the queue and the counts; a thread counts itself idle before it
+// reports its slot's handler finished, so that the communicator, which frees the slot on that
+// report, never starts a thread for the slot's next request while this one is about to wait.
+class HandlerPool : public std::enable_shared_from_this<HandlerPool> {
+ public:
+  // Hands the request (its one-byte slot block) to an idle thread, or starts a thread for it.
+  // False when no thread could be started (the block stays the caller's).
+  bool submit(uint8_t* block);
+  // The pass ends: idle threads end now, busy ones after their request.
+  void close();
+
+ private:
+  struct Start {
+    std::shared_ptr<HandlerPool> pool;
+    uint8_t* block;
+  };
+  static void threadMain(uintptr_t context);
+  // Waits for the next request; null when the pool closed or the idle time ran out first.
+  uint8_t* nextRequest();
+
+  Mutex lock_;
+  std::condition_variable work_;
+  uint8_t* queue_[kRequestSlots] GUARDED_BY(lock_) = {};  // at most one request per slot waits
+  int head_ GUARDED_BY(lock_) = 0;
+  int queued_ GUARDED_BY(lock_) = 0;
+  int idle_ GUARDED_BY(lock_) = 0;  // counted before the slot is reported
+  bool closed_ GUARDED_BY(lock_) = false;
+};
+
+std::atomic<CgiThreadStarter> gThreadStarter{nullptr};
+std::shared_ptr<HandlerPool> gPool;  // the current pass's; only the communicator thread uses it
+
+bool HandlerPool::submit(uint8_t* block) {
+  {
+    MutexLock guard(lock_);
+    if (idle_ > queued_ && queued_ < kRequestSlots) {
+      queue_[(head_ + queued_++) % kRequestSlots] = block;
+      work_.notify_one();
+      return true;
+    }
+  }
+  Start* start = new (std::nothrow) Start{shared_from_this(), block};
+  if (start == nullptr) return false;
+  const CgiThreadStarter starter = gThreadStarter.load();
+  const ThreadHandle handle = (starter != nullptr ? starter : startThread)(
+      threadMain, reinterpret_cast<uintptr_t>(start), 0, "requestManager/handleCGIRequest");
+  if (handle == 0) delete start;
+  return handle != 0;
 }
 
-// A request is ready in slot (state already 3): starts its handler, or sets 255.
+void HandlerPool::close() {
+  MutexLock guard(lock_);
+  closed_ = true;
+  work_.notify_all();
+}
+
+uint8_t* HandlerPool::nextRequest() {
+  const auto idleTime = std::chrono::milliseconds(cgiTimings().handlerIdleMs);
+  MutexLock guard(lock_);
+  // A request handed over before the close is still served.
+  work_.wait_for(guard.native(), idleTime, [this]() REQUIRES(lock_) { return queued_ > 0 || closed_; });
+  --idle_;
+  if (queued_ == 0) return nullptr;
+  uint8_t* block = queue_[head_];
+  head_ = (head_ + 1) % kRequestSlots;
+  --queued_;
+  return block;
+}
+
+void HandlerPool::threadMain(uintptr_t context) {
+  std::unique_ptr<Start> start(reinterpret_cast<Start*>(context));
+  HandlerPool& pool = *start->pool;
+  for (uint8_t* block = start->block; block != nullptr; block = pool.nextRequest()) {
+    const int slot = *block;
+    cgi::setHandlerThread(slot, currentThreadHandle());
+    handleCGIRequest(block);
+    {
+      MutexLock guard(pool.lock_);
+      ++pool.idle_;
+    }
+    cgi::handlerFinished(slot);
+  }
+}
+
+// A request is ready in slot (state already 3): hands it to a handler thread, or sets 255.
 void startHandler(int slot, uint8_t* state) {
   uint8_t* block = static_cast<uint8_t*>(std::malloc(1));
   if (block == nullptr) {
@@ -53,18 +145,14 @@ void startHandler(int slot, uint8_t* state) {
   }
   *block = static_cast<uint8_t>(slot);
   cgi::handlerStarting(slot);
-  const ThreadHandle handle =
-      startThread(handlerThread, reinterpret_cast<uintptr_t>(block), 0, "requestManager/handleCGIRequest");
-  if (handle == 0) {
+  if (!gPool->submit(block)) {
     std::free(block);
     cgi::handlerFinished(slot);
     // Logged before the front end is answered, so whoever sees the 255 also finds its cause.
     logServerError("CGI Communicator failed to start request thread");
     changeSlotState(state, kSlotTaken, kSlotNoHandler);
     cgi::postReplySemaphore(slot);
-    return;
   }
-  cgi::setHandlerThread(slot, handle);
 }
 
 // A slot left in a state nobody watches is given up after the reply time-out, as a handler
@@ -162,6 +250,7 @@ void applyCgiTimingsFromEnvironment() {
   parseTiming("KESTROVA_CGI_REPLY_TIMEOUT_MS", &timings.replyTimeoutMs);
   parseTiming("KESTROVA_CGI_POLL_MS", &timings.pollIntervalMs);
   parseTiming("KESTROVA_CGI_WAIT_STEP_MS", &timings.waitStepMs);
+  parseTiming("KESTROVA_CGI_HANDLER_IDLE_MS", &timings.handlerIdleMs);
   setCgiTimings(timings);
 }
 
@@ -182,12 +271,15 @@ void requestManager(uintptr_t) {
     changeSlotState(state, value, kSlotFree);
     cgi::forgetHandlerThread(slot);
   }
+  gPool = std::make_shared<HandlerPool>();
   UnwatchedSince watch[kRequestSlots];
   while (isServerRunning() && !threadStopRequested()) {
     const CgiTimings timings = cgiTimings();
     if (servePass(watch, timings.replyTimeoutMs)) reapThreads();
     waitForNextPass(timings.pollIntervalMs);
   }
+  gPool->close();
+  gPool.reset();
   const uint8_t stop = stopState();
   for (int slot = 0; slot < kRequestSlots; ++slot) {
     storeSlotState(cgi::slotStateByte(slot), stop);
@@ -200,6 +292,8 @@ void requestManager(uintptr_t) {
 }
 
 bool startCgiCommunicator() { return startRequestManager(); }
+
+void setCgiThreadStarter(CgiThreadStarter starter) { gThreadStarter.store(starter); }
 
 void releaseCgiCommunicator() {
   const ServerControl& control = serverControl();

@@ -1,10 +1,11 @@
 // Tests of the CGI communicator inside one process, driven through the front end's library: a
-// slot is not freed while its handler still runs, slots left in states nobody watches are given
-// up, the stop states at the end of a pass, the status area kept over a restart and removed on a
-// stop, the slot waits, and the debug page rows. Then the failures of a request with their slot
-// states and their events in the event log by ID, a handler that cannot be started, and the two
-// answers the handler gives instead of the router's: the rescan page and the refused
-// verification password.
+// slot is not freed while its handler still runs, the handler threads (reused, never more than
+// the requests in flight, a slow request not holding up another slot's, idle ones ending, a stop
+// while requests are under way), slots left in states nobody watches are given up, the stop states at the end
+// of a pass, the status area kept over a restart and removed on a stop, the slot waits, and the debug page
+// rows. Then the failures of a request with their slot states and their events in the event log by ID, a
+// handler that cannot be started, and the two answers the handler gives instead of the router's: the rescan
+// page and the refused verification password.
 #include "server/request/cgi_communicator.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +22,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/cgi_client.h"
 #include "common/cgi_protocol.h"
@@ -50,6 +52,29 @@ void holdingTrackUser(VariableTable*) {
   while (gHoldHandlers.load()) std::this_thread::sleep_for(1ms);
   gHeldHandlers.fetch_sub(1);
 }
+
+// Admission hook that keeps only the requests marked "hold" busy while the test holds them.
+void holdingMarkedTrackUser(VariableTable* request) {
+  if (getVariable(*request, "hold") != nullptr) holdingTrackUser(request);
+}
+
+// Every handler thread the communicator starts, counted.
+std::atomic<int> gHandlerStarts{0};
+ThreadHandle countingStarter(ThreadRoutine routine, uintptr_t context, uint32_t options, const char* tag) {
+  gHandlerStarts.fetch_add(1);
+  return startThread(routine, context, options, tag);
+}
+
+// Handler threads in the thread table: those whose routine still runs, or all (ended ones stay
+// until they are reaped and joined).
+int handlerThreads(bool runningOnly) {
+  int count = 0;
+  for (const ThreadListing& thread : listThreads()) {
+    count += thread.tag == "requestManager/handleCGIRequest" && (thread.running || !runningOnly);
+  }
+  return count;
+}
+int runningHandlerThreads() { return handlerThreads(true); }
 
 int countSharedObjects(const std::string& prefix) {
   int count = 0;
@@ -83,12 +108,15 @@ class CgiCommunicatorTest : public ::testing::Test {
     setCgiTimings(timings);
     requestAdmission() = defaultRequestAdmission();
     initThreadManager();
+    gHandlerStarts.store(0);
+    setCgiThreadStarter(countingStarter);
   }
   void TearDown() override {
     gHoldHandlers.store(false);
     stop(false, false);
     terminateAllThreads();
     closeThreadManager();
+    setCgiThreadStarter(nullptr);
     requestAdmission() = defaultRequestAdmission();
     setCgiTimings(CgiTimings());
     fs::current_path(saved_);
@@ -137,6 +165,16 @@ class CgiCommunicatorTest : public ::testing::Test {
     return loadSlotState(static_cast<uint8_t*>(area.get()->view) + slot);
   }
 
+  // True once every slot but busySlot is free: their handler threads are back to waiting.
+  static bool otherSlotsFree(int busySlot = -1) {
+    return waitUntil([busySlot] {
+      for (int slot = 0; slot < kRequestSlots; ++slot) {
+        if (slot != busySlot && slotState(slot) != kSlotFree) return false;
+      }
+      return true;
+    });
+  }
+
   std::string prefix_;
   TestFolder folder_;
   fs::path saved_;
@@ -169,6 +207,108 @@ TEST_F(CgiCommunicatorTest, SlotIsNotFreedWhileItsHandlerRuns) {
   EXPECT_EQ(other.claim(2), kCgiOk);
 }
 
+// One round trip of the echo request (marked "hold" when asked) through any free slot.
+int echoRoundTrip(bool hold = false) {
+  TableOwner request(echoRequest());
+  if (hold) addVariable(request.address(), "hold", "1");
+  VariableTable reply = nullptr;
+  const int result = cgiRoundTrip(request.get(), &reply, CgiClientOptions());
+  TableOwner owner(reply);
+  if (result == kCgiOk) {
+    EXPECT_STREQ(getVariable(reply, "serverSet"), "Inside request handler");
+  }
+  return result;
+}
+
+TEST_F(CgiCommunicatorTest, HandlerThreadsAreReusedAndNeverOutnumberTheRequestsInFlight) {
+  start();
+  // One request after the other, each in the next slot: the first starts the one thread that
+  // serves them all.
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(echoRoundTrip(), kCgiOk) << i;
+    ASSERT_TRUE(otherSlotsFree());
+  }
+  EXPECT_EQ(gHandlerStarts.load(), 1);
+  EXPECT_TRUE(waitUntil([] { return runningHandlerThreads() == 1; }));
+
+  // Front ends in every slot at once: never more threads than slots.
+  std::vector<std::thread> frontEnds;
+  std::atomic<int> failures{0};
+  for (int f = 0; f < kRequestSlots; ++f) {
+    frontEnds.emplace_back([&failures] {
+      for (int i = 0; i < 20; ++i) failures += echoRoundTrip() != kCgiOk;
+    });
+  }
+  for (std::thread& frontEnd : frontEnds) frontEnd.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_LE(gHandlerStarts.load(), kRequestSlots);
+  EXPECT_LE(runningHandlerThreads(), kRequestSlots);
+}
+
+TEST_F(CgiCommunicatorTest, SlowRequestDoesNotHoldUpAnotherSlots) {
+  start();
+  requestAdmission().trackUser = holdingMarkedTrackUser;
+  gHoldHandlers.store(true);
+  CgiClientSlot slow{CgiClientOptions()};
+  ASSERT_EQ(slow.claim(3), kCgiOk);
+  TableOwner request(echoRequest());
+  addVariable(request.address(), "hold", "1");
+  ASSERT_EQ(slow.submit(request.get()), kCgiOk);
+  ASSERT_TRUE(waitUntil([] { return gHeldHandlers.load() == 1; }));
+  // Answered while the slow one is held, by a thread of its own, which then serves the next.
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(echoRoundTrip(), kCgiOk) << i;
+    ASSERT_TRUE(otherSlotsFree(3));
+  }
+  EXPECT_EQ(gHeldHandlers.load(), 1);
+  EXPECT_EQ(slow.state(), kSlotTaken);
+  EXPECT_EQ(gHandlerStarts.load(), 2);
+  gHoldHandlers.store(false);
+  EXPECT_EQ(slow.awaitReply(), kCgiOk);
+  VariableTable reply = nullptr;
+  ASSERT_EQ(slow.takeReply(&reply), kCgiOk);
+  TableOwner owner(reply);
+  EXPECT_STREQ(getVariable(reply, "serverSet"), "Inside request handler");
+}
+
+TEST_F(CgiCommunicatorTest, IdleHandlerThreadsEndAndTheNextRequestStartsOne) {
+  CgiTimings timings = cgiTimings();
+  timings.handlerIdleMs = 50;
+  setCgiTimings(timings);
+  start();
+  ASSERT_EQ(echoRoundTrip(), kCgiOk);
+  EXPECT_TRUE(waitUntil([] { return runningHandlerThreads() == 0; }));
+  ASSERT_EQ(echoRoundTrip(), kCgiOk);
+  EXPECT_EQ(gHandlerStarts.load(), 2);
+}
+
+TEST_F(CgiCommunicatorTest, StopWhileRequestsAreUnderWayAnswersThemWithTheStopAndEndsEveryThread) {
+  start();
+  // Two threads in the pool, one of them idle at the stop.
+  requestAdmission().trackUser = holdingMarkedTrackUser;
+  gHoldHandlers.store(true);
+  CgiClientSlot held{CgiClientOptions()};
+  ASSERT_EQ(held.claim(7), kCgiOk);
+  TableOwner request(echoRequest());
+  addVariable(request.address(), "hold", "1");
+  ASSERT_EQ(held.submit(request.get()), kCgiOk);
+  ASSERT_TRUE(waitUntil([] { return gHeldHandlers.load() == 1; }));
+  ASSERT_EQ(echoRoundTrip(), kCgiOk);
+  // Listed once recorded, which a growth of the thread table delays.
+  ASSERT_TRUE(waitUntil([] { return runningHandlerThreads() == 2; }));
+
+  serverControl().serverRunning.store(0);
+  communicator_.join();
+  EXPECT_EQ(held.awaitReply(), kCgiServerStopped) << "the front end learns of the stop at once";
+  EXPECT_TRUE(waitUntil([] { return runningHandlerThreads() == 1; })) << "the idle thread ends at the stop";
+  gHoldHandlers.store(false);
+  EXPECT_TRUE(waitUntil([] { return runningHandlerThreads() == 0; })) << "the busy one after its request";
+  reapThreads();
+  EXPECT_EQ(handlerThreads(false), 0) << "every handler thread joined";
+  EXPECT_EQ(liveThreadCount(), 0);
+  releaseCgiCommunicator();
+}
+
 TEST_F(CgiCommunicatorTest, UnwatchedStatesAreGivenUpAfterTheReplyTimeOut) {
   start();
   SharedMemoryOwner area;
@@ -176,7 +316,7 @@ TEST_F(CgiCommunicatorTest, UnwatchedStatesAreGivenUpAfterTheReplyTimeOut) {
   uint8_t* states = static_cast<uint8_t*>(area.get()->view);
   storeSlotState(states + 1, kSlotClaimed);    // a front end died while filling its request
   storeSlotState(states + 8, kSlotNoHandler);  // a 255 nobody acknowledged
-  std::this_thread::sleep_for(100ms);  // a few passes, well inside the reply time-out
+  std::this_thread::sleep_for(100ms);          // a few passes, well inside the reply time-out
   EXPECT_EQ(loadSlotState(states + 1), kSlotClaimed);
   EXPECT_TRUE(waitUntil([&] { return loadSlotState(states + 1) == kSlotFree; }, 3s));
   EXPECT_TRUE(waitUntil([&] { return loadSlotState(states + 8) == kSlotFree; }, 3s));

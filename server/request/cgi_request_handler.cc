@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "common/cgi_protocol.h"
@@ -86,57 +88,60 @@ VariableTable answerRequest(VariableTable* request) {
   return reply;
 }
 
-// Opens the request area the slot names: the default, or the private name a front end chose
+// Reads the request area the slot names: the default, or the private name a front end chose
 // because another user held the default (then reported once).
-bool openRequestArea(int slot, SharedMemoryOwner* area) {
+bool readRequestArea(int slot, std::string* bytes) {
   const uint32_t number = kRequestAreaBase + slot;
   const std::string named = readNameField(cgi::slotRequestName(slot));
-  if (named.empty()) return openSharedMemory(area->address(), number) == 0;
+  if (named.empty()) return readSharedMemoryNamed(std::to_string(number), bytes) == 0;
   if (!isSectionNameOf(named, number)) return false;
   unsigned owner = 0;
   if (foreignSharedMemory(std::to_string(number), &owner))
     cgi::reportForeignName(std::to_string(number), owner);
-  return openSharedMemoryNamed(area->address(), named) == 0;
+  return readSharedMemoryNamed(named, bytes) == 0;
 }
 
-// Creates the slot's reply area of size bytes: under the default name (removing a leftover of an
-// earlier server), or under a private name when another user holds the default. The slot's reply
-// name field tells the front end which.
-bool createReplyArea(int slot, size_t size, SharedMemoryOwner* area) {
+// Creates the slot's reply area holding the size bytes of reply: under the default name
+// (removing a leftover of an earlier server), or under a private name when another user holds
+// the default. The slot's reply name field tells the front end which.
+bool createReplyArea(int slot, const char* reply, size_t size, SharedMemoryOwner* area) {
   const uint32_t number = kReplyAreaBase + slot;
+  const std::string defaultName = std::to_string(number);
   char* field = cgi::slotReplyName(slot);
-  if (createSharedMemory(size, area->address(), number) == 0)
+  if (createSharedMemoryFilled(reply, size, area->address(), defaultName) == 0)
     return writeNameField(field, "") || field == nullptr;
   unsigned owner = 0;
-  if (!foreignSharedMemory(std::to_string(number), &owner)) {
+  if (!foreignSharedMemory(defaultName, &owner)) {
     removeSharedMemory(number);
-    if (createSharedMemory(size, area->address(), number) == 0)
+    if (createSharedMemoryFilled(reply, size, area->address(), defaultName) == 0)
       return writeNameField(field, "") || field == nullptr;
     return false;
   }
   cgi::reportForeignName(std::to_string(number), owner);
   if (field == nullptr) return false;  // a status area without names cannot tell the front end
   const std::string name = privateSectionName(number);
-  if (name.empty() || createSharedMemoryNamed(size, area->address(), name) != 0) return false;
+  if (name.empty() || createSharedMemoryFilled(reply, size, area->address(), name) != 0) return false;
   return writeNameField(field, name);
 }
 
 // Publishes reply (taken over) in the reply area and waits for the front end to take it.
 int publishReply(int slot, uint8_t* state, VariableTable reply) {
   TableOwner owner(reply);
-  const size_t size = sizeOfSerializedTable(reply);
-  SharedMemoryOwner area;
   // An empty serialized table still needs its closing NUL to be read back as a table.
-  if (!createReplyArea(slot, size > 0 ? size : 1, &area)) {
-    owner = TableOwner();
+  const size_t size = std::max<size_t>(sizeOfSerializedTable(reply), 1);
+  std::unique_ptr<char[]> bytes(new (std::nothrow) char[size]());
+  if (bytes) serializeVariableTable(reply, bytes.get());
+  owner = TableOwner();
+  SharedMemoryOwner area;
+  if (!bytes) setSharedMemoryError("reply of " + std::to_string(size) + " bytes: out of memory");
+  if (!bytes || !createReplyArea(slot, bytes.get(), size, &area)) {
     const bool set = setSlotState(slot, state, kSlotTaken, kSlotNoReply);
     raiseCgiEvent("KestrovaEvent_CGIReturnNoMem", kEventCgiReturnNoMem, sharedMemoryError());
     if (set) waitWhileSlotState(state, kSlotNoReply);
     debugPrint(kRequestDebug, "cgi request err 5\n");
     return -1;
   }
-  serializeVariableTable(reply, static_cast<char*>(area.get()->view));
-  owner = TableOwner();
+  bytes.reset();
   if (!setSlotState(slot, state, kSlotTaken, kSlotReplyReady)) {
     // The front end stopped waiting while the reply was made (or the server is stopping).
     area.reset();
@@ -176,21 +181,19 @@ int handleCGIRequest(void* argument) {
   uint8_t* state = cgi::slotStateByte(slot);
   if (state == nullptr) return -1;
 
-  SharedMemoryOwner requestArea;
-  if (!openRequestArea(slot, &requestArea)) {
+  std::string requestBytes;
+  if (!readRequestArea(slot, &requestBytes)) {
     raiseCgiEvent("KestrovaEvent_CGIRequestMemNotFound", kEventCgiRequestMemNotFound, sharedMemoryError());
     return failSlot(slot, state, kSlotNoReply, "cgi request err 2\n");
   }
-  TableOwner request(deserializeVariableTableBounded(static_cast<const char*>(requestArea.get()->view),
-                                                     requestArea.get()->size));
+  TableOwner request(deserializeVariableTableBounded(requestBytes.data(), requestBytes.size()));
+  requestBytes = std::string();
   if (!request) {
     raiseCgiEvent("KestrovaEvent_CGIRequestParamNotFound", kEventCgiRequestParamNotFound);
-    requestArea.reset();
     return failSlot(slot, state, kSlotNoVariables, "cgi request err 3\n");
   }
   VariableTable reply = answerRequest(request.address());
   request = TableOwner();
-  requestArea.reset();
   if (reply == nullptr) {
     raiseCgiEvent("KestrovaEvent_CGIReturnParamNotFound", kEventCgiReturnParamNotFound);
     return failSlot(slot, state, kSlotNoReply, "cgi request err 4\n");
