@@ -1,6 +1,4 @@
 // POSIX back end of file_platform.h.
-#include "common/file_platform.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,19 +8,24 @@
 #include <cstring>
 
 #include "common/debug.h"
+#include "common/file_platform.h"
 
 namespace {
 // htable subsystem, Server module, level 4: file faults worth a line when asked for.
 constexpr uint32_t kFileDebugCode = 0x10014;
 }  // namespace
 
-int createExclusiveFile(const char* path) { return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }
+int createExclusiveFile(const char* path) {
+  return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+}
 
 int createFileForReplacement(const char* path) {
   return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
 }
 
-int createOwnerOnlyFile(const char* path) { return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); }
+int createOwnerOnlyFile(const char* path) {
+  return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+}
 
 ssize_t writeFile(int fd, const void* data, size_t size) { return write(fd, data, size); }
 
@@ -37,6 +40,22 @@ bool copyFileMode(const char* path, int fd) {
 }
 
 bool restrictFileToOwner(int fd) { return fchmod(fd, S_IRUSR | S_IWUSR) == 0; }
+
+bool fileIsOwnerOnly(const char* path, std::string* why) {
+  struct stat info {};
+  std::string reason;
+  if (stat(path, &info) != 0) {
+    reason = std::string("cannot be examined: ") + std::strerror(errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    reason = "not a regular file";
+  } else if ((info.st_mode & 07777) != (S_IRUSR | S_IWUSR)) {
+    char mode[8];
+    std::snprintf(mode, sizeof(mode), "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    reason = std::string("mode ") + mode + ", not 0600";
+  }
+  if (why != nullptr) *why = reason;
+  return reason.empty();
+}
 
 bool keepFileOwner(const char* path, int fd) {
   struct stat old;
