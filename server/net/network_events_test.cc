@@ -18,16 +18,17 @@
 #include "server/events/dispatcher.h"
 #include "server/events/event_log.h"
 #include "server/net/network_test_fixture.h"
+#include "server/net/socket_layer.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using network_test::checkInData;
-using test_support::waitUntil;
 using network_test::peerDatagram;
 using network_test::receive;
 using network_test::RecordingTransport;
+using test_support::waitUntil;
 
 constexpr uint32_t kLoopback = 0x7F000001;
 constexpr uint32_t kForeign1 = 0x0A630001;  // 10.99.0.1 and .2: not on this host, so never bound
@@ -35,21 +36,12 @@ constexpr uint32_t kForeign2 = 0x0A630002;
 constexpr uint32_t kPeer = network_test::kPeer;
 constexpr uint32_t kPeer2 = 0x0A630033;
 
-// A UDP port nobody holds on loopback now, so that the listener there can bind it.
+// A UDP port nobody holds on loopback now, so that the listener there can bind it. The probe is
+// closed by the socket layer: Winsock's sockets are not descriptors that close() could end.
 uint16_t freeUdpPort() {
-  const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (s < 0) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  uint16_t port = 0;
-  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  close(s);
-  return port;
+  SocketOwner probe;
+  if (createListenSocket(probe.address(), kLoopback, 0, kUdpSpecifier, nullptr) != 0) return 0;
+  return socketLocalPort(probe.get());
 }
 
 LocalAddressCandidates loopbackAndTwoForeign() { return {{kLoopback, kForeign1, kForeign2}, {}}; }
@@ -160,8 +152,7 @@ TEST_F(NetworkEventsTest, EveryListenSocketThatCannotBeMadeIsAWarningAndTheOther
         << record;
     EXPECT_EQ(record.find("%s"), std::string::npos) << "the reason is filled in: " << record;
   }
-  EXPECT_TRUE(waitUntil([] { return runningListeners() == 1; }, 30s))
-      << "the loopback address still listens";
+  EXPECT_TRUE(waitUntil([] { return runningListeners() == 1; }, 30s)) << "the loopback address still listens";
   EXPECT_TRUE(networkRecords("0x201", "1", 0).empty());
 }
 
