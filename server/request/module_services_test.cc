@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -163,10 +162,7 @@ TEST_F(ModuleServicesTest, TakeDeviceControlAnswersTheForwardedRequest) {
   auto reply = call("Alpha", "TakeDeviceControl", forward);
   EXPECT_EQ(reply["TookOverDeviceControl"], "false");
   EXPECT_EQ(reply["Color"], "green");
-  // The loader's own name for the folder: "mods/Alpha" as given on Linux, a full path on Windows.
-  std::error_code error;
-  EXPECT_TRUE(std::filesystem::equivalent(reply["ModuleFolder"], "mods/Alpha", error))
-      << reply["ModuleFolder"];
+  EXPECT_TRUE(sameFolder(reply["ModuleFolder"], "mods/Alpha"));
   EXPECT_EQ(reply.count("ModDeviceName"), 0u) << "only the forwarded pairs are routed";
 
   // A forwarded request that asks to take over again must not loop.

@@ -57,6 +57,14 @@ class ModuleFolderTest : public ::testing::Test {
     if (settings != nullptr) writeFile((folder / (name + "Settings.ini")).string(), settings);
   }
 
+  // Whether the folder the test module reports for itself is expected. The module tells the
+  // loader's own name for it: the relative path given on Linux, a full path on Windows.
+  static ::testing::AssertionResult sameFolder(const std::string& reported, const std::string& expected) {
+    std::error_code error;
+    if (std::filesystem::equivalent(reported, expected, error)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the module reports \"" << reported << "\", not " << expected;
+  }
+
   // Runs loadModules and returns what it printed.
   static std::string loadCapturing() {
     ::testing::internal::CaptureStdout();
