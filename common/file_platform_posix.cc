@@ -1,4 +1,6 @@
 // POSIX back end of file_platform.h.
+#include "common/file_platform.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,24 +10,19 @@
 #include <cstring>
 
 #include "common/debug.h"
-#include "common/file_platform.h"
 
 namespace {
 // htable subsystem, Server module, level 4: file faults worth a line when asked for.
 constexpr uint32_t kFileDebugCode = 0x10014;
 }  // namespace
 
-int createExclusiveFile(const char* path) {
-  return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-}
+int createExclusiveFile(const char* path) { return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }
 
 int createFileForReplacement(const char* path) {
   return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
 }
 
-int createOwnerOnlyFile(const char* path) {
-  return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-}
+int createOwnerOnlyFile(const char* path) { return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); }
 
 ssize_t writeFile(int fd, const void* data, size_t size) { return write(fd, data, size); }
 

@@ -4,8 +4,8 @@
 // after windows.h
 #include <aclapi.h>
 #include <fcntl.h>
-#include <io.h>
 #include <sddl.h>
+#include <io.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -104,9 +104,8 @@ bool copyFileMode(const char* path, int fd) {
     const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
     result = file == INVALID_HANDLE_VALUE
                  ? ERROR_INVALID_HANDLE
-                 : SetSecurityInfo(file, SE_FILE_OBJECT,
-                                   DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                                   nullptr, dacl, nullptr);
+                 : SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                   nullptr, nullptr, dacl, nullptr);
   }
   LocalFree(descriptor);
   if (result == ERROR_SUCCESS) return true;
@@ -132,9 +131,8 @@ bool restrictFileToOwner(int fd) {
   PACL dacl = nullptr;
   DWORD result = ERROR_INVALID_SECURITY_DESCR;
   if (GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) && present) {
-    result =
-        SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                        nullptr, nullptr, dacl, nullptr);
+    result = SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                             nullptr, nullptr, dacl, nullptr);
   }
   LocalFree(descriptor);
   if (result == ERROR_SUCCESS) return true;

@@ -25,10 +25,10 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using network_test::checkInData;
+using test_support::waitUntil;
 using network_test::peerDatagram;
 using network_test::receive;
 using network_test::RecordingTransport;
-using test_support::waitUntil;
 
 constexpr uint32_t kLoopback = 0x7F000001;
 constexpr uint32_t kForeign1 = 0x0A630001;  // 10.99.0.1 and .2: not on this host, so never bound
@@ -152,7 +152,8 @@ TEST_F(NetworkEventsTest, EveryListenSocketThatCannotBeMadeIsAWarningAndTheOther
         << record;
     EXPECT_EQ(record.find("%s"), std::string::npos) << "the reason is filled in: " << record;
   }
-  EXPECT_TRUE(waitUntil([] { return runningListeners() == 1; }, 30s)) << "the loopback address still listens";
+  EXPECT_TRUE(waitUntil([] { return runningListeners() == 1; }, 30s))
+      << "the loopback address still listens";
   EXPECT_TRUE(networkRecords("0x201", "1", 0).empty());
 }
 

@@ -22,18 +22,17 @@ TEST(WinDottedAddress, FormsOfInetAtonAndHostileTexts) {
     const char* text;
     uint32_t address;
   };
-  const Case good[] = {
-      {"127.0.0.1", 0x7F000001},  {"127.1", 0x7F000001},           {"10.0x10.0.1", 0x0A100001},
-      {"0x7f.1", 0x7F000001},     {"010.0.0.1", 0x08000001},       {"1.2.65535", 0x0102FFFF},
-      {"4294967295", 0xFFFFFFFF}, {"255.255.255.255", 0xFFFFFFFF}, {"0", 0}};
+  const Case good[] = {{"127.0.0.1", 0x7F000001}, {"127.1", 0x7F000001},       {"10.0x10.0.1", 0x0A100001},
+                       {"0x7f.1", 0x7F000001},    {"010.0.0.1", 0x08000001},   {"1.2.65535", 0x0102FFFF},
+                       {"4294967295", 0xFFFFFFFF}, {"255.255.255.255", 0xFFFFFFFF}, {"0", 0}};
   for (const Case& c : good) {
     uint32_t address = 1;
     EXPECT_TRUE(parseDottedAddress(c.text, &address)) << c.text;
     EXPECT_EQ(address, c.address) << c.text;
   }
-  const char* bad[] = {"",         "256.0.0.1", "1.2.3.4.5", "1..2",       "1.2.3.",
-                       "09.1.1.1", "0x",        "1.2.65536", "4294967296", "a.b.c.d",
-                       " 1.2.3.4", "1.2.3.4 ",  "-1.2.3.4",  "1.2.3.4x",   "99999999999999999999"};
+  const char* bad[] = {"",          "256.0.0.1", "1.2.3.4.5", "1..2",  "1.2.3.",  "09.1.1.1",     "0x",
+                       "1.2.65536", "4294967296", "a.b.c.d", " 1.2.3.4", "1.2.3.4 ", "-1.2.3.4", "1.2.3.4x",
+                       "99999999999999999999"};
   for (const char* text : bad) EXPECT_FALSE(parseDottedAddress(text, nullptr)) << text;
   EXPECT_FALSE(parseDottedAddress(nullptr, nullptr));
 }
@@ -87,8 +86,7 @@ TEST(WinSockets, AReceiveTimeOutEndsAReceiveOnAQuietSocket) {
 TEST(WinSockets, FailuresLeaveNoSocket) {
   ASSERT_EQ(startSockets(), 0);
   SocketOwner malformed;
-  EXPECT_EQ(connectToHost(nullptr, "127.0.0.256", 9, malformed.address(), kTcpSpecifier),
-            kNetGetHostNameFailed);
+  EXPECT_EQ(connectToHost(nullptr, "127.0.0.256", 9, malformed.address(), kTcpSpecifier), kNetGetHostNameFailed);
   EXPECT_EQ(malformed.get(), kInvalidSocket);
 
   // Nothing listens on a port just given up: the TCP connection is refused.
@@ -101,8 +99,7 @@ TEST(WinSockets, FailuresLeaveNoSocket) {
     closedPort = socketLocalPort(probe.get());
   }
   SocketOwner refused;
-  EXPECT_EQ(connectToHost(nullptr, "127.0.0.1", closedPort, refused.address(), kTcpSpecifier),
-            kNetConnectionFailed);
+  EXPECT_EQ(connectToHost(nullptr, "127.0.0.1", closedPort, refused.address(), kTcpSpecifier), kNetConnectionFailed);
   EXPECT_EQ(refused.get(), kInvalidSocket);
 
   // An address that is not this host's (203.0.113.10, documentation range) cannot be bound. A

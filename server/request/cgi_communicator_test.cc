@@ -177,7 +177,7 @@ TEST_F(CgiCommunicatorTest, UnwatchedStatesAreGivenUpAfterTheReplyTimeOut) {
   uint8_t* states = static_cast<uint8_t*>(area.get()->view);
   storeSlotState(states + 1, kSlotClaimed);    // a front end died while filling its request
   storeSlotState(states + 8, kSlotNoHandler);  // a 255 nobody acknowledged
-  std::this_thread::sleep_for(100ms);          // a few passes, well inside the reply time-out
+  std::this_thread::sleep_for(100ms);  // a few passes, well inside the reply time-out
   EXPECT_EQ(loadSlotState(states + 1), kSlotClaimed);
   EXPECT_TRUE(waitUntil([&] { return loadSlotState(states + 1) == kSlotFree; }, 3s));
   EXPECT_TRUE(waitUntil([&] { return loadSlotState(states + 8) == kSlotFree; }, 3s));
