@@ -1,4 +1,4 @@
-# Plug-in modules: kestrova_add_module(<name> SOURCES <files...> [LIBS <targets...>])
+# Plug-in modules: kestrova_add_module(<name> SOURCES <files...> [LIBS <targets...>] [EXPORTS <names...>])
 #
 # Builds mods/<name>/<name>.so under the build folder, the layout the server loads from. The
 # module links its own copy of kcommon and exports nothing but what its sources mark visible
@@ -8,11 +8,18 @@
 #
 # On Windows the module is mods\<name>\<name>.dll: a DLL exports only what its .def file lists
 # (module_exports.def, the same entry points), and links everything else, the compiler's runtime
-# included, into itself, so it needs no DLL but Windows' own.
+# included, into itself, so it needs no DLL but Windows' own. The linker refuses a .def name the
+# module does not define: a module with only some of the entry points (the test modules) names
+# them in EXPORTS, from which its own .def is written.
 function(kestrova_add_module name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;EXPORTS" ${ARGN})
   if(WIN32)
     set(export_def ${PROJECT_SOURCE_DIR}/cmake/module_exports.def)
+    if(ARG_EXPORTS)
+      list(JOIN ARG_EXPORTS "\n    " export_lines)
+      set(export_def ${CMAKE_CURRENT_BINARY_DIR}/${name}_exports.def)
+      file(WRITE ${export_def} "EXPORTS\n    ${export_lines}\n")
+    endif()
     add_library(${name} SHARED ${ARG_SOURCES} ${export_def})
     target_link_libraries(${name} PRIVATE kcommon ${ARG_LIBS})
     set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".dll"

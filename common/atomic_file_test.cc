@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file_platform.h"
 #include "common/test_folder.h"
 
 namespace {
@@ -195,6 +196,26 @@ TEST_F(AtomicFileTest, TheOwnerIsKeptOnlyWhenAsked) {
   EXPECT_EQ(info.st_gid, 65534u);
   ASSERT_EQ(stat(taken.c_str(), &info), 0);
   EXPECT_EQ(info.st_uid, 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// The check the secret files' tests lean on: exactly 0600, nothing wider and nothing else.
+TEST_F(AtomicFileTest, OwnerOnlyMeansExactlyModeSixHundred) {
+  ASSERT_TRUE(replaceFileAtomically(path("secret.key"), "s", FileAccess::ownerOnly()));
+  std::string why = "untouched";
+  EXPECT_TRUE(fileIsOwnerOnly(path("secret.key").c_str(), &why)) << why;
+  EXPECT_TRUE(why.empty());
+  for (mode_t mode : {mode_t{0640}, mode_t{0604}, mode_t{0700}, mode_t{0400}}) {
+    writeOld(path("wide.key"), "w", mode);
+    EXPECT_FALSE(fileIsOwnerOnly(path("wide.key").c_str(), &why)) << std::oct << mode;
+    EXPECT_NE(why.find("not 0600"), std::string::npos) << why;
+  }
+  EXPECT_FALSE(fileIsOwnerOnly(path("missing.key").c_str(), &why));
+  EXPECT_EQ(why.rfind("cannot be examined", 0), 0u) << why;
+  EXPECT_FALSE(fileIsOwnerOnly(folder_.path().c_str(), &why)) << "a folder";
 }
 
 }  // namespace

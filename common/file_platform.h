@@ -35,6 +35,12 @@ bool copyFileMode(const char* path, int fd);
 // the owner, LocalSystem and Administrators (a new file would otherwise inherit the folder's
 // list, which lets every user of the machine read it). False with errno set.
 bool restrictFileToOwner(int fd);
+// True when only its owner (and, on Windows, LocalSystem and the Administrators) can open the
+// regular file at path: POSIX mode exactly 0600; on Windows a protected access list (nothing
+// inherited from the folder) that allows no one else. False, with the reason in *why (may be
+// null), for anything wider or when the file cannot be examined. The check of what
+// restrictFileToOwner and createOwnerOnlyFile give, for the secret files' tests.
+bool fileIsOwnerOnly(const char* path, std::string* why);
 // Gives fd the owner of the regular file at path where the system lets a process choose (POSIX
 // fchown, when running as root); elsewhere the new file keeps this process's account. False
 // with errno set when the system refused.

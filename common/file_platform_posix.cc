@@ -38,6 +38,22 @@ bool copyFileMode(const char* path, int fd) {
 
 bool restrictFileToOwner(int fd) { return fchmod(fd, S_IRUSR | S_IWUSR) == 0; }
 
+bool fileIsOwnerOnly(const char* path, std::string* why) {
+  struct stat info {};
+  std::string reason;
+  if (stat(path, &info) != 0) {
+    reason = std::string("cannot be examined: ") + std::strerror(errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    reason = "not a regular file";
+  } else if ((info.st_mode & 07777) != (S_IRUSR | S_IWUSR)) {
+    char mode[8];
+    std::snprintf(mode, sizeof(mode), "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    reason = std::string("mode ") + mode + ", not 0600";
+  }
+  if (why != nullptr) *why = reason;
+  return reason.empty();
+}
+
 bool keepFileOwner(const char* path, int fd) {
   struct stat old;
   if (stat(path, &old) != 0 || !S_ISREG(old.st_mode)) return true;

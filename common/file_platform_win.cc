@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <string>
 
 #include "common/file_platform.h"
 
@@ -138,6 +139,68 @@ bool restrictFileToOwner(int fd) {
   SetLastError(result);
   setErrnoFromLastError();
   return false;
+}
+
+namespace {
+
+// Whether sid is one of those an owner-only list may allow: LocalSystem, the Administrators, the
+// file's owner, or OWNER RIGHTS (how "OW" of kOwnerOnlyAccess is stored).
+bool ownerOnlySid(PSID sid, PSID owner) {
+  if (owner != nullptr && EqualSid(sid, owner)) return true;
+  for (WELL_KNOWN_SID_TYPE type :
+       {WinLocalSystemSid, WinBuiltinAdministratorsSid, WinCreatorOwnerRightsSid}) {
+    if (IsWellKnownSid(sid, type)) return true;
+  }
+  return false;
+}
+
+std::string sidText(PSID sid) {
+  char* text = nullptr;
+  if (!ConvertSidToStringSidA(sid, &text)) return "an unreadable SID";
+  std::string copy = text;
+  LocalFree(text);
+  return copy;
+}
+
+}  // namespace
+
+bool fileIsOwnerOnly(const char* path, std::string* why) {
+  PACL dacl = nullptr;
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD result =
+      GetNamedSecurityInfoA(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
+                            &owner, nullptr, &dacl, nullptr, &descriptor);
+  std::string reason;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (result != ERROR_SUCCESS) {
+    reason = "cannot be examined: error " + std::to_string(result);
+  } else if (dacl == nullptr) {
+    reason = "no access list: everyone may open it";
+  } else if (!GetSecurityDescriptorControl(descriptor, &control, &revision) ||
+             (control & SE_DACL_PROTECTED) == 0) {
+    reason = "its access list inherits the folder's";
+  } else {
+    for (DWORD i = 0; i < dacl->AceCount && reason.empty(); ++i) {
+      void* ace = nullptr;
+      if (!GetAce(dacl, i, &ace)) {
+        reason = "entry " + std::to_string(i) + " cannot be read";
+        continue;
+      }
+      const auto* header = static_cast<const ACE_HEADER*>(ace);
+      if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;  // a denial never widens
+      if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+        reason = "entry " + std::to_string(i) + " is of type " + std::to_string(header->AceType);
+        continue;
+      }
+      PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
+      if (!ownerOnlySid(sid, owner)) reason = "it allows " + sidText(sid);
+    }
+  }
+  if (descriptor != nullptr) LocalFree(descriptor);
+  if (why != nullptr) *why = reason;
+  return reason.empty();
 }
 
 // A new file belongs to the account that creates it; Windows lets only a process holding the

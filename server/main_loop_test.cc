@@ -6,9 +6,6 @@
 
 #include <gtest/gtest.h>
 #include <unistd.h>
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 #include <atomic>
 #include <chrono>
@@ -27,10 +24,12 @@
 #include "common/thread_manager.h"
 #include "server/components.h"
 #include "server/server_state.h"
+#include "tests/support/open_handles.h"
 #include "tests/support/wait_until.h"
 
 namespace {
 
+using test_support::openHandles;
 using test_support::waitUntil;
 
 namespace fs = std::filesystem;
@@ -86,17 +85,6 @@ int countEntries(const fs::path& folder, const std::string& prefix = "") {
     if (it->path().filename().string().rfind(prefix, 0) == 0) ++count;
   }
   return count;
-}
-
-// The process's open descriptors; on Windows its kernel handles (under Wine /proc/self/fd would
-// count the emulator's own descriptor cache, which grows on its own).
-int openHandles() {
-#ifdef _WIN32
-  DWORD count = 0;
-  return GetProcessHandleCount(GetCurrentProcess(), &count) ? static_cast<int>(count) : -1;
-#else
-  return countEntries("/proc/self/fd");
-#endif
 }
 
 class MainLoopTest : public ::testing::Test {

@@ -14,6 +14,7 @@
 #include "common/test_folder.h"
 #include "server/components.h"
 #include "server/techsupport_archive.h"
+#include "tests/support/text_mode.h"
 
 namespace {
 
@@ -152,13 +153,13 @@ TEST_F(GatherInformationTest, WritesProblemFileSnapshotsAndArchive) {
   EXPECT_EQ(problem.find("RemoteAddress"), std::string::npos);
   EXPECT_EQ(problem.find("method"), std::string::npos);
 
-  const std::string about = readBytes("Information/aGetAboutPage.Info");
+  const std::string about = test_support::fromTextMode(readBytes("Information/aGetAboutPage.Info"));
   EXPECT_EQ(about.rfind("'''''' GetAboutPage ''''''\n", 0), 0u) << about;
   EXPECT_NE(about.find("method = GetAboutPage\n"), std::string::npos);
   EXPECT_NE(about.find("AboutText = about\n"), std::string::npos);
-  const std::string network = readBytes("Information/aGetNetworkInfo.Info");
+  const std::string network = test_support::fromTextMode(readBytes("Information/aGetNetworkInfo.Info"));
   EXPECT_NE(network.find("RemoteAddress = 127.0.0.1\n"), std::string::npos);
-  const std::string ping = readBytes("Information/aServerPing.Info");
+  const std::string ping = test_support::fromTextMode(readBytes("Information/aServerPing.Info"));
   EXPECT_NE(ping.find("NumberOfNetworkChanges = 7\n"), std::string::npos);
   EXPECT_NE(ping.find("SeenChanges = 7\n"), std::string::npos);
   EXPECT_NE(ping.find("NeedUpdate = false\n"), std::string::npos);

@@ -14,7 +14,6 @@
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,6 +32,7 @@
 #include "server/events/notifier_settings.h"
 #include "server/net/socket_layer.h"
 #include "server/server_state.h"
+#include "tests/support/receive_timeout.h"
 #include "tests/support/wait_until.h"
 
 extern char** environ;
@@ -90,8 +90,7 @@ class UdpReceiver {
  public:
   explicit UdpReceiver(int timeoutMs = 2000) {
     status_ = createListenSocket(socket_.address(), INADDR_LOOPBACK, 0, kUdpSpecifier, nullptr);
-    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    setsockopt(socket_.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+    test_support::setReceiveTimeout(socket_.get(), timeoutMs);
   }
   bool ok() const { return status_ == 0; }
   uint16_t port() const { return socketLocalPort(socket_.get()); }

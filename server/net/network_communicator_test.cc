@@ -8,7 +8,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <random>
@@ -17,6 +16,7 @@
 #include "server/net/device_list_sender.h"
 #include "server/net/network_test_fixture.h"
 #include "server/net/packet_drops.h"
+#include "server/net/socket_layer.h"
 #include "server/request/local_addresses.h"
 
 namespace {
@@ -199,21 +199,15 @@ TEST_F(NetworkTest, TakeDeviceControlMovesTheUnitHereAndTellsTheOthers) {
 // A peer at 127.0.0.2 sends a check-in of host to destination (host order) at port over the
 // loopback interface.
 void checkInOverLoopback(uint16_t port, uint32_t destination, const std::string& host) {
-  const int peer = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(peer, 0);
-  sockaddr_in from{};
-  from.sin_family = AF_INET;
-  from.sin_addr.s_addr = htonl(0x7F000002);
-  ASSERT_EQ(bind(peer, reinterpret_cast<sockaddr*>(&from), sizeof(from)), 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(destination);
+  const std::string to = std::to_string(destination >> 24) + "." +
+                         std::to_string((destination >> 16) & 0xFF) + "." +
+                         std::to_string((destination >> 8) & 0xFF) + "." + std::to_string(destination & 0xFF);
+  SocketOwner peer;
+  ASSERT_EQ(connectToHostThroughBind(nullptr, to.c_str(), port, peer.address(), 0x7F000002, kUdpSpecifier),
+            0u);
   const std::vector<uint8_t> datagram =
       peerDatagram(kCheckInRequest, checkInData(host, 0), 1, 0x7F000002, host + "--7F000002");
-  ASSERT_EQ(sendto(peer, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to)),
-            static_cast<ssize_t>(datagram.size()));
-  close(peer);
+  ASSERT_EQ(writeToSocket(peer.get(), datagram.data(), datagram.size()), 0u);
 }
 
 bool listenerRuns() {

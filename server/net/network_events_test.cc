@@ -18,6 +18,7 @@
 #include "server/events/dispatcher.h"
 #include "server/events/event_log.h"
 #include "server/net/network_test_fixture.h"
+#include "server/net/socket_layer.h"
 
 namespace {
 
@@ -35,21 +36,12 @@ constexpr uint32_t kForeign2 = 0x0A630002;
 constexpr uint32_t kPeer = network_test::kPeer;
 constexpr uint32_t kPeer2 = 0x0A630033;
 
-// A UDP port nobody holds on loopback now, so that the listener there can bind it.
+// A UDP port nobody holds on loopback now, so that the listener there can bind it. The probe is
+// closed by the socket layer: Winsock's sockets are not descriptors that close() could end.
 uint16_t freeUdpPort() {
-  const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (s < 0) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  uint16_t port = 0;
-  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  close(s);
-  return port;
+  SocketOwner probe;
+  if (createListenSocket(probe.address(), kLoopback, 0, kUdpSpecifier, nullptr) != 0) return 0;
+  return socketLocalPort(probe.get());
 }
 
 LocalAddressCandidates loopbackAndTwoForeign() { return {{kLoopback, kForeign1, kForeign2}, {}}; }

@@ -5,7 +5,6 @@
 #include "server/net/network_key_page.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -15,6 +14,7 @@
 #include "server/net/network_key_store.h"
 #include "server/net/password_file.h"
 #include "server/request/request_test_fixture.h"
+#include "tests/support/owner_only.h"
 
 namespace {
 
@@ -115,9 +115,7 @@ TEST_F(NetworkKeyPageTest, SetIsPrivateUsedAtOnceAndNeverShown) {
   for (const auto& [key, value] : reply) {
     EXPECT_EQ(value.find("storage site"), std::string::npos) << key << " shows the key";
   }
-  struct stat info {};
-  ASSERT_EQ(stat("db/network.key", &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  test_support::expectOwnerOnly("db/network.key");
   EXPECT_EQ(readBytes("db/network.key").find("storage site"), std::string::npos);
   ASSERT_TRUE(activeNetworkKeys()->send);
   EXPECT_EQ(keyIdText(activeNetworkKeys()->send->id), idOf(kKeyA));

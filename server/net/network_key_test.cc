@@ -4,7 +4,6 @@
 #include "server/net/network_key.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "common/test_folder.h"
+#include "tests/support/owner_only.h"
 
 namespace {
 
@@ -60,9 +60,7 @@ TEST_F(NetworkKeyFileTest, RoundTripIsPrivateAndHoldsNoKeyText) {
   keys.second = derived("second site key, long enough");
   keys.version = 7;
   ASSERT_TRUE(writeNetworkKeyFile(path().c_str(), keys));
-  struct stat info {};
-  ASSERT_EQ(stat(path().c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  test_support::expectOwnerOnly(path());
   const std::string text = readBytes(path());
   EXPECT_EQ(text.find("first site key"), std::string::npos);
   EXPECT_EQ(text.find("second site key"), std::string::npos);

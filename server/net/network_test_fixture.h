@@ -8,7 +8,6 @@
 // own because the network's threads use them.
 #pragma once
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 
@@ -36,6 +35,7 @@
 #include "server/net/packet_sender.h"
 #include "server/net/packet_trailer.h"
 #include "server/server_state.h"
+#include "tests/support/open_handles.h"
 #include "tests/support/wait_until.h"
 
 namespace network_test {
@@ -49,15 +49,6 @@ inline constexpr uint32_t kOwn2 = 0x0A630002;
 inline constexpr uint32_t kOwn3 = 0x0A630003;
 inline constexpr uint32_t kPeer = 0x0A630032;  // 10.99.0.50
 inline constexpr char kPeerIdentity[] = "PEER--0A630032";
-
-inline int openDescriptors() {
-  int count = 0;
-  DIR* dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return -1;
-  while (readdir(dir) != nullptr) ++count;
-  closedir(dir);
-  return count;
-}
 
 struct SentCopy {
   bool multicast;
@@ -190,7 +181,7 @@ class NetworkTest : public ::testing::Test {
     fast.claimWaitMs = 600;
     fast.claimWaitStepMs = 10;
     setNetworkTimings(fast);
-    descriptors_ = openDescriptors();
+    descriptors_ = test_support::openHandles();
     ASSERT_TRUE(initThreadManager());
     serverControl().serverRunning.store(1);
     setServerSerialNumber("UNIT");
@@ -218,7 +209,7 @@ class NetworkTest : public ::testing::Test {
     setSourceBudget(SourceBudget());
     setNetworkEventRaiser(nullptr);
     setNetworkKeyPath(nullptr);
-    EXPECT_EQ(openDescriptors(), descriptors_) << "a socket was left open";
+    EXPECT_EQ(test_support::openHandles(), descriptors_) << "a socket was left open";
   }
 
   // The unit's claim status and owner, read under the device-claim lock.

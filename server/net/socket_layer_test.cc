@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,20 +18,17 @@
 #include <vector>
 
 #include "server/net/socket_info.h"
+#include "tests/support/receive_timeout.h"
 #include "tests/support/wait_until.h"
 
 namespace {
 
+using test_support::setReceiveTimeout;
 using test_support::waitUntil;
 
 constexpr uint32_t kLoopback = 0x7F000001;
 constexpr uint32_t kForeignAddress = 0xCB00710A;  // 203.0.113.10, documentation range, not ours
 constexpr char kGroup[] = "239.255.42.99";
-
-void setReceiveTimeout(SocketHandle handle, int ms) {
-  timeval limit{ms / 1000, (ms % 1000) * 1000};
-  setsockopt(handle, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
-}
 
 std::string receiveText(SocketHandle handle, uint32_t* source = nullptr) {
   char buffer[256];

@@ -184,8 +184,11 @@ void stopSockets() {}
 uint32_t createSocket(SocketHandle* handle, uint32_t specifier) {
   SOCKET created = INVALID_SOCKET;
   if (ensureWinsock()) {
+    // WSA_FLAG_OVERLAPPED as socket() gives it: without it Winsock ignores a receive time-out
+    // (SO_RCVTIMEO), and a receive on a quiet socket never returns.
     created = WSASocketW(static_cast<int>(specifierFamily(specifier)), static_cast<int>(specifierType(specifier)),
-                         static_cast<int>(specifierProtocol(specifier)), nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+                         static_cast<int>(specifierProtocol(specifier)), nullptr, 0,
+                         WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (created == INVALID_SOCKET) {  // systems before Windows 7 SP1 refuse the flag
       created = socket(static_cast<int>(specifierFamily(specifier)), static_cast<int>(specifierType(specifier)),
                        static_cast<int>(specifierProtocol(specifier)));

@@ -1,15 +1,17 @@
 // Tests of the Winsock socket layer under Wine: dotted addresses read as inet_aton reads them
 // (Winsock has none) with malformed text refused, datagrams between a listen socket and a
-// connected sender with their source, the readiness wait of the stream helpers, and the failures
-// that must leave no socket behind.
+// connected sender with their source, the readiness wait of the stream helpers, receive time-outs,
+// and the failures that must leave no socket behind.
 #include <winsock2.h>
 // after winsock2.h
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "server/events/stream_socket.h"
 #include "server/net/socket_layer.h"
+#include "tests/support/receive_timeout.h"
 
 namespace {
 
@@ -62,6 +64,23 @@ TEST(WinSockets, DatagramsArriveWithTheirSourceAndWaitsTellReadiness) {
   ASSERT_EQ(waitForSocket(listener.get(), false, 5000), SocketIo::kDone);
   ASSERT_EQ(receiveDatagram(listener.get(), buffer, 4, &received, &source), 0u);
   EXPECT_EQ(std::string(buffer, received), "0123");
+}
+
+// The layer's sockets are overlapped ones, as socket() makes them: on a socket made by WSASocket
+// without WSA_FLAG_OVERLAPPED Winsock ignores SO_RCVTIMEO, and this receive would never return.
+TEST(WinSockets, AReceiveTimeOutEndsAReceiveOnAQuietSocket) {
+  ASSERT_EQ(startSockets(), 0);
+  testing::internal::CaptureStdout();
+  SocketOwner quiet;
+  ASSERT_EQ(createListenSocket(quiet.address(), kLoopback, 0, kUdpSpecifier, nullptr), 0u);
+  testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(test_support::setReceiveTimeout(quiet.get(), 200));
+  char buffer[16];
+  size_t received = 7;
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(receiveDatagram(quiet.get(), buffer, sizeof buffer, &received, nullptr), 1u);
+  EXPECT_EQ(received, 0u);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(150));
 }
 
 TEST(WinSockets, FailuresLeaveNoSocket) {

@@ -35,6 +35,7 @@
 #include "server/request/request_admission.h"
 #include "server/server_state.h"
 #include "tests/support/wait_until.h"
+#include "tests/support/wine.h"
 
 namespace {
 
@@ -323,6 +324,10 @@ TEST_F(CgiCommunicatorTest, UnwatchedStatesAreGivenUpAfterTheReplyTimeOut) {
 }
 
 TEST_F(CgiCommunicatorTest, RequestAreaWithoutClosingNulIsReadWithinItsSize) {
+  if (test_support::underWine()) {
+    GTEST_SKIP() << "Wine tells the size of a section opened by name in whole pages only, so the server "
+                    "reads the zeros past the writer's end, which end the last value";
+  }
   start();
   CgiClientOptions options;
   CgiClientSlot slot(options);
@@ -365,6 +370,11 @@ TEST_F(CgiCommunicatorTest, StopStatesAtTheEndOfAPass) {
                                         : (c.rescan ? kCgiServerRescanning : kCgiServerRestarting));
     SharedMemoryOwner after;
     const bool kept = openSharedMemory(after.address(), kStatusAreaName) == 0;
+#ifdef _WIN32
+    // Windows removes a named object with its last handle only, and the front end of this
+    // process (the client's connection cache) still maps the area: the removal cannot be seen.
+    if (c.state == kSlotStopped) break;
+#endif
     EXPECT_EQ(kept, c.state != kSlotStopped) << "kept over a restart, removed on a stop";
     if (!kept) break;
     start();  // the next pass reuses the kept area and frees every slot
@@ -383,7 +393,9 @@ TEST_F(CgiCommunicatorTest, LeftoverAreaOfAnEndedServerIsAdopted) {
   states[3] = kSlotReplyReady;  // the ended server's reply, never taken
   states[5] = kSlotClaimed;     // a front end already at work
   left->owner = 0;              // the server ended without removing its objects
-  closeSharedMemory(left);
+  // Held open as the working front end holds it; on Windows, where an object goes with its last
+  // handle, that is what keeps an ended server's area.
+  SharedMemoryOwner frontEnd(left);
   SharedMemoryRecord* reply = nullptr;
   ASSERT_EQ(createSharedMemory(8, &reply, kReplyAreaBase + 3), 0);
   reply->owner = 0;
@@ -462,20 +474,46 @@ class CgiFailureTest : public CgiCommunicatorTest {
   }
   void TearDown() override {
     for (const std::string& path : madeFolders_) fs::remove(path);
+#ifdef _WIN32
+    for (HANDLE blocker : blockers_) CloseHandle(blocker);
+#endif
     serverControl().serverRunning.store(0);
     stopNotificationChannels();
     setServerDeviceName(nullptr);
     CgiCommunicatorTest::TearDown();
   }
 
-  // A folder in the place of a shared-memory object: neither created nor opened while it stands.
-  // Only its owner may use it, so the server takes it for a leftover of its own that it cannot
-  // remove, not for another user's squatting (which it would step around under a private name).
+  // Something else under a shared-memory object's name: neither created nor opened while it
+  // stands. On Linux a folder in its place that only its owner may use, so the server takes it
+  // for a leftover of its own that it cannot remove, not for another user's squatting (which it
+  // would step around under a private name); on Windows a mutex of that name, as object names of
+  // every type share one namespace.
   void blockSharedName(uint32_t name) {
+#ifdef _WIN32
+    const HANDLE blocker = CreateMutexA(nullptr, FALSE, sharedMemoryObjectName(name).c_str());
+    ASSERT_NE(blocker, nullptr);
+    blockers_.push_back(blocker);
+#else
     const std::string path = "/dev/shm/" + prefix_ + std::to_string(name);
     ASSERT_TRUE(fs::create_directory(path));
     fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace);
     madeFolders_.push_back(path);
+#endif
+  }
+
+  // How the event of a failed step names the object and, where the platform's text is known in
+  // advance, the cause: "(open /<prefix><name>: <strerror>" on Linux, "(open Global\<prefix><name>:
+  // " on Windows (whose causes are "not found" or a Windows error number).
+  std::string failedStep(const char* step, uint32_t name, int posixError = 0) const {
+#ifdef _WIN32
+    (void)posixError;
+    std::string object;  // as the log writes it: each backslash doubled
+    for (char c : sharedMemoryObjectName(name)) object += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return std::string("(") + step + " " + object + ": ";
+#else
+    const std::string cause = posixError != 0 ? std::string(std::strerror(posixError)) + ")" : std::string();
+    return std::string("(") + step + " /" + prefix_ + std::to_string(name) + ": " + cause;
+#endif
   }
 
   // True once the event log holds a record with this event ID, concern level 2 (error) and the
@@ -498,6 +536,9 @@ class CgiFailureTest : public CgiCommunicatorTest {
   }
 
   std::vector<std::string> madeFolders_;
+#ifdef _WIN32
+  std::vector<HANDLE> blockers_;
+#endif
 };
 
 TEST_F(CgiFailureTest, NoStatusAreaRaisesItsEventAndEndsTheCommunicator) {
@@ -505,7 +546,7 @@ TEST_F(CgiFailureTest, NoStatusAreaRaisesItsEventAndEndsTheCommunicator) {
   // Returns at once: with no status area there is nothing to watch.
   requestManager(0);
   // The event says why: the step and the object (which the system refuses to map, a folder).
-  EXPECT_TRUE(loggedError("0x301", "(open /" + prefix_ + std::to_string(kStatusAreaName) + ": "));
+  EXPECT_TRUE(loggedError("0x301", failedStep("open", kStatusAreaName)));
   EXPECT_EQ(CgiClientSlot(CgiClientOptions()).connect(), kCgiServerNotRunning);
 }
 
@@ -517,8 +558,7 @@ TEST_F(CgiFailureTest, MissingRequestAreaAnswers253AndRaisesItsEvent) {
   // A front end that announced a request without making its area.
   storeSlotState(states + 4, kSlotRequestReady);
   ASSERT_TRUE(waitUntil([&] { return loadSlotState(states + 4) == kSlotNoReply; }));
-  EXPECT_TRUE(loggedError("0x302", "(open /" + prefix_ + std::to_string(kRequestAreaBase + 4) + ": " +
-                                       std::strerror(ENOENT) + ")"));
+  EXPECT_TRUE(loggedError("0x302", failedStep("open", kRequestAreaBase + 4, ENOENT)));
   storeSlotState(states + 4, kSlotFinished);  // the front end acknowledges
   EXPECT_TRUE(waitUntil([&] { return loadSlotState(states + 4) == kSlotFree; }));
 }
@@ -532,8 +572,7 @@ TEST_F(CgiFailureTest, ReplyAreaThatCannotBeMadeAnswers253AndRaisesItsEvent) {
   ASSERT_EQ(slot.submit(request.get()), kCgiOk);
   EXPECT_EQ(slot.awaitReply(), kCgiNoReply);
   EXPECT_EQ(slot.state(), kSlotNoReply);
-  EXPECT_TRUE(loggedError("0x305", "(create /" + prefix_ + std::to_string(kReplyAreaBase + 6) + ": " +
-                                       std::strerror(EEXIST) + ")"));
+  EXPECT_TRUE(loggedError("0x305", failedStep("create", kReplyAreaBase + 6, EEXIST)));
   slot.abandon();
   EXPECT_TRUE(waitUntil([] { return slotState(6) == kSlotFree; }));
 }

@@ -4,8 +4,6 @@
 // (TestModule has it, UnmarkedModule does not, BareModule answers no requests at all).
 #include "server/request/forgery_guard.h"
 
-#include <sys/stat.h>
-
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -16,6 +14,7 @@
 #include "server/request/module_test_fixture.h"
 #include "server/request/page_token.h"
 #include "server/request/server_methods.h"
+#include "tests/support/owner_only.h"
 
 namespace {
 
@@ -160,9 +159,7 @@ TEST_F(ForgeryGuardTest, TheTokenLivesInAPrivateKeyFileAndEndsWithThePassword) {
   ASSERT_EQ(before.size(), kPageTokenLength);
   EXPECT_EQ(pageTokenFor("admin"), before);
   EXPECT_NE(pageTokenFor("operator"), before);
-  struct stat info {};
-  ASSERT_EQ(stat("db/pagetoken.key", &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  test_support::expectOwnerOnly("db/pagetoken.key");
   // A restart reads the same key.
   setPageTokenPaths("db/pagetoken.key", "db/password.web");
   EXPECT_EQ(pageTokenFor("admin"), before);

@@ -3,7 +3,6 @@
 // cache, saving module settings, the life-cycle calls, and the module's own symbol scope.
 #include "server/request/module_manager.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,6 +17,7 @@
 #include "common/device_list.h"
 #include "common/property_file_io.h"
 #include "server/request/module_internal.h"
+#include "server/request/module_library.h"
 #include "server/request/module_test_fixture.h"
 #include "server/server_state.h"
 
@@ -39,14 +39,15 @@ std::string tableLine(const ModuleRecord* r, const char* display) {
 }
 
 using ModuleManagerTest = ModuleFolderTest;
+using test_support::moduleFileName;
 
 TEST_F(ModuleManagerTest, ScanTakesOnlyFoldersHoldingTheirLibrary) {
   installModule("Good", "ModuleEnabled=1\nTabOrder=5\nModuleName=Good One\n");
   fs::create_directories("mods/NoLib");
   writeFile("mods/NoLib/NoLibSettings.ini", "ModuleEnabled=1\n");
-  fs::copy_file(builtModule("TestModule"), "mods/Stray.so");
+  fs::copy_file(builtModule("TestModule"), "mods/" + moduleFileName("Stray"));
   installModule(".Hidden", kNoSettings);
-  fs::create_directories("mods/DirLib/DirLib.so");  // a folder where the library should be
+  fs::create_directories("mods/DirLib/" + moduleFileName("DirLib"));  // a folder where the library should be
 
   const std::string out = loadCapturing();
   ASSERT_EQ(listOrder(), std::vector<std::string>{"Good"});
@@ -59,7 +60,7 @@ TEST_F(ModuleManagerTest, ScanTakesOnlyFoldersHoldingTheirLibrary) {
                 tableLine(good, "Good One") +
                 "+-----------------------------------------------------\n"
                 "Loading Modules Complete.\n");
-  EXPECT_FALSE(fs::exists("mods/NoLib/NoLib.so"));
+  EXPECT_FALSE(fs::exists("mods/NoLib/" + moduleFileName("NoLib")));
   EXPECT_FALSE(fs::exists("mods/.Hidden/.HiddenSettings.ini"));  // never looked at
 }
 
@@ -125,7 +126,7 @@ TEST_F(ModuleManagerTest, EnabledValuesAndTabOrderRulesAndStableOrder) {
 
 TEST_F(ModuleManagerTest, LibraryThatFailsToLoadIsReportedOnceAndAnswersMissing) {
   fs::create_directories("mods/Broken");
-  writeFile("mods/Broken/Broken.so", "");
+  writeFile("mods/Broken/" + moduleFileName("Broken"), "");
   writeFile("mods/Broken/BrokenSettings.ini", "ModuleEnabled=1\n");
   installModule("Off", "ModuleEnabled=0\n");
 
@@ -133,7 +134,8 @@ TEST_F(ModuleManagerTest, LibraryThatFailsToLoadIsReportedOnceAndAnswersMissing)
   const size_t failed = out.find("Load module failed.\n");
   ASSERT_NE(failed, std::string::npos) << out;
   EXPECT_EQ(out.find("Load module failed.\n", failed + 1), std::string::npos);
-  EXPECT_NE(out.find("Broken.so", failed), std::string::npos) << "the loader's reason names the file";
+  EXPECT_NE(out.find(moduleFileName("Broken"), failed), std::string::npos)
+      << "the loader's reason names the file";
   EXPECT_NE(out.find("Module Off disabled - not loaded.\n"), std::string::npos);
 
   ModuleRecord* broken = findRecord("Broken");
@@ -163,7 +165,7 @@ TEST_F(ModuleManagerTest, CallModuleReplies) {
 
   auto echo = call("Alpha", "Echo", {{"Color", "blue"}});
   EXPECT_EQ(echo["Color"], "blue");
-  EXPECT_EQ(echo["ModuleFolder"], "mods/Alpha");
+  EXPECT_TRUE(sameFolder(echo["ModuleFolder"], "mods/Alpha"));
 
   ::testing::internal::CaptureStdout();
   auto invalid = call("Alpha", "Nope");
@@ -372,13 +374,14 @@ TEST_F(ModuleManagerTest, HeldRequestsWaitForTheModulesStartAndDevices) {
 }
 
 TEST_F(ModuleManagerTest, ModulesKeepTheirOwnCommonCode) {
-  void* library = dlopen(builtModule("TestModule").c_str(), RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(library, nullptr) << dlerror();
-  EXPECT_NE(dlsym(library, "startup"), nullptr);
-  EXPECT_NE(dlsym(library, "getValuesForParametersFromMod"), nullptr);
-  EXPECT_EQ(dlsym(library, "addVariable"), nullptr);
-  EXPECT_EQ(dlsym(library, "_Z11addVariablePP13VariableEntryPKcS3_"), nullptr);
-  dlclose(library);
+  std::string error;
+  void* library = openModuleLibrary(builtModule("TestModule").c_str(), &error);
+  ASSERT_NE(library, nullptr) << error;
+  EXPECT_NE(findModuleExport(library, "startup"), nullptr);
+  EXPECT_NE(findModuleExport(library, "getValuesForParametersFromMod"), nullptr);
+  EXPECT_EQ(findModuleExport(library, "addVariable"), nullptr);
+  EXPECT_EQ(findModuleExport(library, "_Z11addVariablePP13VariableEntryPKcS3_"), nullptr);
+  closeModuleLibrary(library);
 
   installModule("Alpha", "ModuleEnabled=1\n");
   loadCapturing();

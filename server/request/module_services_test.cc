@@ -162,7 +162,7 @@ TEST_F(ModuleServicesTest, TakeDeviceControlAnswersTheForwardedRequest) {
   auto reply = call("Alpha", "TakeDeviceControl", forward);
   EXPECT_EQ(reply["TookOverDeviceControl"], "false");
   EXPECT_EQ(reply["Color"], "green");
-  EXPECT_EQ(reply["ModuleFolder"], "mods/Alpha");
+  EXPECT_TRUE(sameFolder(reply["ModuleFolder"], "mods/Alpha"));
   EXPECT_EQ(reply.count("ModDeviceName"), 0u) << "only the forwarded pairs are routed";
 
   // A forwarded request that asks to take over again must not loop.

@@ -20,6 +20,7 @@
 #include "common/variable_table.h"
 #include "server/request/module_internal.h"
 #include "server/request/module_manager.h"
+#include "tests/support/built_modules.h"
 
 class ModuleFolderTest : public ::testing::Test {
  protected:
@@ -43,26 +44,25 @@ class ModuleFolderTest : public ::testing::Test {
   }
 
   // Path of a library built by tests/test_module.
-  static std::string builtModule(const std::string& name) {
-    const char* buildDir = std::getenv("KESTROVA_BUILD_DIR");
-    std::filesystem::path base;
-    if (buildDir != nullptr) {
-      base = buildDir;
-    } else {  // the test programs live in <build>/tests
-      base = std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path();
-    }
-    return (base / "mods" / name / (name + ".so")).string();
-  }
+  static std::string builtModule(const std::string& name) { return test_support::builtModule(name).string(); }
 
-  // mods/<name>/<name>.so as a copy of the built module; settings written unless kNoSettings.
+  // mods/<name>/<name>.so (.dll) as a copy of the built module; settings written unless kNoSettings.
   static constexpr const char* kNoSettings = nullptr;
   static void installModule(const std::string& name, const char* settings,
                             const std::string& built = "TestModule") {
     const std::filesystem::path folder = std::filesystem::path("mods") / name;
     std::filesystem::create_directories(folder);
-    std::filesystem::copy_file(builtModule(built), folder / (name + ".so"),
+    std::filesystem::copy_file(builtModule(built), folder / test_support::moduleFileName(name),
                                std::filesystem::copy_options::overwrite_existing);
     if (settings != nullptr) writeFile((folder / (name + "Settings.ini")).string(), settings);
+  }
+
+  // Whether the folder the test module reports for itself is expected. The module tells the
+  // loader's own name for it: the relative path given on Linux, a full path on Windows.
+  static ::testing::AssertionResult sameFolder(const std::string& reported, const std::string& expected) {
+    std::error_code error;
+    if (std::filesystem::equivalent(reported, expected, error)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the module reports \"" << reported << "\", not " << expected;
   }
 
   // Runs loadModules and returns what it printed.

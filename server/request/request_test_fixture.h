@@ -1,6 +1,6 @@
 // Test fixture of the request-side tests: each test runs in a fresh temporary working folder with
 // db/ (a small db/strings.db with known texts, the IP and preferences tables as the test writes
-// them) and, on request, the test module copied to mods/<name>/<name>.so. The server's control
+// them) and, on request, the test module copied to mods/<name>/<name>.so (.dll). The server's control
 // words, settings tables and module list are reset afterwards.
 //
 // Thread safety: one fixture per test.
@@ -22,6 +22,7 @@
 #include "server/request/local_addresses.h"
 #include "server/request/module_manager.h"
 #include "server/server_state.h"
+#include "tests/support/built_modules.h"
 
 class RequestFolderTest : public ::testing::Test {
  protected:
@@ -80,20 +81,13 @@ class RequestFolderTest : public ::testing::Test {
     return count;
   }
 
-  // The built test module (tests/test_module) from the build folder.
-  static std::filesystem::path builtTestModule() {
-    const char* buildDir = std::getenv("KESTROVA_BUILD_DIR");
-    std::filesystem::path build =
-        buildDir != nullptr ? std::filesystem::path(buildDir)
-                            : std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path();
-    return build / "mods" / "TestModule" / "TestModule.so";
-  }
-
-  // Installs the test module as mods/<name>/<name>.so with the given settings file text.
+  // Installs the built test module (tests/test_module) as mods/<name>/<name>.so (.dll) with the
+  // given settings file text.
   static void installTestModule(const std::string& name, const std::string& settings) {
     const std::filesystem::path folder = std::filesystem::path("mods") / name;
     std::filesystem::create_directories(folder);
-    std::filesystem::copy_file(builtTestModule(), folder / (name + ".so"));
+    std::filesystem::copy_file(test_support::builtModule("TestModule"),
+                               folder / test_support::moduleFileName(name));
     writeBytes((folder / (name + "Settings.ini")).string(), settings);
   }
 

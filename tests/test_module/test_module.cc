@@ -16,14 +16,19 @@
 //
 // Thread safety: requests may come from several threads; the module's state is atomic and the
 // marker files are appended with one write each.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "common/device_list.h"
@@ -38,20 +43,44 @@ std::atomic<int> g_devices{-1};
 
 // The folder this library was loaded from, as the loader was given it.
 std::string ownFolder() {
+#ifdef _WIN32
+  HMODULE self = nullptr;
+  char name[MAX_PATH] = {};
+  if (!GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCSTR>(&ownFolder), &self) ||
+      GetModuleFileNameA(self, name, sizeof(name)) == 0) {
+    return ".";
+  }
+  std::string path = name;
+  const size_t slash = path.find_last_of("/\\");
+#else
   Dl_info info{};
   if (dladdr(reinterpret_cast<void*>(&ownFolder), &info) == 0 || info.dli_fname == nullptr) return ".";
   std::string path = info.dli_fname;
   const size_t slash = path.rfind('/');
+#endif
   return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
+// One append of the whole line, so that lines of concurrent requests never interleave.
 void appendMarker(const char* file, const std::string& line) {
   const std::string path = ownFolder() + "/" + file;
+  const std::string text = line + "\n";
+#ifdef _WIN32
+  HANDLE out =
+      CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(out);
+#else
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
   if (fd < 0) return;
-  const std::string text = line + "\n";
   [[maybe_unused]] ssize_t written = write(fd, text.data(), text.size());
   close(fd);
+#endif
 }
 
 uint32_t numberOf(VariableTable request, const char* key) {
@@ -184,7 +213,8 @@ KESTROVA_MODULE_EXPORT int startup(const ModuleServices* services) {
 
 KESTROVA_MODULE_EXPORT void acceptDeviceList(DeviceRecord* list) {
   int count = 0;
-  const bool hang = access((ownFolder() + "/hang_units").c_str(), F_OK) == 0;
+  std::error_code ignored;
+  const bool hang = std::filesystem::exists(ownFolder() + "/hang_units", ignored);
   for (DeviceRecord* record = list; record != nullptr; record = record->next) {
     ++count;
     if (hang) hangUnit(record);
