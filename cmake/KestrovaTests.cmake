@@ -10,6 +10,12 @@
 # simulator as whole processes) are unit tests: label "unit", built by the target unit_tests for
 # the sanitizer passes over them (scripts/nightly.sh). One label per test: test discovery splits a
 # list value into separate arguments.
+# Tests that load the cores themselves but keep no time limits tight enough to mind company (the
+# browser tests, the guest kernel): each takes two of ctest's slots and none runs beside another
+# of them, while tests that mostly wait may run beside it. Tests whose figures depend on having the
+# cores to themselves (the soak, the floods) stay RUN_SERIAL.
+set(KESTROVA_HEAVY_TEST_PROPERTIES PROCESSORS 2 RESOURCE_LOCK heavy_test)
+
 function(kestrova_add_unit_tests dir)
   cmake_parse_arguments(ARG "" "" "LIBS;LINUX_ONLY;SLOW" ${ARGN})
   if(NOT KESTROVA_BUILD_TESTS)

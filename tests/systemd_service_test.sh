@@ -110,14 +110,15 @@ done
 inside() { nsenter --target "$leader" --all env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
 unit_property() { inside systemctl show --property="$2" --value "$1.service"; }
 
-# systemctl cannot connect until the container's systemd has made its socket: ask again until it
-# answers, then wait for the boot to finish.
+# systemctl cannot connect until the container's systemd has made its socket, and until then it
+# answers "offline" (or nothing): ask again until the manager itself answers, then wait for the boot
+# to finish. On a busy machine the first questions come before the socket exists.
 state=
 deadline=$((SECONDS + boot_limit))
 while [ "$SECONDS" -lt "$deadline" ]; do
   state=$(timeout "$((deadline - SECONDS + 1))" nsenter --target "$leader" --all env -i PATH=/usr/bin \
     systemctl is-system-running --wait 2>"$scratch/systemctl.log")
-  [ -n "$state" ] && break
+  [ -n "$state" ] && [ "$state" != offline ] && break
   sleep 0.2
 done
 if [ "$state" != running ] && [ "$state" != degraded ]; then
