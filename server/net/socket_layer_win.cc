@@ -380,8 +380,19 @@ uint32_t receiveDatagram(SocketHandle handle, void* buffer, size_t length, size_
   return 0;
 }
 
+// shutdown() alone does not end a receive already blocked in another thread on Windows (nor under
+// Wine); it only refuses the receives that come after it. The blocked one is ended by cancelling
+// the socket's pending I/O, from whichever thread issued it: the receive fails at once
+// (WSA_OPERATION_ABORTED or WSAEINTR). The socket is not closed here, although closesocket() would
+// wake the reader too: its handle value could then be handed to a socket made by another thread
+// before the reader, woken or still on its way into recvfrom, is done with it, and the reader
+// would take that socket's datagrams. The handle stays valid until the owner closes it after the
+// reader has ended. A reader that is between its last check and the kernel when the cancel comes
+// can miss it: callers that must see the reader end repeat the call until it has.
 void shutdownSocket(SocketHandle handle) {
-  if (handle != kInvalidSocket) shutdown(native(handle), SD_BOTH);
+  if (handle == kInvalidSocket) return;
+  shutdown(native(handle), SD_BOTH);
+  CancelIoEx(reinterpret_cast<HANDLE>(native(handle)), nullptr);
 }
 
 void closeSocket(SocketHandle* handle) {
