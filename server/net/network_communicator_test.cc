@@ -129,12 +129,12 @@ TEST_F(NetworkTest, ListSendClaimsAfterTheWaitAndOnlyTheLatestSendClaims) {
 
   // A greater identity claims T1: we let it monitor it; T2 it doesn't list, so T2 stays ours.
   receive(peerDatagram(kCheckInRequest, checkInData("zzzhost", 0), 699, kPeer, "ZZZ--0A630032"));
-  receive(peerDatagram(kAcceptDeviceListRequest, std::string("\nT1 1", 6), 700, kPeer, "ZZZ--0A630032"));
+  receive(peerDatagram(kAcceptDeviceListRequest, std::string("\nT1 1") + '\0', 700, kPeer, "ZZZ--0A630032"));
   EXPECT_TRUE(waitUntil([&] { return claim(list, "T1") == std::make_pair(int32_t{NOT_MINE}, kPeer); }));
   EXPECT_EQ(claim(list, "T2").first, MINE);
   // It stops listing T1: T1 is free again and our list goes out once more.
   const size_t sends = transport_.count(kAcceptDeviceListRequest);
-  receive(peerDatagram(kAcceptDeviceListRequest, std::string("\nT9 1", 6), 701, kPeer, "ZZZ--0A630032"));
+  receive(peerDatagram(kAcceptDeviceListRequest, std::string("\nT9 1") + '\0', 701, kPeer, "ZZZ--0A630032"));
   EXPECT_TRUE(waitUntil([&] { return transport_.count(kAcceptDeviceListRequest) >= sends + 5; }))
       << transport_.count(kAcceptDeviceListRequest) << " vs " << sends;
   EXPECT_TRUE(waitUntil([&] { return claim(list, "T1").first == MINE; }));
@@ -192,7 +192,7 @@ TEST_F(NetworkTest, TakeDeviceControlMovesTheUnitHereAndTellsTheOthers) {
   // Another server takes Test02 over; a name without its NUL is ignored.
   peerChecksIn(39);
   receive(peerDatagram(kTakeDeviceControlRequest, "TEST02", 40));
-  receive(peerDatagram(kTakeDeviceControlRequest, std::string("Test02", 7), 41));
+  receive(peerDatagram(kTakeDeviceControlRequest, std::string("Test02") + '\0', 41));
   EXPECT_TRUE(waitUntil([&] { return claim(list, "Test02") == std::make_pair(int32_t{NOT_MINE}, kPeer); }));
   EXPECT_EQ(claim(list, "Test01").first, MINE);
 }
