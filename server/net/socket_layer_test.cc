@@ -148,18 +148,28 @@ uint16_t freeUdpPort() {
   return socketLocalPort(probe.get());
 }
 
-// The pinned sockets of the loopback address with kGroup on port (receive time-outs 300 ms), and
-// their socket information blocks.
-void pinnedListeners(uint16_t port, SocketOwner* unicast, SocketOwner* group, std::string* info) {
-  testing::internal::CaptureStdout();
-  const uint32_t status =
-      createPinnedListenSockets(unicast->address(), group->address(), kLoopback, port, kGroup);
-  *info = socketInfoText(unicast->get()) + socketInfoText(group->get());
-  testing::internal::GetCapturedStdout();
-  ASSERT_EQ(status, 0u);
-  setReceiveTimeout(unicast->get(), 300);
-  setReceiveTimeout(group->get(), 300);
-}
+// The pinned sockets of the loopback address with kGroup on a free port (receive time-outs
+// 300 ms), and their socket information blocks.
+class PinnedListenSocket : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    port_ = freeUdpPort();
+    ASSERT_NE(port_, 0);
+    testing::internal::CaptureStdout();
+    const uint32_t status =
+        createPinnedListenSockets(unicast_.address(), group_.address(), kLoopback, port_, kGroup);
+    info_ = socketInfoText(unicast_.get()) + socketInfoText(group_.get());
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(status, 0u);
+    setReceiveTimeout(unicast_.get(), 300);
+    setReceiveTimeout(group_.get(), 300);
+  }
+
+  uint16_t port_ = 0;
+  SocketOwner unicast_;
+  SocketOwner group_;
+  std::string info_;
+};
 
 size_t occurrences(const std::string& text, const std::string& part) {
   size_t count = 0;
@@ -167,29 +177,23 @@ size_t occurrences(const std::string& text, const std::string& part) {
   return count;
 }
 
-TEST(ListenSocket, PinnedSocketsTakeOnlyTheirAddress) {
-  const uint16_t port = freeUdpPort();
-  ASSERT_NE(port, 0);
-  SocketOwner unicast;
-  SocketOwner group;
-  std::string info;
-  ASSERT_NO_FATAL_FAILURE(pinnedListeners(port, &unicast, &group, &info));
-  EXPECT_EQ(info.find("| bind addr   = 0.0.0.0"), std::string::npos) << "never the wildcard address";
+TEST_F(PinnedListenSocket, TakesOnlyItsAddress) {
+  EXPECT_EQ(info_.find("| bind addr   = 0.0.0.0"), std::string::npos) << "never the wildcard address";
 #ifdef _WIN32
   // Windows cannot bind a group address: both sockets are bound to the interface's own.
-  EXPECT_EQ(occurrences(info, "| bind addr   = 127.0.0.1 \n"), 2u) << info;
+  EXPECT_EQ(occurrences(info_, "| bind addr   = 127.0.0.1 \n"), 2u) << info_;
 #else
-  EXPECT_EQ(occurrences(info, "| bind addr   = 127.0.0.1 \n"), 1u) << info;
-  EXPECT_EQ(occurrences(info, "| bind addr   = 239.255.42.99 \n"), 1u) << info;
+  EXPECT_EQ(occurrences(info_, "| bind addr   = 127.0.0.1 \n"), 1u) << info_;
+  EXPECT_EQ(occurrences(info_, "| bind addr   = 239.255.42.99 \n"), 1u) << info_;
 #endif
 
   // Another address of the host reaches neither socket.
-  ASSERT_EQ(sendText("127.0.0.2", port, "elsewhere"), 0u);
-  EXPECT_EQ(receiveText(unicast.get()), "<nothing>");
-  EXPECT_EQ(receiveText(group.get()), "<nothing>");
-  ASSERT_EQ(sendText("127.0.0.1", port, "direct"), 0u);
-  const std::string toUnicast = receiveText(unicast.get());
-  const std::string toGroup = receiveText(group.get());
+  ASSERT_EQ(sendText("127.0.0.2", port_, "elsewhere"), 0u);
+  EXPECT_EQ(receiveText(unicast_.get()), "<nothing>");
+  EXPECT_EQ(receiveText(group_.get()), "<nothing>");
+  ASSERT_EQ(sendText("127.0.0.1", port_, "direct"), 0u);
+  const std::string toUnicast = receiveText(unicast_.get());
+  const std::string toGroup = receiveText(group_.get());
 #ifdef _WIN32
   // The two share the address, and Windows hands a datagram sent to it to one of them.
   EXPECT_TRUE(toUnicast + toGroup == "direct<nothing>" || toUnicast + toGroup == "<nothing>direct")
@@ -203,25 +207,19 @@ TEST(ListenSocket, PinnedSocketsTakeOnlyTheirAddress) {
   SocketOwner alone;
   SocketOwner noGroup;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(createPinnedListenSockets(alone.address(), noGroup.address(), kLoopback, port, nullptr), 0u);
+  EXPECT_EQ(createPinnedListenSockets(alone.address(), noGroup.address(), kLoopback, port_, nullptr), 0u);
   testing::internal::GetCapturedStdout();
   EXPECT_NE(alone.get(), kInvalidSocket);
   EXPECT_EQ(noGroup.get(), kInvalidSocket);
 }
 
-TEST(ListenSocket, PinnedGroupSocketTakesOnlyTheGroup) {
+TEST_F(PinnedListenSocket, GroupSocketTakesOnlyTheGroup) {
   if (underWine()) GTEST_SKIP() << test_support::kWineLoopbackGroupIsSilent;
-  const uint16_t port = freeUdpPort();
-  ASSERT_NE(port, 0);
-  SocketOwner unicast;
-  SocketOwner group;
-  std::string info;
-  ASSERT_NO_FATAL_FAILURE(pinnedListeners(port, &unicast, &group, &info));
   SocketOwner sender;
-  ASSERT_EQ(connectToHostThroughBind(nullptr, kGroup, port, sender.address(), kLoopback, kUdpSpecifier), 0u);
+  ASSERT_EQ(connectToHostThroughBind(nullptr, kGroup, port_, sender.address(), kLoopback, kUdpSpecifier), 0u);
   ASSERT_EQ(writeToSocket(sender.get(), "group", 5), 0u);
-  EXPECT_EQ(receiveText(group.get()), "group");
-  EXPECT_EQ(receiveText(unicast.get()), "<nothing>");
+  EXPECT_EQ(receiveText(group_.get()), "group");
+  EXPECT_EQ(receiveText(unicast_.get()), "<nothing>");
 }
 
 // createPinnedListenSockets with its console lines swallowed (they are not checked).
