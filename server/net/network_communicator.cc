@@ -40,6 +40,8 @@ constexpr char kShutdownNoticeText[] = "focalpointShutdown";
 // Longer than any network thread needs to notice the stop (claim-wait step, ambassador step,
 // woken listeners, short handlers).
 constexpr int kStopWaitMs = 8000;
+// How often the stop wakes the listeners again while it waits for them.
+constexpr int kWakeRepeatMs = 100;
 // A listen socket that keeps failing is retried at this pace rather than in a busy loop.
 constexpr int kReceiveErrorPauseMs = 50;
 
@@ -300,10 +302,22 @@ void initializeKestrovaNetwork() {
 void stopKestrovaNetwork() {
   if (!gStarted) return;
   setNetworkActive(false);
-  for (SocketHandle socket : gListenSockets) {
-    if (socket != kInvalidSocket) shutdownSocket(socket);
+  // The sockets stay open until their listeners have ended, so no listener can be handed another
+  // socket's handle value. A listener that looked at the running word just before it was cleared
+  // may reach its receive only after the wake; on Windows the wake's cancel then misses it
+  // (shutdownSocket), so the wake is repeated until every network thread has ended.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
+  bool ended = false;
+  while (!ended) {
+    for (SocketHandle socket : gListenSockets) {
+      if (socket != kInvalidSocket) shutdownSocket(socket);
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    ended = waitForNetworkThreads(static_cast<int>(std::min<long long>(left.count(), kWakeRepeatMs)));
   }
-  if (!waitForNetworkThreads(kStopWaitMs)) {
+  if (!ended) {
     std::printf("net: stop: %d network threads did not end\n", liveNetworkThreads());
     std::fflush(stdout);
   }

@@ -108,8 +108,11 @@ uint32_t readFromSocket(SocketHandle handle, void* buffer, size_t length, size_t
 // One datagram of at most length bytes with its source address (host order). Returns 0 or 1.
 uint32_t receiveDatagram(SocketHandle handle, void* buffer, size_t length, size_t* received,
                          uint32_t* sourceAddress);
-// Shuts both directions down so that a thread blocked in a receive returns. The handle stays
-// open; close it afterwards.
+// Shuts both directions down so that a thread blocked in a receive returns (on Windows its
+// pending receive is also cancelled), and later receives fail or return at once. The handle stays
+// open, so its value cannot go to another socket while a reader may still use it; close it once
+// the reader has ended. A receive that a reader enters at the very moment of the call may, on
+// Windows, still block: repeat the call until the reader has ended.
 void shutdownSocket(SocketHandle handle);
 // Closes the socket (when valid) and sets *handle to kInvalidSocket.
 void closeSocket(SocketHandle* handle);

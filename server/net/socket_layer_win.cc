@@ -59,8 +59,8 @@ int joinGroup(SocketHandle handle, const char* group, uint32_t interfaceAddress)
   ip_mreq request{};
   request.imr_multiaddr.s_addr = htonl(groupAddress);
   request.imr_interface.s_addr = htonl(interfaceAddress);
-  const int rv = setsockopt(native(handle), IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&request),
-                            sizeof(request));
+  const int rv = setsockopt(native(handle), IPPROTO_IP, IP_ADD_MEMBERSHIP,
+                            reinterpret_cast<const char*>(&request), sizeof(request));
   const int error = WSAGetLastError();
   debugPrint(kListenDebugCode, "net: setsockopt rv=%d.  -------------\n", rv);
   WSASetLastError(error);
@@ -93,8 +93,8 @@ int bindToLocal(SocketHandle handle, uint32_t localAddress, uint32_t specifier) 
   if (specifierProtocol(specifier) == kUdpProtocol) {
     in_addr interfaceAddress{};
     interfaceAddress.s_addr = htonl(localAddress);
-    if (setsockopt(native(handle), IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&interfaceAddress),
-                   sizeof(interfaceAddress)) != 0) {
+    if (setsockopt(native(handle), IPPROTO_IP, IP_MULTICAST_IF,
+                   reinterpret_cast<const char*>(&interfaceAddress), sizeof(interfaceAddress)) != 0) {
       return -1;
     }
   }
@@ -111,7 +111,8 @@ uint32_t connectSocket(const char* hostName, const char* dottedAddress, uint16_t
   const uint32_t status = createSocket(handle, specifier);
   if (status != kNetNoError) return status;
   if (localAddress != nullptr && bindToLocal(*handle, *localAddress, specifier) != 0) {
-    debugPrint(kIpniDebugCode, "ipni: connectToHostThroughBind: Error binding, errno = %d\n", WSAGetLastError());
+    debugPrint(kIpniDebugCode, "ipni: connectToHostThroughBind: Error binding, errno = %d\n",
+               WSAGetLastError());
     return failAndClose(handle, kNetBindFailed);
   }
   const sockaddr_in address = ipv4Address(peer, port);
@@ -144,7 +145,8 @@ SocketOptionReading readMulticastInterface(SocketHandle handle) {
   SocketOptionReading reading;
   in_addr value{};
   int length = sizeof(value);
-  if (getsockopt(native(handle), IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<char*>(&value), &length) == 0) {
+  if (getsockopt(native(handle), IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<char*>(&value), &length) ==
+      0) {
     reading.ok = true;
     reading.value = static_cast<int>(ntohl(value.s_addr));
   }
@@ -186,12 +188,14 @@ uint32_t createSocket(SocketHandle* handle, uint32_t specifier) {
   if (ensureWinsock()) {
     // WSA_FLAG_OVERLAPPED as socket() gives it: without it Winsock ignores a receive time-out
     // (SO_RCVTIMEO), and a receive on a quiet socket never returns.
-    created = WSASocketW(static_cast<int>(specifierFamily(specifier)), static_cast<int>(specifierType(specifier)),
-                         static_cast<int>(specifierProtocol(specifier)), nullptr, 0,
-                         WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    created =
+        WSASocketW(static_cast<int>(specifierFamily(specifier)), static_cast<int>(specifierType(specifier)),
+                   static_cast<int>(specifierProtocol(specifier)), nullptr, 0,
+                   WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (created == INVALID_SOCKET) {  // systems before Windows 7 SP1 refuse the flag
-      created = socket(static_cast<int>(specifierFamily(specifier)), static_cast<int>(specifierType(specifier)),
-                       static_cast<int>(specifierProtocol(specifier)));
+      created =
+          socket(static_cast<int>(specifierFamily(specifier)), static_cast<int>(specifierType(specifier)),
+                 static_cast<int>(specifierProtocol(specifier)));
     }
   }
   const bool fits = created != INVALID_SOCKET && created <= static_cast<SOCKET>(0x7FFFFFFF);
@@ -245,8 +249,8 @@ uint32_t createPinnedListenSockets(SocketHandle* unicast, SocketHandle* group, u
   if (unicast == nullptr || group == nullptr) return 1;
   *group = kInvalidSocket;
   const bool joining = multicastGroup != nullptr && multicastGroup[0] != '\0';
-  debugPrint(kListenDebugCode, "net: crtLstnSckt: pinned bindaddr=%xx port=%d. mcastIP=<%s>\n", interfaceAddress,
-             port, joining ? multicastGroup : "");
+  debugPrint(kListenDebugCode, "net: crtLstnSckt: pinned bindaddr=%xx port=%d. mcastIP=<%s>\n",
+             interfaceAddress, port, joining ? multicastGroup : "");
   const BOOL on = TRUE;
   SocketHandle* const targets[] = {unicast, group};
   for (int i = 0; i < (joining ? 2 : 1); ++i) {
@@ -255,8 +259,8 @@ uint32_t createPinnedListenSockets(SocketHandle* unicast, SocketHandle* group, u
       closeSocket(unicast);
       return status;
     }
-    if (setsockopt(native(*targets[i]), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof(on)) !=
-            0 ||
+    if (setsockopt(native(*targets[i]), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on),
+                   sizeof(on)) != 0 ||
         bindTo(*targets[i], interfaceAddress, port) != 0) {
       std::printf("net: crtLstnSckt: bind failed: errno = %d.\n", WSAGetLastError());
       closeSocket(unicast);
@@ -376,12 +380,24 @@ uint32_t receiveDatagram(SocketHandle handle, void* buffer, size_t length, size_
   if (n == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE) n = chunk;
   if (n == SOCKET_ERROR) return 1;
   if (received != nullptr) *received = static_cast<size_t>(n);
-  if (sourceAddress != nullptr && source.sin_family == AF_INET) *sourceAddress = ntohl(source.sin_addr.s_addr);
+  if (sourceAddress != nullptr && source.sin_family == AF_INET)
+    *sourceAddress = ntohl(source.sin_addr.s_addr);
   return 0;
 }
 
+// shutdown() alone does not end a receive already blocked in another thread on Windows (nor under
+// Wine); it only refuses the receives that come after it. The blocked one is ended by cancelling
+// the socket's pending I/O, from whichever thread issued it: the receive fails at once
+// (WSA_OPERATION_ABORTED or WSAEINTR). The socket is not closed here, although closesocket() would
+// wake the reader too: its handle value could then be handed to a socket made by another thread
+// before the reader, woken or still on its way into recvfrom, is done with it, and the reader
+// would take that socket's datagrams. The handle stays valid until the owner closes it after the
+// reader has ended. A reader that is between its last check and the kernel when the cancel comes
+// can miss it: callers that must see the reader end repeat the call until it has.
 void shutdownSocket(SocketHandle handle) {
-  if (handle != kInvalidSocket) shutdown(native(handle), SD_BOTH);
+  if (handle == kInvalidSocket) return;
+  shutdown(native(handle), SD_BOTH);
+  CancelIoEx(reinterpret_cast<HANDLE>(native(handle)), nullptr);
 }
 
 void closeSocket(SocketHandle* handle) {
@@ -393,7 +409,8 @@ void closeSocket(SocketHandle* handle) {
 uint16_t socketLocalPort(SocketHandle handle) {
   sockaddr_in address{};
   int length = sizeof(address);
-  if (handle == kInvalidSocket || getsockname(native(handle), reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+  if (handle == kInvalidSocket ||
+      getsockname(native(handle), reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
       address.sin_family != AF_INET) {
     return 0;
   }
