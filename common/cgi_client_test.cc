@@ -140,8 +140,10 @@ TEST_F(CgiClientTest, ConcurrentClaimsNeverShareASlot) {
   std::atomic<int> holders[kRequestSlots] = {};
   std::atomic<int> collisions{0};
   std::atomic<int> claims{0};
+  constexpr int kThreads = 12;
   std::vector<std::thread> threads;
-  for (int t = 0; t < 12; ++t) {
+  threads.reserve(kThreads);
+  for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&] {
       CgiClientOptions options;
       options.pollOnly = true;
