@@ -247,20 +247,25 @@ int CgiClientSlot::submit(VariableTable request) {
   return submitBytes(bytes.get(), size);
 }
 
-bool CgiClientSlot::createRequestArea(size_t size, std::string* name) {
+bool CgiClientSlot::createRequestArea(const void* bytes, size_t size, std::string* name) {
   const uint32_t number = kRequestAreaBase + slot_;
+  const std::string defaultName = std::to_string(number);
   name->clear();
-  if (createSharedMemory(size, areas_->request.address(), number) == 0) return true;
+  // Filled at its creation: POSIX writes the bytes through the descriptor, which spares this
+  // many-threaded process a mapping and, at its unmapping, the flush of every processor's
+  // address translations.
+  if (createSharedMemoryFilled(bytes, size, areas_->request.address(), defaultName) == 0) return true;
   const bool canName = connection_->requestName(slot_) != nullptr;
-  if (!foreignSharedMemory(std::to_string(number), nullptr)) {
+  if (!foreignSharedMemory(defaultName, nullptr)) {
     // Holding the claim, nobody else uses this name: it was left by a front end that died.
     removeSharedMemory(number);
-    if (createSharedMemory(size, areas_->request.address(), number) == 0) return true;
+    if (createSharedMemoryFilled(bytes, size, areas_->request.address(), defaultName) == 0) return true;
   }
   // Another user holds the name: a private one, which the slot tells the server.
   for (int attempt = 0; canName && attempt < 3; ++attempt) {
     *name = privateSectionName(number);
-    if (!name->empty() && createSharedMemoryNamed(size, areas_->request.address(), *name) == 0) return true;
+    if (!name->empty() && createSharedMemoryFilled(bytes, size, areas_->request.address(), *name) == 0)
+      return true;
   }
   name->clear();
   return false;
@@ -270,8 +275,7 @@ int CgiClientSlot::submitBytes(const void* bytes, size_t size) {
   if (!connection_ || slot_ < 0 || submitted_ || size == 0 || bytes == nullptr) return kCgiFailed;
   if (!areas_) areas_ = std::make_unique<SlotAreas>();
   std::string name;
-  if (!createRequestArea(size, &name)) return kCgiFailed;
-  if (writeSharedMemory(bytes, size, areas_->request.get()) != 0) return kCgiFailed;
+  if (!createRequestArea(bytes, size, &name)) return kCgiFailed;
   writeNameField(connection_->requestName(slot_), name);
   return postSubmit();
 }
@@ -323,13 +327,13 @@ int CgiClientSlot::takeReply(VariableTable* reply) {
   std::string name = readNameField(connection_->replyName(slot_));
   const uint32_t number = kReplyAreaBase + slot_;
   if (name.empty() || !isSectionNameOf(name, number)) name = std::to_string(number);
-  SharedMemoryOwner area;
+  // Copied out through the descriptor (no mapping), never past the area's real size.
+  std::string bytes;
   int result = kCgiFailed;
-  if (openSharedMemoryNamed(area.address(), name) == 0) {
-    *reply = deserializeVariableTableBounded(static_cast<const char*>(area.get()->view), area.get()->size);
+  if (readSharedMemoryNamed(name, &bytes) == 0) {
+    *reply = deserializeVariableTableBounded(bytes.data(), bytes.size());
     result = kCgiOk;
   }
-  area.reset();
   finish();
   return result;
 }

@@ -95,9 +95,9 @@ class CgiClientSlot {
  private:
   int postSubmit();
   void finish();
-  // Creates the request area under the default name, or under a private one when another user
-  // holds the default. *name receives the name used ("" for the default).
-  bool createRequestArea(size_t size, std::string* name);
+  // Creates the request area holding the size bytes under the default name, or under a private
+  // one when another user holds the default. *name receives the name used ("" for the default).
+  bool createRequestArea(const void* bytes, size_t size, std::string* name);
   CgiClientOptions options_;
   std::shared_ptr<Connection> connection_;
   struct SlotAreas;

@@ -1,7 +1,7 @@
 // Tests of the front end's side of the slot protocol against a server played by the test: slot
 // claims under contention, a round trip with and without the wake-up semaphores, the results of
-// the error and stop states, time-out, a stale request area, and a reply area read within its
-// real size.
+// the error and stop states, time-out, a stale request area, the request area's exact bytes and
+// rights, and a reply area read within its real size.
 #include "common/cgi_client.h"
 
 #include <gtest/gtest.h>
@@ -140,8 +140,10 @@ TEST_F(CgiClientTest, ConcurrentClaimsNeverShareASlot) {
   std::atomic<int> holders[kRequestSlots] = {};
   std::atomic<int> collisions{0};
   std::atomic<int> claims{0};
+  constexpr int kThreads = 12;
   std::vector<std::thread> threads;
-  for (int t = 0; t < 12; ++t) {
+  threads.reserve(kThreads);
+  for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&] {
       CgiClientOptions options;
       options.pollOnly = true;
@@ -287,6 +289,51 @@ TEST_F(CgiClientTest, StaleRequestAreaIsReplacedAndReplyReadWithinItsSize) {
 }
 
 #ifndef _WIN32
+// The request area is written without a mapping: the server must still find exactly the
+// serialized request (no more bytes, no fewer) under the group's rights whatever the umask, and
+// the area must be gone once the reply is taken.
+TEST_F(CgiClientTest, RequestAreaHoldsExactlyTheRequestUnderTheGroupsRights) {
+  FakeServer server;
+  ASSERT_TRUE(server.ready());
+  const std::string request =
+      serialized({{"method", "SessionPing"}, {"LastEvent", std::string(5000, 'e').c_str()}});
+  std::string seen;
+  struct stat info {};
+  std::thread serverThread([&] {
+    ASSERT_TRUE(server.waitFor(3, kSlotRequestReady));
+    storeSlotState(server.state(3), kSlotTaken);
+    const std::string path = "/dev/shm" + sharedMemoryObjectName(kRequestAreaBase + 3);
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    SharedMemoryOwner in;
+    ASSERT_EQ(openSharedMemory(in.address(), kRequestAreaBase + 3), 0);
+    seen.assign(static_cast<const char*>(in.get()->view), in.get()->size);
+    const std::string bytes = serialized({{"HTMLPath", "r.htm"}});
+    SharedMemoryOwner out;
+    ASSERT_EQ(createSharedMemoryFilled(bytes.data(), bytes.size(), out.address(),
+                                       std::to_string(kReplyAreaBase + 3)),
+              0);
+    storeSlotState(server.state(3), kSlotReplyReady);
+    server.reply(3).post();
+    EXPECT_TRUE(server.waitFor(3, kSlotFinished));
+  });
+  const mode_t old = umask(027);
+  CgiClientSlot slot{CgiClientOptions()};
+  ASSERT_EQ(slot.claim(3), kCgiOk);
+  const int submitted = slot.submitBytes(request.data(), request.size());
+  umask(old);
+  ASSERT_EQ(submitted, kCgiOk);
+  ASSERT_EQ(slot.awaitReply(), kCgiOk);
+  VariableTable reply = nullptr;
+  EXPECT_EQ(slot.takeReply(&reply), kCgiOk);
+  serverThread.join();
+  TableOwner replyOwner(reply);
+  EXPECT_EQ(seen, request);
+  EXPECT_EQ(info.st_size, static_cast<off_t>(request.size()));
+  EXPECT_EQ(info.st_mode & 0777, 0660u);
+  EXPECT_STREQ(getVariable(reply, "HTMLPath"), "r.htm");
+  EXPECT_NE(access(("/dev/shm" + sharedMemoryObjectName(kRequestAreaBase + 3)).c_str(), F_OK), 0);
+}
+
 // Another local user's object under a name: open to everybody, so never this process's own.
 // (Under Windows only administrators and services create names in the Global namespace.)
 void squat(uint32_t name) {
