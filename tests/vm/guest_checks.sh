@@ -64,12 +64,15 @@ log "sg3-utils done"
 
 # The enclosure library through SG_IO, with the kernel's ses driver bound to the enclosure; the
 # firmware download runs meanwhile the server starts.
+# The probe takes the library from where the image puts it: its run path names the host's build
+# folder, which the guest hides when that folder is under /tmp (a fresh tmpfs here).
+probe() { LD_LIBRARY_PATH=/kestrova/lib /kestrova/guest_probe "$@"; }
 cd /run
-/kestrova/guest_probe scan > $OUT/baylink_scan.txt 2>&1
+probe scan > $OUT/baylink_scan.txt 2>&1
 enclosure=$(cat $OUT/enclosure_sg 2>/dev/null)
 if [ -n "$enclosure" ]; then
-  /kestrova/guest_probe pages /dev/$enclosure > $OUT/baylink_pages.txt 2>&1
-  (/kestrova/guest_probe firmware /dev/$enclosure /kestrova/firmware.bin > $OUT/baylink_firmware.txt 2>&1;
+  probe pages /dev/$enclosure > $OUT/baylink_pages.txt 2>&1
+  (probe firmware /dev/$enclosure /kestrova/firmware.bin > $OUT/baylink_firmware.txt 2>&1;
    echo "rc=$?" >> $OUT/baylink_firmware.txt) &
   firmware=$!
 fi
